@@ -1,0 +1,167 @@
+// The only translation unit that talks to NumPy's C API. The API table is
+// loaded on first use; building against NumPy 2 headers keeps the module
+// importable under NumPy 1.x and 2.x.
+#define PY_SSIZE_T_CLEAN
+#include "python/array_exchange.hpp"
+
+#define PY_ARRAY_UNIQUE_SYMBOL corvane_ARRAY_API
+#define NPY_NO_DEPRECATED_API NPY_1_23_API_VERSION
+#include <numpy/arrayobject.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "python/python_errors.hpp"
+
+namespace corvane::python {
+namespace {
+
+constexpr const char* bad_array_message =
+    "Expected a 2-D numpy array with dtype float32 or float64";
+
+// Loads NumPy's array API table once; failure is an internal error.
+bool ensure_numpy_api() {
+    if (PyArray_API != nullptr) return true;
+    if (_import_array() >= 0) return true;
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    std::string message = "failed to load the NumPy array API";
+    if (value != nullptr) {
+        if (PyObject* text = PyObject_Str(value)) {
+            if (const char* utf8 = PyUnicode_AsUTF8(text)) message += std::string(": ") + utf8;
+            Py_DECREF(text);
+        }
+        PyErr_Clear();
+    }
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(traceback);
+    raise_internal_error(message.c_str());
+    return false;
+}
+
+bool dtype_is(PyArrayObject* array, int type_number) {
+    PyArray_Descr* wanted = PyArray_DescrFromType(type_number);  // owned
+    if (wanted == nullptr) return false;
+    const bool equivalent = PyArray_EquivTypes(PyArray_DESCR(array), wanted) != 0;
+    Py_DECREF(wanted);
+    return equivalent;
+}
+
+// Element (i, j) of the result is X[i, j]: follows any strides, including
+// negative ones, and reads through memcpy so unaligned views are safe.
+template <class Element>
+void copy_elements(PyArrayObject* array, DataMatrix& out) {
+    const char* base = PyArray_BYTES(array);
+    const npy_intp row_stride = PyArray_STRIDE(array, 0);
+    const npy_intp col_stride = PyArray_STRIDE(array, 1);
+    double* target = out.values.data();
+    for (std::size_t i = 0; i < out.rows; ++i) {
+        const char* row = base + static_cast<npy_intp>(i) * row_stride;
+        for (std::size_t j = 0; j < out.cols; ++j) {
+            Element value;
+            std::memcpy(&value, row + static_cast<npy_intp>(j) * col_stride, sizeof value);
+            *target++ = static_cast<double>(value);
+        }
+    }
+}
+
+PyObject* new_array(int type_number, std::size_t length, void* data) {
+    PyArray_Descr* descr = PyArray_DescrFromType(type_number);  // stolen below
+    if (descr == nullptr) return nullptr;
+    npy_intp dims[1] = {static_cast<npy_intp>(length)};
+    PyObject* array = PyArray_NewFromDescr(&PyArray_Type, descr, 1, dims, nullptr, data,
+                                           NPY_ARRAY_CARRAY, nullptr);
+    if (array == nullptr && !PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        PyErr_Clear();
+        raise_internal_error("failed to create a NumPy array");
+    }
+    return array;
+}
+
+template <class T>
+PyObject* copy_values(std::span<const T> values, int type_number) {
+    if (!ensure_numpy_api()) return nullptr;
+    PyObject* array = new_array(type_number, values.size(), nullptr);
+    if (array != nullptr && !values.empty()) {
+        std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array)), values.data(),
+                    values.size_bytes());
+    }
+    return array;
+}
+
+template <class T>
+void delete_vector_capsule(PyObject* capsule) {
+    delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(capsule, "corvane.vector"));
+}
+
+template <class T>
+PyObject* move_values(std::vector<T>&& values, int type_number) {
+    if (values.empty()) return copy_values(std::span<const T>(values), type_number);
+    if (!ensure_numpy_api()) return nullptr;
+    auto holder = std::make_unique<std::vector<T>>(std::move(values));
+    PyObject* capsule = PyCapsule_New(holder.get(), "corvane.vector", delete_vector_capsule<T>);
+    if (capsule == nullptr) return nullptr;
+    std::vector<T>* owned = holder.release();  // the capsule deletes it from here on
+    PyObject* array = new_array(type_number, owned->size(), owned->data());
+    if (array == nullptr) {
+        Py_DECREF(capsule);
+        return nullptr;
+    }
+    // Steals the capsule reference, also on failure.
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), capsule) < 0) {
+        Py_DECREF(array);
+        return nullptr;
+    }
+    return array;
+}
+
+}  // namespace
+
+std::optional<DataMatrix> to_data_matrix(PyObject* x) {
+    if (!ensure_numpy_api()) return std::nullopt;
+    if (!PyArray_Check(x) || PyArray_NDIM(reinterpret_cast<PyArrayObject*>(x)) != 2) {
+        PyErr_SetString(PyExc_TypeError, bad_array_message);
+        return std::nullopt;
+    }
+    auto* array = reinterpret_cast<PyArrayObject*>(x);
+    const bool is_double = dtype_is(array, NPY_DOUBLE);
+    const bool is_float = !is_double && dtype_is(array, NPY_FLOAT);
+    if (!is_double && !is_float) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, bad_array_message);
+        return std::nullopt;
+    }
+    DataMatrix matrix(static_cast<std::size_t>(PyArray_DIM(array, 0)),
+                      static_cast<std::size_t>(PyArray_DIM(array, 1)));
+    if (matrix.values.empty()) return matrix;
+    if (is_double && PyArray_IS_C_CONTIGUOUS(array)) {
+        std::memcpy(matrix.values.data(), PyArray_DATA(array),
+                    matrix.values.size() * sizeof(double));
+    } else if (is_double) {
+        copy_elements<double>(array, matrix);
+    } else {
+        copy_elements<float>(array, matrix);
+    }
+    return matrix;
+}
+
+PyObject* copy_to_array(std::span<const std::int32_t> values) {
+    return copy_values(values, NPY_INT);
+}
+PyObject* copy_to_array(std::span<const double> values) {
+    return copy_values(values, NPY_DOUBLE);
+}
+
+PyObject* move_to_array(std::vector<std::int32_t>&& values) {
+    return move_values(std::move(values), NPY_INT);
+}
+PyObject* move_to_array(std::vector<double>&& values) {
+    return move_values(std::move(values), NPY_DOUBLE);
+}
+
+static_assert(sizeof(int) == sizeof(std::int32_t), "labels are exchanged as NPY_INT");
+
+}  // namespace corvane::python

@@ -1,0 +1,121 @@
+// The HDBSCAN type: lifetime, text form and the read-only fitted attributes.
+#define PY_SSIZE_T_CLEAN
+#include "python/hdbscan_object.hpp"
+
+#include "common/float_text.hpp"
+#include "python/array_exchange.hpp"
+#include "python/hdbscan_methods.hpp"
+#include "python/python_errors.hpp"
+
+namespace corvane::python {
+namespace {
+
+constexpr const char* not_fitted_message = "Model has not been fitted yet";
+
+HdbscanState& state_of(PyObject* self) {
+    return *reinterpret_cast<HdbscanObject*>(self)->state;
+}
+
+void hdbscan_dealloc(PyObject* self) {
+    delete reinterpret_cast<HdbscanObject*>(self)->state;
+    Py_TYPE(self)->tp_free(self);
+}
+
+PyObject* hdbscan_repr(PyObject* self) {
+    return guarded<PyObject*>(nullptr, [&] {
+        const std::string text = constructor_text(state_of(self).arguments);
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
+}
+
+// Calls `read(model)` when fitted, else raises "Model has not been fitted yet".
+template <class Read>
+PyObject* read_fitted(PyObject* self, Read&& read) {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        const FittedModel* model = state_of(self).model.get();
+        if (model == nullptr) {
+            PyErr_SetString(PyExc_ValueError, not_fitted_message);
+            return nullptr;
+        }
+        return read(*model);
+    });
+}
+
+PyObject* get_labels(PyObject* self, void*) {
+    return read_fitted(self, [](const FittedModel& m) { return copy_to_array(m.labels); });
+}
+PyObject* get_probabilities(PyObject* self, void*) {
+    return read_fitted(self, [](const FittedModel& m) { return copy_to_array(m.probabilities); });
+}
+PyObject* get_outlier_scores(PyObject* self, void*) {
+    return read_fitted(self, [](const FittedModel& m) { return copy_to_array(m.outlier_scores); });
+}
+PyObject* get_cluster_persistence(PyObject* self, void*) {
+    return read_fitted(self,
+                       [](const FittedModel& m) { return copy_to_array(m.cluster_persistence); });
+}
+PyObject* get_n_features_in(PyObject* self, void*) {
+    const auto& n_features_in = state_of(self).n_features_in;
+    if (!n_features_in) {
+        PyErr_SetString(PyExc_ValueError, not_fitted_message);
+        return nullptr;
+    }
+    return PyLong_FromSize_t(*n_features_in);
+}
+
+PyGetSetDef hdbscan_getset[] = {
+    {"labels_", get_labels, nullptr, PyDoc_STR("Cluster labels after fitting. -1 indicates noise."),
+     nullptr},
+    {"probabilities_", get_probabilities, nullptr,
+     PyDoc_STR("Membership probabilities after fitting."), nullptr},
+    {"outlier_scores_", get_outlier_scores, nullptr,
+     PyDoc_STR("GLOSH outlier scores after fitting."), nullptr},
+    {"cluster_persistence_", get_cluster_persistence, nullptr,
+     PyDoc_STR("Cluster persistence values after fitting."), nullptr},
+    {"n_features_in_", get_n_features_in, nullptr, PyDoc_STR("Number of features seen during fit."),
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyDoc_STRVAR(hdbscan_doc,
+             "HDBSCAN(min_cluster_size=5, min_samples=None, metric=\"euclidean\", p=None, "
+             "alpha=1.0, cluster_selection_epsilon=0.0, cluster_selection_method=\"eom\", "
+             "allow_single_cluster=False)\n--\n\n"
+             "HDBSCAN clustering algorithm.\n\n"
+             "A high-performance native implementation of hierarchical density-based\n"
+             "clustering with excess-of-mass or leaf cluster selection, membership\n"
+             "probabilities and GLOSH outlier scores.");
+
+PyTypeObject make_hdbscan_type() {
+    PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
+    type.tp_name = "corvane.HDBSCAN";
+    type.tp_basicsize = sizeof(HdbscanObject);
+    type.tp_dealloc = hdbscan_dealloc;
+    type.tp_repr = hdbscan_repr;
+    type.tp_flags = Py_TPFLAGS_DEFAULT;
+    type.tp_doc = hdbscan_doc;
+    type.tp_methods = hdbscan_methods;
+    type.tp_getset = hdbscan_getset;
+    type.tp_new = hdbscan_new;
+    return type;
+}
+
+}  // namespace
+
+PyTypeObject hdbscan_type = make_hdbscan_type();
+
+std::string constructor_text(const ConstructorArguments& arguments) {
+    std::string text = "HDBSCAN(min_cluster_size=" + std::to_string(arguments.min_cluster_size);
+    text += ", min_samples=";
+    text += arguments.min_samples ? std::to_string(*arguments.min_samples) : "None";
+    text += ", metric='" + arguments.metric;
+    text += "', alpha=" + float_text(arguments.alpha);
+    text += ", cluster_selection_epsilon=" + float_text(arguments.cluster_selection_epsilon);
+    text += ", cluster_selection_method='" + arguments.cluster_selection_method;
+    text += "', allow_single_cluster=";
+    text += arguments.allow_single_cluster ? "true" : "false";
+    text += ")";
+    return text;
+}
+
+}  // namespace corvane::python

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "common/float_text.hpp"
+#include "common/hdbscan_error.hpp"
+#include "hdbscan/params_validation.hpp"
+
+namespace corvane {
+namespace {
+
+TEST(FloatText, ShortestPlainNotation) {
+    EXPECT_EQ(float_text(1.0), "1");
+    EXPECT_EQ(float_text(0.0), "0");
+    EXPECT_EQ(float_text(-0.0), "-0");
+    EXPECT_EQ(float_text(0.5), "0.5");
+    EXPECT_EQ(float_text(-2.0), "-2");
+    EXPECT_EQ(float_text(0.25), "0.25");
+    EXPECT_EQ(float_text(1e-7), "0.0000001");
+    EXPECT_EQ(float_text(123.456), "123.456");
+    EXPECT_EQ(float_text(0.1 + 0.2), "0.30000000000000004");
+    EXPECT_EQ(float_text(1e21), "1000000000000000000000");
+    EXPECT_EQ(float_text(1e300), "1" + std::string(300, '0'));
+    EXPECT_EQ(float_text(5e-324), "0." + std::string(323, '0') + "5");
+    EXPECT_EQ(float_text(std::nan("")), "NaN");
+    EXPECT_EQ(float_text(-std::nan("")), "NaN");
+    EXPECT_EQ(float_text(std::numeric_limits<double>::infinity()), "inf");
+    EXPECT_EQ(float_text(-std::numeric_limits<double>::infinity()), "-inf");
+}
+
+TEST(FloatText, ReadsBackExactly) {
+    for (double value : {3.141592653589793, 1.7976931348623157e308, 2.2250738585072014e-308,
+                         123456789.125, 1e-5, 7e22}) {
+        EXPECT_EQ(std::stod(float_text(value)), value) << float_text(value);
+    }
+}
+
+TEST(HdbscanError, Messages) {
+    EXPECT_EQ(HdbscanError::empty_input().message(), "input data must have at least one point");
+    EXPECT_EQ(HdbscanError::non_finite_input().message(),
+              "input data contains NaN or infinite values");
+    EXPECT_EQ(HdbscanError::min_cluster_size_too_small(1).message(),
+              "min_cluster_size must be at least 2, got 1");
+    EXPECT_EQ(HdbscanError::min_samples_too_small(0).message(),
+              "min_samples must be at least 1, got 0");
+    EXPECT_EQ(HdbscanError::min_samples_exceeds_points(10, 7).message(),
+              "min_samples (10) exceeds number of points (7)");
+    EXPECT_EQ(HdbscanError::precomputed_not_square(3, 4).message(),
+              "precomputed distance matrix must be square, got 3x4");
+    EXPECT_EQ(HdbscanError::precomputed_negative().message(),
+              "precomputed distance matrix contains negative values");
+    EXPECT_EQ(HdbscanError::not_fitted().message(), "model has not been fitted yet");
+    EXPECT_EQ(HdbscanError::dimension_mismatch(3, 2).message(),
+              "dimension mismatch: model fitted with 3 features, got 2");
+    EXPECT_EQ(HdbscanError::invalid_minkowski_p(0.25).message(),
+              "Minkowski p must be >= 1.0, got 0.25");
+    EXPECT_EQ(HdbscanError::min_cluster_size_too_small(18446744073709551615ULL).message(),
+              "min_cluster_size must be at least 2, got 18446744073709551615");
+}
+
+TEST(ParamsValidation, OrderOfChecks) {
+    HdbscanParams params;
+    EXPECT_FALSE(validate_params(params).has_value());
+
+    params.min_cluster_size = 1;
+    params.min_samples = 0;
+    params.metric = Metric::minkowski(0.5);
+    EXPECT_EQ(validate_params(params)->kind, ErrorKind::MinClusterSizeTooSmall);
+    params.min_cluster_size = 2;
+    EXPECT_EQ(validate_params(params)->kind, ErrorKind::MinSamplesTooSmall);
+    params.min_samples = 1;
+    EXPECT_EQ(validate_params(params)->kind, ErrorKind::InvalidMinkowskiP);
+    params.metric = Metric::minkowski(std::nan(""));
+    EXPECT_EQ(validate_params(params)->message(), "Minkowski p must be >= 1.0, got NaN");
+    params.metric = Metric::minkowski(std::numeric_limits<double>::infinity());
+    EXPECT_FALSE(validate_params(params).has_value());
+    params.metric = Metric::euclidean();
+    params.metric.p = 0.5;  // ignored outside Minkowski
+    EXPECT_FALSE(validate_params(params).has_value());
+}
+
+}  // namespace
+}  // namespace corvane
