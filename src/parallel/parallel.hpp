@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+namespace corvane {
+
+// Loops over fewer rows than this always run on the calling thread.
+inline constexpr std::size_t PARALLEL_MIN_ROWS = 256;
+
+// Processors this process may run on: the CPU affinity mask, capped by a
+// control-group CPU quota (cgroup v2 cpu.max or v1 cfs quota/period). 1 when
+// nothing can be determined; never throws.
+std::size_t available_threads() noexcept;
+
+// Half-open range of rows handled by one worker.
+struct RowChunk {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    friend bool operator==(const RowChunk&, const RowChunk&) = default;
+};
+
+// Contiguous chunks of ceil(n / min(n, threads)) rows; empty chunks are left out.
+std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads);
+
+// Starts one thread per task index, calls task(i) on it and joins them all.
+// A thread that cannot be started, or a task that throws, fails the call
+// only after every started thread has been joined: std::bad_alloc and
+// InternalError are rethrown as they are, anything else as InternalError.
+void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task);
+
+// One worker per chunk (see run_tasks).
+void run_chunks(const std::vector<RowChunk>& chunks, const std::function<void(RowChunk)>& work);
+
+// The per-row loop pattern: work(chunk) over rows [0, n), on the calling thread
+// as a single chunk when threads < 2 or n < PARALLEL_MIN_ROWS, otherwise split
+// into chunks that run on their own threads. `work` must only write the
+// output slots of its own rows.
+void for_each_row_chunk(std::size_t n, std::size_t threads,
+                        const std::function<void(RowChunk)>& work);
+
+}  // namespace corvane

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "common/internal_error.hpp"
+#include "parallel/parallel.hpp"
+
+namespace corvane {
+namespace {
+
+TEST(SplitRows, ChunkBoundaries) {
+    EXPECT_EQ(split_rows(1000, 3), (std::vector<RowChunk>{{0, 334}, {334, 668}, {668, 1000}}));
+    EXPECT_EQ(split_rows(256, 4),
+              (std::vector<RowChunk>{{0, 64}, {64, 128}, {128, 192}, {192, 256}}));
+    const auto chunks = split_rows(257, 256);  // chunk 2: 129 workers, the last with one row
+    ASSERT_EQ(chunks.size(), 129u);
+    EXPECT_EQ(chunks.front(), (RowChunk{0, 2}));
+    EXPECT_EQ(chunks.back(), (RowChunk{256, 257}));
+    EXPECT_EQ(split_rows(5, 8).size(), 5u);
+    EXPECT_TRUE(split_rows(0, 4).empty());
+}
+
+TEST(ForEachRowChunk, CallingThreadBelowThresholdOrOneThread) {
+    for (auto [n, threads] : {std::pair<std::size_t, std::size_t>{255, 64}, {300, 1}, {0, 8}}) {
+        std::vector<RowChunk> seen;
+        for_each_row_chunk(n, threads, [&](RowChunk c) { seen.push_back(c); });  // no race: 1 chunk
+        if (n == 0) {
+            EXPECT_TRUE(seen.empty());
+        } else {
+            EXPECT_EQ(seen, (std::vector<RowChunk>{{0, n}})) << n << " rows, " << threads;
+        }
+    }
+}
+
+TEST(ForEachRowChunk, EveryRowOnceInParallel) {
+    std::vector<int> hits(1000, 0);
+    std::atomic<int> calls{0};
+    for_each_row_chunk(hits.size(), 3, [&](RowChunk c) {
+        ++calls;
+        for (std::size_t i = c.start; i < c.end; ++i)
+            ++hits[i];
+    });
+    EXPECT_EQ(calls.load(), 3);
+    EXPECT_EQ(std::count(hits.begin(), hits.end(), 1), 1000);
+}
+
+TEST(RunTasks, FailuresAfterAllWorkersJoined) {
+    std::atomic<int> finished{0};
+    EXPECT_THROW(run_tasks(4,
+                           [&](std::size_t i) {
+                               if (i == 1) throw std::runtime_error("boom");
+                               ++finished;
+                           }),
+                 InternalError);
+    EXPECT_EQ(finished.load(), 3);
+    EXPECT_THROW(run_tasks(2, [](std::size_t) { throw std::bad_alloc(); }), std::bad_alloc);
+    try {
+        run_tasks(2, [](std::size_t i) {
+            if (i == 1) fail_internal("broken invariant");
+        });
+        FAIL() << "expected an internal error";
+    } catch (const InternalError& error) {
+        EXPECT_STREQ(error.what(), "broken invariant");
+    }
+}
+
+TEST(AvailableThreads, AtLeastOne) {
+    EXPECT_GE(available_threads(), 1u);
+}
+
+}  // namespace
+}  // namespace corvane
