@@ -21,12 +21,15 @@ struct Ranked {
 
 // The order of a fully sorted row: by distance with NaN last, then by index.
 // It is total, so selecting position k - 1 under it yields exactly the element
-// a full sort would put there, signed zeros and NaNs included.
-bool ranked_less(const Ranked& a, const Ranked& b) {
-    if (distance_less(a.distance, b.distance)) return true;
-    if (distance_less(b.distance, a.distance)) return false;
-    return a.index < b.index;
-}
+// a full sort would put there, signed zeros and NaNs included. A function
+// object, so that the selection inlines it.
+struct RankedLess {
+    bool operator()(const Ranked& a, const Ranked& b) const {
+        if (distance_less(a.distance, b.distance)) return true;
+        if (distance_less(b.distance, a.distance)) return false;
+        return a.index < b.index;
+    }
+};
 
 // Core distances of `rows`: the value at position k - 1 of each row's distance
 // list, distance(i, j) giving the entry for column j. One row of scratch, so
@@ -39,7 +42,7 @@ void core_distances_by_selection(std::size_t n, std::size_t k, RowChunk rows,
         for (std::size_t j = 0; j < n; ++j)
             scratch[j] = {distance(i, j), j};
         const auto kth = scratch.begin() + static_cast<std::ptrdiff_t>(k - 1);
-        std::nth_element(scratch.begin(), kth, scratch.end(), ranked_less);
+        std::nth_element(scratch.begin(), kth, scratch.end(), RankedLess{});
         core[i] = kth->distance;
     }
 }

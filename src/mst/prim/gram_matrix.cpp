@@ -1,6 +1,9 @@
 #include "mst/prim/gram_matrix.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <vector>
@@ -35,31 +38,40 @@ std::vector<double> pack_panels(const DataMatrix& x) {
     return packed;
 }
 
-// acc[r][j] += a[c][r] * b[c][j] for c in [0, depth), both operands in packed
-// panel layout (`a` may start at the second half of a panel). The running sums
-// are only ever extended in column order, so blocking never changes a value.
-// No FMA clone: contraction would round differently from machines without it.
+// Four doubles, one 256-bit register where the target has them (two 128-bit
+// halves otherwise). Lane-wise arithmetic only, so every entry of G keeps its
+// own sequential sum.
+typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+
+// tile[r][j] += a[c][r] * b[c][j] for c in [0, depth), both operands in packed
+// panel layout (`a` may start at the second half of a panel): ROWS broadcasts
+// of `a` times the PANEL values of `b`, accumulated in eight registers. The
+// running sums are only ever extended in column order, so blocking never
+// changes a value. No FMA clone: contraction would round differently from
+// machines without it.
 __attribute__((target_clones("avx2", "default"))) void micro_tile(const double* __restrict a,
                                                                   const double* __restrict b,
                                                                   std::size_t depth,
                                                                   double* __restrict tile,
                                                                   std::size_t tile_stride) {
-    double acc[ROWS][PANEL];
+    Lanes acc[ROWS][2];
     for (std::size_t r = 0; r < ROWS; ++r) {
-        for (std::size_t j = 0; j < PANEL; ++j)
-            acc[r][j] = tile[r * tile_stride + j];
+        std::memcpy(&acc[r], tile + r * tile_stride, sizeof(acc[r]));
     }
     for (std::size_t c = 0; c < depth; ++c) {
-        const double* ac = a + c * PANEL;
-        const double* bc = b + c * PANEL;
+        Lanes b0;
+        Lanes b1;
+        std::memcpy(&b0, b + c * PANEL, sizeof(b0));
+        std::memcpy(&b1, b + c * PANEL + 4, sizeof(b1));
         for (std::size_t r = 0; r < ROWS; ++r) {
-            for (std::size_t j = 0; j < PANEL; ++j)
-                acc[r][j] += ac[r] * bc[j];
+            const double ar = a[c * PANEL + r];
+            const Lanes broadcast = {ar, ar, ar, ar};
+            acc[r][0] += broadcast * b0;
+            acc[r][1] += broadcast * b1;
         }
     }
     for (std::size_t r = 0; r < ROWS; ++r) {
-        for (std::size_t j = 0; j < PANEL; ++j)
-            tile[r * tile_stride + j] = acc[r][j];
+        std::memcpy(tile + r * tile_stride, &acc[r], sizeof(acc[r]));
     }
 }
 
@@ -104,6 +116,18 @@ void compute_tile(const std::vector<double>& packed, std::size_t n, std::size_t 
     }
 }
 
+// Uninitialised storage for `count` doubles, on 2 MiB boundaries and marked
+// for transparent huge pages: with 4 KiB pages, faulting in the up to 512 MB
+// of a Gram matrix costs more than computing it.
+std::unique_ptr<double[], FreeDeleter> allocate_matrix(std::size_t count) {
+    constexpr std::size_t alignment = std::size_t{2} << 20;
+    const std::size_t bytes = (count * sizeof(double) + alignment - 1) / alignment * alignment;
+    void* memory = std::aligned_alloc(alignment, std::max(bytes, alignment));
+    if (memory == nullptr) throw std::bad_alloc();
+    madvise(memory, bytes, MADV_HUGEPAGE);  // a hint: failure only costs speed
+    return std::unique_ptr<double[], FreeDeleter>(static_cast<double*>(memory));
+}
+
 }  // namespace
 
 DataMatrix centred_columns(const DataMatrix& data) {
@@ -132,7 +156,7 @@ GramMatrix gram_matrix(const DataMatrix& x, std::size_t threads) {
     if (n != 0 && n > std::numeric_limits<std::size_t>::max() / sizeof(double) / n) {
         throw std::bad_alloc();
     }
-    GramMatrix g{n, std::make_unique_for_overwrite<double[]>(n * n)};
+    GramMatrix g{n, allocate_matrix(n * n)};
     if (n == 0) return g;
 
     const std::vector<double> packed = pack_panels(x);

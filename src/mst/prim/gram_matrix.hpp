@@ -1,16 +1,22 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 
 #include "common/data_matrix.hpp"
 
 namespace corvane {
 
+// Releases memory from std::aligned_alloc.
+struct FreeDeleter {
+    void operator()(double* p) const { std::free(p); }
+};
+
 // Symmetric n x n matrix of row inner products, row-major.
 struct GramMatrix {
     std::size_t n = 0;
-    std::unique_ptr<double[]> values;
+    std::unique_ptr<double[], FreeDeleter> values;
 
     const double* row(std::size_t i) const { return values.get() + i * n; }
     double at(std::size_t i, std::size_t j) const { return values[i * n + j]; }
