@@ -56,32 +56,19 @@ std::vector<MstEdge> edges_of(const std::vector<std::vector<double>>& rows) {
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult same_edges(const std::vector<MstEdge>& a,
-                                      const std::vector<MstEdge>& b) {
+// Same vertices in the same order; weights with the same bits, or within a
+// relative `tolerance` when one is given.
+::testing::AssertionResult same_edges(const std::vector<MstEdge>& a, const std::vector<MstEdge>& b,
+                                      double tolerance = -1.0) {
     if (a.size() != b.size()) {
         return ::testing::AssertionFailure() << a.size() << " vs " << b.size() << " edges";
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].a != b[i].a || a[i].b != b[i].b ||
-            std::bit_cast<std::uint64_t>(a[i].weight) !=
-                std::bit_cast<std::uint64_t>(b[i].weight)) {
-            return ::testing::AssertionFailure()
-                   << "edge " << i << ": (" << a[i].a << ", " << a[i].b << ", " << a[i].weight
-                   << ") vs (" << b[i].a << ", " << b[i].b << ", " << b[i].weight << ")";
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// Same vertices in the same order, weights equal up to rounding.
-::testing::AssertionResult same_tree(const std::vector<MstEdge>& a, const std::vector<MstEdge>& b,
-                                     double tolerance) {
-    if (a.size() != b.size()) {
-        return ::testing::AssertionFailure() << a.size() << " vs " << b.size() << " edges";
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].a != b[i].a || a[i].b != b[i].b ||
-            !(std::fabs(a[i].weight - b[i].weight) <= tolerance * std::fabs(b[i].weight))) {
+        const bool weights_match = tolerance < 0.0 ? std::bit_cast<std::uint64_t>(a[i].weight) ==
+                                                         std::bit_cast<std::uint64_t>(b[i].weight)
+                                                   : std::fabs(a[i].weight - b[i].weight) <=
+                                                         tolerance * std::fabs(b[i].weight);
+        if (a[i].a != b[i].a || a[i].b != b[i].b || !weights_match) {
             return ::testing::AssertionFailure()
                    << "edge " << i << ": (" << a[i].a << ", " << a[i].b << ", " << a[i].weight
                    << ") vs (" << b[i].a << ", " << b[i].b << ", " << b[i].weight << ")";
@@ -366,8 +353,8 @@ TEST(Prim, EuclideanRoutesAgreeWithDenseRoute) {
         for (std::size_t i = 0; i < c.n; ++i)
             EXPECT_NEAR(gram.core_distances[i], dense.core_distances[i], 1e-12) << "point " << i;
         if (c.k == 1) {
-            EXPECT_TRUE(same_tree(rows.edges, dense.edges, 1e-14));
-            EXPECT_TRUE(same_tree(gram.edges, dense.edges, 1e-12));
+            EXPECT_TRUE(same_edges(rows.edges, dense.edges, 1e-14));
+            EXPECT_TRUE(same_edges(gram.edges, dense.edges, 1e-12));
         }
         const std::vector<double> expected = sorted_weights(dense.edges);
         const std::vector<double> from_rows = sorted_weights(rows.edges);
@@ -402,7 +389,7 @@ TEST(Prim, GramRouteSurvivesLargeOffset) {
         v += 1e9;
     SCOPED_TRACE(testing::Message() << "seed " << seed);
     const MstResult rows = prim_euclidean_mst(data, euclidean_brute_core_distances(data, 1), 1.0);
-    EXPECT_TRUE(same_tree(prim_gram_mst(data, 1).edges, rows.edges, 1e-9));
+    EXPECT_TRUE(same_edges(prim_gram_mst(data, 1).edges, rows.edges, 1e-9));
     const std::vector<double> core = euclidean_brute_core_distances(data, 4);
     const std::vector<double> gram_core = prim_gram_mst(data, 4).core_distances;
     for (std::size_t i = 0; i < data.rows; ++i)

@@ -7,19 +7,20 @@
 
 namespace corvane {
 
-[[noreturn]] void fail_non_contiguous_point();
+[[noreturn]] void fail_euclidean_operands(PointView a, PointView b);
 
-// Sum of squared coordinate differences over the length of `a` (b must have at
-// least as many elements). Both points must be contiguous from two coordinates
-// up. The summation order is fixed because it decides the rounding, and with it
-// tie-breaks downstream: below 8 coordinates strictly left to right; from 8 up
-// four lanes, lane j taking coordinates 4m + j of every complete block of four,
-// the n mod 4 leftovers added to lane 0 in order, combined as (s0 + s1) + (s2 + s3).
-// The lanes are independent running sums, so the block loop vectorises without
-// reassociation.
+// Sum of squared coordinate differences over the length of `a`; `b` must have
+// at least as many elements, and both points must be contiguous from two
+// coordinates up (a strided point is refused, never read strided). The summation order is fixed
+// because it decides the rounding, and with it tie-breaks downstream: below 8 coordinates strictly
+// left to right; from 8 up four lanes, lane j taking coordinates 4m + j of every complete block of
+// four, the n mod 4 leftovers added to lane 0 in order, combined as (s0 + s1) + (s2 + s3). The
+// lanes are independent running sums, so the block loop vectorises without reassociation.
 inline double squared_euclidean_distance(PointView a, PointView b) {
     const std::size_t n = a.size;
-    if (n >= 2 && (!a.contiguous() || !b.contiguous())) fail_non_contiguous_point();
+    if (b.size < n || (n >= 2 && (!a.contiguous() || !b.contiguous()))) {
+        fail_euclidean_operands(a, b);
+    }
     const double* __restrict x = a.data;
     const double* __restrict y = b.data;
     if (n < 8) {
