@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -116,15 +117,17 @@ void compute_tile(const std::vector<double>& packed, std::size_t n, std::size_t 
     }
 }
 
-// Uninitialised storage for `count` doubles, on 2 MiB boundaries and marked
-// for transparent huge pages: with 4 KiB pages, faulting in the up to 512 MB
-// of a Gram matrix costs more than computing it.
+// Uninitialised storage for `count` doubles. Large matrices go on 2 MiB
+// boundaries, marked for transparent huge pages: with 4 KiB pages, faulting in
+// the up to 512 MB of a Gram matrix costs more than computing it.
 std::unique_ptr<double[], FreeDeleter> allocate_matrix(std::size_t count) {
-    constexpr std::size_t alignment = std::size_t{2} << 20;
-    const std::size_t bytes = (count * sizeof(double) + alignment - 1) / alignment * alignment;
-    void* memory = std::aligned_alloc(alignment, std::max(bytes, alignment));
+    constexpr std::size_t huge_page = std::size_t{2} << 20;
+    const std::size_t wanted = std::max<std::size_t>(count * sizeof(double), 1);
+    const std::size_t alignment = wanted >= huge_page ? huge_page : 64;
+    const std::size_t bytes = (wanted + alignment - 1) / alignment * alignment;
+    void* memory = std::aligned_alloc(alignment, bytes);
     if (memory == nullptr) throw std::bad_alloc();
-    madvise(memory, bytes, MADV_HUGEPAGE);  // a hint: failure only costs speed
+    if (alignment == huge_page) madvise(memory, bytes, MADV_HUGEPAGE);  // a hint only
     return std::unique_ptr<double[], FreeDeleter>(static_cast<double*>(memory));
 }
 

@@ -25,7 +25,8 @@ inline void check_neighbour_count(std::size_t k, std::size_t n) {
 // so the tree does not depend on the order of the list. `Weights` supplies:
 //   double weight(std::size_t tree_vertex, std::size_t u, double current):
 //       the weight of edge (tree_vertex, u), or any value not below `current`
-//       when it cannot beat `current`;
+//       when it cannot beat `current`; the first evaluation of each vertex
+//       (from vertex 0, with `current` = +infinity) must be exact;
 //   double reported(double best): the edge weight in true units;
 //   static constexpr bool resort: whether to sort the remaining vertices each
 //       time their count falls to a multiple of 128, which only restores

@@ -11,7 +11,8 @@ namespace corvane::prim_detail {
 // Squared weights max(c(x)^2, c(y)^2, d^2(x, y)) for Prim on Euclidean data
 // with alpha = 1, d^2 from `SquaredDistance` (rows or a Gram matrix). A pair is
 // skipped, without evaluating its distance, when a core term or the distance
-// alone already reaches the current weight: the weight could not drop below it.
+// alone already reaches the current weight: the weight could not drop below it
+// (and against +infinity a skip happens only when the weight is +infinity).
 template <class SquaredDistance>
 struct SquaredWeights {
     const std::vector<double>& core_sq;
