@@ -115,7 +115,7 @@ TEST(Distance, PrecomputedIsAnInternalError) {
 // Minkowski with p = 1, 2 and infinity must take exactly the same arithmetic
 // as the dedicated metrics, and every metric must be exactly symmetric: the
 // MST routes rely on d(i, j) and d(j, i) being the same bits.
-TEST(Distance, SpecialExponentsAndSymmetry) {
+TEST(Distance, ExponentShortcutsAndSymmetry) {
     const unsigned seed = 20240604;
     std::mt19937_64 rng(seed);
     std::normal_distribution<double> normal(0.0, 10.0);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -420,6 +421,13 @@ TEST(GramMatrix, EqualsNaiveSums) {
                 << threads << " threads";
         }
     }
+}
+
+// Rows without columns cost no input memory, so the size checks can be reached
+// cheaply: n * n overflowing the address arithmetic, and an impossible size.
+TEST(GramMatrix, TooLargeIsBadAlloc) {
+    EXPECT_THROW(gram_matrix(DataMatrix(std::size_t{1} << 33, 0), 1), std::bad_alloc);
+    EXPECT_THROW(gram_matrix(DataMatrix(std::size_t{1} << 28, 0), 1), std::bad_alloc);
 }
 
 }  // namespace
