@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/mst_edge.hpp"
+#include "condensed_tree/condensed_tree.hpp"
 
 namespace corvane::testing {
 
@@ -66,6 +67,43 @@ inline std::vector<MstEdge> mutual_reachability_mst(const std::vector<double>& x
         current = next;
     }
     return edges;
+}
+
+// Thirteen points: root 13 drops point 12 at 0.3 and splits at 0.5 into 14
+// (points 0..7) and 15 (8..11, leaving at 3). 14 splits at 1 into 16 (0..3)
+// and 17 (4..7, leaving at 2); 16 splits at 4 into 18 (0, 1, leaving at 5)
+// and 19 (2, 3, leaving at 6). Birth distances: 2 for 14 and 15, 1 for 16
+// and 17, 0.25 for 18 and 19. Stabilities: 13: 6.3, 14: 4, 15: 10, 16: 12,
+// 17: 4, 18: 2, 19: 4.
+inline CondensedTree nested_tree() {
+    CondensedTree tree{{{13, 12, 0.3, 1}, {13, 14, 0.5, 8}, {13, 15, 0.5, 4}}};
+    auto points = [&](std::size_t parent, std::size_t first, double lambda) {
+        for (std::size_t p = first; p < first + (parent >= 18 ? 2 : 4); ++p) {
+            tree.edges.push_back({parent, p, lambda, 1});
+        }
+    };
+    points(15, 8, 3.0);
+    tree.edges.push_back({14, 16, 1.0, 4});
+    tree.edges.push_back({14, 17, 1.0, 4});
+    points(17, 4, 2.0);
+    tree.edges.push_back({16, 18, 4.0, 2});
+    tree.edges.push_back({16, 19, 4.0, 2});
+    points(18, 0, 5.0);
+    points(19, 2, 6.0);
+    return tree;
+}
+
+// Five points: root 5 drops point 4 at 0.5 and splits at 1 into 6 (0, 1,
+// leaving at 2) and 7 (2, 3, leaving at `right_lambda`). With right_lambda
+// 2.25 the children's stabilities (2 + 2.5) equal the root's (4.5).
+inline CondensedTree tie_tree(double right_lambda) {
+    return {{{5, 4, 0.5, 1},
+             {5, 6, 1.0, 2},
+             {5, 7, 1.0, 2},
+             {7, 2, right_lambda, 1},
+             {7, 3, right_lambda, 1},
+             {6, 0, 2.0, 1},
+             {6, 1, 2.0, 1}}};
 }
 
 }  // namespace corvane::testing
