@@ -57,8 +57,9 @@ std::vector<std::size_t> excess_of_mass(const CondensedTree& tree, const Condens
             continue;
         }
         double sub = 0.0;
-        for (std::size_t child : children)
+        for (std::size_t child : children) {
             sub += stability[child - n];
+        }
         if (sub <= stability[c - n]) {
             kept[c - n] = 1;
         } else {

@@ -81,6 +81,8 @@ CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t
         const bool left_small = ls < m;
         const bool right_small = rs < m;
 
+        // Lambda +infinity joins identical points: never a real split, and
+        // nothing below it can be one either.
         if ((left_small && right_small) || std::isinf(row.lambda)) {
             condenser.drop_points(row.left, item.cluster, row.lambda, result.edges);
             condenser.drop_points(row.right, item.cluster, row.lambda, result.edges);

@@ -16,8 +16,9 @@ std::vector<double> compute_persistence(const CondensedTree& tree,
 
     // The root is the smallest parent and its id is the number of points.
     std::size_t n = tree.edges.front().parent;
-    for (const CondensedEdge& edge : tree.edges)
+    for (const CondensedEdge& edge : tree.edges) {
         n = std::min(n, edge.parent);
+    }
     const CondensedIndex index = index_condensed_tree(tree, n);
 
     std::vector<double> deepest(index.end() - n, 0.0);

@@ -10,6 +10,7 @@
 
 #include "common/mst_edge.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "union_find/union_find.hpp"
 
 namespace corvane::testing {
 
@@ -30,41 +31,37 @@ inline std::vector<MstEdge> random_spanning_tree(std::mt19937_64& rng, std::size
     return edges;
 }
 
-// Minimum spanning tree of the mutual-reachability graph of 1-D points (core
-// distance: distance to the k-th nearest point, the point itself counted), by
-// a dense Prim. Small inputs only.
-inline std::vector<MstEdge> mutual_reachability_mst(const std::vector<double>& x, std::size_t k) {
+// A minimum spanning tree of the mutual-reachability graph of 1-D points
+// (core distance: distance to the k-th nearest point, the point itself
+// counted), by Kruskal over all pairs with ties in random order, so duplicate
+// points are joined by random trees of zero-weight edges. Small inputs only.
+inline std::vector<MstEdge> mutual_reachability_mst(std::mt19937_64& rng,
+                                                    const std::vector<double>& x, std::size_t k) {
     const std::size_t n = x.size();
     std::vector<double> core(n);
     for (std::size_t i = 0; i < n; ++i) {
         std::vector<double> d;
-        for (double y : x)
+        for (double y : x) {
             d.push_back(std::abs(x[i] - y));
+        }
         std::nth_element(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(k - 1), d.end());
         core[i] = d[k - 1];
     }
-    auto mr = [&](std::size_t i, std::size_t j) {
-        return std::max({core[i], core[j], std::abs(x[i] - x[j])});
-    };
-    std::vector<char> in_tree(n, 0);
-    std::vector<double> best(n, kInf);
-    std::vector<std::size_t> from(n, 0);
-    std::vector<MstEdge> edges;
-    std::size_t current = 0;
-    in_tree[0] = 1;
-    for (std::size_t step = 1; step < n; ++step) {
-        std::size_t next = n;
-        for (std::size_t j = 0; j < n; ++j) {
-            if (in_tree[j]) continue;
-            if (mr(current, j) < best[j]) {
-                best[j] = mr(current, j);
-                from[j] = current;
-            }
-            if (next == n || best[j] < best[next]) next = j;
+    std::vector<MstEdge> all;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            all.push_back({i, j, std::max({core[i], core[j], std::abs(x[i] - x[j])})});
         }
-        edges.push_back({from[next], next, best[next]});
-        in_tree[next] = 1;
-        current = next;
+    }
+    std::shuffle(all.begin(), all.end(), rng);
+    std::stable_sort(all.begin(), all.end(),
+                     [](const MstEdge& a, const MstEdge& b) { return a.weight < b.weight; });
+    UnionFind sets(n);
+    std::vector<MstEdge> edges;
+    for (const MstEdge& e : all) {
+        if (sets.find(e.a) == sets.find(e.b)) continue;
+        sets.unite(e.a, e.b);
+        edges.push_back(e);
     }
     return edges;
 }

@@ -97,16 +97,18 @@ Ids slow_eom(const CondensedTree& tree, std::size_t n, bool single) {
         const std::size_t c = it->first;
         if (!children.contains(c)) continue;
         double sub = 0.0;
-        for (std::size_t ch : children[c])
+        for (std::size_t ch : children[c]) {
             sub += stability[ch];
+        }
         if (sub <= stability[c]) {
             Ids stack = children[c];
             while (!stack.empty()) {
                 const std::size_t d = stack.back();
                 stack.pop_back();
                 selected[d] = false;
-                for (std::size_t g : children[d])
+                for (std::size_t g : children[d]) {
                     stack.push_back(g);
+                }
             }
         } else {
             it->second = false;

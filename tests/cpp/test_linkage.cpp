@@ -23,8 +23,9 @@ TEST(UnionFind, UnionBySizeKeepsFirstRepresentativeOnTies) {
     sets.unite(4, 2);
     EXPECT_EQ(sets.find(2), 5u);
     sets.unite(2, 0);  // 3 elements against 3: the first argument's set wins
-    for (std::size_t i = 0; i < 6; ++i)
+    for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(sets.find(i), 5u) << i;
+    }
     EXPECT_THROW(sets.find(6), InternalError);
     EXPECT_THROW(sets.unite(0, 99), InternalError);
 }
