@@ -41,7 +41,9 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
         allow_single_cluster && selection.clusters.size() == 1 && selection.clusters[0] == root;
     double threshold = 0.0;
     if (single_root) {
-        if (cluster_selection_epsilon > 0.0) {
+        // Any epsilon other than 0 sets the threshold, a negative one (every
+        // point) and NaN (no point) included.
+        if (cluster_selection_epsilon != 0.0) {
             threshold = 1.0 / cluster_selection_epsilon;
         } else {
             for (const CondensedEdge& edge : tree.edges) {

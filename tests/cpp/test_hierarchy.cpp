@@ -48,6 +48,8 @@ TEST(Labels, SelectedRootLabelsPointsFromItsThreshold) {
     EXPECT_EQ(assign_labels(tree, root, 13, 0.25, true),
               (Labels{0, 0, 0, 0, -1, -1, -1, -1, -1, -1, -1, -1, -1}));
     EXPECT_EQ(assign_labels(tree, root, 13, 0.0, false), Labels(13, -1));
+    EXPECT_EQ(assign_labels(tree, root, 13, -1.0, true), Labels(13, 0));
+    EXPECT_EQ(assign_labels(tree, root, 13, std::nan(""), true), Labels(13, -1));
 
     const CondensedTree flat{{{3, 0, 1.0, 1}, {3, 1, 2.0, 1}, {3, 2, 2.0, 1}}};
     EXPECT_EQ(assign_labels(flat, {{3}}, 3, 0.0, false), Labels(3, -1));
