@@ -69,38 +69,53 @@ CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t
         std::size_t cluster;
     };
     std::vector<Work> work{{n + tree.rows.size() - 1, n}};
+    std::vector<std::size_t> expand;
+    std::vector<std::size_t> parts;
     std::size_t next_cluster = n + 1;
     const std::size_t m = min_cluster_size;
 
     while (!work.empty()) {
         const Work item = work.back();
         work.pop_back();
-        const LinkageRow& row = condenser.row_of(item.node);
-        const std::size_t ls = condenser.size_of(row.left);
-        const std::size_t rs = condenser.size_of(row.right);
-        const bool left_small = ls < m;
-        const bool right_small = rs < m;
+        const double lambda = condenser.row_of(item.node).lambda;
 
-        // Lambda +infinity joins identical points: never a real split, and
-        // nothing below it can be one either.
-        if ((left_small && right_small) || std::isinf(row.lambda)) {
-            condenser.drop_points(row.left, item.cluster, row.lambda, result.edges);
-            condenser.drop_points(row.right, item.cluster, row.lambda, result.edges);
-        } else if (left_small) {
-            condenser.drop_points(row.left, item.cluster, row.lambda, result.edges);
-            work.push_back({row.right, item.cluster});
-        } else if (right_small) {
-            condenser.drop_points(row.right, item.cluster, row.lambda, result.edges);
-            work.push_back({row.left, item.cluster});
-        } else {
-            // Last in, first out: the right child's subtree is condensed, and
-            // numbered, before the left child's.
-            const std::size_t a = next_cluster++;
-            const std::size_t b = next_cluster++;
-            result.edges.push_back({item.cluster, a, row.lambda, ls});
-            work.push_back({row.left, a});
-            result.edges.push_back({item.cluster, b, row.lambda, rs});
-            work.push_back({row.right, b});
+        // Merges at the same lambda are one level of the hierarchy, however
+        // the single-linkage tree happened to pair them: the parts that split
+        // here are the nodes below this level, left side first. Reading the
+        // pairing as splits would give clusters that are born and end at the
+        // same lambda and could separate identical points. At lambda
+        // +infinity every part is a single point.
+        parts.clear();
+        expand.assign({item.node});
+        while (!expand.empty()) {
+            const std::size_t node = expand.back();
+            expand.pop_back();
+            if (node >= n && condenser.row_of(node).lambda == lambda) {
+                const LinkageRow& row = condenser.row_of(node);
+                expand.push_back(row.right);
+                expand.push_back(row.left);
+            } else {
+                parts.push_back(node);
+            }
+        }
+
+        std::size_t large_parts = 0;
+        for (std::size_t part : parts)
+            large_parts += condenser.size_of(part) >= m ? 1 : 0;
+
+        for (std::size_t part : parts) {
+            const std::size_t size = condenser.size_of(part);
+            if (size < m) {
+                condenser.drop_points(part, item.cluster, lambda, result.edges);
+            } else if (large_parts == 1) {
+                work.push_back({part, item.cluster});
+            } else {
+                // A real split: new clusters in part order; last in, first
+                // out, so the rightmost part is condensed, and numbered, first.
+                const std::size_t child = next_cluster++;
+                result.edges.push_back({item.cluster, child, lambda, size});
+                work.push_back({part, child});
+            }
         }
     }
     return result;

@@ -13,9 +13,12 @@ namespace corvane {
 // condenses the right side of a split first; dropped points are emitted
 // left side first.
 //
-// A split at lambda +infinity (points at distance 0 from each other) is never
-// a real split: every point under it leaves the current cluster at +infinity,
-// so identical points stay together and no cluster is born at +infinity.
+// Merges at one lambda form one level: the split at that lambda is read
+// across all parts below the level, however the single-linkage tree paired
+// them, and may have more than two large parts. So no cluster is born and
+// ends at the same lambda, identical points stay together, and a split at
+// lambda +infinity (points at distance 0) leaves only single points, which
+// all leave the current cluster there.
 //
 // The root row must hold all n points; min_cluster_size must be at least 2.
 // Broken inputs throw InternalError. An empty tree gives an empty result.

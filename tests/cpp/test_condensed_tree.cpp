@@ -66,6 +66,27 @@ TEST(Condense, SplitsAtInfiniteLambdaAreNeverRealSplits) {
     EXPECT_EQ(condense(mixed, 6, 2).edges, expected);
 }
 
+TEST(Condense, MergesAtOneLambdaFormOneLevel) {
+    // Pairs 2-3 and 4-5 form at lambda 4; the pair 0-1 forms at lambda 1, the
+    // level at which everything joins. Read pairwise, {0, 1} would be a
+    // cluster born and ended at lambda 1; read as one level, points 0 and 1
+    // simply leave the root there and the two real pairs split off.
+    const auto tree =
+        linkage({{2, 3, 4.0, 2}, {4, 5, 4.0, 2}, {0, 1, 1.0, 2}, {8, 6, 1.0, 4}, {9, 7, 1.0, 6}});
+    const Edges expected{{6, 0, 1.0, 1}, {6, 1, 1.0, 1}, {6, 7, 1.0, 2}, {6, 8, 1.0, 2},
+                         {8, 4, 4.0, 1}, {8, 5, 4.0, 1}, {7, 2, 4.0, 1}, {7, 3, 4.0, 1}};
+    EXPECT_EQ(condense(tree, 6, 2).edges, expected);
+
+    // Three pairs joining at one lambda split three ways; the rightmost part
+    // is condensed first.
+    const auto three =
+        linkage({{0, 1, 4.0, 2}, {2, 3, 4.0, 2}, {4, 5, 4.0, 2}, {6, 7, 1.0, 4}, {9, 8, 1.0, 6}});
+    const Edges three_way{{6, 7, 1.0, 2}, {6, 8, 1.0, 2}, {6, 9, 1.0, 2},
+                          {9, 4, 4.0, 1}, {9, 5, 4.0, 1}, {8, 2, 4.0, 1},
+                          {8, 3, 4.0, 1}, {7, 0, 4.0, 1}, {7, 1, 4.0, 1}};
+    EXPECT_EQ(condense(three, 6, 2).edges, three_way);
+}
+
 TEST(Condense, RejectsTreesThatDoNotSpanThePoints) {
     const auto tree = linkage({{0, 1, 1.0, 2}});
     EXPECT_THROW(condense(tree, 3, 2), InternalError);
