@@ -11,6 +11,7 @@
 #include "hdbscan/input_validation.hpp"
 #include "hdbscan/magnitude_scaling.hpp"
 #include "prediction/exhaustive_search.hpp"
+#include "prediction/query_order.hpp"
 
 namespace corvane {
 namespace {
@@ -63,16 +64,19 @@ void assign(const PredictionData& model, const NearestCandidate& nearest, std::i
 
 // Runs the per-row loop over threads. `make_finder()` is called once per chunk and
 // returns a callable mapping a row of `points` to its NearestCandidate, so that each
-// worker owns its scratch space.
+// worker owns its scratch space. Rows are visited in `order` when one is given (each
+// chunk taking a contiguous stretch of it), in row order otherwise; results always land
+// in their row's slot.
 template <class MakeFinder>
 Prediction predict_rows(const PredictionData& model, const DataMatrix& points, std::size_t threads,
-                        MakeFinder&& make_finder) {
+                        MakeFinder&& make_finder, const std::vector<std::size_t>& order = {}) {
     Prediction out;
     out.labels.assign(points.rows, -1);
     out.probabilities.assign(points.rows, 0.0);
     for_each_row_chunk(points.rows, threads, [&](RowChunk chunk) {
         auto find = make_finder();
-        for (std::size_t i = chunk.start; i < chunk.end; ++i) {
+        for (std::size_t k = chunk.start; k < chunk.end; ++k) {
+            const std::size_t i = order.empty() ? k : order[k];
             assign(model, find(points.row(i)), out.labels[i], out.probabilities[i]);
         }
     });
@@ -98,11 +102,15 @@ Prediction predict_with_index(const PredictionData& model, const PredictionIndex
     if (index.n_points != model.n || index.dims != model.n_features) {
         fail_internal("approximate_predict: the index was not built from this model");
     }
-    return predict_rows(model, points, threads, [&] {
-        return [&index, scratch = std::vector<double>(index.dims)](const double* point) mutable {
-            return index.nearest(point, scratch.data());
-        };
-    });
+    return predict_rows(
+        model, points, threads,
+        [&] {
+            return
+                [&index, scratch = std::vector<double>(index.dims)](const double* point) mutable {
+                    return index.nearest(point, scratch.data());
+                };
+        },
+        z_order(points));
 }
 
 // The checks shared by every route, then `route(points)` on the new points brought to the
