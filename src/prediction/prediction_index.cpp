@@ -1,6 +1,9 @@
 #include "prediction/prediction_index.hpp"
 
 #include <cmath>
+#include <limits>
+#include <type_traits>
+#include <variant>
 
 #include "common/internal_error.hpp"
 #include "prediction/index_search.hpp"
