@@ -2,12 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "common/data_matrix.hpp"
 #include "common/metric.hpp"
 
 namespace corvane {
+
+class PredictionCache;
 
 // What approximate prediction reads from a fit.
 struct PredictionData {
@@ -31,6 +34,10 @@ struct FittedModel {
     std::vector<double> outlier_scores;
     std::vector<double> cluster_persistence;  // one per selected cluster, label order
     PredictionData prediction;
+    // The spatial index that approximate prediction builds over `prediction` when it pays
+    // off; created by the first prediction and dropped with the model. A shared_ptr only
+    // because the type is incomplete here (the prediction component depends on this one).
+    std::shared_ptr<PredictionCache> prediction_cache;
 };
 
 }  // namespace corvane

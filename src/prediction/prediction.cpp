@@ -1,0 +1,178 @@
+#include "prediction/prediction.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "common/internal_error.hpp"
+#include "distance/distance.hpp"
+#include "hdbscan/input_validation.hpp"
+#include "hdbscan/magnitude_scaling.hpp"
+#include "prediction/exhaustive_search.hpp"
+#include "prediction/query_order.hpp"
+
+namespace corvane {
+namespace {
+
+constexpr double INF = std::numeric_limits<double>::infinity();
+
+void check_model(const PredictionData& model) {
+    const std::size_t n = model.n;
+    const DataMatrix& data = model.training_data;
+    if (model.labels.size() != n || model.probabilities.size() != n ||
+        model.core_distances.size() != n || data.rows != n || data.cols != model.n_features ||
+        data.values.size() != data.rows * data.cols) {
+        fail_internal("approximate_predict: inconsistent prediction data");
+    }
+}
+
+std::optional<HdbscanError> check_new_points(const PredictionData& model,
+                                             const DataMatrix& new_points) {
+    if (new_points.cols != model.n_features) {
+        return HdbscanError::dimension_mismatch(model.n_features, new_points.cols);
+    }
+    if (model.metric.kind == MetricKind::Precomputed) return scan_precomputed_values(new_points);
+    return std::nullopt;
+}
+
+// The neighbour's probability, scaled by (1/r) / (1/c) when the new point lies beyond the
+// neighbour's core distance c. The ratio is formed from the two reciprocals, in this
+// form, because c / r rounds differently.
+double scaled_probability(double probability, double core_distance, double reachability) {
+    if (core_distance >= reachability) return probability;
+    const double lambda_core = core_distance > 0.0 ? 1.0 / core_distance : INF;
+    if (lambda_core == INF) return probability;
+    const double lambda_reachability = reachability > 0.0 ? 1.0 / reachability : INF;
+    return probability * std::min(lambda_reachability / lambda_core, 1.0);
+}
+
+void assign(const PredictionData& model, const NearestCandidate& nearest, std::int32_t& label,
+            double& probability) {
+    if (!nearest.found()) {
+        label = -1;
+        probability = 0.0;
+        return;
+    }
+    label = model.labels[nearest.index];
+    probability =
+        label < 0 ? 0.0
+                  : scaled_probability(model.probabilities[nearest.index],
+                                       model.core_distances[nearest.index], nearest.reachability);
+}
+
+// Runs the per-row loop over threads. `make_finder()` is called once per chunk and
+// returns a callable mapping a row of `points` to its NearestCandidate, so that each
+// worker owns its scratch space. Rows are visited in `order` when one is given (each
+// chunk taking a contiguous stretch of it), in row order otherwise; results always land
+// in their row's slot.
+template <class MakeFinder>
+Prediction predict_rows(const PredictionData& model, const DataMatrix& points, std::size_t threads,
+                        MakeFinder&& make_finder, const std::vector<std::size_t>& order = {}) {
+    Prediction out;
+    out.labels.assign(points.rows, -1);
+    out.probabilities.assign(points.rows, 0.0);
+    for_each_row_chunk(points.rows, threads, [&](RowChunk chunk) {
+        auto find = make_finder();
+        for (std::size_t k = chunk.start; k < chunk.end; ++k) {
+            const std::size_t i = order.empty() ? k : order[k];
+            assign(model, find(points.row(i)), out.labels[i], out.probabilities[i]);
+        }
+    });
+    return out;
+}
+
+Prediction predict_exhaustive(const PredictionData& model, const DataMatrix& points,
+                              std::size_t threads) {
+    if (model.metric.kind == MetricKind::Precomputed) {
+        return predict_rows(model, points, threads, [&] {
+            return [&](const double* distances) { return precomputed_nearest(model, distances); };
+        });
+    }
+    return visit_metric(model.metric, [&](auto kernel) {
+        return predict_rows(model, points, threads, [&] {
+            return [&](const double* point) { return exhaustive_nearest(model, kernel, point); };
+        });
+    });
+}
+
+Prediction predict_with_index(const PredictionData& model, const PredictionIndex& index,
+                              const DataMatrix& points, std::size_t threads) {
+    if (index.n_points != model.n || index.dims != model.n_features) {
+        fail_internal("approximate_predict: the index was not built from this model");
+    }
+    return predict_rows(
+        model, points, threads,
+        [&] {
+            return
+                [&index, scratch = std::vector<double>(index.dims)](const double* point) mutable {
+                    return index.nearest(point, scratch.data());
+                };
+        },
+        z_order(points));
+}
+
+// The checks shared by every route, then `route(points)` on the new points brought to the
+// model's scale.
+template <class Route>
+Expected<Prediction> predict_checked(const PredictionData& model, const DataMatrix& new_points,
+                                     Route&& route) {
+    check_model(model);
+    if (new_points.rows == 0) return Prediction{};
+    if (auto error = check_new_points(model, new_points)) return std::unexpected(*error);
+    if (model.magnitude_shift == 0) return route(new_points);
+    DataMatrix shifted = new_points;
+    apply_shift(shifted, model.magnitude_shift);
+    return route(shifted);
+}
+
+}  // namespace
+
+Expected<Prediction> approximate_predict(const PredictionData& model, const DataMatrix& new_points,
+                                         std::size_t threads) {
+    return PredictionCache().predict(model, new_points, threads);
+}
+
+Expected<Prediction> approximate_predict(const PredictionData& model, const PredictionIndex& index,
+                                         const DataMatrix& new_points, std::size_t threads) {
+    return predict_checked(model, new_points, [&](const DataMatrix& points) {
+        if (!uses_euclidean_distance(model.metric)) {
+            return predict_exhaustive(model, points, threads);
+        }
+        return predict_with_index(model, index, points, threads);
+    });
+}
+
+Expected<Prediction> approximate_predict_exhaustive(const PredictionData& model,
+                                                    const DataMatrix& new_points,
+                                                    std::size_t threads) {
+    return predict_checked(model, new_points, [&](const DataMatrix& points) {
+        return predict_exhaustive(model, points, threads);
+    });
+}
+
+std::size_t PredictionCache::index_threshold(std::size_t n) {
+    return 8 * static_cast<std::size_t>(std::bit_width(n));
+}
+
+Expected<Prediction> PredictionCache::predict(const PredictionData& model,
+                                              const DataMatrix& new_points, std::size_t threads) {
+    // The route runs only after every check passed, so a failing call neither builds the
+    // index nor counts its rows.
+    return predict_checked(model, new_points, [&](const DataMatrix& points) {
+        if (!uses_euclidean_distance(model.metric)) {
+            return predict_exhaustive(model, points, threads);
+        }
+        if (index_ == nullptr) {
+            if (exhaustive_rows_ + points.rows < index_threshold(model.n)) {
+                exhaustive_rows_ += points.rows;
+                return predict_exhaustive(model, points, threads);
+            }
+            index_ = std::make_unique<const PredictionIndex>(PredictionIndex::build(model));
+        }
+        return predict_with_index(model, *index_, points, threads);
+    });
+}
+
+}  // namespace corvane

@@ -1,0 +1,68 @@
+// approximate_predict: convert X, require a fitted model, predict, and return the labels
+// and probabilities as two new arrays that own the result vectors.
+#define PY_SSIZE_T_CLEAN
+#include "python/predict_method.hpp"
+
+#include <memory>
+#include <optional>
+
+#include "prediction/prediction.hpp"
+#include "python/array_exchange.hpp"
+#include "python/hdbscan_object.hpp"
+#include "python/python_errors.hpp"
+
+namespace corvane::python {
+
+const char approximate_predict_doc[] =
+    "approximate_predict($self, X)\n--\n\n"
+    "Predict cluster labels for new points.\n\n"
+    "Parameters\n----------\n"
+    "X : numpy.ndarray of shape (n_samples, n_features)\n    New data points.\n\n"
+    "Returns\n-------\n"
+    "labels : numpy.ndarray of shape (n_samples,)\n    Predicted cluster labels.\n"
+    "probabilities : numpy.ndarray of shape (n_samples,)\n    Prediction confidence.";
+
+namespace {
+
+// A new reference, released unless handed on.
+using OwnedObject =
+    std::unique_ptr<PyObject, decltype([](PyObject* object) { Py_XDECREF(object); })>;
+
+PyObject* prediction_tuple(Prediction&& prediction) {
+    OwnedObject labels(move_to_array(std::move(prediction.labels)));
+    if (!labels) return nullptr;
+    OwnedObject probabilities(move_to_array(std::move(prediction.probabilities)));
+    if (!probabilities) return nullptr;
+    PyObject* tuple = PyTuple_New(2);  // owned
+    if (tuple == nullptr) return nullptr;
+    PyTuple_SET_ITEM(tuple, 0, labels.release());  // steals
+    PyTuple_SET_ITEM(tuple, 1, probabilities.release());
+    return tuple;
+}
+
+}  // namespace
+
+PyObject* hdbscan_approximate_predict(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"X", nullptr};
+    PyObject* x = nullptr;  // borrowed
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:approximate_predict",
+                                     const_cast<char**>(keywords), &x)) {
+        return nullptr;
+    }
+    HdbscanState& state = *reinterpret_cast<HdbscanObject*>(self)->state;
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        std::optional<DataMatrix> points = to_data_matrix(x);
+        if (!points) return nullptr;
+        FittedModel* model = state.model.get();
+        if (model == nullptr) return raise_hdbscan_error(HdbscanError::not_fitted());
+        // The interpreter lock is held for the whole call, so the cache sees one call at
+        // a time.
+        if (!model->prediction_cache) model->prediction_cache = std::make_shared<PredictionCache>();
+        Expected<Prediction> prediction =
+            model->prediction_cache->predict(model->prediction, *points);
+        if (!prediction) return raise_hdbscan_error(prediction.error());
+        return prediction_tuple(std::move(*prediction));
+    });
+}
+
+}  // namespace corvane::python
