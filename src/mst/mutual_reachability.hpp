@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cmath>
+
+namespace corvane {
+
+// Maximum in which a NaN operand is ignored (the other operand is taken).
+// Equal operands give `a`, so the result is always one of the operands as given.
+inline double max_ignoring_nan(double a, double b) {
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    return a < b ? b : a;
+}
+
+// Mutual-reachability distance max(c(x), c(y), d / alpha), taken in two steps:
+// max(core_outer, max(core_inner, d / alpha)). Which point is outer is fixed by
+// the caller (the lower-numbered point, or the tree vertex) so that every route
+// rounds and picks operands alike. No division when alpha is exactly 1.
+inline double mutual_reachability(double core_outer, double core_inner, double distance,
+                                  double alpha) {
+    const double scaled = alpha == 1.0 ? distance : distance / alpha;
+    return max_ignoring_nan(core_outer, max_ignoring_nan(core_inner, scaled));
+}
+
+// The squared form for Euclidean data with alpha = 1: max(c(x)^2, c(y)^2, d^2).
+// Squaring keeps the order of weights, so one square root per emitted edge
+// gives the true weight.
+inline double mutual_reachability_sq(double core_sq_a, double core_sq_b, double distance_sq) {
+    return max_ignoring_nan(max_ignoring_nan(core_sq_a, core_sq_b), distance_sq);
+}
+
+}  // namespace corvane

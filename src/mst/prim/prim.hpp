@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "common/data_matrix.hpp"
+#include "common/metric.hpp"
+#include "common/mst_edge.hpp"
+#include "parallel/parallel.hpp"
+
+namespace corvane {
+
+// Minimum spanning trees of the mutual-reachability graph by Prim's algorithm,
+// and the brute-force core distances they need. Every route starts from vertex
+// 0, lets the lowest vertex number win among equal weights, and returns the
+// n - 1 edges in the order the vertices joined, each as (tree vertex, new
+// vertex, weight in true units). k is the neighbour count, 1 <= k <= n, with a
+// point counting as its own nearest neighbour.
+
+// Dense route for manhattan, cosine, minkowski and precomputed `data` (n x n
+// matrix). Core distance of i: the k-th smallest distance from i, itself
+// included at distance 0 (under precomputed: the k-th smallest entry of row i,
+// diagonal included). The tree reads only entries above the diagonal of a
+// precomputed matrix. Working memory is O(n): distances are evaluated when
+// needed, each pair once for the tree.
+MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k, double alpha);
+
+// Euclidean route through the Gram matrix of the column-centred data, for
+// alpha = 1: n x n doubles of memory. The core-distance pass runs on up to
+// `threads` threads; its result does not depend on the count.
+MstResult prim_gram_mst(const DataMatrix& data, std::size_t k,
+                        std::size_t threads = available_threads());
+
+// Euclidean route on the rows with given core distances (one per row): squared
+// weights when alpha is exactly 1, plain weights otherwise.
+MstResult prim_euclidean_mst(const DataMatrix& data, std::vector<double> core_distances,
+                             double alpha);
+
+// Euclidean core distances by exhaustive search: for each row, the k-th
+// smallest distance to all rows, itself included.
+std::vector<double> euclidean_brute_core_distances(const DataMatrix& data, std::size_t k);
+
+}  // namespace corvane
