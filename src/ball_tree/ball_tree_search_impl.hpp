@@ -36,34 +36,58 @@ class BallSearch {
         const std::size_t dims = tree_.dims;
         for (;;) {
             const BallNode& record = tree_.nodes[node];
-            if (heap_.is_full()) {
-                const double reach = kth_ + record.radius;
-                if (c >= reach * reach) return;
-            }
+            if (heap_.is_full() && c >= prune_distance(record)) return;
             if (record.is_leaf) {
                 const double before = heap_.max_distance();
                 const double* row = tree_.tree_data.data() + record.start * dims;
                 for (std::size_t i = record.start; i < record.end; ++i, row += dims) {
-                    heap_.push(tree_.indices[i], squared_distance(row, point_, dims));
+                    // Once the heap is full, a distance that reaches its worst entry would
+                    // be rejected, so its computation may stop there.
+                    const double bound = heap_.is_full() ? heap_.max_distance() : INF;
+                    heap_.push(tree_.indices[i], squared_distance(row, point_, dims, bound));
                 }
                 const double after = heap_.max_distance();
                 if (after != before) kth_ = std::sqrt(after);
                 return;
             }
-            const double dl = centroid_distance(record.left);
-            const double dr = centroid_distance(record.right);
-            const bool left_first = dl <= dr;
-            const std::size_t first = left_first ? record.left : record.right;
-            const std::size_t second = left_first ? record.right : record.left;
-            if (first != NO_NODE) visit(first, left_first ? dl : dr);
-            if (second == NO_NODE) return;
-            c = left_first ? dr : dl;
-            node = second;
+            // A child already at its pruning distance stays pruned for the rest of the
+            // query (the worst kept distance only shrinks), so it can be dropped now,
+            // before its centroid distance is complete; the visiting order of the others
+            // is unchanged.
+            const Child left = child(record.left);
+            const Child right = child(record.right);
+            const bool left_first = left.c <= right.c;
+            const Child& first = left_first ? left : right;
+            const Child& second = left_first ? right : left;
+            if (first.node != NO_NODE) visit(first.node, first.c);
+            if (second.node == NO_NODE) return;
+            c = second.c;
+            node = second.node;
         }
     }
 
+    // Squared distance (kth + radius)^2 at or beyond which a full heap prunes the node.
+    double prune_distance(const BallNode& record) const {
+        const double reach = kth_ + record.radius;
+        return reach * reach;
+    }
+
+    struct Child {
+        std::size_t node;  // NO_NODE when missing or already pruned
+        double c;          // squared distance from the query to its centroid
+    };
+
+    Child child(std::size_t node) const {
+        if (node == NO_NODE) return {NO_NODE, INF};
+        const double* centroid = tree_.centroid(node);
+        if (!heap_.is_full()) return {node, squared_distance(centroid, point_, tree_.dims)};
+        const double bound = prune_distance(tree_.nodes[node]);
+        const double c = squared_distance(centroid, point_, tree_.dims, bound);
+        return {c >= bound ? NO_NODE : node, c};
+    }
+
     double centroid_distance(std::size_t node) const {
-        return node == NO_NODE ? INF : squared_distance(tree_.centroid(node), point_, tree_.dims);
+        return squared_distance(tree_.centroid(node), point_, tree_.dims);
     }
 
     const BallTree& tree_;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <limits>
 
 #include "kdtree_bounded/kd_tree.hpp"
 #include "tree_common/squared_distance.hpp"
@@ -30,7 +32,10 @@ class KdSearch {
             if (record.is_leaf) {
                 const double* row = tree_.tree_data.data() + record.start * dims;
                 for (std::size_t i = record.start; i < record.end; ++i, row += dims) {
-                    heap_.push(tree_.indices[i], squared_distance<Dims>(row, point_, dims));
+                    // Once the heap is full, a distance that reaches its worst entry would
+                    // be rejected, so its computation may stop there.
+                    const double bound = heap_.is_full() ? heap_.max_distance() : INF;
+                    heap_.push(tree_.indices[i], squared_distance<Dims>(row, point_, dims, bound));
                 }
                 return;
             }
@@ -46,6 +51,8 @@ class KdSearch {
     }
 
   private:
+    static constexpr double INF = std::numeric_limits<double>::infinity();
+
     const KdTree& tree_;
     const double* point_;
     Heap& heap_;
@@ -53,6 +60,7 @@ class KdSearch {
 
 template <class Heap>
 void kd_search_knn(const KdTree& tree, const double* point, Heap& heap) {
+    // Fixed column counts up to 16, the widest data a KD-tree is built for.
     switch (tree.dims) {
         case 1:
             return KdSearch<1, Heap>(tree, point, heap).visit(0);
@@ -62,6 +70,30 @@ void kd_search_knn(const KdTree& tree, const double* point, Heap& heap) {
             return KdSearch<3, Heap>(tree, point, heap).visit(0);
         case 4:
             return KdSearch<4, Heap>(tree, point, heap).visit(0);
+        case 5:
+            return KdSearch<5, Heap>(tree, point, heap).visit(0);
+        case 6:
+            return KdSearch<6, Heap>(tree, point, heap).visit(0);
+        case 7:
+            return KdSearch<7, Heap>(tree, point, heap).visit(0);
+        case 8:
+            return KdSearch<8, Heap>(tree, point, heap).visit(0);
+        case 9:
+            return KdSearch<9, Heap>(tree, point, heap).visit(0);
+        case 10:
+            return KdSearch<10, Heap>(tree, point, heap).visit(0);
+        case 11:
+            return KdSearch<11, Heap>(tree, point, heap).visit(0);
+        case 12:
+            return KdSearch<12, Heap>(tree, point, heap).visit(0);
+        case 13:
+            return KdSearch<13, Heap>(tree, point, heap).visit(0);
+        case 14:
+            return KdSearch<14, Heap>(tree, point, heap).visit(0);
+        case 15:
+            return KdSearch<15, Heap>(tree, point, heap).visit(0);
+        case 16:
+            return KdSearch<16, Heap>(tree, point, heap).visit(0);
         default:
             return KdSearch<DYNAMIC_DIMS, Heap>(tree, point, heap).visit(0);
     }
