@@ -3,6 +3,7 @@
 
 #include "ball_tree/ball_tree.hpp"
 #include "tree_common/row_partition.hpp"
+#include "tree_common/tree_shape.hpp"
 
 namespace corvane {
 namespace {
@@ -124,7 +125,7 @@ BallTree BallTree::build(const DataMatrix& matrix) {
     tree.indices.resize(matrix.rows);
     std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
 
-    const std::size_t reserve = matrix.rows / 20 + 1;
+    const std::size_t reserve = tree_node_count(matrix.rows, LEAF_SIZE);
     tree.nodes.reserve(reserve);
     tree.centroids.reserve(reserve * matrix.cols);
     if (matrix.rows > 0) BallBuilder(tree).build(0, matrix.rows);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tree_common/squared_distance.hpp"
+#include "tree_common/tree_shape.hpp"
 
 namespace corvane {
 namespace {
@@ -37,6 +38,25 @@ TEST(SquaredDistance, StopsEarlyOnlyAtOrAboveTheBound) {
     const double b[3] = {4.0, 6.0, 3.0};
     EXPECT_EQ(squared_distance<3>(a, b, 3), 25.0);
     EXPECT_EQ(squared_distance<0>(a, b, 0), 0.0);
+}
+
+std::size_t counted_nodes(std::size_t count, std::size_t leaf_size) {
+    if (count <= leaf_size) return 1;
+    return 1 + counted_nodes(count / 2, leaf_size) + counted_nodes(count - count / 2, leaf_size);
+}
+
+TEST(TreeNodeCount, MatchesRecursiveCount) {
+    EXPECT_EQ(tree_node_count(0, 10), 0u);
+    EXPECT_EQ(tree_node_count(10, 10), 1u);
+    EXPECT_EQ(tree_node_count(11, 10), 3u);
+    EXPECT_EQ(tree_node_count(21, 10), 5u);  // 10 and 11 -> 5 + 6
+    for (const std::size_t leaf : {1, 2, 10, 20, 40}) {
+        for (std::size_t count = 1; count < 3000; ++count) {
+            ASSERT_EQ(tree_node_count(count, leaf), counted_nodes(count, leaf))
+                << count << " rows, leaves of " << leaf;
+        }
+    }
+    EXPECT_EQ(tree_node_count(1000003, 10), counted_nodes(1000003, 10));
 }
 
 }  // namespace
