@@ -49,7 +49,7 @@ class BallBuilder {
         for (std::size_t j = 0; j < dims_; ++j)
             centroid[j] *= scale;
 
-        const Farthest a = farthest_row(rows, count, centroid);
+        const Farthest a = farthest_row(rows, count, centroid, 0);
         BallNode record;
         record.radius_sq = a.distance;
         record.radius = std::sqrt(record.radius_sq);
@@ -64,7 +64,7 @@ class BallBuilder {
 
         // The poles are copied out because the rows move below.
         const double* a_row = rows + a.offset * dims_;
-        const double* b_row = rows + farthest_row(rows, count, a_row).offset * dims_;
+        const double* b_row = rows + farthest_row(rows, count, a_row, a.offset).offset * dims_;
         for (std::size_t j = 0; j < dims_; ++j) {
             pole_a_[j] = a_row[j];
             direction_[j] = b_row[j] - a_row[j];
@@ -96,10 +96,11 @@ class BallBuilder {
         double distance;  // squared
     };
 
-    // The first row with the largest squared distance to `from` (offset 0 at distance 0
-    // when every row sits on it).
-    Farthest farthest_row(const double* rows, std::size_t count, const double* from) const {
-        Farthest best{0, 0.0};
+    // The first row with the largest squared distance to `from`; `fallback` at distance 0
+    // when every row sits on it.
+    Farthest farthest_row(const double* rows, std::size_t count, const double* from,
+                          std::size_t fallback) const {
+        Farthest best{fallback, 0.0};
         for (std::size_t i = 0; i < count; ++i) {
             const double d = ordered_squared_distance(rows + i * dims_, from, dims_);
             if (d > best.distance) best = {i, d};
