@@ -29,7 +29,6 @@ class BallBuilder {
         : tree_(tree),
           dims_(tree.dims),
           scratch_(tree.n_points, tree.dims),
-          pole_a_(tree.dims),
           direction_(tree.dims) {}
 
     std::size_t build(std::size_t start, std::size_t end) {
@@ -62,19 +61,17 @@ class BallBuilder {
             return node;
         }
 
-        // The poles are copied out because the rows move below.
+        // Key of a row x: (x - A) . (B - A), summed from column 0.
         const double* a_row = rows + a.offset * dims_;
         const double* b_row = rows + farthest_row(rows, count, a_row, a.offset).offset * dims_;
-        for (std::size_t j = 0; j < dims_; ++j) {
-            pole_a_[j] = a_row[j];
+        for (std::size_t j = 0; j < dims_; ++j)
             direction_[j] = b_row[j] - a_row[j];
-        }
         std::span<KeyedRow> keyed(scratch_.keyed.data(), count);
         for (std::size_t i = 0; i < count; ++i) {
             const double* row = rows + i * dims_;
             double key = 0.0;
             for (std::size_t j = 0; j < dims_; ++j)
-                key += (row[j] - pole_a_[j]) * direction_[j];
+                key += (row[j] - a_row[j]) * direction_[j];
             keyed[i] = {key, i};
         }
         const std::size_t mid = count / 2;
@@ -111,7 +108,6 @@ class BallBuilder {
     BallTree& tree_;
     std::size_t dims_;
     PartitionScratch scratch_;
-    std::vector<double> pole_a_;
     std::vector<double> direction_;
 };
 

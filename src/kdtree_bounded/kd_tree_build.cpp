@@ -57,7 +57,7 @@ class KdBuilder {
         const std::size_t right = left + tree_node_count(mid, leaf_size_);
         record.left = left;
         record.right = right;
-        if (dims_ > 0) split(record, start, count, mid, left, right);
+        if (dims_ > 0) split(record, node, start, count, mid);
 
         if (parallel_levels > 0 && count >= PARALLEL_BUILD_ROWS) {
             run_tasks(2, [&](std::size_t half) {
@@ -75,9 +75,10 @@ class KdBuilder {
   private:
     // Chooses the split column, moves the rows of the range around its median and fills
     // in the children's boxes.
-    void split(KdNode& record, std::size_t start, std::size_t count, std::size_t mid,
-               std::size_t left, std::size_t right) {
-        const std::size_t node = static_cast<std::size_t>(&record - tree_.nodes.data());
+    void split(KdNode& record, std::size_t node, std::size_t start, std::size_t count,
+               std::size_t mid) {
+        const std::size_t left = record.left;
+        const std::size_t right = record.right;
         const double* lo = tree_.lower_bounds.data() + node * dims_;
         const double* hi = tree_.upper_bounds.data() + node * dims_;
         std::size_t split_dim = 0;
@@ -122,9 +123,10 @@ class KdBuilder {
     PartitionScratch scratch_;
 };
 
+// Levels of two-way splits that keep at most `threads` subtrees building at once.
 std::size_t parallel_levels(std::size_t threads) {
     std::size_t levels = 0;
-    while ((std::size_t{1} << levels) < threads)
+    while (levels < 16 && (std::size_t{2} << levels) <= threads)
         ++levels;
     return levels;
 }
