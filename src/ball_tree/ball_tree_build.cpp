@@ -1,0 +1,132 @@
+#include <cmath>
+#include <numeric>
+
+#include "ball_tree/ball_tree.hpp"
+#include "tree_common/row_partition.hpp"
+#include "tree_common/tree_shape.hpp"
+
+namespace corvane {
+namespace {
+
+// Squared distance summed column by column from column 0: the build's radius and pole
+// scans use this fixed order, so the tree shape does not depend on how the searches
+// vectorise their distances.
+double ordered_squared_distance(const double* a, const double* b, std::size_t dims) {
+    double sum = 0.0;
+    for (std::size_t j = 0; j < dims; ++j) {
+        const double t = a[j] - b[j];
+        sum += t * t;
+    }
+    return sum;
+}
+
+// Builds the nodes of a BallTree whose `tree_data` starts as a copy of the input rows
+// and is rearranged in place, so that every pass over a node's rows streams one
+// contiguous block.
+class BallBuilder {
+  public:
+    explicit BallBuilder(BallTree& tree)
+        : tree_(tree),
+          dims_(tree.dims),
+          scratch_(tree.n_points, tree.dims),
+          direction_(tree.dims) {}
+
+    std::size_t build(std::size_t start, std::size_t end) {
+        if (start >= end) return NO_NODE;
+        const std::size_t count = end - start;
+        const std::size_t node = tree_.nodes.size();
+        tree_.centroids.resize(tree_.centroids.size() + dims_, 0.0);
+        double* centroid = tree_.centroids.data() + node * dims_;
+        const double* rows = tree_.tree_data.data() + start * dims_;
+
+        for (std::size_t i = 0; i < count; ++i) {
+            const double* row = rows + i * dims_;
+            for (std::size_t j = 0; j < dims_; ++j)
+                centroid[j] += row[j];
+        }
+        const double scale = 1.0 / static_cast<double>(count);
+        for (std::size_t j = 0; j < dims_; ++j)
+            centroid[j] *= scale;
+
+        const Farthest a = farthest_row(rows, count, centroid, 0);
+        BallNode record;
+        record.radius_sq = a.distance;
+        record.radius = std::sqrt(record.radius_sq);
+        record.count = count;
+        record.start = start;
+        record.end = end;
+        if (count <= BallTree::LEAF_SIZE) {
+            record.is_leaf = true;
+            tree_.nodes.push_back(record);
+            return node;
+        }
+
+        // Key of a row x: (x - A) . (B - A), summed from column 0.
+        const double* a_row = rows + a.offset * dims_;
+        const double* b_row = rows + farthest_row(rows, count, a_row, a.offset).offset * dims_;
+        for (std::size_t j = 0; j < dims_; ++j)
+            direction_[j] = b_row[j] - a_row[j];
+        std::span<KeyedRow> keyed(scratch_.keyed.data(), count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const double* row = rows + i * dims_;
+            double key = 0.0;
+            for (std::size_t j = 0; j < dims_; ++j)
+                key += (row[j] - a_row[j]) * direction_[j];
+            keyed[i] = {key, i};
+        }
+        const std::size_t mid = count / 2;
+        select_median(keyed, mid);
+        reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_,
+                     [](std::size_t, const double*) {});
+
+        tree_.nodes.push_back(record);
+        const std::size_t left = build(start, start + mid);
+        const std::size_t right = build(start + mid, end);
+        tree_.nodes[node].left = left;
+        tree_.nodes[node].right = right;
+        return node;
+    }
+
+  private:
+    struct Farthest {
+        std::size_t offset;
+        double distance;  // squared
+    };
+
+    // The first row with the largest squared distance to `from`; `fallback` at distance 0
+    // when every row sits on it.
+    Farthest farthest_row(const double* rows, std::size_t count, const double* from,
+                          std::size_t fallback) const {
+        Farthest best{fallback, 0.0};
+        for (std::size_t i = 0; i < count; ++i) {
+            const double d = ordered_squared_distance(rows + i * dims_, from, dims_);
+            if (d > best.distance) best = {i, d};
+        }
+        return best;
+    }
+
+    BallTree& tree_;
+    std::size_t dims_;
+    PartitionScratch scratch_;
+    std::vector<double> direction_;
+};
+
+}  // namespace
+
+BallTree BallTree::build(const DataMatrix& matrix) {
+    BallTree tree;
+    tree.dims = matrix.cols;
+    tree.n_points = matrix.rows;
+    tree.data = matrix.values;
+    tree.tree_data = matrix.values;
+    tree.indices.resize(matrix.rows);
+    std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
+
+    const std::size_t reserve = tree_node_count(matrix.rows, LEAF_SIZE);
+    tree.nodes.reserve(reserve);
+    tree.centroids.reserve(reserve * matrix.cols);
+    if (matrix.rows > 0) BallBuilder(tree).build(0, matrix.rows);
+    return tree;
+}
+
+}  // namespace corvane

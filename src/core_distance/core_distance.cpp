@@ -1,0 +1,61 @@
+#include "core_distance/core_distance.hpp"
+
+#include <cmath>
+#include <span>
+#include <string>
+
+#include "ball_tree/ball_tree.hpp"
+#include "common/internal_error.hpp"
+#include "kdtree_bounded/kd_tree.hpp"
+#include "knn_heap/knn_heap.hpp"
+
+namespace corvane {
+
+template <class Tree>
+CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
+                                       bool keep_neighbors, std::size_t threads) {
+    const std::size_t n = tree.n_points;
+    const std::size_t dims = tree.dims;
+    if (matrix.rows != n || matrix.cols != dims) {
+        fail_internal("tree_core_distances: the matrix shape does not match the tree");
+    }
+    if (k == 0 || k > n) {
+        if (n == 0) return {};
+        fail_internal("tree_core_distances: k = " + std::to_string(k) + " outside [1, " +
+                      std::to_string(n) + "]");
+    }
+
+    const std::size_t width = k - 1;
+    CoreDistanceResult result;
+    result.core_distances.assign(n, 0.0);
+    if (keep_neighbors) result.neighbors.assign(n * width, 0);
+
+    // Rows are visited in tree order: consecutive queries are near each other and walk
+    // mostly the same nodes, which keeps them in cache. The query is the tree's copy of
+    // the row, equal to the matrix row. Results still land in input row order.
+    for_each_row_chunk(n, threads, [&](RowChunk chunk) {
+        KnnHeap heap(k);
+        for (std::size_t position = chunk.start; position < chunk.end; ++position) {
+            const std::size_t row = tree.indices[position];
+            heap.clear();
+            tree.search_knn(std::span<const double>(tree.tree_data.data() + position * dims, dims),
+                            heap);
+            result.core_distances[row] = std::sqrt(heap.max_distance());
+            if (!keep_neighbors) continue;
+            std::size_t* out = result.neighbors.data() + row * width;
+            std::size_t written = 0;
+            for (const KnnEntry& entry : heap.entries()) {
+                if (written == width) break;
+                if (entry.index != row) out[written++] = entry.index;
+            }
+        }
+    });
+    return result;
+}
+
+template CoreDistanceResult tree_core_distances<KdTree>(const DataMatrix&, const KdTree&,
+                                                        std::size_t, bool, std::size_t);
+template CoreDistanceResult tree_core_distances<BallTree>(const DataMatrix&, const BallTree&,
+                                                          std::size_t, bool, std::size_t);
+
+}  // namespace corvane

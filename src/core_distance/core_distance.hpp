@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "common/data_matrix.hpp"
+#include "parallel/parallel.hpp"
+
+namespace corvane {
+
+struct CoreDistanceResult {
+    // Row i: the Euclidean distance from row i to its k-th nearest row, itself included.
+    std::vector<double> core_distances;
+    // n x (k - 1), row-major; empty unless neighbour lists were asked for. Row i holds the
+    // rows kept by row i's search other than i itself, in the heap's array order (not
+    // sorted by distance); when k duplicates of row i filled the heap without row i, only
+    // the first k - 1 of them.
+    std::vector<std::size_t> neighbors;
+};
+
+// Core distances of every row of `matrix` (and optionally its neighbour lists) from a
+// k-nearest-neighbour search over `tree`, which must have been built from `matrix`;
+// 1 <= k <= n. Rows are spread over `threads` workers; every row is computed on its own
+// from read-only inputs, so the result is bit-identical for any thread count.
+//
+// Tree contract (KdTree and BallTree): fields `n_points`, `dims`, `indices` (tree
+// position -> input row) and `tree_data` (rows in tree order, `dims` per row), and
+// `search_knn(std::span<const double> point, KnnHeap& heap)` filling a cleared heap of
+// bound k with squared distances and input row numbers. Instantiated for both trees.
+template <class Tree>
+CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
+                                       bool keep_neighbors,
+                                       std::size_t threads = available_threads());
+
+}  // namespace corvane

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "common/data_matrix.hpp"
+#include "knn_heap/knn_heap.hpp"
+#include "parallel/parallel.hpp"
+#include "tree_common/no_node.hpp"
+
+namespace corvane {
+
+// One node of a KdTree. Its points are the tree positions [start, end); an internal
+// node's left child holds [start, start + count / 2) and its right child the rest,
+// including the median row whose key is `split_value`.
+struct KdNode {
+    std::size_t split_dim = 0;  // 0 in a leaf
+    double split_value = 0.0;   // 0.0 in a leaf
+    std::size_t left = NO_NODE;
+    std::size_t right = NO_NODE;
+    std::size_t count = 0;
+    std::size_t start = 0;
+    std::size_t end = 0;
+    bool is_leaf = false;
+
+    friend bool operator==(const KdNode&, const KdNode&) = default;
+};
+
+// KD-tree with tight axis-aligned boxes, for Euclidean data with few columns.
+//
+// Layout: nodes in preorder (a node, its left subtree, then its right subtree; the
+// root is node 0). Node i's box is lower_bounds / upper_bounds[i * dims, i * dims + dims).
+// `tree_data` holds the rows in tree order, so a node's rows are one contiguous block;
+// `indices` maps a tree position back to the input row number, and `data` keeps the
+// rows in input order. All distances are squared Euclidean distances.
+//
+// Splits: a node with more than leaf_size(dims) rows splits on the column of largest
+// spread (the lowest column on ties) at its median row. A matrix without columns is cut
+// by count alone (split_dim 0, split_value 0.0): every distance is 0 and the first leaf
+// searched fills the heap, so the search stays logarithmic instead of scanning one
+// huge leaf.
+//
+// Immutable after build(); any number of threads may search it at once, each with its
+// own KnnHeap.
+struct KdTree {
+    std::vector<KdNode> nodes;
+    std::vector<double> lower_bounds;
+    std::vector<double> upper_bounds;
+    std::vector<double> data;
+    std::vector<double> tree_data;
+    std::vector<std::size_t> indices;
+    std::size_t dims = 0;
+    std::size_t n_points = 0;
+
+    static std::size_t leaf_size(std::size_t dims) { return dims < 5 ? 10 : 20; }
+
+    // Copies `matrix`; an empty matrix gives a tree without nodes. The subtrees of large
+    // ranges near the root are built on up to `threads` threads; the tree is the same for
+    // any thread count.
+    static KdTree build(const DataMatrix& matrix, std::size_t threads = available_threads());
+
+    // Offers the rows of the tree to `heap` (created with bound k and cleared by the
+    // caller) so that it ends with the k nearest rows to `point` (dims values): squared
+    // distances, input row numbers. A node is pruned once the heap is full and its box,
+    // or for the far child its splitting plane, is at least as far as the worst kept
+    // row. Requires a non-empty tree.
+    void search_knn(std::span<const double> point, KnnHeap& heap) const;
+
+    // Squared distance from `point` to the box of `node`, summed from column 0.
+    double min_rdist_point(std::size_t node, const double* point) const {
+        const double* lo = lower_bounds.data() + node * dims;
+        const double* hi = upper_bounds.data() + node * dims;
+        double sum = 0.0;
+        for (std::size_t j = 0; j < dims; ++j) {
+            const double gap = std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
+            sum += gap * gap;
+        }
+        return sum;
+    }
+
+    // Squared distance between the boxes of nodes a and b, summed from column 0: a lower
+    // bound on the squared distance between any row of a and any row of b.
+    double min_rdist_nodes(std::size_t a, std::size_t b) const {
+        const double* lo_a = lower_bounds.data() + a * dims;
+        const double* hi_a = upper_bounds.data() + a * dims;
+        const double* lo_b = lower_bounds.data() + b * dims;
+        const double* hi_b = upper_bounds.data() + b * dims;
+        double sum = 0.0;
+        for (std::size_t j = 0; j < dims; ++j) {
+            const double gap = std::max(lo_b[j] - hi_a[j], 0.0) + std::max(lo_a[j] - hi_b[j], 0.0);
+            sum += gap * gap;
+        }
+        return sum;
+    }
+};
+
+}  // namespace corvane
