@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+
+#include "common/data_matrix.hpp"
+#include "common/hdbscan_error.hpp"
+#include "common/params.hpp"
+
+namespace corvane {
+
+// Every check a fit makes before any computation, in this order: the
+// parameters, no rows, a precomputed matrix that is not square, one row-major
+// scan of the values (non-finite, or negative under Precomputed; the first
+// offending value decides), then fewer points than the neighbour count.
+std::optional<HdbscanError> validate_fit_input(const HdbscanParams& params,
+                                               const DataMatrix& matrix);
+
+// The scan of a precomputed distance block: the first value in row-major order
+// that is not finite (NonFiniteInput) or below zero (PrecomputedNegative).
+std::optional<HdbscanError> scan_precomputed_values(const DataMatrix& matrix);
+
+}  // namespace corvane

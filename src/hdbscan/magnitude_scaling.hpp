@@ -1,0 +1,20 @@
+#pragma once
+
+#include "common/data_matrix.hpp"
+#include "common/metric.hpp"
+
+namespace corvane {
+
+// The binary exponent by which a fit shifts its data (multiplies it by
+// 2^shift) so that every metric's arithmetic (squares, dot products,
+// Minkowski powers) stays clear of overflow and underflow. 0 for ordinary
+// data, which is therefore never touched, and always 0 under Precomputed.
+// A power-of-two shift is exact, so labels, probabilities and outlier scores
+// do not change; quantities with units (distances, persistence, epsilon) are
+// converted with the same shift.
+int magnitude_shift(const DataMatrix& matrix, const Metric& metric);
+
+// Multiplies every value by 2^shift.
+void apply_shift(DataMatrix& matrix, int shift);
+
+}  // namespace corvane

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "condensed_tree/cluster_selection.hpp"
+#include "condensed_tree/condensed_tree.hpp"
+
+namespace corvane {
+
+// Label k for the points of selection.clusters[k], -1 for noise. A point
+// belongs to the nearest selected cluster above it. Points that reach only the
+// root are noise, except when the root is the whole selection and
+// allow_single_cluster is true: then the points whose lambda reaches a
+// threshold get label 0. The threshold is 1 / cluster_selection_epsilon for an
+// epsilon above 0, otherwise the largest lambda directly under the root.
+// An empty tree or selection gives all -1.
+std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
+                                        const ClusterSelection& selection, std::size_t n,
+                                        double cluster_selection_epsilon,
+                                        bool allow_single_cluster);
+
+}  // namespace corvane

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "common/mst_edge.hpp"
+#include "linkage/single_linkage_tree.hpp"
+
+namespace corvane {
+
+// First pass: Kruskal over a sorted copy of the edges. The order is by
+// (weight, min(a, b), max(a, b)), so only identical edges can tie. Edges that
+// close a cycle are skipped, so any edge list that connects the points gives
+// the same records as its minimum spanning tree. Endpoints >= n throw
+// InternalError.
+std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size_t n);
+
+// Both passes: the merge records, then node numbering and lambdas.
+SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n);
+
+}  // namespace corvane

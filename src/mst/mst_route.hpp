@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+
+#include "common/metric.hpp"
+
+namespace corvane {
+
+// How the minimum spanning tree of one fit is computed.
+enum class MstRoute {
+    BoruvkaKdTree,     // Euclidean, n above the threshold, d <= 16
+    BoruvkaBallTree,   // Euclidean, n above the threshold, d >= 17
+    PrimGram,          // Euclidean, small n, d >= 17, alpha exactly 1
+    PrimKdTreeCore,    // Euclidean, small n, d <= 10: KD-tree core distances, Prim on rows
+    PrimBallTreeCore,  // Euclidean, small n, 11 <= d <= 512: ball tree core distances
+    PrimBruteCore,     // Euclidean, small n, d >= 513: exhaustive core distances
+    PrimDense,         // every other metric, including Precomputed
+    NoColumns,         // zero columns under a computed metric: every distance is 0
+};
+
+// Row count above which Euclidean inputs with d columns go to dual-tree Boruvka.
+std::size_t boruvka_threshold(std::size_t d);
+
+MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, double alpha);
+
+}  // namespace corvane

@@ -1,0 +1,37 @@
+#include "outlier/outlier_scores.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "condensed_tree/condensed_index.hpp"
+
+namespace corvane {
+
+std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n) {
+    std::vector<double> scores(n, 0.0);
+    const CondensedIndex index = index_condensed_tree(tree, n);
+    if (index.empty()) return scores;
+
+    std::vector<double> deepest(index.end() - n, 0.0);
+    for (std::size_t p = 0; p < n; ++p) {
+        const double lambda = index.lambda[p];
+        double& slot = deepest[index.parent[p] - n];
+        if (std::isfinite(lambda)) slot = std::max(slot, lambda);
+    }
+    // Children have larger ids than their parents: a descending pass carries
+    // each subtree's deepest lambda up before the parent is read.
+    for (std::size_t c = index.end(); c-- > index.root() + 1;) {
+        double& up = deepest[index.parent[c] - n];
+        up = std::max(up, deepest[c - n]);
+    }
+
+    for (std::size_t p = 0; p < n; ++p) {
+        const double m = deepest[index.parent[p] - n];
+        if (std::isfinite(m) && m > 0.0) {
+            scores[p] = std::min(1.0, std::max(0.0, (m - index.lambda[p]) / m));
+        }
+    }
+    return scores;
+}
+
+}  // namespace corvane

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "condensed_tree/condensed_tree.hpp"
+
+namespace corvane {
+
+// GLOSH score per point: 1 - lambda(p) / m, clamped to [0, 1], where m is the
+// deepest finite point lambda anywhere under the cluster the point leaves.
+// Independent of the cluster selection. Points that leave at +infinity, and
+// clusters without a finite positive m, score 0. Never NaN; an empty tree
+// gives all zeros.
+std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n);
+
+}  // namespace corvane

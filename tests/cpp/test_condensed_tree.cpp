@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "common/internal_error.hpp"
+#include "condensed_tree/condense.hpp"
+#include "hierarchy_test_support.hpp"
+
+namespace corvane {
+namespace {
+
+using testing::kInf;
+using Edges = std::vector<CondensedEdge>;
+
+SingleLinkageTree linkage(std::vector<LinkageRow> rows) {
+    return {std::move(rows)};
+}
+
+TEST(Condense, FourPointExampleInEmissionOrder) {
+    const auto tree = linkage({{0, 1, 4.0, 2}, {2, 3, 2.0, 2}, {4, 5, 1.0, 4}});
+    const Edges expected{{4, 5, 1.0, 2}, {4, 6, 1.0, 2}, {6, 2, 2.0, 1},
+                         {6, 3, 2.0, 1}, {5, 0, 4.0, 1}, {5, 1, 4.0, 1}};
+    EXPECT_EQ(condense(tree, 4, 2).edges, expected);
+}
+
+TEST(Condense, RightSubtreeIsNumberedBeforeTheLeft) {
+    // Two pairs of pairs: the right half (points 4..7) gets clusters 11 and
+    // 12 before the left half's children 13 and 14.
+    const auto tree = linkage({{0, 1, 8.0, 2},
+                               {2, 3, 8.0, 2},
+                               {4, 5, 8.0, 2},
+                               {6, 7, 8.0, 2},
+                               {8, 9, 4.0, 4},
+                               {10, 11, 4.0, 4},
+                               {12, 13, 1.0, 8}});
+    const Edges expected{{8, 9, 1.0, 4},  {8, 10, 1.0, 4}, {10, 11, 4.0, 2}, {10, 12, 4.0, 2},
+                         {12, 6, 8.0, 1}, {12, 7, 8.0, 1}, {11, 4, 8.0, 1},  {11, 5, 8.0, 1},
+                         {9, 13, 4.0, 2}, {9, 14, 4.0, 2}, {14, 2, 8.0, 1},  {14, 3, 8.0, 1},
+                         {13, 0, 8.0, 1}, {13, 1, 8.0, 1}};
+    EXPECT_EQ(condense(tree, 8, 2).edges, expected);
+}
+
+TEST(Condense, DroppedPointsKeepTheLambdaOfTheirLowestMerge) {
+    // min_cluster_size above n: everything leaves the root, left side first,
+    // point 0 and 1 at their own merge (1.0) rather than the root's 0.5.
+    const auto tree = linkage({{0, 1, 1.0, 2}, {3, 2, 0.5, 3}});
+    const Edges expected{{3, 0, 1.0, 1}, {3, 1, 1.0, 1}, {3, 2, 0.5, 1}};
+    EXPECT_EQ(condense(tree, 3, 5).edges, expected);
+    // One small side: point 2 leaves, the pair continues as the root and ends.
+    const Edges continued{{3, 2, 0.5, 1}, {3, 0, 1.0, 1}, {3, 1, 1.0, 1}};
+    EXPECT_EQ(condense(tree, 3, 2).edges, continued);
+}
+
+TEST(Condense, SplitsAtInfiniteLambdaAreNeverRealSplits) {
+    // Two groups of two identical points, merged at distance 0.
+    const auto alone = linkage({{0, 1, kInf, 2}, {2, 3, kInf, 2}, {4, 5, kInf, 4}});
+    const Edges all_root{{4, 0, kInf, 1}, {4, 1, kInf, 1}, {4, 2, kInf, 1}, {4, 3, kInf, 1}};
+    EXPECT_EQ(condense(alone, 4, 2).edges, all_root);
+
+    // The same four points next to an ordinary pair: the finite split stays
+    // real, the duplicates all leave cluster 7 at +infinity.
+    const auto mixed = linkage(
+        {{0, 1, kInf, 2}, {2, 3, kInf, 2}, {6, 7, kInf, 4}, {4, 5, 2.0, 2}, {8, 9, 1.0, 6}});
+    const Edges expected{{6, 7, 1.0, 4},  {6, 8, 1.0, 2},  {8, 4, 2.0, 1},  {8, 5, 2.0, 1},
+                         {7, 0, kInf, 1}, {7, 1, kInf, 1}, {7, 2, kInf, 1}, {7, 3, kInf, 1}};
+    EXPECT_EQ(condense(mixed, 6, 2).edges, expected);
+}
+
+TEST(Condense, RejectsTreesThatDoNotSpanThePoints) {
+    const auto tree = linkage({{0, 1, 1.0, 2}});
+    EXPECT_THROW(condense(tree, 3, 2), InternalError);
+    EXPECT_THROW(condense(tree, 2, 1), InternalError);
+    EXPECT_TRUE(condense(linkage({}), 1, 2).edges.empty());
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "common/internal_error.hpp"
+#include "condensed_tree/condense.hpp"
+#include "hierarchy_test_support.hpp"
+#include "labels/assign_labels.hpp"
+#include "labels/cluster_hierarchy.hpp"
+#include "linkage/single_linkage.hpp"
+#include "membership/membership_probabilities.hpp"
+#include "outlier/outlier_scores.hpp"
+
+namespace corvane {
+namespace {
+
+using testing::kInf;
+using Labels = std::vector<std::int32_t>;
+constexpr auto Eom = ClusterSelectionMethod::Eom;
+constexpr auto Leaf = ClusterSelectionMethod::Leaf;
+
+TEST(Labels, NumberedByClusterIdWithProbabilitiesAlongTheCluster) {
+    const CondensedTree tree = testing::nested_tree();
+    const ClusterSelection selection{{15, 16, 17}};
+    const Labels labels = assign_labels(tree, selection, 13, 0.0, false);
+    EXPECT_EQ(labels, (Labels{1, 1, 1, 1, 2, 2, 2, 2, 0, 0, 0, 0, -1}));
+    // Cluster 16 is born at 1 and its deepest point leaves at 6.
+    const std::vector<double> expected{0.8, 0.8, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
+    const auto probabilities = membership_probabilities(tree, selection, labels, 13);
+    for (std::size_t p = 0; p < 13; ++p) {
+        EXPECT_DOUBLE_EQ(probabilities[p], expected[p]) << p;
+    }
+}
+
+TEST(Labels, SelectedRootLabelsPointsFromItsThreshold) {
+    const CondensedTree tree = testing::nested_tree();
+    const ClusterSelection root{{13}};
+    const Labels all_but_12{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1};
+    // Threshold: the largest lambda directly under the root (0.5), or 1 / epsilon.
+    EXPECT_EQ(assign_labels(tree, root, 13, 0.0, true), all_but_12);
+    EXPECT_EQ(assign_labels(tree, root, 13, 3.0, true), all_but_12);
+    EXPECT_EQ(assign_labels(tree, root, 13, 4.0, true), Labels(13, 0));
+    EXPECT_EQ(assign_labels(tree, root, 13, 0.25, true),
+              (Labels{0, 0, 0, 0, -1, -1, -1, -1, -1, -1, -1, -1, -1}));
+    EXPECT_EQ(assign_labels(tree, root, 13, 0.0, false), Labels(13, -1));
+    EXPECT_EQ(assign_labels(tree, root, 13, -1.0, true), Labels(13, 0));
+    EXPECT_EQ(assign_labels(tree, root, 13, std::nan(""), true), Labels(13, -1));
+
+    const CondensedTree flat{{{3, 0, 1.0, 1}, {3, 1, 2.0, 1}, {3, 2, 2.0, 1}}};
+    EXPECT_EQ(assign_labels(flat, {{3}}, 3, 0.0, false), Labels(3, -1));
+    const Labels labels = assign_labels(flat, {{3}}, 3, 0.0, true);
+    EXPECT_EQ(labels, (Labels{-1, 0, 0}));
+    EXPECT_EQ(membership_probabilities(flat, {{3}}, labels, 3), (std::vector<double>{0, 1, 1}));
+}
+
+TEST(OutlierScores, DependOnTheDeepestPointOfTheSubtree) {
+    const CondensedTree four{{{4, 5, 1.0, 2},
+                              {4, 6, 1.0, 2},
+                              {6, 2, 2.0, 1},
+                              {6, 3, 2.0, 1},
+                              {5, 0, 4.0, 1},
+                              {5, 1, 4.0, 1}}};
+    EXPECT_EQ(outlier_scores(four, 4), std::vector<double>(4, 0.0));
+    // Point 12 leaves the root at 0.3; the deepest point below leaves at 6.
+    const auto scores = outlier_scores(testing::nested_tree(), 13);
+    for (std::size_t p = 0; p < 12; ++p) {
+        EXPECT_EQ(scores[p], 0.0) << p;
+    }
+    EXPECT_DOUBLE_EQ(scores[12], 0.95);
+}
+
+TEST(ClusterHierarchy, SmallAndBrokenInputs) {
+    const HierarchyResult one = cluster_hierarchy({}, 1, 5, Eom, true, 0.0);
+    EXPECT_EQ(one.labels, Labels{-1});
+    EXPECT_EQ(one.probabilities, std::vector<double>{0.0});
+    EXPECT_EQ(one.outlier_scores, std::vector<double>{0.0});
+    EXPECT_TRUE(one.persistence.empty());
+    const std::vector<MstEdge> gap{{0, 1, 1.0}};
+    EXPECT_THROW(cluster_hierarchy(gap, 3, 2, Eom, false, 0.0), InternalError);
+    EXPECT_THROW(cluster_hierarchy(gap, 2, 1, Eom, false, 0.0), InternalError);
+}
+
+// Per-point results must satisfy what every caller relies on; `context`
+// names the seed and parameters in failure messages.
+void check_results(const HierarchyResult& r, std::size_t n, const std::string& context) {
+    ASSERT_EQ(r.labels.size(), n) << context;
+    ASSERT_EQ(r.probabilities.size(), n) << context;
+    ASSERT_EQ(r.outlier_scores.size(), n) << context;
+    const auto clusters = static_cast<std::int32_t>(r.persistence.size());
+    std::vector<int> members(r.persistence.size(), 0);
+    for (std::size_t p = 0; p < n; ++p) {
+        ASSERT_GE(r.labels[p], -1) << context;
+        ASSERT_LT(r.labels[p], clusters) << context;
+        if (r.labels[p] >= 0) ++members[static_cast<std::size_t>(r.labels[p])];
+        EXPECT_TRUE(r.probabilities[p] >= 0.0 && r.probabilities[p] <= 1.0) << context;
+        EXPECT_TRUE(r.labels[p] >= 0 || r.probabilities[p] == 0.0) << context;
+        EXPECT_TRUE(r.outlier_scores[p] >= 0.0 && r.outlier_scores[p] <= 1.0) << context;
+    }
+    for (double value : r.persistence) {
+        EXPECT_TRUE(value >= 0.0) << context;
+    }
+    // Only a selected root (then the only cluster) may label no point.
+    for (std::size_t k = 0; k < members.size(); ++k) {
+        EXPECT_TRUE(members[k] > 0 || (clusters == 1 && r.persistence[0] == kInf)) << context;
+    }
+}
+
+TEST(ClusterHierarchy, InvariantsAndSlowReferencesOnRandomTrees) {
+    for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 2 + rng() % 150;
+        const std::size_t m = 2 + rng() % 8;
+        const auto edges = testing::random_spanning_tree(rng, n, 1 + int(seed % 9));
+        const CondensedTree tree = condense(build_single_linkage(edges, n), n, m);
+        const auto parent_of = [&] {
+            std::vector<std::size_t> parent(2 * n + 1, 0);
+            for (const auto& e : tree.edges) {
+                parent[e.child] = e.parent;
+            }
+            return parent;
+        }();
+
+        // Slow GLOSH: the deepest finite point lambda under each point's
+        // parent, found by walking every point's ancestors.
+        std::vector<double> deepest(2 * n + 1, 0.0);
+        std::vector<double> point_lambda(n);
+        for (const auto& e : tree.edges) {
+            if (e.child >= n) continue;
+            point_lambda[e.child] = e.lambda;
+            if (!std::isfinite(e.lambda)) continue;
+            for (std::size_t c = e.parent;; c = parent_of[c]) {
+                deepest[c] = std::max(deepest[c], e.lambda);
+                if (c == n) break;
+            }
+        }
+        const auto scores = outlier_scores(tree, n);
+        for (std::size_t p = 0; p < n; ++p) {
+            const double d = deepest[parent_of[p]];
+            const double slow = d > 0 ? std::clamp((d - point_lambda[p]) / d, 0.0, 1.0) : 0.0;
+            EXPECT_DOUBLE_EQ(scores[p], slow) << "seed " << seed << " point " << p;
+        }
+
+        for (auto method : {Eom, Leaf}) {
+            for (bool single : {false, true}) {
+                for (double epsilon : {0.0, 0.7, 1.5}) {
+                    const std::string context =
+                        "seed " + std::to_string(seed) + " method " + std::to_string(int(method)) +
+                        " single " + std::to_string(single) + " epsilon " + std::to_string(epsilon);
+                    const HierarchyResult r =
+                        cluster_hierarchy(edges, n, m, method, single, epsilon);
+                    check_results(r, n, context);
+                    EXPECT_EQ(r.outlier_scores, scores) << context;
+
+                    // Slow labels: the nearest selected cluster above each point.
+                    const auto selection = select_clusters(tree, n, method, single, epsilon);
+                    std::vector<std::int32_t> label_of(2 * n + 1, -1);
+                    for (std::size_t k = 0; k < selection.clusters.size(); ++k) {
+                        label_of[selection.clusters[k]] = std::int32_t(k);
+                    }
+                    const bool root_alone = single && selection.clusters == std::vector{n};
+                    for (std::size_t p = 0; p < n; ++p) {
+                        std::size_t c = parent_of[p];
+                        while (c != n && label_of[c] < 0) {
+                            c = parent_of[c];
+                        }
+                        if (c != n) {
+                            EXPECT_EQ(r.labels[p], label_of[c]) << context << " point " << p;
+                        } else if (!root_alone) {
+                            EXPECT_EQ(r.labels[p], -1) << context << " point " << p;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(ClusterHierarchy, RepeatedPointsStayTogetherAndNumeric) {
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t k = 2 + seed % 4;
+        // A few values repeated at least k times (so at distance 0 in mutual
+        // reachability), alone or among ordinary points.
+        std::vector<double> x;
+        const std::size_t groups = 1 + seed % 3;
+        for (std::size_t g = 0; g < groups; ++g) {
+            x.insert(x.end(), k + rng() % 25, 10.0 * double(g) + double(rng() % 3));
+        }
+        if (seed % 2 == 0) {
+            std::uniform_real_distribution<double> uniform(-5.0, 30.0);
+            for (int i = 0; i < 40; ++i) {
+                x.push_back(uniform(rng));
+            }
+        }
+        std::shuffle(x.begin(), x.end(), rng);
+        const auto edges = testing::mutual_reachability_mst(rng, x, k);
+        for (std::size_t m : {std::size_t{2}, k, std::size_t{12}}) {
+            for (auto method : {Eom, Leaf}) {
+                for (bool single : {false, true}) {
+                    const std::string context =
+                        "seed " + std::to_string(seed) + " m " + std::to_string(m) + " method " +
+                        std::to_string(int(method)) + " single " + std::to_string(single);
+                    const auto r = cluster_hierarchy(edges, x.size(), m, method, single, 0.0);
+                    check_results(r, x.size(), context);
+                    std::map<double, std::int32_t> label_of_value;
+                    for (std::size_t i = 0; i < x.size(); ++i) {
+                        const auto [it, first] = label_of_value.emplace(x[i], r.labels[i]);
+                        EXPECT_EQ(r.labels[i], it->second) << context << " value " << x[i];
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A million evenly spaced points: every merge adds one point, so the
+// single-linkage tree is a chain of depth n - 1. Also a chain of pairs, each
+// merge a real split, which nests about n / 2 clusters.
+TEST(ClusterHierarchy, MillionPointChainsNeedNoDeepRecursion) {
+    constexpr std::size_t n = 1'000'000;
+    std::vector<MstEdge> chain;
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        chain.push_back({i, i + 1, 1.0});
+    }
+    std::vector<MstEdge> pairs;
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        pairs.push_back({i, i + 1, i % 2 == 0 ? 0.001 : 1.0 + double(i)});
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto single = cluster_hierarchy(chain, n, 5, Eom, true, 0.0);
+    const auto dropped = cluster_hierarchy(chain, n, n + 1, Leaf, false, 0.0);
+    const auto nested = cluster_hierarchy(pairs, n, 2, Eom, false, 0.0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("three hierarchies over %zu points: %.3f s\n", n, seconds);
+
+    EXPECT_EQ(single.labels, Labels(n, 0));
+    EXPECT_EQ(single.probabilities, std::vector<double>(n, 1.0));
+    EXPECT_EQ(single.persistence, std::vector<double>{kInf});
+    EXPECT_EQ(dropped.labels, Labels(n, -1));
+    EXPECT_EQ(dropped.outlier_scores, std::vector<double>(n, 0.0));
+    // Every pair is selected; right-first numbering gives the last pair the
+    // smallest id, down to pairs 2, then 0 and 1 (the bottom split's sides).
+    ASSERT_EQ(nested.persistence.size(), n / 2);
+    for (std::size_t p = 0; p < n; ++p) {
+        const std::size_t pair = p / 2;
+        const std::size_t label = pair == 0 ? n / 2 - 2 : pair == 1 ? n / 2 - 1 : n / 2 - 1 - pair;
+        ASSERT_EQ(nested.labels[p], std::int32_t(label)) << p;
+    }
+}
+
+}  // namespace
+}  // namespace corvane

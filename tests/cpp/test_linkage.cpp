@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "common/internal_error.hpp"
+#include "hierarchy_test_support.hpp"
+#include "linkage/single_linkage.hpp"
+#include "union_find/union_find.hpp"
+
+namespace corvane {
+namespace {
+
+using testing::kInf;
+
+TEST(UnionFind, UnionBySizeKeepsFirstRepresentativeOnTies) {
+    UnionFind sets(6);
+    sets.unite(3, 1);
+    EXPECT_EQ(sets.find(1), 3u);
+    sets.unite(0, 1);  // a singleton joins a pair: the pair's representative wins
+    EXPECT_EQ(sets.find(0), 3u);
+    sets.unite(5, 4);
+    sets.unite(4, 2);
+    EXPECT_EQ(sets.find(2), 5u);
+    sets.unite(2, 0);  // 3 elements against 3: the first argument's set wins
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(sets.find(i), 5u) << i;
+    }
+    EXPECT_THROW(sets.find(6), InternalError);
+    EXPECT_THROW(sets.unite(0, 99), InternalError);
+}
+
+TEST(SingleLinkage, ThreePointExample) {
+    const std::vector<MstEdge> edges{{1, 2, 2.0}, {0, 1, 1.0}};
+    const std::vector<LinkageRow> expected{{0, 1, 1.0, 2}, {3, 2, 0.5, 3}};
+    EXPECT_EQ(build_single_linkage(edges, 3).rows, expected);
+}
+
+TEST(SingleLinkage, LeftIsTheSideOfTheSmallerFirstPassRepresentative) {
+    // {0, 3} keeps representative 3 (size tie, 3 is the edge's first end), so
+    // the last merge records (1, 3) and {1, 2} is the left side.
+    const std::vector<MstEdge> tie{{2, 0, 3.0}, {1, 2, 2.0}, {3, 0, 1.0}};
+    const std::vector<MergeRecord> tie_records{{0, 3, 1.0}, {1, 2, 2.0}, {1, 3, 3.0}};
+    EXPECT_EQ(merge_records(tie, 4), tie_records);
+    const std::vector<LinkageRow> tie_rows{{0, 3, 1.0, 2}, {1, 2, 0.5, 2}, {5, 4, 1.0 / 3.0, 4}};
+    EXPECT_EQ(build_single_linkage(tie, 4).rows, tie_rows);
+
+    // Union by size: {1, 2, 3} is named 2 and {0, 4, 5} is named 4, so the
+    // set without point 0 is the left side of the root.
+    const std::vector<MstEdge> sized{
+        {0, 1, 5.0}, {5, 0, 4.0}, {4, 5, 3.0}, {3, 1, 2.0}, {2, 3, 1.0}};
+    const std::vector<LinkageRow> sized_rows{
+        {2, 3, 1.0, 2}, {1, 6, 0.5, 3}, {4, 5, 1.0 / 3.0, 2}, {0, 8, 0.25, 3}, {7, 9, 0.2, 6}};
+    EXPECT_EQ(build_single_linkage(sized, 6).rows, sized_rows);
+}
+
+TEST(SingleLinkage, EqualWeightsTakenBySmallerThenLargerEndpoint) {
+    // Keys (min, max): (0,3) < (1,2) < (1,3), whatever the input order.
+    const std::vector<MstEdge> edges{{3, 1, 1.0}, {2, 1, 1.0}, {3, 0, 1.0}};
+    const std::vector<MergeRecord> expected{{0, 3, 1.0}, {1, 2, 1.0}, {2, 3, 1.0}};
+    EXPECT_EQ(merge_records(edges, 4), expected);
+}
+
+TEST(SingleLinkage, ZeroWeightsOnePointAndBadEndpoints) {
+    const std::vector<MstEdge> zero{{0, 1, 0.0}};
+    EXPECT_EQ(build_single_linkage(zero, 2).rows, (std::vector<LinkageRow>{{0, 1, kInf, 2}}));
+    EXPECT_TRUE(build_single_linkage({}, 1).rows.empty());
+    const std::vector<MstEdge> bad{{0, 2, 1.0}};
+    EXPECT_THROW(build_single_linkage(bad, 2), InternalError);
+}
+
+TEST(SingleLinkage, RandomTreesGiveConsistentRowsWhateverTheEdgeOrder) {
+    for (std::uint64_t seed = 1; seed <= 20; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 2 + seed * 7;
+        std::vector<MstEdge> edges = testing::random_spanning_tree(rng, n, 4);
+        const auto rows = build_single_linkage(edges, n).rows;
+        std::shuffle(edges.begin(), edges.end(), rng);
+        EXPECT_EQ(build_single_linkage(edges, n).rows, rows) << "seed " << seed;
+
+        ASSERT_EQ(rows.size(), n - 1) << "seed " << seed;
+        std::vector<int> used(2 * n - 1, 0);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const LinkageRow& row = rows[i];
+            ASSERT_LT(row.left, n + i);
+            ASSERT_LT(row.right, n + i);
+            ++used[row.left];
+            ++used[row.right];
+            auto size = [&](std::size_t v) { return v < n ? 1 : rows[v - n].size; };
+            EXPECT_EQ(row.size, size(row.left) + size(row.right)) << "seed " << seed;
+            if (i > 0) {
+                EXPECT_LE(row.lambda, rows[i - 1].lambda) << "seed " << seed;
+            }
+        }
+        EXPECT_EQ(std::count(used.begin(), used.end() - 1, 1),
+                  static_cast<std::ptrdiff_t>(2 * n - 2))
+            << "seed " << seed;
+    }
+}
+
+}  // namespace
+}  // namespace corvane
