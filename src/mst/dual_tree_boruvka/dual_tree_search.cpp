@@ -1,0 +1,141 @@
+#include "mst/dual_tree_boruvka/dual_tree_search.hpp"
+
+#include <limits>
+
+#include "ball_tree/ball_tree.hpp"
+#include "kdtree_bounded/kd_tree.hpp"
+#include "tree_common/no_node.hpp"
+#include "tree_common/squared_distance.hpp"
+
+namespace corvane {
+namespace {
+
+// One search over a private (or the shared) candidate table. `Dims` fixes the column
+// count at compile time for small counts so that the distance loop unrolls.
+//
+// Recursion: the query side recurses into its left child and loops on its right child;
+// the reference side recurses into its nearer child and loops on the other. The depth is
+// therefore bounded by twice the tree depth.
+template <class Tree, std::size_t Dims>
+class DualTreeSearcher {
+  public:
+    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state,
+                     std::span<BoruvkaCandidate> candidates)
+        : tree_(tree), state_(state), candidates_(candidates.data()) {}
+
+    void search(std::size_t q, std::size_t r) {
+        constexpr double infinity = std::numeric_limits<double>::infinity();
+        if (q == NO_NODE) return;
+        for (;;) {
+            const auto& query = tree_.nodes[q];
+            for (;;) {
+                if (r == NO_NODE) return;
+                const std::size_t label = state_.node_component[q];
+                if (label != NO_COMPONENT && label == state_.node_component[r]) return;
+                const double gap_sq = tree_.min_rdist_nodes(q, r);
+                const double core_sq =
+                    max_ignoring_nan(state_.node_min_core_sq[q], state_.node_min_core_sq[r]);
+                if (!can_improve(query, state_.mutual_reachability(core_sq, gap_sq))) return;
+
+                const auto& reference = tree_.nodes[r];
+                if (query.is_leaf && reference.is_leaf) {
+                    base_case(query, reference);
+                    return;
+                }
+                // Equal counts split the query side.
+                if (reference.is_leaf || (!query.is_leaf && query.count >= reference.count)) {
+                    break;
+                }
+                const double to_left =
+                    reference.left == NO_NODE ? infinity : tree_.min_rdist_nodes(q, reference.left);
+                const double to_right = reference.right == NO_NODE
+                                            ? infinity
+                                            : tree_.min_rdist_nodes(q, reference.right);
+                const bool left_first = to_left <= to_right;
+                search(q, left_first ? reference.left : reference.right);
+                r = left_first ? reference.right : reference.left;
+            }
+            if (query.left != NO_NODE) search(query.left, r);
+            q = query.right;
+            if (q == NO_NODE) return;
+        }
+    }
+
+  private:
+    // Whether some point of the query node has a component candidate above `bound`
+    // (strictly): only such a point can gain from this pair.
+    template <class Node>
+    bool can_improve(const Node& query, double bound) const {
+        const std::size_t* component = state_.position_component.data();
+        for (std::size_t i = query.start; i < query.end; ++i) {
+            if (candidates_[component[i]].weight_sq > bound) return true;
+        }
+        return false;
+    }
+
+    template <class Node>
+    void base_case(const Node& query, const Node& reference) {
+        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
+        const std::size_t* component = state_.position_component.data();
+        const double* core_sq = state_.position_core_sq.data();
+        const std::size_t* indices = tree_.indices.data();
+        const double* rows = tree_.tree_data.data();
+        const MutualReachabilitySq& mr = state_.mutual_reachability;
+        for (std::size_t i = query.start; i < query.end; ++i) {
+            const std::size_t cp = component[i];
+            double t = candidates_[cp].weight_sq;
+            const double core_p = core_sq[i];
+            // mr² is at least the core term, so p cannot beat its component's candidate.
+            if (core_p >= t) continue;
+            const double* row_p = rows + i * dims;
+            for (std::size_t j = reference.start; j < reference.end; ++j) {
+                const std::size_t cx = component[j];
+                if (cx == cp) continue;
+                const double c = max_ignoring_nan(core_sq[j], core_p);
+                if (c >= t && c >= candidates_[cx].weight_sq) continue;
+                const double w = mr(c, squared_distance<Dims>(row_p, rows + j * dims, dims));
+                if (w < t) {
+                    candidates_[cp] = {w, indices[i], indices[j]};
+                    t = w;
+                }
+                if (w < candidates_[cx].weight_sq) candidates_[cx] = {w, indices[j], indices[i]};
+            }
+        }
+    }
+
+    const Tree& tree_;
+    const BoruvkaSearchState& state_;
+    BoruvkaCandidate* candidates_;
+};
+
+template <std::size_t Dims, class Tree>
+void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q, std::size_t r,
+                std::span<BoruvkaCandidate> candidates) {
+    DualTreeSearcher<Tree, Dims>(tree, state, candidates).search(q, r);
+}
+
+}  // namespace
+
+template <class Tree>
+void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
+                      std::size_t r, std::span<BoruvkaCandidate> candidates) {
+    switch (tree.dims) {
+        case 1:
+            return run_search<1>(tree, state, q, r, candidates);
+        case 2:
+            return run_search<2>(tree, state, q, r, candidates);
+        case 3:
+            return run_search<3>(tree, state, q, r, candidates);
+        case 4:
+            return run_search<4>(tree, state, q, r, candidates);
+        default:
+            return run_search<DYNAMIC_DIMS>(tree, state, q, r, candidates);
+    }
+}
+
+template void dual_tree_search(const KdTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
+                               std::span<BoruvkaCandidate>);
+template void dual_tree_search(const BallTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
+                               std::span<BoruvkaCandidate>);
+
+}  // namespace corvane
