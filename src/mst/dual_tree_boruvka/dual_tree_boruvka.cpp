@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -19,6 +20,9 @@ namespace corvane {
 namespace {
 
 constexpr double INFINITE_WEIGHT = std::numeric_limits<double>::infinity();
+
+// Rows ahead whose scattered entries are fetched before they are needed.
+constexpr std::size_t PREFETCH_ROWS = 8;
 
 // One candidate offered to a merge batch. `weight` is squared in the seeding batches and a
 // true distance in the search batches.
@@ -76,24 +80,57 @@ class BoruvkaRun {
     // with both the core term and the distance.
     double seed_floor(std::size_t y) const { return state_.mutual_reachability(core_sq_[y], 0.0); }
 
-    // Every point is still its own component while the pairs are offered, so entry i is
-    // the candidate of point i's component.
-    //
-    // A neighbour pair is merged only when it weighs exactly the floor of its `from`
-    // point: it is then the cheapest edge at that point, and every point owns at most
-    // one such edge, so any acyclic set of them lies in a minimum spanning tree. A
-    // cheaper pair outside the lists can beat any other neighbour pair; those stay
-    // candidates (upper bounds) for the first search instead.
-    void seed(std::span<const std::size_t> neighbors, std::size_t per_point) {
+    // Offers every neighbour pair (i, j) to both entries i and j, rows in order and each
+    // row's neighbours in stored order, so that the pair met first keeps a tie. Every
+    // point is still its own component here: entry i is the candidate of point i's
+    // component. The weights read only shared inputs and are computed over threads
+    // first; the offers, whose order matters, follow on this thread.
+    void offer_neighbour_pairs(std::span<const std::size_t> neighbors, std::size_t per_point) {
+        const auto pair = [&](std::size_t i, std::size_t e) {
+            return neighbors[i * per_point + e];
+        };
+        const auto usable = [&](std::size_t i, std::size_t j) { return j != i && j < n_; };
+        std::vector<double> weight(neighbors.size());
+        for_each_row_chunk(n_, threads_, [&](RowChunk chunk) {
+            for (std::size_t i = chunk.start; i < chunk.end; ++i) {
+                for (std::size_t e = 0; e < per_point; ++e) {
+                    if (i + PREFETCH_ROWS < chunk.end) {
+                        const std::size_t later = pair(i + PREFETCH_ROWS, e);
+                        if (later < n_) {
+                            __builtin_prefetch(tree_.data.data() + later * tree_.dims);
+                            __builtin_prefetch(&core_sq_[later]);
+                        }
+                    }
+                    const std::size_t j = pair(i, e);
+                    if (usable(i, j)) weight[i * per_point + e] = mutual_reachability_sq(i, j);
+                }
+            }
+        });
         for (std::size_t i = 0; i < n_; ++i) {
+            for (std::size_t e = 0; i + PREFETCH_ROWS < n_ && e < per_point; ++e) {
+                const std::size_t later = pair(i + PREFETCH_ROWS, e);
+                if (later < n_) __builtin_prefetch(&candidates_[later], 1);
+            }
             for (std::size_t e = 0; e < per_point; ++e) {
-                const std::size_t j = neighbors[i * per_point + e];
-                if (j == i || j >= n_) continue;
-                const double w = mutual_reachability_sq(i, j);
+                const std::size_t j = pair(i, e);
+                if (!usable(i, j)) continue;
+                const double w = weight[i * per_point + e];
                 if (w < candidates_[i].weight_sq) candidates_[i] = {w, i, j};
                 if (w < candidates_[j].weight_sq) candidates_[j] = {w, j, i};
             }
         }
+    }
+
+    // Merges along the offered pairs, batch by batch, handing leftover candidates up to
+    // their representatives in between.
+    //
+    // A pair enters a batch only when it weighs exactly the floor of its `from` point: it
+    // is then the cheapest edge at that point, and every point owns at most one such
+    // edge, so any acyclic set of them lies in a minimum spanning tree. Any other
+    // neighbour pair can be beaten by a cheaper pair outside the lists; it stays a
+    // candidate (an upper bound) for the first search instead.
+    void seed(std::span<const std::size_t> neighbors, std::size_t per_point) {
+        offer_neighbour_pairs(neighbors, per_point);
         const auto find = [this](std::size_t x) { return uf_.find(x); };
         std::vector<BatchEntry> batch;
         for (;;) {
@@ -172,7 +209,6 @@ class BoruvkaRun {
             for (std::size_t i = 0; i < n_; ++i)
                 state_.position_component[i] = component_of_[tree_.indices[i]];
             label_nodes(tree_, state_.position_component, state_.node_component);
-
             search();
 
             batch.clear();
@@ -192,27 +228,36 @@ class BoruvkaRun {
     // private copy of the candidates; the copies are merged in task order, keeping the
     // earlier entry among equal weights.
     void search() {
+        bound_nodes(tree_, state_.position_component, candidates_, node_bound_);
         const bool parallel =
             threads_ >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree_.nodes.front().is_leaf;
         if (!parallel) {
-            dual_tree_search(tree_, state_, 0, 0, std::span<BoruvkaCandidate>(candidates_));
+            dual_tree_search(tree_, state_, 0, 0, {candidates_, node_bound_});
             return;
         }
         const std::size_t mean_size = n_ / std::max<std::size_t>(components_, 1);
         const std::vector<std::size_t> tasks =
             collect_subtrees(tree_, search_target(mean_size, threads_));
-        if (copies_.size() < tasks.size()) copies_.resize(tasks.size());
+        if (workers_.size() < tasks.size()) workers_.resize(tasks.size());
         run_tasks(tasks.size(), [&](std::size_t t) {
-            copies_[t] = candidates_;
-            dual_tree_search(tree_, state_, tasks[t], 0, std::span<BoruvkaCandidate>(copies_[t]));
+            WorkerTable& own = workers_[t];
+            own.candidates = candidates_;
+            own.node_bound = node_bound_;
+            dual_tree_search(tree_, state_, tasks[t], 0, {own.candidates, own.node_bound});
         });
         for (std::size_t t = 0; t < tasks.size(); ++t) {
-            const BoruvkaCandidate* copy = copies_[t].data();
+            const BoruvkaCandidate* copy = workers_[t].candidates.data();
             for (std::size_t j = 0; j < n_; ++j) {
                 if (copy[j].weight_sq < candidates_[j].weight_sq) candidates_[j] = copy[j];
             }
         }
     }
+
+    // Private state of one parallel search task, kept across iterations to reuse memory.
+    struct WorkerTable {
+        std::vector<BoruvkaCandidate> candidates;
+        std::vector<double> node_bound;
+    };
 
     const Tree& tree_;
     std::size_t n_;
@@ -223,7 +268,8 @@ class BoruvkaRun {
     std::vector<double> core_sq_;
     std::vector<std::size_t> component_of_;
     BoruvkaSearchState state_;
-    std::vector<std::vector<BoruvkaCandidate>> copies_;
+    std::vector<double> node_bound_;
+    std::vector<WorkerTable> workers_;
     std::vector<MstEdge> edges_;
     std::size_t components_;
 };

@@ -16,14 +16,20 @@ namespace {
 // Recursion: the query side recurses into its left child and loops on its right child;
 // the reference side recurses into its nearer child and loops on the other. The depth is
 // therefore bounded by twice the tree depth.
+constexpr double UNKNOWN_GAP = -1.0;
+
 template <class Tree, std::size_t Dims>
 class DualTreeSearcher {
   public:
-    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state,
-                     std::span<BoruvkaCandidate> candidates)
-        : tree_(tree), state_(state), candidates_(candidates.data()) {}
+    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state, BoruvkaSearchTable table)
+        : tree_(tree),
+          state_(state),
+          candidates_(table.candidates.data()),
+          node_bound_(table.node_bound.data()) {}
 
-    void search(std::size_t q, std::size_t r) {
+    // `gap_sq` is min_rdist_nodes(q, r) when the caller has computed it already, or
+    // UNKNOWN_GAP (a squared distance is never negative).
+    void search(std::size_t q, std::size_t r, double gap_sq) {
         constexpr double infinity = std::numeric_limits<double>::infinity();
         if (q == NO_NODE) return;
         for (;;) {
@@ -32,10 +38,10 @@ class DualTreeSearcher {
                 if (r == NO_NODE) return;
                 const std::size_t label = state_.node_component[q];
                 if (label != NO_COMPONENT && label == state_.node_component[r]) return;
-                const double gap_sq = tree_.min_rdist_nodes(q, r);
+                if (gap_sq == UNKNOWN_GAP) gap_sq = tree_.min_rdist_nodes(q, r);
                 const double core_sq =
                     max_ignoring_nan(state_.node_min_core_sq[q], state_.node_min_core_sq[r]);
-                if (!can_improve(query, state_.mutual_reachability(core_sq, gap_sq))) return;
+                if (!can_improve(q, query, state_.mutual_reachability(core_sq, gap_sq))) return;
 
                 const auto& reference = tree_.nodes[r];
                 if (query.is_leaf && reference.is_leaf) {
@@ -52,24 +58,41 @@ class DualTreeSearcher {
                                             ? infinity
                                             : tree_.min_rdist_nodes(q, reference.right);
                 const bool left_first = to_left <= to_right;
-                search(q, left_first ? reference.left : reference.right);
+                search(q, left_first ? reference.left : reference.right,
+                       left_first ? to_left : to_right);
                 r = left_first ? reference.right : reference.left;
+                gap_sq = left_first ? to_right : to_left;
             }
-            if (query.left != NO_NODE) search(query.left, r);
+            if (query.left != NO_NODE) search(query.left, r, UNKNOWN_GAP);
             q = query.right;
+            gap_sq = UNKNOWN_GAP;
             if (q == NO_NODE) return;
         }
     }
 
   private:
     // Whether some point of the query node has a component candidate above `bound`
-    // (strictly): only such a point can gain from this pair.
+    // (strictly): only such a point can gain from this pair. The answer is exact; the
+    // shortcuts only save look-ups. A labelled node has one candidate; a node whose
+    // bound does not exceed `bound` has none above it; otherwise the scan looks up one
+    // candidate per run of equal components in tree order, and a scan that finds nothing
+    // leaves the node's exact maximum as its new bound.
     template <class Node>
-    bool can_improve(const Node& query, double bound) const {
+    bool can_improve(std::size_t q, const Node& query, double bound) {
+        const std::size_t label = state_.node_component[q];
+        if (label != NO_COMPONENT) return candidates_[label].weight_sq > bound;
+        if (node_bound_[q] <= bound) return false;
         const std::size_t* component = state_.position_component.data();
+        std::size_t previous = NO_COMPONENT;
+        double largest = 0.0;
         for (std::size_t i = query.start; i < query.end; ++i) {
-            if (candidates_[component[i]].weight_sq > bound) return true;
+            if (component[i] == previous) continue;
+            previous = component[i];
+            const double weight = candidates_[previous].weight_sq;
+            if (weight > bound) return true;
+            if (weight > largest) largest = weight;
         }
+        node_bound_[q] = largest;
         return false;
     }
 
@@ -106,36 +129,37 @@ class DualTreeSearcher {
     const Tree& tree_;
     const BoruvkaSearchState& state_;
     BoruvkaCandidate* candidates_;
+    double* node_bound_;
 };
 
 template <std::size_t Dims, class Tree>
 void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q, std::size_t r,
-                std::span<BoruvkaCandidate> candidates) {
-    DualTreeSearcher<Tree, Dims>(tree, state, candidates).search(q, r);
+                BoruvkaSearchTable table) {
+    DualTreeSearcher<Tree, Dims>(tree, state, table).search(q, r, UNKNOWN_GAP);
 }
 
 }  // namespace
 
 template <class Tree>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
-                      std::size_t r, std::span<BoruvkaCandidate> candidates) {
+                      std::size_t r, BoruvkaSearchTable table) {
     switch (tree.dims) {
         case 1:
-            return run_search<1>(tree, state, q, r, candidates);
+            return run_search<1>(tree, state, q, r, table);
         case 2:
-            return run_search<2>(tree, state, q, r, candidates);
+            return run_search<2>(tree, state, q, r, table);
         case 3:
-            return run_search<3>(tree, state, q, r, candidates);
+            return run_search<3>(tree, state, q, r, table);
         case 4:
-            return run_search<4>(tree, state, q, r, candidates);
+            return run_search<4>(tree, state, q, r, table);
         default:
-            return run_search<DYNAMIC_DIMS>(tree, state, q, r, candidates);
+            return run_search<DYNAMIC_DIMS>(tree, state, q, r, table);
     }
 }
 
 template void dual_tree_search(const KdTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
-                               std::span<BoruvkaCandidate>);
+                               BoruvkaSearchTable);
 template void dual_tree_search(const BallTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
-                               std::span<BoruvkaCandidate>);
+                               BoruvkaSearchTable);
 
 }  // namespace corvane

@@ -19,6 +19,15 @@ struct BoruvkaSearchState {
     MutualReachabilitySq mutual_reachability{1.0};
 };
 
+// What one search writes: its candidate table, indexed by component representative, and
+// per node an upper bound on the candidate weights of the node's points. Candidates only
+// ever decrease during a search, so a bound taken at any earlier moment stays valid; the
+// search skips scans that the bound settles and tightens it when it scans a node.
+struct BoruvkaSearchTable {
+    std::span<BoruvkaCandidate> candidates;
+    std::span<double> node_bound;
+};
+
 // Tree contract (KdTree and BallTree, instantiated for both): `nodes` in preorder with
 // `left`, `right` (NO_NODE when missing), `count`, `start`, `end` and `is_leaf`;
 // `indices` (tree position -> input row); `tree_data` (the 64-bit rows in tree order,
@@ -26,13 +35,13 @@ struct BoruvkaSearchState {
 // squared distance between any point of node a and any point of node b. That bound is
 // the only place where the two trees differ.
 
-// Lowers `candidates` (indexed by component representative) to the cheapest
+// Lowers `table.candidates` (indexed by component representative) to the cheapest
 // mutual-reachability edge between a point of the query subtree q and a point of the
 // reference subtree r that lie in different components; an edge found improves both
 // components' entries. Replacements are strict, so among equal weights the pair met
 // first stays. q or r may be NO_NODE (nothing to do).
 template <class Tree>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
-                      std::size_t r, std::span<BoruvkaCandidate> candidates);
+                      std::size_t r, BoruvkaSearchTable table);
 
 }  // namespace corvane

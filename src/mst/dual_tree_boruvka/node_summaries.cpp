@@ -102,6 +102,28 @@ void label_nodes(const Tree& tree, std::span<const std::size_t> position_compone
 }
 
 template <class Tree>
+void bound_nodes(const Tree& tree, std::span<const std::size_t> position_component,
+                 std::span<const BoruvkaCandidate> candidates, std::vector<double>& node_bound) {
+    check_layout(tree, position_component.size(), "bound_nodes");
+    node_bound.resize(tree.nodes.size());
+    for (std::size_t node = tree.nodes.size(); node-- > 0;) {
+        const auto& record = tree.nodes[node];
+        double largest = 0.0;
+        if (record.is_leaf) {
+            for (std::size_t i = record.start; i < record.end; ++i) {
+                const double weight = candidates[position_component[i]].weight_sq;
+                if (weight > largest) largest = weight;
+            }
+        } else {
+            for (const std::size_t child : {record.left, record.right}) {
+                if (child != NO_NODE && node_bound[child] > largest) largest = node_bound[child];
+            }
+        }
+        node_bound[node] = largest;
+    }
+}
+
+template <class Tree>
 std::vector<std::size_t> collect_subtrees(const Tree& tree, std::size_t target) {
     SubtreeCollector<Tree> collector(tree, target);
     if (!tree.nodes.empty()) collector.collect(0, 0);
@@ -112,6 +134,10 @@ template std::vector<double> compute_node_min_core(const KdTree&, std::span<cons
 template std::vector<double> compute_node_min_core(const BallTree&, std::span<const double>);
 template void label_nodes(const KdTree&, std::span<const std::size_t>, std::vector<std::size_t>&);
 template void label_nodes(const BallTree&, std::span<const std::size_t>, std::vector<std::size_t>&);
+template void bound_nodes(const KdTree&, std::span<const std::size_t>,
+                          std::span<const BoruvkaCandidate>, std::vector<double>&);
+template void bound_nodes(const BallTree&, std::span<const std::size_t>,
+                          std::span<const BoruvkaCandidate>, std::vector<double>&);
 template std::vector<std::size_t> collect_subtrees(const KdTree&, std::size_t);
 template std::vector<std::size_t> collect_subtrees(const BallTree&, std::size_t);
 

@@ -4,6 +4,8 @@
 #include <span>
 #include <vector>
 
+#include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
+
 namespace corvane {
 
 // Per-node summaries that the dual-tree search prunes with, and the split of the query
@@ -22,6 +24,13 @@ std::vector<double> compute_node_min_core(const Tree& tree, std::span<const doub
 template <class Tree>
 void label_nodes(const Tree& tree, std::span<const std::size_t> position_component,
                  std::vector<std::size_t>& node_component);
+
+// Fills `node_bound` (resized to the node count) with the largest candidate weight among
+// each node's points: `candidates[position_component[i]]` is the candidate of the point at
+// tree position i.
+template <class Tree>
+void bound_nodes(const Tree& tree, std::span<const std::size_t> position_component,
+                 std::span<const BoruvkaCandidate> candidates, std::vector<double>& node_bound);
 
 // Roots of disjoint subtrees that together cover every point, in the order the search
 // tasks are started. The query tree is cut left-first down to depth 4, and cutting stops
