@@ -1,5 +1,6 @@
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
 
+#include <algorithm>
 #include <limits>
 
 #include "ball_tree/ball_tree.hpp"
@@ -17,6 +18,41 @@ namespace {
 // the reference side recurses into its nearer child and loops on the other. The depth is
 // therefore bounded by twice the tree depth.
 constexpr double UNKNOWN_GAP = -1.0;
+
+// squared_distance<Dims>() with the same four lanes summed in the same order, so with the
+// same result, that looks at the partial sum after every 8 columns and gives up once
+// `settled(partial)` holds: then it returns false and leaves `d_sq` unset. Rounding never
+// lets a sum of non-negative terms shrink, so every partial sum is at most the result.
+template <std::size_t Dims, class Settled>
+bool squared_distance_unless(const double* __restrict a, const double* __restrict b,
+                             std::size_t dims, const Settled& settled, double& d_sq) {
+    const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
+    double lane0 = 0.0;
+    double lane1 = 0.0;
+    double lane2 = 0.0;
+    double lane3 = 0.0;
+    std::size_t j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const double t0 = a[j] - b[j];
+        const double t1 = a[j + 1] - b[j + 1];
+        const double t2 = a[j + 2] - b[j + 2];
+        const double t3 = a[j + 3] - b[j + 3];
+        lane0 += t0 * t0;
+        lane1 += t1 * t1;
+        lane2 += t2 * t2;
+        lane3 += t3 * t3;
+        if ((j + 4) % 8 == 0 && j + 4 < n && settled((lane0 + lane1) + (lane2 + lane3))) {
+            return false;
+        }
+    }
+    double* lanes[4] = {&lane0, &lane1, &lane2, &lane3};
+    for (std::size_t l = 0; j + l < n; ++l) {
+        const double t = a[j + l] - b[j + l];
+        *lanes[l] += t * t;
+    }
+    d_sq = (lane0 + lane1) + (lane2 + lane3);
+    return true;
+}
 
 template <class Tree, std::size_t Dims>
 class DualTreeSearcher {
@@ -115,8 +151,17 @@ class DualTreeSearcher {
                 const std::size_t cx = component[j];
                 if (cx == cp) continue;
                 const double c = max_ignoring_nan(core_sq[j], core_p);
-                if (c >= t && c >= candidates_[cx].weight_sq) continue;
-                const double w = mr(c, squared_distance<Dims>(row_p, rows + j * dims, dims));
+                const double limit = std::max(t, candidates_[cx].weight_sq);
+                if (c >= limit) continue;
+                // mr² grows with the distance, so a partial sum already reaching the
+                // limit settles the pair: neither candidate could change.
+                double d_sq = 0.0;
+                if (!squared_distance_unless<Dims>(
+                        row_p, rows + j * dims, dims,
+                        [&](double partial) { return mr(c, partial) >= limit; }, d_sq)) {
+                    continue;
+                }
+                const double w = mr(c, d_sq);
                 if (w < t) {
                     candidates_[cp] = {w, indices[i], indices[j]};
                     t = w;
