@@ -80,13 +80,17 @@ std::set<std::pair<std::size_t, std::size_t>> pair_set(const std::vector<MstEdge
     return pairs;
 }
 
-bool close(double a, double b) {
-    return std::abs(a - b) <= 1e-12 * std::max(1.0, std::abs(b));
+// With alpha 1 both sides take one root of the same squared maximum, computed with the
+// same distance kernel, so the weights agree exactly; otherwise they round differently.
+bool same_weight(double got, double expected, double alpha) {
+    if (alpha == 1.0) return got == expected;
+    return std::abs(got - expected) <= 1e-12 * std::max(1.0, std::abs(expected));
 }
 
 // n - 1 edges that never close a cycle (so they span all points), each weighted with the
 // mutual reachability of its ends, and the same sorted weights as Prim: every minimum
-// spanning tree of a graph has the same multiset of weights.
+// spanning tree of a graph has the same multiset of weights. Exact agreement with alpha 1
+// also shows that seeding and search compute a pair's distance identically.
 void expect_minimum_spanning_tree(const DataMatrix& m, const std::vector<double>& core,
                                   double alpha, const std::vector<MstEdge>& edges) {
     const std::size_t n = m.rows;
@@ -97,7 +101,7 @@ void expect_minimum_spanning_tree(const DataMatrix& m, const std::vector<double>
         ASSERT_LT(e.b, n);
         ASSERT_NE(uf.find(e.a), uf.find(e.b)) << "cycle at edge " << e.a << "-" << e.b;
         uf.unite(e.a, e.b);
-        ASSERT_TRUE(close(e.weight, reference_weight(m, core, alpha, e.a, e.b)))
+        ASSERT_TRUE(same_weight(e.weight, reference_weight(m, core, alpha, e.a, e.b), alpha))
             << e.a << "-" << e.b << " weight " << e.weight;
     }
     const std::vector<double> got = sorted_weights(edges);
@@ -105,7 +109,7 @@ void expect_minimum_spanning_tree(const DataMatrix& m, const std::vector<double>
     double got_total = 0.0;
     double expected_total = 0.0;
     for (std::size_t i = 0; i + 1 < n; ++i) {
-        ASSERT_TRUE(close(got[i], expected[i]))
+        ASSERT_TRUE(same_weight(got[i], expected[i], alpha))
             << "weight rank " << i << ": " << got[i] << " vs " << expected[i];
         got_total += got[i];
         expected_total += expected[i];
@@ -352,7 +356,8 @@ TEST(BoruvkaNodes, CollectSubtrees) {
     EXPECT_EQ(collect_subtrees(small, 16), (std::vector<std::size_t>{0}));
 }
 
-// Node summaries against a direct scan of each node's positions.
+// Node summaries against a direct scan of each node's positions; component 6 has no
+// candidate yet (+infinity).
 TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     const DataMatrix m = testing::random_matrix(900, 3, 9);
     const BallTree tree = BallTree::build(m);
@@ -366,22 +371,31 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     for (std::size_t i = 0; i < m.rows; ++i)
         component[i] = rng() % 50 == 0 ? rng() % 7 : i / 130;
 
+    std::vector<BoruvkaCandidate> candidates(7);
+    for (std::size_t c = 0; c < 6; ++c)
+        candidates[c].weight_sq = static_cast<double>((c * 5) % 7);
+
     const std::vector<double> min_core = compute_node_min_core(tree, core);
     std::vector<std::size_t> labels;
     label_nodes(tree, component, labels);
+    std::vector<double> bounds;
+    bound_nodes(tree, component, candidates, bounds);
     ASSERT_EQ(min_core.size(), tree.nodes.size());
     ASSERT_EQ(labels.size(), tree.nodes.size());
     std::size_t labelled = 0;  // both outcomes must occur for the check to mean anything
     for (std::size_t node = 0; node < tree.nodes.size(); ++node) {
         const BallNode& record = tree.nodes[node];
         double smallest = kInf;
+        double largest_weight = 0.0;
         std::set<std::size_t> seen;
         for (std::size_t i = record.start; i < record.end; ++i) {
             if (!std::isnan(core[tree.indices[i]])) {
                 smallest = std::min(smallest, core[tree.indices[i]]);
             }
             seen.insert(component[i]);
+            largest_weight = std::max(largest_weight, candidates[component[i]].weight_sq);
         }
+        EXPECT_EQ(bounds[node], largest_weight) << "node " << node;
         EXPECT_EQ(min_core[node], smallest * smallest) << "node " << node;
         EXPECT_EQ(labels[node], seen.size() == 1 ? *seen.begin() : NO_COMPONENT) << "node " << node;
         labelled += seen.size() == 1 ? 1 : 0;

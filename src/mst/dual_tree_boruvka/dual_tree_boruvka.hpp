@@ -10,9 +10,9 @@
 namespace corvane {
 
 // Minimum spanning tree of the mutual-reachability graph of the tree's points by Boruvka's
-// scheme: components first merge along the cheapest pairs of the neighbour lists, then
-// every iteration finds each component's cheapest outgoing edge with a dual-tree search
-// over `tree` and adds all of them at once.
+// scheme: points first merge along neighbour-list pairs that are the cheapest edge at one
+// of their ends, then every iteration finds each component's cheapest outgoing edge with
+// a dual-tree search over `tree` and adds all of them at once.
 //
 // `tree` is the KdTree or BallTree built over the training rows (contract in
 // dual_tree_search.hpp, plus `data`: the 64-bit rows in input order); `core_distances`

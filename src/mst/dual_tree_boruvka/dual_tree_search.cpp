@@ -11,12 +11,8 @@
 namespace corvane {
 namespace {
 
-// One search over a private (or the shared) candidate table. `Dims` fixes the column
-// count at compile time for small counts so that the distance loop unrolls.
-//
-// Recursion: the query side recurses into its left child and loops on its right child;
-// the reference side recurses into its nearer child and loops on the other. The depth is
-// therefore bounded by twice the tree depth.
+// Marks a node-to-node gap that has not been computed yet; a squared distance is never
+// negative.
 constexpr double UNKNOWN_GAP = -1.0;
 
 // squared_distance<Dims>() with the same four lanes summed in the same order, so with the
@@ -45,15 +41,23 @@ bool squared_distance_unless(const double* __restrict a, const double* __restric
             return false;
         }
     }
-    double* lanes[4] = {&lane0, &lane1, &lane2, &lane3};
-    for (std::size_t l = 0; j + l < n; ++l) {
-        const double t = a[j + l] - b[j + l];
-        *lanes[l] += t * t;
-    }
+    const auto add = [&](double& lane, std::size_t column) {
+        const double t = a[column] - b[column];
+        lane += t * t;
+    };
+    if (j < n) add(lane0, j);
+    if (j + 1 < n) add(lane1, j + 1);
+    if (j + 2 < n) add(lane2, j + 2);
     d_sq = (lane0 + lane1) + (lane2 + lane3);
     return true;
 }
 
+// One search over a private (or the shared) candidate table. `Dims` fixes the column
+// count at compile time for small counts so that the distance loop unrolls.
+//
+// Recursion: the query side recurses into its left child and loops on its right child;
+// the reference side recurses into its nearer child and loops on the other. The depth is
+// therefore bounded by twice the tree depth.
 template <class Tree, std::size_t Dims>
 class DualTreeSearcher {
   public:
@@ -64,7 +68,7 @@ class DualTreeSearcher {
           node_bound_(table.node_bound.data()) {}
 
     // `gap_sq` is min_rdist_nodes(q, r) when the caller has computed it already, or
-    // UNKNOWN_GAP (a squared distance is never negative).
+    // UNKNOWN_GAP.
     void search(std::size_t q, std::size_t r, double gap_sq) {
         constexpr double infinity = std::numeric_limits<double>::infinity();
         if (q == NO_NODE) return;
