@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <string>
 #include <tuple>
 
@@ -51,6 +52,7 @@ class BoruvkaRun {
           uf_(n_),
           candidates_(n_),
           core_sq_(n_),
+          component_of_(n_),
           components_(n_) {
         for (std::size_t i = 0; i < n_; ++i)
             core_sq_[i] = core_distances[i] * core_distances[i];
@@ -130,37 +132,46 @@ class BoruvkaRun {
     // candidate (an upper bound) for the first search instead.
     void seed(std::span<const std::size_t> neighbors, std::size_t per_point) {
         offer_neighbour_pairs(neighbors, per_point);
-        const auto find = [this](std::size_t x) { return uf_.find(x); };
+        // Union-find changes only inside accept(), so one snapshot of the components
+        // after each merge serves the hand-up and the next batch.
+        std::iota(component_of_.begin(), component_of_.end(), std::size_t{0});
         std::vector<BatchEntry> batch;
         for (;;) {
             batch.clear();
             for (std::size_t r = 0; r < n_; ++r) {
-                if (uf_.find(r) != r) continue;
+                if (component_of_[r] != r) continue;
                 const BoruvkaCandidate& c = candidates_[r];
                 if (c.weight_sq == INFINITE_WEIGHT || std::isnan(c.weight_sq)) continue;
-                if (c.weight_sq <= seed_floor(c.from) && uf_.find(c.from) != uf_.find(c.to)) {
+                if (c.weight_sq <= seed_floor(c.from) &&
+                    component_of_[c.from] != component_of_[c.to]) {
                     batch.push_back({c.weight_sq, c.from, c.to});
                 }
             }
             if (batch.empty() || accept(batch, true) == 0) return;
-            hand_up(find);
+            take_snapshot();
+            hand_up();
         }
+    }
+
+    void take_snapshot() {
+        for (std::size_t i = 0; i < n_; ++i)
+            component_of_[i] = uf_.find(i);
     }
 
     // Drops representatives' candidates that have become internal and passes
     // non-representatives' candidates that still cross up to their representative when
-    // they are cheaper.
-    template <class ComponentOf>
-    void hand_up(const ComponentOf& component) {
+    // they are cheaper. Reads the components from the current snapshot.
+    void hand_up() {
+        const std::size_t* component = component_of_.data();
         for (std::size_t x = 0; x < n_; ++x) {
-            const std::size_t r = component(x);
+            const std::size_t r = component[x];
             BoruvkaCandidate& own = candidates_[x];
             if (x == r) {
-                if (own.weight_sq != INFINITE_WEIGHT && component(own.from) == component(own.to)) {
+                if (own.weight_sq != INFINITE_WEIGHT && component[own.from] == component[own.to]) {
                     own.weight_sq = INFINITE_WEIGHT;
                 }
             } else if (own.weight_sq < candidates_[r].weight_sq &&
-                       component(own.from) != component(own.to)) {
+                       component[own.from] != component[own.to]) {
                 candidates_[r] = own;
             }
         }
@@ -194,17 +205,14 @@ class BoruvkaRun {
         state_.position_core_sq.resize(n_);
         for (std::size_t i = 0; i < n_; ++i)
             state_.position_core_sq[i] = core_sq_[tree_.indices[i]];
-        component_of_.resize(n_);
         state_.position_component.resize(n_);
     }
 
     void iterate() {
-        const auto snapshot = [this](std::size_t x) { return component_of_[x]; };
         std::vector<BatchEntry> batch;
         while (components_ > 1) {
-            for (std::size_t i = 0; i < n_; ++i)
-                component_of_[i] = uf_.find(i);
-            hand_up(snapshot);
+            take_snapshot();
+            hand_up();
             for (std::size_t i = 0; i < n_; ++i)
                 state_.position_component[i] = component_of_[tree_.indices[i]];
             label_nodes(tree_, state_.position_component, state_.node_component);
