@@ -18,8 +18,9 @@ namespace corvane {
 // dual_tree_search.hpp, plus `data`: the 64-bit rows in input order); `core_distances`
 // holds one value per point in true units; `neighbors` is the n x `neighbors_per_point`
 // row-major neighbour matrix of the core-distance search (empty when
-// `neighbors_per_point` is 0); `alpha` scales distances in mutual reachability. Each
-// search runs over up to 16 threads when `threads` >= 2.
+// `neighbors_per_point` is 0); `alpha` scales distances in mutual reachability. With
+// `threads` >= 2 the neighbour-pair weights are computed over that many threads and each
+// search is split into up to 16 tasks on their own threads.
 //
 // Returns n - 1 edges for finite input (none for n <= 1), in acceptance order: the
 // seeding batches, then one batch per iteration, each batch ascending by (weight, a, b).
