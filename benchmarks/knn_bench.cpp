@@ -1,10 +1,11 @@
 // Times building a tree and the all-points k-nearest-neighbour query over it (every row
 // queried against the rows themselves, neighbour lists kept), on all available threads.
 //
-// Usage: knn_bench DATA kd|ball K REPEATS [CORE_OUT]
+// Usage: knn_bench DATA kd|ball K REPEATS [CORE_OUT [THREADS]]
 // DATA is raw little-endian: rows and columns as two unsigned 64-bit integers, then the
 // row-major 64-bit floats. Prints the best time over REPEATS runs; CORE_OUT, if given,
-// receives the core distances of the last run as raw 64-bit floats.
+// receives the core distances of the last run as raw 64-bit floats ("-": none); THREADS
+// overrides the number of available processors.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -54,7 +55,8 @@ int main(int argc, char** argv) {
     const std::string kind = argv[2];
     const std::size_t k = std::strtoull(argv[3], nullptr, 10);
     const int repeats = std::atoi(argv[4]);
-    const std::size_t threads = corvane::available_threads();
+    const std::size_t threads =
+        argc > 6 ? std::strtoull(argv[6], nullptr, 10) : corvane::available_threads();
 
     double best = 1e300;
     double best_build = 0.0;
@@ -72,7 +74,7 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("seconds %.6f build %.6f threads %zu\n", best, best_build, threads);
-    if (argc > 5) {
+    if (argc > 5 && std::string(argv[5]) != "-") {
         std::ofstream out(argv[5], std::ios::binary);
         out.write(reinterpret_cast<const char*>(result.core_distances.data()),
                   static_cast<std::streamsize>(result.core_distances.size() * sizeof(double)));

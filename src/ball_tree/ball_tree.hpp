@@ -24,6 +24,8 @@ struct BallNode {
     std::size_t start = 0;
     std::size_t end = 0;
     bool is_leaf = false;
+
+    friend bool operator==(const BallNode&, const BallNode&) = default;
 };
 
 // Ball tree for Euclidean data with many columns, where boxes prune poorly.

@@ -3,6 +3,7 @@
 
 #include "ball_tree/ball_tree.hpp"
 #include "tree_common/row_partition.hpp"
+#include "tree_common/tree_shape.hpp"
 
 namespace corvane {
 namespace {
@@ -28,7 +29,6 @@ class BallBuilder {
         : tree_(tree),
           dims_(tree.dims),
           scratch_(tree.n_points, tree.dims),
-          pole_a_(tree.dims),
           direction_(tree.dims) {}
 
     std::size_t build(std::size_t start, std::size_t end) {
@@ -48,7 +48,7 @@ class BallBuilder {
         for (std::size_t j = 0; j < dims_; ++j)
             centroid[j] *= scale;
 
-        const Farthest a = farthest_row(rows, count, centroid);
+        const Farthest a = farthest_row(rows, count, centroid, 0);
         BallNode record;
         record.radius_sq = a.distance;
         record.radius = std::sqrt(record.radius_sq);
@@ -61,19 +61,17 @@ class BallBuilder {
             return node;
         }
 
-        // The poles are copied out because the rows move below.
+        // Key of a row x: (x - A) . (B - A), summed from column 0.
         const double* a_row = rows + a.offset * dims_;
-        const double* b_row = rows + farthest_row(rows, count, a_row).offset * dims_;
-        for (std::size_t j = 0; j < dims_; ++j) {
-            pole_a_[j] = a_row[j];
+        const double* b_row = rows + farthest_row(rows, count, a_row, a.offset).offset * dims_;
+        for (std::size_t j = 0; j < dims_; ++j)
             direction_[j] = b_row[j] - a_row[j];
-        }
         std::span<KeyedRow> keyed(scratch_.keyed.data(), count);
         for (std::size_t i = 0; i < count; ++i) {
             const double* row = rows + i * dims_;
             double key = 0.0;
             for (std::size_t j = 0; j < dims_; ++j)
-                key += (row[j] - pole_a_[j]) * direction_[j];
+                key += (row[j] - a_row[j]) * direction_[j];
             keyed[i] = {key, i};
         }
         const std::size_t mid = count / 2;
@@ -95,10 +93,11 @@ class BallBuilder {
         double distance;  // squared
     };
 
-    // The first row with the largest squared distance to `from` (offset 0 at distance 0
-    // when every row sits on it).
-    Farthest farthest_row(const double* rows, std::size_t count, const double* from) const {
-        Farthest best{0, 0.0};
+    // The first row with the largest squared distance to `from`; `fallback` at distance 0
+    // when every row sits on it.
+    Farthest farthest_row(const double* rows, std::size_t count, const double* from,
+                          std::size_t fallback) const {
+        Farthest best{fallback, 0.0};
         for (std::size_t i = 0; i < count; ++i) {
             const double d = ordered_squared_distance(rows + i * dims_, from, dims_);
             if (d > best.distance) best = {i, d};
@@ -109,7 +108,6 @@ class BallBuilder {
     BallTree& tree_;
     std::size_t dims_;
     PartitionScratch scratch_;
-    std::vector<double> pole_a_;
     std::vector<double> direction_;
 };
 
@@ -124,7 +122,7 @@ BallTree BallTree::build(const DataMatrix& matrix) {
     tree.indices.resize(matrix.rows);
     std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
 
-    const std::size_t reserve = matrix.rows / 20 + 1;
+    const std::size_t reserve = tree_node_count(matrix.rows, LEAF_SIZE);
     tree.nodes.reserve(reserve);
     tree.centroids.reserve(reserve * matrix.cols);
     if (matrix.rows > 0) BallBuilder(tree).build(0, matrix.rows);

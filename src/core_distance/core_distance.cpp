@@ -17,7 +17,7 @@ CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tre
     const std::size_t n = tree.n_points;
     const std::size_t dims = tree.dims;
     if (matrix.rows != n || matrix.cols != dims) {
-        fail_internal("tree_core_distances: the tree was not built from this matrix");
+        fail_internal("tree_core_distances: the matrix shape does not match the tree");
     }
     if (k == 0 || k > n) {
         if (n == 0) return {};

@@ -7,6 +7,7 @@
 
 #include "common/data_matrix.hpp"
 #include "knn_heap/knn_heap.hpp"
+#include "parallel/parallel.hpp"
 #include "tree_common/no_node.hpp"
 
 namespace corvane {
@@ -23,6 +24,8 @@ struct KdNode {
     std::size_t start = 0;
     std::size_t end = 0;
     bool is_leaf = false;
+
+    friend bool operator==(const KdNode&, const KdNode&) = default;
 };
 
 // KD-tree with tight axis-aligned boxes, for Euclidean data with few columns.
@@ -53,8 +56,10 @@ struct KdTree {
 
     static std::size_t leaf_size(std::size_t dims) { return dims < 5 ? 10 : 20; }
 
-    // Copies `matrix`; an empty matrix gives a tree without nodes.
-    static KdTree build(const DataMatrix& matrix);
+    // Copies `matrix`; an empty matrix gives a tree without nodes. The subtrees of large
+    // ranges near the root are built on up to `threads` threads; the tree is the same for
+    // any thread count.
+    static KdTree build(const DataMatrix& matrix, std::size_t threads = available_threads());
 
     // Offers the rows of the tree to `heap` (created with bound k and cleared by the
     // caller) so that it ends with the k nearest rows to `point` (dims values): squared

@@ -3,64 +3,84 @@
 #include <numeric>
 
 #include "kdtree_bounded/kd_tree.hpp"
+#include "parallel/parallel.hpp"
 #include "tree_common/row_partition.hpp"
+#include "tree_common/tree_shape.hpp"
 
 namespace corvane {
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-// Builds the nodes of a KdTree whose `tree_data` starts as a copy of the input rows and
-// is rearranged in place, so that every pass over a node's rows streams one contiguous
-// block. The boxes of both children are gathered while the parent moves its rows into
-// place; they wait in a per-depth slot until the child is created.
+// Widens the box [lo, hi] to hold `row`.
+void extend_box(double* lo, double* hi, const double* row, std::size_t dims) {
+    for (std::size_t j = 0; j < dims; ++j) {
+        if (row[j] < lo[j]) lo[j] = row[j];
+        if (row[j] > hi[j]) hi[j] = row[j];
+    }
+}
+
+// Subtrees of at least this many rows may build their two halves on two threads.
+constexpr std::size_t PARALLEL_BUILD_ROWS = std::size_t{1} << 15;
+
+// Builds the subtree of one range of a KdTree whose `tree_data` starts as a copy of the
+// input rows and is rearranged in place, so that every pass over a node's rows streams
+// one contiguous block.
+//
+// Every node's number is known before it is built (a subtree's node count depends only
+// on its row count), so `nodes` and the bound arrays are allocated once and each node
+// writes only its own slots: the boxes of both children are gathered while the parent
+// moves its rows into place, and two subtrees can be built at the same time.
 class KdBuilder {
   public:
-    explicit KdBuilder(KdTree& tree)
+    KdBuilder(KdTree& tree, std::size_t rows)
         : tree_(tree),
           dims_(tree.dims),
           leaf_size_(KdTree::leaf_size(tree.dims)),
-          scratch_(tree.n_points, tree.dims),
-          child_boxes_(MAX_DEPTH * 4 * tree.dims) {}
+          scratch_(rows, tree.dims) {}
 
-    void build_root() {
-        const std::size_t n = tree_.n_points;
-        std::vector<double> lo(dims_, INF);
-        std::vector<double> hi(dims_, -INF);
-        for (std::size_t i = 0; i < n; ++i)
-            extend(lo.data(), hi.data(), tree_.tree_data.data() + i * dims_);
-        build(0, n, 0, lo.data(), hi.data());
-    }
-
-  private:
-    // Tree depth stays below log2(n) + 1, far under 64 for any n that fits in memory.
-    static constexpr std::size_t MAX_DEPTH = 66;
-
-    void extend(double* lo, double* hi, const double* row) const {
-        for (std::size_t j = 0; j < dims_; ++j) {
-            if (row[j] < lo[j]) lo[j] = row[j];
-            if (row[j] > hi[j]) hi[j] = row[j];
-        }
-    }
-
-    std::size_t build(std::size_t start, std::size_t end, std::size_t depth, const double* lo,
-                      const double* hi) {
-        if (start >= end) return NO_NODE;
-        const std::size_t node = tree_.nodes.size();
-        tree_.lower_bounds.insert(tree_.lower_bounds.end(), lo, lo + dims_);
-        tree_.upper_bounds.insert(tree_.upper_bounds.end(), hi, hi + dims_);
-
+    // Builds [start, end) as node `node`, whose box is already in place; for
+    // `parallel_levels` more levels the two halves of a large range go to two threads.
+    void build(std::size_t start, std::size_t end, std::size_t node, std::size_t parallel_levels) {
         const std::size_t count = end - start;
-        KdNode record;
+        KdNode& record = tree_.nodes[node];
         record.count = count;
         record.start = start;
         record.end = end;
         if (count <= leaf_size_) {
             record.is_leaf = true;
-            tree_.nodes.push_back(record);
-            return node;
+            return;
         }
 
+        const std::size_t mid = count / 2;
+        const std::size_t left = node + 1;
+        const std::size_t right = left + tree_node_count(mid, leaf_size_);
+        record.left = left;
+        record.right = right;
+        if (dims_ > 0) split(record, node, start, count, mid);
+
+        if (parallel_levels > 0 && count >= PARALLEL_BUILD_ROWS) {
+            run_tasks(2, [&](std::size_t half) {
+                const std::size_t lo = half == 0 ? start : start + mid;
+                const std::size_t hi = half == 0 ? start + mid : end;
+                KdBuilder(tree_, hi - lo)
+                    .build(lo, hi, half == 0 ? left : right, parallel_levels - 1);
+            });
+        } else {
+            build(start, start + mid, left, parallel_levels);
+            build(start + mid, end, right, parallel_levels);
+        }
+    }
+
+  private:
+    // Chooses the split column, moves the rows of the range around its median and fills
+    // in the children's boxes.
+    void split(KdNode& record, std::size_t node, std::size_t start, std::size_t count,
+               std::size_t mid) {
+        const std::size_t left = record.left;
+        const std::size_t right = record.right;
+        const double* lo = tree_.lower_bounds.data() + node * dims_;
+        const double* hi = tree_.upper_bounds.data() + node * dims_;
         std::size_t split_dim = 0;
         double best = -INF;
         for (std::size_t j = 0; j < dims_; ++j) {
@@ -70,51 +90,50 @@ class KdBuilder {
                 split_dim = j;
             }
         }
-        const std::size_t mid = count / 2;
-        double* boxes = child_boxes_.data() + (depth + 1) * 4 * dims_;
-        double* left_lo = boxes;
-        double* left_hi = boxes + dims_;
-        double* right_lo = boxes + 2 * dims_;
-        double* right_hi = boxes + 3 * dims_;
-        if (dims_ > 0) {
-            std::fill(left_lo, left_lo + dims_, INF);
-            std::fill(left_hi, left_hi + dims_, -INF);
-            std::fill(right_lo, right_lo + dims_, INF);
-            std::fill(right_hi, right_hi + dims_, -INF);
-            std::span<KeyedRow> keyed(scratch_.keyed.data(), count);
-            const double* key = tree_.tree_data.data() + start * dims_ + split_dim;
-            for (std::size_t t = 0; t < count; ++t)
-                keyed[t] = {key[t * dims_], t};
-            select_median(keyed, mid);
-            reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_,
-                         [&](std::size_t t, const double* row) {
-                             if (t < mid) {
-                                 extend(left_lo, left_hi, row);
-                             } else {
-                                 extend(right_lo, right_hi, row);
-                             }
-                         });
-            record.split_dim = split_dim;
-            record.split_value = tree_.tree_data[(start + mid) * dims_ + split_dim];
-        }
-        tree_.nodes.push_back(record);
-        const std::size_t left = build(start, start + mid, depth + 1, left_lo, left_hi);
-        const std::size_t right = build(start + mid, end, depth + 1, right_lo, right_hi);
-        tree_.nodes[node].left = left;
-        tree_.nodes[node].right = right;
-        return node;
+
+        double* left_lo = tree_.lower_bounds.data() + left * dims_;
+        double* left_hi = tree_.upper_bounds.data() + left * dims_;
+        double* right_lo = tree_.lower_bounds.data() + right * dims_;
+        double* right_hi = tree_.upper_bounds.data() + right * dims_;
+        std::fill(left_lo, left_lo + dims_, INF);
+        std::fill(left_hi, left_hi + dims_, -INF);
+        std::fill(right_lo, right_lo + dims_, INF);
+        std::fill(right_hi, right_hi + dims_, -INF);
+
+        std::span<KeyedRow> keyed(scratch_.keyed.data(), count);
+        const double* key = tree_.tree_data.data() + start * dims_ + split_dim;
+        for (std::size_t t = 0; t < count; ++t)
+            keyed[t] = {key[t * dims_], t};
+        select_median(keyed, mid);
+        reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_,
+                     [&](std::size_t t, const double* row) {
+                         if (t < mid) {
+                             extend_box(left_lo, left_hi, row, dims_);
+                         } else {
+                             extend_box(right_lo, right_hi, row, dims_);
+                         }
+                     });
+        record.split_dim = split_dim;
+        record.split_value = tree_.tree_data[(start + mid) * dims_ + split_dim];
     }
 
     KdTree& tree_;
     std::size_t dims_;
     std::size_t leaf_size_;
     PartitionScratch scratch_;
-    std::vector<double> child_boxes_;
 };
+
+// Levels of two-way splits that keep at most `threads` subtrees building at once.
+std::size_t parallel_levels(std::size_t threads) {
+    std::size_t levels = 0;
+    while (levels < 16 && (std::size_t{2} << levels) <= threads)
+        ++levels;
+    return levels;
+}
 
 }  // namespace
 
-KdTree KdTree::build(const DataMatrix& matrix) {
+KdTree KdTree::build(const DataMatrix& matrix, std::size_t threads) {
     KdTree tree;
     tree.dims = matrix.cols;
     tree.n_points = matrix.rows;
@@ -122,12 +141,19 @@ KdTree KdTree::build(const DataMatrix& matrix) {
     tree.tree_data = matrix.values;
     tree.indices.resize(matrix.rows);
     std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
+    if (matrix.rows == 0) return tree;
 
-    const std::size_t reserve = 2 * matrix.rows / leaf_size(matrix.cols) + 1;
-    tree.nodes.reserve(reserve);
-    tree.lower_bounds.reserve(reserve * matrix.cols);
-    tree.upper_bounds.reserve(reserve * matrix.cols);
-    if (matrix.rows > 0) KdBuilder(tree).build_root();
+    const std::size_t n_nodes = tree_node_count(matrix.rows, leaf_size(matrix.cols));
+    tree.nodes.resize(n_nodes);
+    tree.lower_bounds.resize(n_nodes * matrix.cols);
+    tree.upper_bounds.resize(n_nodes * matrix.cols);
+    double* lo = tree.lower_bounds.data();
+    double* hi = tree.upper_bounds.data();
+    std::fill(lo, lo + matrix.cols, INF);
+    std::fill(hi, hi + matrix.cols, -INF);
+    for (std::size_t i = 0; i < matrix.rows; ++i)
+        extend_box(lo, hi, tree.tree_data.data() + i * matrix.cols, matrix.cols);
+    KdBuilder(tree, matrix.rows).build(0, matrix.rows, 0, parallel_levels(threads));
     return tree;
 }
 

@@ -90,6 +90,21 @@ TEST(KdTree, BoxesSplitColumnsAndMediansOnRandomData) {
     }
 }
 
+// Large ranges near the root are built on several threads; the tree must not depend on it.
+TEST(KdTree, SameTreeForAnyBuildThreadCount) {
+    const DataMatrix m = testing::random_matrix(150000, 2, 21, 1000);
+    const KdTree one = KdTree::build(m, 1);
+    for (const std::size_t threads : {2, 3, 8}) {
+        const KdTree many = KdTree::build(m, threads);
+        EXPECT_TRUE(many.nodes == one.nodes) << threads << " threads";
+        EXPECT_EQ(many.indices, one.indices) << threads << " threads";
+        EXPECT_EQ(many.lower_bounds, one.lower_bounds) << threads << " threads";
+        EXPECT_EQ(many.upper_bounds, one.upper_bounds) << threads << " threads";
+        EXPECT_EQ(many.tree_data, one.tree_data) << threads << " threads";
+    }
+    testing::expect_tree_layout(one, KdTree::leaf_size(2), "large");
+}
+
 TEST(KdTree, EqualSpreadSplitsOnLowestColumn) {
     // Column 0 spans 1, columns 1 and 2 both span 5.
     std::vector<double> values;

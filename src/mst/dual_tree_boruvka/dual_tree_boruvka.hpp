@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "common/mst_edge.hpp"
+#include "parallel/parallel.hpp"
+
+namespace corvane {
+
+// Minimum spanning tree of the mutual-reachability graph of the tree's points by Boruvka's
+// scheme: points first merge along neighbour-list pairs that are the cheapest edge at one
+// of their ends, then every iteration finds each component's cheapest outgoing edge with
+// a dual-tree search over `tree` and adds all of them at once.
+//
+// `tree` is the KdTree or BallTree built over the training rows (contract in
+// dual_tree_search.hpp, plus `data`: the 64-bit rows in input order); `core_distances`
+// holds one value per point in true units; `neighbors` is the n x `neighbors_per_point`
+// row-major neighbour matrix of the core-distance search (empty when
+// `neighbors_per_point` is 0); `alpha` scales distances in mutual reachability. With
+// `threads` >= 2 the neighbour-pair weights are computed over that many threads and each
+// search is split into up to 16 tasks on their own threads.
+//
+// Returns n - 1 edges for finite input (none for n <= 1), in acceptance order: the
+// seeding batches, then one batch per iteration, each batch ascending by (weight, a, b).
+// An edge's `a` lies in the component that owned the candidate and `b` outside it; the
+// weight is in true units. Among equally cheap edges the one a component keeps can
+// depend on how the search was split over threads; the total weight does not.
+template <class Tree>
+std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
+                                       std::span<const std::size_t> neighbors,
+                                       std::size_t neighbors_per_point, double alpha,
+                                       std::size_t threads = available_threads());
+
+}  // namespace corvane

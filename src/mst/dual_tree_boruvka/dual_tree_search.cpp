@@ -1,0 +1,214 @@
+#include "mst/dual_tree_boruvka/dual_tree_search.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "ball_tree/ball_tree.hpp"
+#include "kdtree_bounded/kd_tree.hpp"
+#include "tree_common/no_node.hpp"
+#include "tree_common/squared_distance.hpp"
+
+namespace corvane {
+namespace {
+
+// Marks a node-to-node gap that has not been computed yet; a squared distance is never
+// negative.
+constexpr double UNKNOWN_GAP = -1.0;
+
+// squared_distance<Dims>() with the same four lanes summed in the same order, so with the
+// same result, that looks at the partial sum after every 8 columns and gives up once
+// `settled(partial)` holds: then it returns false and leaves `d_sq` unset. Rounding never
+// lets a sum of non-negative terms shrink, so every partial sum is at most the result.
+template <std::size_t Dims, class Settled>
+bool squared_distance_unless(const double* __restrict a, const double* __restrict b,
+                             std::size_t dims, const Settled& settled, double& d_sq) {
+    const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
+    double lane0 = 0.0;
+    double lane1 = 0.0;
+    double lane2 = 0.0;
+    double lane3 = 0.0;
+    std::size_t j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const double t0 = a[j] - b[j];
+        const double t1 = a[j + 1] - b[j + 1];
+        const double t2 = a[j + 2] - b[j + 2];
+        const double t3 = a[j + 3] - b[j + 3];
+        lane0 += t0 * t0;
+        lane1 += t1 * t1;
+        lane2 += t2 * t2;
+        lane3 += t3 * t3;
+        if ((j + 4) % 8 == 0 && j + 4 < n && settled((lane0 + lane1) + (lane2 + lane3))) {
+            return false;
+        }
+    }
+    const auto add = [&](double& lane, std::size_t column) {
+        const double t = a[column] - b[column];
+        lane += t * t;
+    };
+    if (j < n) add(lane0, j);
+    if (j + 1 < n) add(lane1, j + 1);
+    if (j + 2 < n) add(lane2, j + 2);
+    d_sq = (lane0 + lane1) + (lane2 + lane3);
+    return true;
+}
+
+// One search over a private (or the shared) candidate table. `Dims` fixes the column
+// count at compile time for small counts so that the distance loop unrolls.
+//
+// Recursion: the query side recurses into its left child and loops on its right child;
+// the reference side recurses into its nearer child and loops on the other. The depth is
+// therefore bounded by twice the tree depth.
+template <class Tree, std::size_t Dims>
+class DualTreeSearcher {
+  public:
+    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state, BoruvkaSearchTable table)
+        : tree_(tree),
+          state_(state),
+          candidates_(table.candidates.data()),
+          node_bound_(table.node_bound.data()) {}
+
+    // `gap_sq` is min_rdist_nodes(q, r) when the caller has computed it already, or
+    // UNKNOWN_GAP.
+    void search(std::size_t q, std::size_t r, double gap_sq) {
+        constexpr double infinity = std::numeric_limits<double>::infinity();
+        if (q == NO_NODE) return;
+        for (;;) {
+            const auto& query = tree_.nodes[q];
+            for (;;) {
+                if (r == NO_NODE) return;
+                const std::size_t label = state_.node_component[q];
+                if (label != NO_COMPONENT && label == state_.node_component[r]) return;
+                if (gap_sq == UNKNOWN_GAP) gap_sq = tree_.min_rdist_nodes(q, r);
+                const double core_sq =
+                    max_ignoring_nan(state_.node_min_core_sq[q], state_.node_min_core_sq[r]);
+                if (!can_improve(q, query, state_.mutual_reachability(core_sq, gap_sq))) return;
+
+                const auto& reference = tree_.nodes[r];
+                if (query.is_leaf && reference.is_leaf) {
+                    base_case(query, reference);
+                    return;
+                }
+                // Equal counts split the query side.
+                if (reference.is_leaf || (!query.is_leaf && query.count >= reference.count)) {
+                    break;
+                }
+                const double to_left =
+                    reference.left == NO_NODE ? infinity : tree_.min_rdist_nodes(q, reference.left);
+                const double to_right = reference.right == NO_NODE
+                                            ? infinity
+                                            : tree_.min_rdist_nodes(q, reference.right);
+                const bool left_first = to_left <= to_right;
+                search(q, left_first ? reference.left : reference.right,
+                       left_first ? to_left : to_right);
+                r = left_first ? reference.right : reference.left;
+                gap_sq = left_first ? to_right : to_left;
+            }
+            if (query.left != NO_NODE) search(query.left, r, UNKNOWN_GAP);
+            q = query.right;
+            gap_sq = UNKNOWN_GAP;
+            if (q == NO_NODE) return;
+        }
+    }
+
+  private:
+    // Whether some point of the query node has a component candidate above `bound`
+    // (strictly): only such a point can gain from this pair. The answer is exact; the
+    // shortcuts only save look-ups. A labelled node has one candidate; a node whose
+    // bound does not exceed `bound` has none above it; otherwise the scan looks up one
+    // candidate per run of equal components in tree order, and a scan that finds nothing
+    // leaves the node's exact maximum as its new bound.
+    template <class Node>
+    bool can_improve(std::size_t q, const Node& query, double bound) {
+        const std::size_t label = state_.node_component[q];
+        if (label != NO_COMPONENT) return candidates_[label].weight_sq > bound;
+        if (node_bound_[q] <= bound) return false;
+        const std::size_t* component = state_.position_component.data();
+        std::size_t previous = NO_COMPONENT;
+        double largest = 0.0;
+        for (std::size_t i = query.start; i < query.end; ++i) {
+            if (component[i] == previous) continue;
+            previous = component[i];
+            const double weight = candidates_[previous].weight_sq;
+            if (weight > bound) return true;
+            if (weight > largest) largest = weight;
+        }
+        node_bound_[q] = largest;
+        return false;
+    }
+
+    template <class Node>
+    void base_case(const Node& query, const Node& reference) {
+        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
+        const std::size_t* component = state_.position_component.data();
+        const double* core_sq = state_.position_core_sq.data();
+        const std::size_t* indices = tree_.indices.data();
+        const double* rows = tree_.tree_data.data();
+        const MutualReachabilitySq& mr = state_.mutual_reachability;
+        for (std::size_t i = query.start; i < query.end; ++i) {
+            const std::size_t cp = component[i];
+            double t = candidates_[cp].weight_sq;
+            const double core_p = core_sq[i];
+            // mr² is at least the core term, so p cannot beat its component's candidate.
+            if (core_p >= t) continue;
+            const double* row_p = rows + i * dims;
+            for (std::size_t j = reference.start; j < reference.end; ++j) {
+                const std::size_t cx = component[j];
+                if (cx == cp) continue;
+                const double c = max_ignoring_nan(core_sq[j], core_p);
+                const double limit = std::max(t, candidates_[cx].weight_sq);
+                if (c >= limit) continue;
+                // mr² grows with the distance, so a partial sum already reaching the
+                // limit settles the pair: neither candidate could change.
+                double d_sq = 0.0;
+                if (!squared_distance_unless<Dims>(
+                        row_p, rows + j * dims, dims,
+                        [&](double partial) { return mr(c, partial) >= limit; }, d_sq)) {
+                    continue;
+                }
+                const double w = mr(c, d_sq);
+                if (w < t) {
+                    candidates_[cp] = {w, indices[i], indices[j]};
+                    t = w;
+                }
+                if (w < candidates_[cx].weight_sq) candidates_[cx] = {w, indices[j], indices[i]};
+            }
+        }
+    }
+
+    const Tree& tree_;
+    const BoruvkaSearchState& state_;
+    BoruvkaCandidate* candidates_;
+    double* node_bound_;
+};
+
+template <std::size_t Dims, class Tree>
+void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q, std::size_t r,
+                BoruvkaSearchTable table) {
+    DualTreeSearcher<Tree, Dims>(tree, state, table).search(q, r, UNKNOWN_GAP);
+}
+
+}  // namespace
+
+template <class Tree>
+void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
+                      std::size_t r, BoruvkaSearchTable table) {
+    switch (tree.dims) {
+        case 1:
+            return run_search<1>(tree, state, q, r, table);
+        case 2:
+            return run_search<2>(tree, state, q, r, table);
+        case 3:
+            return run_search<3>(tree, state, q, r, table);
+        case 4:
+            return run_search<4>(tree, state, q, r, table);
+        default:
+            return run_search<DYNAMIC_DIMS>(tree, state, q, r, table);
+    }
+}
+
+template void dual_tree_search(const KdTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
+                               BoruvkaSearchTable);
+template void dual_tree_search(const BallTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
+                               BoruvkaSearchTable);
+
+}  // namespace corvane

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
+
+namespace corvane {
+
+// Per-node summaries that the dual-tree search prunes with, and the split of the query
+// tree into independent search tasks. Instantiated for KdTree and BallTree; the tree
+// contract is the one stated in dual_tree_search.hpp. The node vectors are indexed by
+// node number and run parallel to `tree.nodes`.
+
+// Square of the smallest core distance (true units) among each node's points; NaN
+// core distances are ignored, a node without a comparable one gets +infinity.
+template <class Tree>
+std::vector<double> compute_node_min_core(const Tree& tree, std::span<const double> core_distances);
+
+// Fills `node_component` (resized to the node count) with the component shared by all
+// points of each node, or NO_COMPONENT. `position_component[i]` is the component of the
+// point at tree position i.
+template <class Tree>
+void label_nodes(const Tree& tree, std::span<const std::size_t> position_component,
+                 std::vector<std::size_t>& node_component);
+
+// Fills `node_bound` (resized to the node count) with the largest candidate weight among
+// each node's points: `candidates[position_component[i]]` is the candidate of the point at
+// tree position i.
+template <class Tree>
+void bound_nodes(const Tree& tree, std::span<const std::size_t> position_component,
+                 std::span<const BoruvkaCandidate> candidates, std::vector<double>& node_bound);
+
+// Roots of disjoint subtrees that together cover every point, in the order the search
+// tasks are started. The query tree is cut left-first down to depth 4, and cutting stops
+// once target - 1 subtrees are listed; the subtrees still pending on the way back are
+// listed as well, so the result can hold more than `target` nodes (at most 16).
+template <class Tree>
+std::vector<std::size_t> collect_subtrees(const Tree& tree, std::size_t target);
+
+}  // namespace corvane
