@@ -32,6 +32,10 @@ int magnitude_shift(const DataMatrix& matrix, const Metric& metric) {
     return std::abs(exponent) <= exponent_limit(metric) ? 0 : -exponent;
 }
 
+int distance_shift(const Metric& metric, int data_shift) {
+    return metric.kind == MetricKind::Cosine ? 0 : data_shift;
+}
+
 void apply_shift(DataMatrix& matrix, int shift) {
     if (shift == 0) return;
     for (double& value : matrix.values)

@@ -14,6 +14,10 @@ namespace corvane {
 // converted with the same shift.
 int magnitude_shift(const DataMatrix& matrix, const Metric& metric);
 
+// The shift that distances undergo when the data is shifted by `data_shift`:
+// the same, except under Cosine, whose distances do not depend on scale.
+int distance_shift(const Metric& metric, int data_shift);
+
 // Multiplies every value by 2^shift.
 void apply_shift(DataMatrix& matrix, int shift);
 

@@ -1,13 +1,25 @@
 #include "python/hdbscan_methods.hpp"
 
+#include "python/fit_methods.hpp"
 #include "python/predict_method.hpp"
 
 namespace corvane::python {
 
+namespace {
+
+// The methods take (self, args, kwargs); the table stores them as PyCFunction.
+template <class Function>
+PyCFunction as_method(Function function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+}  // namespace
+
 PyMethodDef hdbscan_methods[] = {
-    {"approximate_predict",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hdbscan_approximate_predict)),
-     METH_VARARGS | METH_KEYWORDS, approximate_predict_doc},
+    {"fit", as_method(hdbscan_fit), METH_VARARGS | METH_KEYWORDS, fit_doc},
+    {"fit_predict", as_method(hdbscan_fit_predict), METH_VARARGS | METH_KEYWORDS, fit_predict_doc},
+    {"approximate_predict", as_method(hdbscan_approximate_predict), METH_VARARGS | METH_KEYWORDS,
+     approximate_predict_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "common/data_matrix.hpp"
+#include "common/hdbscan_error.hpp"
+#include "common/params.hpp"
+#include "hdbscan/fitted_model.hpp"
+
+namespace corvane {
+
+// The whole fit: validation, minimum spanning tree, hierarchy, per-point
+// results. Takes the matrix by value (the caller's private copy); it becomes
+// the model's training data. Validation failures are returned as values;
+// broken invariants throw InternalError and allocation failures
+// std::bad_alloc, and no partial model is ever returned.
+Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix);
+
+}  // namespace corvane
