@@ -1,0 +1,173 @@
+"""Fuzz target for corvane's Python surface (atheris).
+
+Builds HDBSCAN objects from arbitrary constructor arguments, feeds them arrays
+of any dtype, shape, strides and values, and calls the methods and attributes
+in any order. Documented exceptions are fine; anything else (the internal
+error, a crash, a wrong result type) is a finding.
+
+    python fuzz/fuzz_surface.py -max_total_time=600 fuzz/corpus
+"""
+
+import sys
+
+import atheris
+
+with atheris.instrument_imports():
+    import numpy as np
+
+    import corvane
+
+np.seterr(all="ignore")
+EXPECTED = (TypeError, ValueError, OverflowError, MemoryError)
+METRICS = [
+    "euclidean",
+    "manhattan",
+    "cityblock",
+    "l1",
+    "cosine",
+    "minkowski",
+    "precomputed",
+    "bogus",
+    "",
+]
+DTYPES = [np.float64, np.float32, ">f8", np.int64, np.float16, bool, np.complex128, object]
+SPECIAL = [0.0, -0.0, 1.0, -1.0, np.nan, np.inf, -np.inf, 1e300, 1e-300, 5e-324, 1e154]
+
+
+@atheris.instrument_func
+def any_value(fdp):
+    kind = fdp.ConsumeIntInRange(0, 7)
+    if kind == 0:
+        return None
+    if kind == 1:
+        return fdp.ConsumeIntInRange(-3, 70)
+    if kind == 2:
+        return fdp.ConsumeRegularFloat()
+    if kind == 3:
+        return SPECIAL[fdp.ConsumeIntInRange(0, len(SPECIAL) - 1)]
+    if kind == 4:
+        return METRICS[fdp.ConsumeIntInRange(0, len(METRICS) - 1)]
+    if kind == 5:
+        return fdp.ConsumeBool()
+    if kind == 6:
+        return np.bool_(fdp.ConsumeBool())
+    return fdp.ConsumeUnicodeNoSurrogates(8)
+
+
+@atheris.instrument_func
+def make_model(fdp):
+    kwargs = {}
+    defaults = {
+        "min_cluster_size": lambda: fdp.ConsumeIntInRange(2, 12),
+        "min_samples": lambda: fdp.ConsumeIntInRange(1, 12),
+        "metric": lambda: METRICS[fdp.ConsumeIntInRange(0, 6)],
+        "p": lambda: fdp.ConsumeFloatInRange(1.0, 6.0),
+        "alpha": lambda: fdp.ConsumeFloatInRange(0.1, 3.0),
+        "cluster_selection_epsilon": lambda: fdp.ConsumeFloatInRange(0.0, 3.0),
+        "cluster_selection_method": lambda: ["eom", "leaf"][fdp.ConsumeIntInRange(0, 1)],
+        "allow_single_cluster": lambda: fdp.ConsumeBool(),
+    }
+    for name, plausible in defaults.items():
+        choice = fdp.ConsumeIntInRange(0, 9)
+        if choice < 6:
+            kwargs[name] = plausible()
+        elif choice < 8:
+            kwargs[name] = any_value(fdp)
+    return corvane.HDBSCAN(**kwargs)
+
+
+@atheris.instrument_func
+def make_array(fdp):
+    rows = fdp.ConsumeIntInRange(0, 48)
+    cols = fdp.ConsumeIntInRange(0, 6)
+    if fdp.ConsumeIntInRange(0, 9) == 0:
+        return [[fdp.ConsumeRegularFloat()] * cols] * rows  # not an array
+    values = np.array(
+        [
+            fdp.ConsumeRegularFloat()
+            if fdp.ConsumeIntInRange(0, 6)
+            else SPECIAL[fdp.ConsumeIntInRange(0, len(SPECIAL) - 1)]
+            for _ in range(rows * cols)
+        ],
+        dtype=np.float64,
+    ).reshape(rows, cols)
+    if fdp.ConsumeIntInRange(0, 3) == 0:
+        values = np.round(values % 4.0)  # many duplicates and ties
+    dtype = DTYPES[fdp.ConsumeIntInRange(0, len(DTYPES) - 1)] if fdp.ConsumeBool() else np.float64
+    try:
+        array = values.astype(dtype)
+    except (OverflowError, ValueError):
+        array = values
+    layout = fdp.ConsumeIntInRange(0, 5)
+    if layout == 1:
+        array = np.asfortranarray(array)
+    elif layout == 2:
+        array = array[::-1, ::-1]
+    elif layout == 3:
+        array = np.repeat(array, 2, axis=1)[:, ::2]
+    elif layout == 4:
+        array = array.reshape(-1) if array.size else array.reshape(0)
+    elif layout == 5:
+        array = array[None]
+    return array
+
+
+@atheris.instrument_func
+def check_result(model, n):
+    labels = model.labels_
+    assert labels.dtype == np.int32 and labels.shape == (n,)
+    probabilities = model.probabilities_
+    scores = model.outlier_scores_
+    assert not np.isnan(probabilities).any() and not np.isnan(scores).any()
+    assert ((probabilities >= 0) & (probabilities <= 1)).all()
+    assert ((scores >= 0) & (scores <= 1)).all()
+    assert (model.cluster_persistence_ >= 0).all()
+    used = sorted(set(labels.tolist()) - {-1})
+    assert used == list(range(len(used)))
+
+
+@atheris.instrument_func
+def test_one_input(data):
+    fdp = atheris.FuzzedDataProvider(data)
+    try:
+        model = make_model(fdp)
+    except EXPECTED:
+        return
+    repr(model)
+    for _ in range(fdp.ConsumeIntInRange(1, 4)):
+        action = fdp.ConsumeIntInRange(0, 3)
+        try:
+            if action == 0:
+                x = make_array(fdp)
+                model.fit(x)
+                check_result(model, len(x))
+            elif action == 1:
+                x = make_array(fdp)
+                labels = model.fit_predict(x)
+                assert np.array_equal(labels, model.labels_)
+            elif action == 2:
+                x = make_array(fdp)
+                labels, probabilities = model.approximate_predict(x)
+                assert labels.dtype == np.int32 and probabilities.dtype == np.float64
+                assert len(labels) == len(probabilities) == len(x)
+                assert ((probabilities >= 0) & (probabilities <= 1)).all()
+            else:
+                for name in (
+                    "labels_",
+                    "probabilities_",
+                    "outlier_scores_",
+                    "cluster_persistence_",
+                    "n_features_in_",
+                ):
+                    getattr(model, name)
+        except EXPECTED:
+            pass
+
+
+def main():
+    atheris.Setup(sys.argv, test_one_input)
+    atheris.Fuzz()
+
+
+if __name__ == "__main__":
+    main()
