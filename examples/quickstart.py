@@ -37,7 +37,7 @@ def make_data(n_points, seed=7):
     return data[rng.permutation(len(data))]
 
 
-def save_plot(data, labels, path):
+def save_plot(data, labels, probabilities, path):
     import matplotlib
 
     matplotlib.use("Agg")
@@ -49,17 +49,22 @@ def save_plot(data, labels, path):
     palette = plt.get_cmap("tab10")
     for label in np.unique(labels[~noise]):
         members = labels == label
+        # Points fade with their membership probability: cluster cores are solid.
+        colours = np.tile(matplotlib.colors.to_rgba(palette(label % 10)), (members.sum(), 1))
+        colours[:, 3] = 0.15 + 0.85 * probabilities[members]
         ax.scatter(
             data[members, 0],
             data[members, 1],
             s=2,
-            color=palette(label % 10),
+            c=colours,
             linewidths=0,
             label=f"cluster {label} ({members.sum()} points)",
         )
-    ax.set_title(f"corvane HDBSCAN: {len(data)} points")
+    ax.set_title(f"corvane HDBSCAN: {len(data)} points (shade: membership probability)")
     ax.set_aspect("equal")
-    ax.legend(loc="upper right", markerscale=6, fontsize=8, framealpha=0.9)
+    legend = ax.legend(loc="upper right", markerscale=6, fontsize=8, framealpha=0.9)
+    for handle in getattr(legend, "legend_handles", None) or legend.legendHandles:
+        handle.set_alpha(1.0)
     fig.tight_layout()
     fig.savefig(path)
     plt.close(fig)
@@ -72,7 +77,7 @@ def main():
     args = parser.parse_args()
 
     data = make_data(args.points)
-    model = corvane.HDBSCAN(min_cluster_size=100, min_samples=10)
+    model = corvane.HDBSCAN(min_cluster_size=500, min_samples=30)
     start = time.perf_counter()
     labels = model.fit_predict(data)
     elapsed = time.perf_counter() - start
@@ -92,7 +97,7 @@ def main():
     print(f"time:     {elapsed:.3f} s for fit_predict")
 
     try:
-        save_plot(data, labels, args.output)
+        save_plot(data, labels, model.probabilities_, args.output)
     except ImportError:
         print("matplotlib is not installed: pip install 'corvane[examples]' to get the plot")
     else:
