@@ -10,7 +10,7 @@
 
 namespace corvane {
 
-Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix) {
+Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix, StageTimes* times) {
     if (auto error = validate_fit_input(params, matrix)) return std::unexpected(*error);
 
     // Extreme magnitudes are brought near 1 by an exact power of two; the
@@ -20,14 +20,16 @@ Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix) 
     apply_shift(matrix, shift);
     const int units = distance_shift(params.metric, shift);
 
+    StageClock clock(times);
     MstResult mst =
-        compute_mst(matrix, params.metric, params.alpha, params.effective_min_samples());
+        compute_mst(matrix, params.metric, params.alpha, params.effective_min_samples(), &clock);
     HierarchyResult hierarchy = cluster_hierarchy(
         mst.edges, matrix.rows, params.min_cluster_size, params.cluster_selection_method,
         params.allow_single_cluster, std::ldexp(params.cluster_selection_epsilon, units));
     mst.edges = {};
     for (double& value : hierarchy.persistence)
         value = std::ldexp(value, -units);
+    clock.lap(&StageTimes::hierarchy);
 
     FittedModel model;
     model.prediction.metric = params.metric;

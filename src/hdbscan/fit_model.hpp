@@ -3,6 +3,7 @@
 #include "common/data_matrix.hpp"
 #include "common/hdbscan_error.hpp"
 #include "common/params.hpp"
+#include "common/stage_clock.hpp"
 #include "hdbscan/fitted_model.hpp"
 
 namespace corvane {
@@ -11,7 +12,9 @@ namespace corvane {
 // results. Takes the matrix by value (the caller's private copy); it becomes
 // the model's training data. Validation failures are returned as values;
 // broken invariants throw InternalError and allocation failures
-// std::bad_alloc, and no partial model is ever returned.
-Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix);
+// std::bad_alloc, and no partial model is ever returned. `times`, when given,
+// receives the wall-clock time of the stages.
+Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix,
+                                StageTimes* times = nullptr);
 
 }  // namespace corvane

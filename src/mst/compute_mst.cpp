@@ -25,9 +25,10 @@ MstResult zero_distance_mst(std::size_t n) {
 }
 
 template <class Tree>
-MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha) {
+MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha, StageClock& clock) {
     const Tree tree = Tree::build(data);
     CoreDistanceResult core = tree_core_distances(data, tree, k, true);
+    clock.lap(&StageTimes::core_distances);
     MstResult result;
     result.edges = dual_tree_boruvka(tree, core.core_distances, core.neighbors, k - 1, alpha);
     result.core_distances = std::move(core.core_distances);
@@ -35,40 +36,51 @@ MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha) {
 }
 
 template <class Tree>
-MstResult tree_core_prim_route(const DataMatrix& data, std::size_t k, double alpha) {
-    std::vector<double> core_distances;
-    {
-        const Tree tree = Tree::build(data);
-        core_distances = tree_core_distances(data, tree, k, false).core_distances;
+std::vector<double> tree_core_distances_only(const DataMatrix& data, std::size_t k) {
+    const Tree tree = Tree::build(data);
+    return tree_core_distances(data, tree, k, false).core_distances;
+}
+
+MstResult rows_prim_route(const DataMatrix& data, std::vector<double> core_distances, double alpha,
+                          StageClock& clock) {
+    clock.lap(&StageTimes::core_distances);
+    return prim_euclidean_mst(data, std::move(core_distances), alpha);
+}
+
+MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, std::size_t k,
+                    StageClock& clock) {
+    const std::size_t n = data.rows;
+    switch (choose_mst_route(metric, n, data.cols, alpha)) {
+        case MstRoute::NoColumns:
+            return zero_distance_mst(n);
+        case MstRoute::PrimDense:
+            return prim_dense_mst(data, metric, k, alpha, &clock);
+        case MstRoute::BoruvkaKdTree:
+            return boruvka_route<KdTree>(data, k, alpha, clock);
+        case MstRoute::BoruvkaBallTree:
+            return boruvka_route<BallTree>(data, k, alpha, clock);
+        case MstRoute::PrimGram:
+            return prim_gram_mst(data, k, available_threads(), &clock);
+        case MstRoute::PrimKdTreeCore:
+            return rows_prim_route(data, tree_core_distances_only<KdTree>(data, k), alpha, clock);
+        case MstRoute::PrimBallTreeCore:
+            return rows_prim_route(data, tree_core_distances_only<BallTree>(data, k), alpha, clock);
+        case MstRoute::PrimBruteCore:
+            return rows_prim_route(data, euclidean_brute_core_distances(data, k), alpha, clock);
     }
-    return prim_euclidean_mst(data, core_distances, alpha);
+    fail_internal("unknown minimum spanning tree route");
 }
 
 }  // namespace
 
 MstResult compute_mst(const DataMatrix& data, const Metric& metric, double alpha,
-                      std::size_t min_samples) {
-    const std::size_t n = data.rows;
-    const std::size_t k = std::min(min_samples, n);
-    switch (choose_mst_route(metric, n, data.cols, alpha)) {
-        case MstRoute::NoColumns:
-            return zero_distance_mst(n);
-        case MstRoute::PrimDense:
-            return prim_dense_mst(data, metric, k, alpha);
-        case MstRoute::BoruvkaKdTree:
-            return boruvka_route<KdTree>(data, k, alpha);
-        case MstRoute::BoruvkaBallTree:
-            return boruvka_route<BallTree>(data, k, alpha);
-        case MstRoute::PrimGram:
-            return prim_gram_mst(data, k);
-        case MstRoute::PrimKdTreeCore:
-            return tree_core_prim_route<KdTree>(data, k, alpha);
-        case MstRoute::PrimBallTreeCore:
-            return tree_core_prim_route<BallTree>(data, k, alpha);
-        case MstRoute::PrimBruteCore:
-            return prim_euclidean_mst(data, euclidean_brute_core_distances(data, k), alpha);
-    }
-    fail_internal("unknown minimum spanning tree route");
+                      std::size_t min_samples, StageClock* clock) {
+    StageClock unused;
+    StageClock& stage_clock = clock != nullptr ? *clock : unused;
+    MstResult result =
+        route_mst(data, metric, alpha, std::min(min_samples, data.rows), stage_clock);
+    stage_clock.lap(&StageTimes::spanning_tree);
+    return result;
 }
 
 }  // namespace corvane

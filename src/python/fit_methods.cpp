@@ -44,12 +44,14 @@ bool run_fit(PyObject* self, PyObject* args, PyObject* kwargs, const char* forma
         std::optional<DataMatrix> matrix = to_data_matrix(x);
         if (!matrix) return false;
         state.n_features_in = matrix->cols;
-        Expected<FittedModel> fitted = fit_model(state.params, std::move(*matrix));
+        StageTimes times;
+        Expected<FittedModel> fitted = fit_model(state.params, std::move(*matrix), &times);
         if (!fitted) {
             raise_hdbscan_error(fitted.error());
             return false;
         }
         state.model = std::make_unique<FittedModel>(std::move(*fitted));
+        state.stage_times = times;
         return true;
     });
 }

@@ -63,6 +63,17 @@ PyObject* get_n_features_in(PyObject* self, void*) {
     return PyLong_FromSize_t(*n_features_in);
 }
 
+#ifdef CORVANE_STAGE_TIMINGS
+// Benchmark builds only: seconds per stage of the last successful fit.
+PyObject* get_stage_seconds(PyObject* self, void*) {
+    return read_fitted(self, [&](const FittedModel&) -> PyObject* {
+        const StageTimes& times = state_of(self).stage_times;
+        return Py_BuildValue("{s:d,s:d,s:d}", "core_distances", times.core_distances,
+                             "spanning_tree", times.spanning_tree, "hierarchy", times.hierarchy);
+    });
+}
+#endif
+
 PyGetSetDef hdbscan_getset[] = {
     {"labels_", get_labels, nullptr, PyDoc_STR("Cluster labels after fitting. -1 indicates noise."),
      nullptr},
@@ -74,6 +85,10 @@ PyGetSetDef hdbscan_getset[] = {
      PyDoc_STR("Cluster persistence values after fitting."), nullptr},
     {"n_features_in_", get_n_features_in, nullptr, PyDoc_STR("Number of features seen during fit."),
      nullptr},
+#ifdef CORVANE_STAGE_TIMINGS
+    {"_stage_seconds_", get_stage_seconds, nullptr,
+     PyDoc_STR("Seconds per stage of the last fit (benchmark builds only)."), nullptr},
+#endif
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

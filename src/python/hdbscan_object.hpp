@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/params.hpp"
+#include "common/stage_clock.hpp"
 #include "hdbscan/fitted_model.hpp"
 
 namespace corvane::python {
@@ -28,6 +29,7 @@ struct HdbscanState {
     ConstructorArguments arguments;
     std::optional<std::size_t> n_features_in;
     std::unique_ptr<FittedModel> model;  // absent until the first successful fit
+    StageTimes stage_times;              // of the fit that made `model`
 };
 
 struct HdbscanObject {

@@ -119,8 +119,11 @@ std::vector<MstEdge> dense_prim(std::span<const double> core, double alpha,
 
 }  // namespace
 
-MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k,
-                         double alpha) {
+MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k, double alpha,
+                         StageClock* clock) {
+    const auto core_distances_done = [clock] {
+        if (clock != nullptr) clock->lap(&StageTimes::core_distances);
+    };
     const std::size_t n = data.rows;
     MstResult result;
     if (n == 0) return result;
@@ -133,6 +136,7 @@ MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size
         core_distances_by_selection(
             n, k, {0, n}, [&](std::size_t i, std::size_t j) { return matrix[i * n + j]; },
             result.core_distances);
+        core_distances_done();
         result.edges =
             dense_prim(result.core_distances, alpha,
                        [&](std::size_t lo, std::size_t hi) { return matrix[lo * n + hi]; });
@@ -146,6 +150,7 @@ MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size
                 return i == j ? 0.0 : kernel(data.row_span(i), data.row_span(j));
             },
             result.core_distances);
+        core_distances_done();
         result.edges =
             dense_prim(result.core_distances, alpha, [&](std::size_t lo, std::size_t hi) {
                 return kernel(data.row_span(lo), data.row_span(hi));

@@ -6,6 +6,7 @@
 #include "common/data_matrix.hpp"
 #include "common/metric.hpp"
 #include "common/mst_edge.hpp"
+#include "common/stage_clock.hpp"
 #include "parallel/parallel.hpp"
 
 namespace corvane {
@@ -23,13 +24,15 @@ namespace corvane {
 // diagonal included). The tree reads only entries above the diagonal of a
 // precomputed matrix. Working memory is O(n): distances are evaluated when
 // needed, each pair once for the tree.
-MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k, double alpha);
+// `clock`, when given, is charged with the core distances and then the tree.
+MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k, double alpha,
+                         StageClock* clock = nullptr);
 
 // Euclidean route through the Gram matrix of the column-centred data, for
 // alpha = 1: n x n doubles of memory. The core-distance pass runs on up to
 // `threads` threads; its result does not depend on the count.
 MstResult prim_gram_mst(const DataMatrix& data, std::size_t k,
-                        std::size_t threads = available_threads());
+                        std::size_t threads = available_threads(), StageClock* clock = nullptr);
 
 // Euclidean route on the rows with given core distances (one per row): squared
 // weights when alpha is exactly 1, plain weights otherwise.

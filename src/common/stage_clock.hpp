@@ -1,0 +1,33 @@
+#pragma once
+
+#include <chrono>
+
+namespace corvane {
+
+// Wall-clock seconds spent in the stages of one fit.
+struct StageTimes {
+    double core_distances = 0.0;
+    double spanning_tree = 0.0;
+    double hierarchy = 0.0;
+};
+
+// Charges the time since the previous lap to one stage. Without a StageTimes
+// it records nothing, so every caller can take a clock unconditionally.
+class StageClock {
+  public:
+    explicit StageClock(StageTimes* times = nullptr) : times_(times), last_(Clock::now()) {}
+
+    void lap(double StageTimes::*stage) {
+        if (times_ == nullptr) return;
+        const Clock::time_point now = Clock::now();
+        times_->*stage += std::chrono::duration<double>(now - last_).count();
+        last_ = now;
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    StageTimes* times_;
+    Clock::time_point last_;
+};
+
+}  // namespace corvane
