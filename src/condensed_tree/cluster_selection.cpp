@@ -115,7 +115,13 @@ std::vector<std::size_t> apply_epsilon(const CondensedIndex& index,
 ClusterSelection select_clusters(const CondensedTree& tree, std::size_t n,
                                  ClusterSelectionMethod method, bool allow_single_cluster,
                                  double cluster_selection_epsilon) {
-    const CondensedIndex index = index_condensed_tree(tree, n);
+    return select_clusters(tree, index_condensed_tree(tree, n), method, allow_single_cluster,
+                           cluster_selection_epsilon);
+}
+
+ClusterSelection select_clusters(const CondensedTree& tree, const CondensedIndex& index,
+                                 ClusterSelectionMethod method, bool allow_single_cluster,
+                                 double cluster_selection_epsilon) {
     ClusterSelection selection;
     if (index.empty()) return selection;
     selection.clusters = method == ClusterSelectionMethod::Eom

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/params.hpp"
+#include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
 
 namespace corvane {
@@ -30,6 +31,11 @@ struct ClusterSelection {
 //
 // An empty tree gives an empty selection.
 ClusterSelection select_clusters(const CondensedTree& tree, std::size_t n,
+                                 ClusterSelectionMethod method, bool allow_single_cluster,
+                                 double cluster_selection_epsilon);
+
+// The same with the tree's index already built.
+ClusterSelection select_clusters(const CondensedTree& tree, const CondensedIndex& index,
                                  ClusterSelectionMethod method, bool allow_single_cluster,
                                  double cluster_selection_epsilon);
 

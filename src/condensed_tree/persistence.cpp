@@ -19,8 +19,14 @@ std::vector<double> compute_persistence(const CondensedTree& tree,
     for (const CondensedEdge& edge : tree.edges) {
         n = std::min(n, edge.parent);
     }
-    const CondensedIndex index = index_condensed_tree(tree, n);
+    return compute_persistence(tree, index_condensed_tree(tree, n), selection);
+}
 
+std::vector<double> compute_persistence(const CondensedTree& tree, const CondensedIndex& index,
+                                        const ClusterSelection& selection) {
+    std::vector<double> persistence;
+    if (index.empty()) return persistence;
+    const std::size_t n = index.n;
     std::vector<double> deepest(index.end() - n, 0.0);
     for (const CondensedEdge& edge : tree.edges) {
         double& slot = deepest[edge.parent - n];

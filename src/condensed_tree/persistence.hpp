@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "condensed_tree/cluster_selection.hpp"
+#include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
 
 namespace corvane {
@@ -13,6 +14,10 @@ namespace corvane {
 // its edges; 0 when that lambda is +infinity). Never negative, never NaN; a
 // selected root has +infinity.
 std::vector<double> compute_persistence(const CondensedTree& tree,
+                                        const ClusterSelection& selection);
+
+// The same with the tree's index already built.
+std::vector<double> compute_persistence(const CondensedTree& tree, const CondensedIndex& index,
                                         const ClusterSelection& selection);
 
 }  // namespace corvane

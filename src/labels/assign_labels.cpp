@@ -3,8 +3,6 @@
 #include <limits>
 
 #include "common/internal_error.hpp"
-#include "condensed_tree/condensed_index.hpp"
-#include "union_find/union_find.hpp"
 
 namespace corvane {
 
@@ -12,29 +10,37 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
                                         const ClusterSelection& selection, std::size_t n,
                                         double cluster_selection_epsilon,
                                         bool allow_single_cluster) {
-    std::vector<std::int32_t> labels(n, -1);
     const CondensedIndex index = index_condensed_tree(tree, n);
-    if (index.empty() || selection.clusters.empty()) return labels;
+    if (index.empty()) return std::vector<std::int32_t>(n, -1);
+    return assign_labels(index, selection, cluster_selection_epsilon, allow_single_cluster);
+}
+
+std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
+                                        const ClusterSelection& selection,
+                                        double cluster_selection_epsilon,
+                                        bool allow_single_cluster) {
+    const std::size_t n = index.n;
+    std::vector<std::int32_t> labels(n, -1);
+    if (selection.clusters.empty()) return labels;
     if (selection.clusters.size() >
         static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         fail_internal("assign_labels: too many clusters for 32-bit labels");
     }
 
+    // top[c - n]: the selected cluster at or above cluster c, or the root when
+    // there is none. Parents have smaller ids, so one ascending pass settles
+    // every cluster.
     const std::size_t root = index.root();
-    std::vector<std::int32_t> label_of(index.end(), -1);
+    std::vector<std::int32_t> label_of(index.end() - n, -1);
     for (std::size_t k = 0; k < selection.clusters.size(); ++k) {
         const std::size_t c = selection.clusters[k];
         if (c < n) fail_internal("assign_labels: selected id " + std::to_string(c) + " is a point");
         check_index(c, index.end(), "assign_labels: selected cluster");
-        label_of[c] = static_cast<std::int32_t>(k);
+        label_of[c - n] = static_cast<std::int32_t>(k);
     }
-
-    // Every node is a child once, and before it is a parent, so each union
-    // joins a set with a singleton and the parent's representative survives:
-    // a set is named by its topmost cluster.
-    UnionFind sets(index.end());
-    for (const CondensedEdge& edge : tree.edges) {
-        if (edge.child < n || label_of[edge.child] < 0) sets.unite(edge.parent, edge.child);
+    std::vector<std::size_t> top(index.end() - n, root);
+    for (std::size_t c = root + 1; c < index.end(); ++c) {
+        top[c - n] = label_of[c - n] >= 0 ? c : top[index.parent[c] - n];
     }
 
     const bool single_root =
@@ -46,18 +52,20 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
         if (cluster_selection_epsilon != 0.0) {
             threshold = 1.0 / cluster_selection_epsilon;
         } else {
-            for (const CondensedEdge& edge : tree.edges) {
-                if (edge.parent == root && edge.lambda > threshold) threshold = edge.lambda;
+            for (std::size_t node = 0; node < index.end(); ++node) {
+                if (index.parent[node] == root && index.lambda[node] > threshold) {
+                    threshold = index.lambda[node];
+                }
             }
         }
     }
 
     for (std::size_t p = 0; p < n; ++p) {
-        const std::size_t r = sets.find(p);
+        const std::size_t r = top[index.parent[p] - n];
         if (r == root) {
-            if (single_root && threshold <= index.lambda[p]) labels[p] = label_of[root];
+            if (single_root && threshold <= index.lambda[p]) labels[p] = label_of[root - n];
         } else {
-            labels[p] = label_of[r];
+            labels[p] = label_of[r - n];
         }
     }
     return labels;

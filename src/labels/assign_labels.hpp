@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "condensed_tree/cluster_selection.hpp"
+#include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
 
 namespace corvane {
@@ -13,11 +14,17 @@ namespace corvane {
 // belongs to the nearest selected cluster above it. Points that reach only the
 // root are noise, except when the root is the whole selection and
 // allow_single_cluster is true: then the points whose lambda reaches a
-// threshold get label 0. The threshold is 1 / cluster_selection_epsilon for an
-// epsilon above 0, otherwise the largest lambda directly under the root.
+// threshold get label 0. The threshold is 1 / cluster_selection_epsilon for any
+// epsilon other than 0, otherwise the largest lambda directly under the root.
 // An empty tree or selection gives all -1.
 std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
                                         const ClusterSelection& selection, std::size_t n,
+                                        double cluster_selection_epsilon,
+                                        bool allow_single_cluster);
+
+// The same from the tree's index (not empty).
+std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
+                                        const ClusterSelection& selection,
                                         double cluster_selection_epsilon,
                                         bool allow_single_cluster);
 

@@ -25,14 +25,21 @@ HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::size_t n,
         condensed = condense(linkage, n, min_cluster_size);
     }
 
-    const ClusterSelection selection =
-        select_clusters(condensed, n, method, allow_single_cluster, cluster_selection_epsilon);
     HierarchyResult result;
+    const CondensedIndex index = index_condensed_tree(condensed, n);
+    if (index.empty()) {
+        result.labels.assign(n, -1);
+        result.probabilities.assign(n, 0.0);
+        result.outlier_scores.assign(n, 0.0);
+        return result;
+    }
+    const ClusterSelection selection =
+        select_clusters(condensed, index, method, allow_single_cluster, cluster_selection_epsilon);
     result.labels =
-        assign_labels(condensed, selection, n, cluster_selection_epsilon, allow_single_cluster);
-    result.probabilities = membership_probabilities(condensed, selection, result.labels, n);
-    result.outlier_scores = outlier_scores(condensed, n);
-    result.persistence = compute_persistence(condensed, selection);
+        assign_labels(index, selection, cluster_selection_epsilon, allow_single_cluster);
+    result.probabilities = membership_probabilities(index, selection, result.labels);
+    result.outlier_scores = outlier_scores(index);
+    result.persistence = compute_persistence(condensed, index, selection);
     return result;
 }
 

@@ -1,36 +1,17 @@
 #include "linkage/single_linkage.hpp"
 
 #include <algorithm>
-#include <cmath>
+#include <limits>
+#include <numeric>
 #include <vector>
 
-#include "condensed_tree/linkage_rows.hpp"
+#include "linkage/edge_order.hpp"
 #include "union_find/union_find.hpp"
 
 namespace corvane {
 
-namespace {
-
-// Weights compare as floating-point numbers; a NaN weight (which the MST stage
-// never produces) sorts after every other weight so the order stays strict
-// and weak.
-bool edge_less(const MstEdge& x, const MstEdge& y) {
-    if (x.weight < y.weight) return true;
-    if (y.weight < x.weight) return false;
-    const bool x_nan = std::isnan(x.weight);
-    const bool y_nan = std::isnan(y.weight);
-    if (x_nan != y_nan) return y_nan;
-    const std::size_t x_low = std::min(x.a, x.b);
-    const std::size_t y_low = std::min(y.a, y.b);
-    if (x_low != y_low) return x_low < y_low;
-    return std::max(x.a, x.b) < std::max(y.a, y.b);
-}
-
-}  // namespace
-
 std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size_t n) {
-    std::vector<MstEdge> sorted(edges.begin(), edges.end());
-    std::sort(sorted.begin(), sorted.end(), edge_less);
+    const std::vector<MstEdge> sorted = sorted_edges(edges);
 
     UnionFind sets(n);
     std::vector<MergeRecord> records;
@@ -48,7 +29,31 @@ std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size
 }
 
 SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n) {
-    return number_linkage_rows(merge_records(edges, n), n);
+    // The first pass and the node numbering in one go: at a merge, `low` and
+    // `high` are roots of the first pass's sets, so the node holding each set
+    // can be kept by root instead of in a second union-find.
+    const std::vector<MstEdge> sorted = sorted_edges(edges);
+    UnionFind sets(n);
+    std::vector<std::size_t> node_of(n);
+    std::iota(node_of.begin(), node_of.end(), std::size_t{0});
+    SingleLinkageTree tree;
+    tree.rows.reserve(n > 0 ? n - 1 : 0);
+    const auto node_size = [&](std::size_t node) {
+        return node < n ? std::size_t{1} : tree.rows[node - n].size;
+    };
+    for (const MstEdge& edge : sorted) {
+        const std::size_t ra = sets.find(edge.a);
+        const std::size_t rb = sets.find(edge.b);
+        if (ra == rb) continue;
+        const std::size_t left = node_of[std::min(ra, rb)];
+        const std::size_t right = node_of[std::max(ra, rb)];
+        const double lambda =
+            edge.weight > 0.0 ? 1.0 / edge.weight : std::numeric_limits<double>::infinity();
+        tree.rows.push_back({left, right, lambda, node_size(left) + node_size(right)});
+        sets.unite(ra, rb);  // ra first: see merge_records
+        node_of[sets.find(ra)] = n + tree.rows.size() - 1;
+    }
+    return tree;
 }
 
 }  // namespace corvane

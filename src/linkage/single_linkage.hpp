@@ -16,7 +16,9 @@ namespace corvane {
 // InternalError.
 std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size_t n);
 
-// Both passes: the merge records, then node numbering and lambdas.
+// The single-linkage tree: the merges of merge_records, numbered and turned
+// into lambdas as number_linkage_rows does, in one union-find pass. The two
+// separate passes are kept as the reference it is tested against.
 SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n);
 
 }  // namespace corvane

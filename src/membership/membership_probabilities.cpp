@@ -12,10 +12,21 @@ namespace corvane {
 std::vector<double> membership_probabilities(const CondensedTree& tree,
                                              const ClusterSelection& selection,
                                              std::span<const std::int32_t> labels, std::size_t n) {
-    if (labels.size() != n) fail_internal("membership_probabilities: one label per point expected");
-    std::vector<double> probabilities(n, 0.0);
     const CondensedIndex index = index_condensed_tree(tree, n);
-    if (index.empty() || selection.clusters.empty()) return probabilities;
+    if (index.empty()) {
+        if (labels.size() != n) fail_internal("membership_probabilities: one label per point");
+        return std::vector<double>(n, 0.0);
+    }
+    return membership_probabilities(index, selection, labels);
+}
+
+std::vector<double> membership_probabilities(const CondensedIndex& index,
+                                             const ClusterSelection& selection,
+                                             std::span<const std::int32_t> labels) {
+    const std::size_t n = index.n;
+    if (labels.size() != n) fail_internal("membership_probabilities: one label per point");
+    std::vector<double> probabilities(n, 0.0);
+    if (selection.clusters.empty()) return probabilities;
 
     // owner[c - n]: the selected cluster at or above cluster c, if any.
     // Parents have smaller ids, so one ascending pass settles every cluster.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "condensed_tree/cluster_selection.hpp"
+#include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
 
 namespace corvane {
@@ -17,5 +18,10 @@ namespace corvane {
 std::vector<double> membership_probabilities(const CondensedTree& tree,
                                              const ClusterSelection& selection,
                                              std::span<const std::int32_t> labels, std::size_t n);
+
+// The same from the tree's index (not empty).
+std::vector<double> membership_probabilities(const CondensedIndex& index,
+                                             const ClusterSelection& selection,
+                                             std::span<const std::int32_t> labels);
 
 }  // namespace corvane

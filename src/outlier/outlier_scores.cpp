@@ -8,9 +8,14 @@
 namespace corvane {
 
 std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n) {
-    std::vector<double> scores(n, 0.0);
     const CondensedIndex index = index_condensed_tree(tree, n);
-    if (index.empty()) return scores;
+    if (index.empty()) return std::vector<double>(n, 0.0);
+    return outlier_scores(index);
+}
+
+std::vector<double> outlier_scores(const CondensedIndex& index) {
+    const std::size_t n = index.n;
+    std::vector<double> scores(n, 0.0);
 
     std::vector<double> deepest(index.end() - n, 0.0);
     for (std::size_t p = 0; p < n; ++p) {

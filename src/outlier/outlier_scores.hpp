@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
 
 namespace corvane {
@@ -13,5 +14,8 @@ namespace corvane {
 // clusters without a finite positive m, score 0. Never NaN; an empty tree
 // gives all zeros.
 std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n);
+
+// The same from the tree's index (not empty).
+std::vector<double> outlier_scores(const CondensedIndex& index);
 
 }  // namespace corvane

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
 #include "common/internal_error.hpp"
+#include "condensed_tree/linkage_rows.hpp"
 #include "hierarchy_test_support.hpp"
+#include "linkage/edge_order.hpp"
 #include "linkage/single_linkage.hpp"
 #include "union_find/union_find.hpp"
 
@@ -95,6 +99,56 @@ TEST(SingleLinkage, RandomTreesGiveConsistentRowsWhateverTheEdgeOrder) {
         EXPECT_EQ(std::count(used.begin(), used.end() - 1, 1),
                   static_cast<std::ptrdiff_t>(2 * n - 2))
             << "seed " << seed;
+    }
+}
+
+TEST(SingleLinkage, OnePassEqualsTheTwoPassReference) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 2 + (seed * 37) % 400;
+        // Few weight levels: many ties, zeros (+0 and -0), one NaN.
+        std::vector<MstEdge> edges = testing::random_spanning_tree(rng, n, 3);
+        if (seed % 3 == 0) edges[seed % edges.size()].weight = -0.0;
+        if (seed % 5 == 0) edges[(seed * 7) % edges.size()].weight = nan;
+        const auto reference = number_linkage_rows(merge_records(edges, n), n).rows;
+        const auto rows = build_single_linkage(edges, n).rows;
+        ASSERT_EQ(rows.size(), reference.size()) << "seed " << seed;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].left, reference[i].left) << "seed " << seed << " row " << i;
+            EXPECT_EQ(rows[i].right, reference[i].right) << "seed " << seed << " row " << i;
+            EXPECT_EQ(rows[i].size, reference[i].size) << "seed " << seed << " row " << i;
+            EXPECT_TRUE(rows[i].lambda == reference[i].lambda ||
+                        (std::isnan(rows[i].lambda) && std::isnan(reference[i].lambda)))
+                << "seed " << seed << " row " << i;
+        }
+    }
+}
+
+TEST(SortedEdges, NumericWeightOrderThenEndpoints) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<MstEdge> edges{{5, 1, nan},   {4, 2, 0.0}, {3, 0, -0.0},
+                                     {1, 0, 2.5},   {0, 6, inf}, {2, 1, 1e-300},
+                                     {6, 3, 1e300}, {1, 3, 2.5}, {2, 0, -1.0}};
+    const auto sorted = sorted_edges(edges);
+    const std::vector<std::pair<std::size_t, std::size_t>> expected{
+        {2, 0}, {3, 0}, {4, 2}, {2, 1}, {1, 0}, {1, 3}, {6, 3}, {0, 6}, {5, 1}};
+    ASSERT_EQ(sorted.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(sorted[i].a, expected[i].first) << i;
+        EXPECT_EQ(sorted[i].b, expected[i].second) << i;
+    }
+    // Many distinct weights across every radix digit.
+    std::mt19937_64 rng(9);
+    std::uniform_real_distribution<double> exponent(-300.0, 300.0);
+    std::vector<MstEdge> many;
+    for (std::size_t i = 0; i < 5000; ++i) {
+        many.push_back({i, i + 1, std::pow(10.0, exponent(rng)) * (i % 7 == 0 ? -1.0 : 1.0)});
+    }
+    const auto order = sorted_edges(many);
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        EXPECT_LE(order[i - 1].weight, order[i].weight) << i;
     }
 }
 

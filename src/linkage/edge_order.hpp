@@ -1,0 +1,16 @@
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "common/mst_edge.hpp"
+
+namespace corvane {
+
+// A copy of the edges sorted by (weight, min(a, b), max(a, b)). Weights
+// compare as numbers (-0 equals +0); a NaN weight sorts after every number.
+// Only identical edges can tie, so the result does not depend on the input
+// order.
+std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges);
+
+}  // namespace corvane
