@@ -1,17 +1,26 @@
 #include "hdbscan/fit_model.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "common/memory_guard.hpp"
 #include "hdbscan/input_validation.hpp"
 #include "hdbscan/magnitude_scaling.hpp"
 #include "labels/cluster_hierarchy.hpp"
 #include "mst/compute_mst.hpp"
+#include "mst/mst_route.hpp"
 
 namespace corvane {
 
 Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix, StageTimes* times) {
     if (auto error = validate_fit_input(params, matrix)) return std::unexpected(*error);
+    // Refuse what cannot fit before any of it is allocated: the route's
+    // working memory, then the hierarchy's (about 300 bytes a point).
+    const std::size_t n = matrix.rows;
+    const MstRoute route = choose_mst_route(params.metric, n, matrix.cols, params.alpha);
+    const std::size_t k = std::min(params.effective_min_samples(), n);
+    require_memory(std::max(mst_working_bytes(route, n, matrix.cols, k), 300 * n));
 
     // Extreme magnitudes are brought near 1 by an exact power of two; the
     // hierarchy then sees distances 2^units times the true ones, so epsilon

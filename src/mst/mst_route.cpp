@@ -1,5 +1,7 @@
 #include "mst/mst_route.hpp"
 
+#include <cstdint>
+
 namespace corvane {
 
 std::size_t boruvka_threshold(std::size_t d) {
@@ -21,6 +23,35 @@ MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, do
     if (d <= 10) return MstRoute::PrimKdTreeCore;
     if (d <= 512) return MstRoute::PrimBallTreeCore;
     return MstRoute::PrimBruteCore;
+}
+
+std::size_t mst_working_bytes(MstRoute route, std::size_t n, std::size_t d, std::size_t k) {
+    // Saturating arithmetic: an estimate that overflows is simply too large.
+    const auto times = [](std::size_t a, std::size_t b) {
+        return b != 0 && a > SIZE_MAX / b ? SIZE_MAX : a * b;
+    };
+    const auto plus = [](std::size_t a, std::size_t b) {
+        return a > SIZE_MAX - b ? SIZE_MAX : a + b;
+    };
+    const std::size_t per_point = 8 * k + 128;  // core distances, Prim's working arrays
+    switch (route) {
+        case MstRoute::BoruvkaKdTree:
+        case MstRoute::BoruvkaBallTree:
+            // Two tree-ordered copies of the rows, nodes, neighbour lists and
+            // Boruvka's candidate tables.
+            return times(n, plus(times(d, 16), plus(8 * k, 256)));
+        case MstRoute::PrimGram:
+            return plus(times(times(n, n), 8), times(n, plus(times(d, 8), per_point)));
+        case MstRoute::PrimKdTreeCore:
+        case MstRoute::PrimBallTreeCore:
+            return times(n, plus(times(d, 16), per_point));
+        case MstRoute::PrimBruteCore:
+            return times(n, plus(times(d, 8), per_point));
+        case MstRoute::PrimDense:
+        case MstRoute::NoColumns:
+            return times(n, per_point);
+    }
+    return SIZE_MAX;
 }
 
 }  // namespace corvane

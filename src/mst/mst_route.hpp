@@ -23,4 +23,8 @@ std::size_t boruvka_threshold(std::size_t d);
 
 MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, double alpha);
 
+// A generous estimate of the working memory of a route beyond the data
+// itself, for refusing fits that cannot fit before they start.
+std::size_t mst_working_bytes(MstRoute route, std::size_t n, std::size_t d, std::size_t k);
+
 }  // namespace corvane

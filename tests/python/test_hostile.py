@@ -80,6 +80,17 @@ def test_input_too_large_for_memory_is_a_memory_error():
     assert model.n_features_in_ == 2, "the array was never converted"
 
 
+def test_fit_too_large_for_memory_is_refused_before_it_starts():
+    model = HDBSCAN().fit(blobs(100, 1, seed=6))
+    labels = model.labels_
+    # The copy of X (1 GiB) fits; the trees and tables of the fit would not.
+    rows = np.lib.stride_tricks.as_strided(np.zeros(1), shape=(2**27, 1), strides=(0, 0))
+    with pytest.raises(MemoryError):
+        model.fit(rows)
+    assert np.array_equal(model.labels_, labels)
+    assert model.n_features_in_ == 1
+
+
 def test_fits_on_several_threads_at_once():
     datasets = [blobs(3000, 2, seed=s) for s in range(4)]
     expected = [HDBSCAN().fit_predict(d) for d in datasets]
