@@ -199,17 +199,26 @@ class BoruvkaRun {
                 : std::vector<RowChunk>{{0, count}};
         std::vector<std::vector<BatchEntry>> runs(chunks.size());
         const std::vector<std::size_t>& component = state_.position_component;
+        const auto offered = [&](std::size_t c) {
+            const BoruvkaCandidate& candidate = candidates_[c];
+            const double w = candidate.weight_sq;
+            if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
+            if (seeding && !(w <= seed_floor(candidate.from))) return false;
+            return component[candidate.to] != c;
+        };
         run_tasks_or_inline(chunks.size(), [&](std::size_t r) {
+            // Counted first: the first seeding batch holds most points.
+            std::size_t length = 0;
+            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c)
+                length += offered(c) ? 1 : 0;
             std::vector<BatchEntry>& run = runs[r];
+            run.reserve(length);
             for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+                if (!offered(c)) continue;
                 const BoruvkaCandidate& candidate = candidates_[c];
                 const double w = candidate.weight_sq;
-                if (w == INFINITE_WEIGHT || std::isnan(w)) continue;
-                if (seeding && !(w <= seed_floor(candidate.from))) continue;
-                const std::size_t other = component[candidate.to];
-                if (other == c) continue;
                 run.push_back({seeding ? w : std::sqrt(w), tree_.indices[candidate.from],
-                               tree_.indices[candidate.to], c, other});
+                               tree_.indices[candidate.to], c, component[candidate.to]});
             }
             std::sort(run.begin(), run.end(), batch_less);
         });
@@ -246,6 +255,7 @@ class BoruvkaRun {
             --components_;
             ++added;
         }
+        runs.clear();
         if (added > 0 && components_ > 1) renumber(sets);
         return added;
     }
