@@ -157,25 +157,40 @@ std::size_t parallel_levels(std::size_t threads) {
 
 KdTree KdTree::build(const DataMatrix& matrix, std::size_t threads) {
     KdTree tree;
-    tree.dims = matrix.cols;
-    tree.n_points = matrix.rows;
-    tree.tree_data = matrix.values;
-    tree.indices.resize(matrix.rows);
-    std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
-    if (matrix.rows == 0) return tree;
+    const std::size_t n = matrix.rows;
+    const std::size_t dims = matrix.cols;
+    tree.dims = dims;
+    tree.n_points = n;
+    const std::size_t n_nodes = tree_node_count(n, leaf_size(dims));
+    // The rows with the root box, and the other arrays, are filled on two threads for a
+    // large matrix: first touching fresh memory costs about as much as writing it.
+    std::vector<double> root_lo(dims, INF);
+    std::vector<double> root_hi(dims, -INF);
+    const auto fill = [&](std::size_t part) {
+        if (part == 0) {
+            tree.tree_data = matrix.values;
+            for (std::size_t i = 0; i < n; ++i)
+                extend_box(root_lo.data(), root_hi.data(), tree.tree_data.data() + i * dims, dims);
+        } else {
+            tree.indices.resize(n);
+            std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
+            tree.nodes.resize(n_nodes);
+            tree.lower_bounds.resize(n_nodes * dims);
+            tree.upper_bounds.resize(n_nodes * dims);
+        }
+    };
+    if (threads >= 2 && n >= PARALLEL_BUILD_ROWS) {
+        run_tasks(2, fill);
+    } else {
+        fill(0);
+        fill(1);
+    }
+    if (n == 0) return tree;
 
-    const std::size_t n_nodes = tree_node_count(matrix.rows, leaf_size(matrix.cols));
-    tree.nodes.resize(n_nodes);
-    tree.lower_bounds.resize(n_nodes * matrix.cols);
-    tree.upper_bounds.resize(n_nodes * matrix.cols);
-    double* lo = tree.lower_bounds.data();
-    double* hi = tree.upper_bounds.data();
-    std::fill(lo, lo + matrix.cols, INF);
-    std::fill(hi, hi + matrix.cols, -INF);
-    for (std::size_t i = 0; i < matrix.rows; ++i)
-        extend_box(lo, hi, tree.tree_data.data() + i * matrix.cols, matrix.cols);
-    PartitionScratch scratch(matrix.rows, matrix.cols);
-    KdBuilder(tree, scratch).build(0, matrix.rows, 0, parallel_levels(threads));
+    std::copy(root_lo.begin(), root_lo.end(), tree.lower_bounds.begin());
+    std::copy(root_hi.begin(), root_hi.end(), tree.upper_bounds.begin());
+    PartitionScratch scratch(n, dims);
+    KdBuilder(tree, scratch).build(0, n, 0, parallel_levels(threads));
     return tree;
 }
 
