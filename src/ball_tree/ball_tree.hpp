@@ -32,9 +32,9 @@ struct BallNode {
 //
 // Layout: nodes in preorder (root 0, a node before its left subtree, the left subtree
 // before the right); node i's centroid is centroids[i * dims, i * dims + dims).
-// `tree_data` holds the rows in tree order (a node's rows are one contiguous block),
-// `indices` maps a tree position to its input row number and `data` keeps the rows in
-// input order. All distances are squared Euclidean distances.
+// `tree_data` holds the rows in tree order (a node's rows are one contiguous block) and
+// `indices` maps a tree position to its input row number; the input rows are not kept.
+// All distances are squared Euclidean distances.
 //
 // Splits: a node with more than LEAF_SIZE rows is cut at its median along the line
 // through two poles, A = the row farthest from the centroid and B = the row farthest
@@ -48,7 +48,6 @@ struct BallTree {
 
     std::vector<BallNode> nodes;
     std::vector<double> centroids;
-    std::vector<double> data;
     std::vector<double> tree_data;
     std::vector<std::size_t> indices;
     std::size_t dims = 0;

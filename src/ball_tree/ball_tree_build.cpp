@@ -66,7 +66,7 @@ class BallBuilder {
         const double* b_row = rows + farthest_row(rows, count, a_row, a.offset).offset * dims_;
         for (std::size_t j = 0; j < dims_; ++j)
             direction_[j] = b_row[j] - a_row[j];
-        std::span<KeyedRow> keyed(scratch_.keyed.data(), count);
+        const std::span<KeyedRow> keyed = scratch_.keyed_range(start, count);
         for (std::size_t i = 0; i < count; ++i) {
             const double* row = rows + i * dims_;
             double key = 0.0;
@@ -117,7 +117,6 @@ BallTree BallTree::build(const DataMatrix& matrix) {
     BallTree tree;
     tree.dims = matrix.cols;
     tree.n_points = matrix.rows;
-    tree.data = matrix.values;
     tree.tree_data = matrix.values;
     tree.indices.resize(matrix.rows);
     std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});

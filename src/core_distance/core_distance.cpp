@@ -1,5 +1,6 @@
 #include "core_distance/core_distance.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <span>
 #include <string>
@@ -10,6 +11,12 @@
 #include "knn_heap/knn_heap.hpp"
 
 namespace corvane {
+namespace {
+
+// Pieces of rows per worker thread of a core-distance pass.
+constexpr std::size_t PIECES_PER_WORKER = 16;
+
+}  // namespace
 
 template <class Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
@@ -33,7 +40,15 @@ CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tre
     // Rows are visited in tree order: consecutive queries are near each other and walk
     // mostly the same nodes, which keeps them in cache. The query is the tree's copy of
     // the row, equal to the matrix row. Results still land in input row order.
-    for_each_row_chunk(n, threads, [&](RowChunk chunk) {
+    //
+    // Searches in dense and sparse regions differ in cost, so the rows are cut into
+    // several pieces per thread that the workers take in turn; every row is computed on
+    // its own, so the pieces change nothing but the balance.
+    const std::size_t workers = n >= PARALLEL_MIN_ROWS ? std::max<std::size_t>(threads, 1) : 1;
+    const std::size_t piece = std::max(
+        PARALLEL_MIN_ROWS, (n + PIECES_PER_WORKER * workers - 1) / (PIECES_PER_WORKER * workers));
+    run_task_queue(workers, (n + piece - 1) / piece, [&](std::size_t, std::size_t t) {
+        const RowChunk chunk{t * piece, std::min(n, (t + 1) * piece)};
         KnnHeap heap(k);
         for (std::size_t position = chunk.start; position < chunk.end; ++position) {
             const std::size_t row = tree.indices[position];

@@ -33,8 +33,8 @@ struct KdNode {
 // Layout: nodes in preorder (a node, its left subtree, then its right subtree; the
 // root is node 0). Node i's box is lower_bounds / upper_bounds[i * dims, i * dims + dims).
 // `tree_data` holds the rows in tree order, so a node's rows are one contiguous block;
-// `indices` maps a tree position back to the input row number, and `data` keeps the
-// rows in input order. All distances are squared Euclidean distances.
+// `indices` maps a tree position back to the input row number. The input rows are not
+// kept: the caller's matrix has them. All distances are squared Euclidean distances.
 //
 // Splits: a node with more than leaf_size(dims) rows splits on the column of largest
 // spread (the lowest column on ties) at its median row. A matrix without columns is cut
@@ -48,7 +48,6 @@ struct KdTree {
     std::vector<KdNode> nodes;
     std::vector<double> lower_bounds;
     std::vector<double> upper_bounds;
-    std::vector<double> data;
     std::vector<double> tree_data;
     std::vector<std::size_t> indices;
     std::size_t dims = 0;

@@ -20,7 +20,8 @@ void extend_box(double* lo, double* hi, const double* row, std::size_t dims) {
     }
 }
 
-// Subtrees of at least this many rows may build their two halves on two threads.
+// Ranges of at least this many rows are split by two threads, and their two halves built
+// on two threads.
 constexpr std::size_t PARALLEL_BUILD_ROWS = std::size_t{1} << 15;
 
 // Builds the subtree of one range of a KdTree whose `tree_data` starts as a copy of the
@@ -30,17 +31,19 @@ constexpr std::size_t PARALLEL_BUILD_ROWS = std::size_t{1} << 15;
 // Every node's number is known before it is built (a subtree's node count depends only
 // on its row count), so `nodes` and the bound arrays are allocated once and each node
 // writes only its own slots: the boxes of both children are gathered while the parent
-// moves its rows into place, and two subtrees can be built at the same time.
+// moves its rows into place, and two subtrees can be built at the same time, sharing one
+// scratch in which each uses the slots of its own positions.
 class KdBuilder {
   public:
-    KdBuilder(KdTree& tree, std::size_t rows)
+    KdBuilder(KdTree& tree, PartitionScratch& scratch)
         : tree_(tree),
           dims_(tree.dims),
           leaf_size_(KdTree::leaf_size(tree.dims)),
-          scratch_(rows, tree.dims) {}
+          scratch_(scratch) {}
 
     // Builds [start, end) as node `node`, whose box is already in place; for
-    // `parallel_levels` more levels the two halves of a large range go to two threads.
+    // `parallel_levels` more levels a large range is split, and its halves built, on two
+    // threads.
     void build(std::size_t start, std::size_t end, std::size_t node, std::size_t parallel_levels) {
         const std::size_t count = end - start;
         KdNode& record = tree_.nodes[node];
@@ -57,13 +60,14 @@ class KdBuilder {
         const std::size_t right = left + tree_node_count(mid, leaf_size_);
         record.left = left;
         record.right = right;
-        if (dims_ > 0) split(record, node, start, count, mid);
+        const bool parallel = parallel_levels > 0 && count >= PARALLEL_BUILD_ROWS;
+        if (dims_ > 0) split(record, node, start, count, mid, parallel);
 
-        if (parallel_levels > 0 && count >= PARALLEL_BUILD_ROWS) {
+        if (parallel) {
             run_tasks(2, [&](std::size_t half) {
                 const std::size_t lo = half == 0 ? start : start + mid;
                 const std::size_t hi = half == 0 ? start + mid : end;
-                KdBuilder(tree_, hi - lo)
+                KdBuilder(tree_, scratch_)
                     .build(lo, hi, half == 0 ? left : right, parallel_levels - 1);
             });
         } else {
@@ -74,9 +78,11 @@ class KdBuilder {
 
   private:
     // Chooses the split column, moves the rows of the range around its median and fills
-    // in the children's boxes.
+    // in the children's boxes. With `parallel`, the passes before and after the median
+    // selection run in two halves on two threads; each child's box is gathered by the
+    // half that moves the child's rows.
     void split(KdNode& record, std::size_t node, std::size_t start, std::size_t count,
-               std::size_t mid) {
+               std::size_t mid, bool parallel) {
         const std::size_t left = record.left;
         const std::size_t right = record.right;
         const double* lo = tree_.lower_bounds.data() + node * dims_;
@@ -100,19 +106,35 @@ class KdBuilder {
         std::fill(right_lo, right_lo + dims_, INF);
         std::fill(right_hi, right_hi + dims_, -INF);
 
-        std::span<KeyedRow> keyed(scratch_.keyed.data(), count);
+        const std::span<KeyedRow> keyed = scratch_.keyed_range(start, count);
         const double* key = tree_.tree_data.data() + start * dims_ + split_dim;
-        for (std::size_t t = 0; t < count; ++t)
-            keyed[t] = {key[t * dims_], t};
+        const auto in_halves = [&](const auto& part) {
+            if (parallel) {
+                run_tasks(2, [&](std::size_t half) {
+                    part(half == 0 ? 0 : mid, half == 0 ? mid : count);
+                });
+            } else {
+                part(0, count);
+            }
+        };
+        in_halves([&](std::size_t first, std::size_t last) {
+            for (std::size_t t = first; t < last; ++t)
+                keyed[t] = {key[t * dims_], t};
+        });
         select_median(keyed, mid);
-        reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_,
-                     [&](std::size_t t, const double* row) {
-                         if (t < mid) {
-                             extend_box(left_lo, left_hi, row, dims_);
-                         } else {
-                             extend_box(right_lo, right_hi, row, dims_);
-                         }
-                     });
+        in_halves([&](std::size_t first, std::size_t last) {
+            gather_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, first, last, scratch_,
+                        [&](std::size_t t, const double* row) {
+                            if (t < mid) {
+                                extend_box(left_lo, left_hi, row, dims_);
+                            } else {
+                                extend_box(right_lo, right_hi, row, dims_);
+                            }
+                        });
+        });
+        in_halves([&](std::size_t first, std::size_t last) {
+            put_back_rows(tree_.tree_data, tree_.indices, dims_, start, first, last, scratch_);
+        });
         record.split_dim = split_dim;
         record.split_value = tree_.tree_data[(start + mid) * dims_ + split_dim];
     }
@@ -120,7 +142,7 @@ class KdBuilder {
     KdTree& tree_;
     std::size_t dims_;
     std::size_t leaf_size_;
-    PartitionScratch scratch_;
+    PartitionScratch& scratch_;
 };
 
 // Levels of two-way splits that keep at most `threads` subtrees building at once.
@@ -135,25 +157,40 @@ std::size_t parallel_levels(std::size_t threads) {
 
 KdTree KdTree::build(const DataMatrix& matrix, std::size_t threads) {
     KdTree tree;
-    tree.dims = matrix.cols;
-    tree.n_points = matrix.rows;
-    tree.data = matrix.values;
-    tree.tree_data = matrix.values;
-    tree.indices.resize(matrix.rows);
-    std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
-    if (matrix.rows == 0) return tree;
+    const std::size_t n = matrix.rows;
+    const std::size_t dims = matrix.cols;
+    tree.dims = dims;
+    tree.n_points = n;
+    const std::size_t n_nodes = tree_node_count(n, leaf_size(dims));
+    // The rows with the root box, and the other arrays, are filled on two threads for a
+    // large matrix: first touching fresh memory costs about as much as writing it.
+    std::vector<double> root_lo(dims, INF);
+    std::vector<double> root_hi(dims, -INF);
+    const auto fill = [&](std::size_t part) {
+        if (part == 0) {
+            tree.tree_data = matrix.values;
+            for (std::size_t i = 0; i < n; ++i)
+                extend_box(root_lo.data(), root_hi.data(), tree.tree_data.data() + i * dims, dims);
+        } else {
+            tree.indices.resize(n);
+            std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
+            tree.nodes.resize(n_nodes);
+            tree.lower_bounds.resize(n_nodes * dims);
+            tree.upper_bounds.resize(n_nodes * dims);
+        }
+    };
+    if (threads >= 2 && n >= PARALLEL_BUILD_ROWS) {
+        run_tasks(2, fill);
+    } else {
+        fill(0);
+        fill(1);
+    }
+    if (n == 0) return tree;
 
-    const std::size_t n_nodes = tree_node_count(matrix.rows, leaf_size(matrix.cols));
-    tree.nodes.resize(n_nodes);
-    tree.lower_bounds.resize(n_nodes * matrix.cols);
-    tree.upper_bounds.resize(n_nodes * matrix.cols);
-    double* lo = tree.lower_bounds.data();
-    double* hi = tree.upper_bounds.data();
-    std::fill(lo, lo + matrix.cols, INF);
-    std::fill(hi, hi + matrix.cols, -INF);
-    for (std::size_t i = 0; i < matrix.rows; ++i)
-        extend_box(lo, hi, tree.tree_data.data() + i * matrix.cols, matrix.cols);
-    KdBuilder(tree, matrix.rows).build(0, matrix.rows, 0, parallel_levels(threads));
+    std::copy(root_lo.begin(), root_lo.end(), tree.lower_bounds.begin());
+    std::copy(root_hi.begin(), root_hi.end(), tree.upper_bounds.begin());
+    PartitionScratch scratch(n, dims);
+    KdBuilder(tree, scratch).build(0, n, 0, parallel_levels(threads));
     return tree;
 }
 

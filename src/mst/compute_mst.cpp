@@ -1,6 +1,7 @@
 #include "mst/compute_mst.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "ball_tree/ball_tree.hpp"
 #include "common/internal_error.hpp"
@@ -30,7 +31,8 @@ MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha, Sta
     CoreDistanceResult core = tree_core_distances(data, tree, k, true);
     clock.lap(&StageTimes::core_distances);
     MstResult result;
-    result.edges = dual_tree_boruvka(tree, core.core_distances, core.neighbors, k - 1, alpha);
+    result.edges =
+        dual_tree_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1, alpha);
     result.core_distances = std::move(core.core_distances);
     return result;
 }

@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <exception>
@@ -155,6 +156,30 @@ void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task) 
             fail_internal("worker thread failed");
         }
     }
+}
+
+void run_task_queue(std::size_t workers, std::size_t count,
+                    const std::function<void(std::size_t, std::size_t)>& task) {
+    workers = std::min(workers, count);
+    if (workers <= 1) {
+        for (std::size_t i = 0; i < count; ++i)
+            task(0, i);
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    run_tasks(workers, [&](std::size_t worker) {
+        try {
+            for (;;) {
+                const std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
+                if (i >= count || failed.load(std::memory_order_relaxed)) return;
+                task(worker, i);
+            }
+        } catch (...) {
+            failed.store(true, std::memory_order_relaxed);
+            throw;
+        }
+    });
 }
 
 void run_chunks(const std::vector<RowChunk>& chunks, const std::function<void(RowChunk)>& work) {

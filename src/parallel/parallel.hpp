@@ -30,6 +30,15 @@ std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads);
 // InternalError are rethrown as they are, anything else as InternalError.
 void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task);
 
+// Runs task(worker, i) for every i in [0, count) on min(workers, count) threads
+// (on the calling thread when that is 1). Each thread claims the lowest
+// unclaimed index whenever it is free, so uneven tasks even out; which worker
+// runs which task varies from run to run, so results must not depend on it.
+// Once a task has failed no further task is started; failures are reported as
+// in run_tasks.
+void run_task_queue(std::size_t workers, std::size_t count,
+                    const std::function<void(std::size_t worker, std::size_t task)>& task);
+
 // One worker per chunk (see run_tasks).
 void run_chunks(const std::vector<RowChunk>& chunks, const std::function<void(RowChunk)>& work);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -22,40 +23,71 @@ inline void select_median(std::span<KeyedRow> keyed, std::size_t mid) {
                      [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; });
 }
 
-// Scratch of one tree build, sized for the root range and reused by every node.
+// Scratch of one tree build, one slot per tree position: the node over positions
+// [start, end) uses slots [start, end) of every array, so the builds of disjoint subtrees
+// can share it. Left uninitialised, as every slot is written before it is read; pages are
+// then first touched by whichever thread builds that part of the tree.
 struct PartitionScratch {
-    std::vector<KeyedRow> keyed;
-    std::vector<double> rows;
-    std::vector<std::size_t> indices;
+    std::unique_ptr<KeyedRow[]> keyed;
+    std::unique_ptr<double[]> rows;
+    std::unique_ptr<std::size_t[]> indices;
 
-    PartitionScratch(std::size_t n, std::size_t dims) : keyed(n), rows(n * dims), indices(n) {}
+    PartitionScratch(std::size_t n, std::size_t dims)
+        : keyed(new KeyedRow[n]), rows(new double[n * dims]), indices(new std::size_t[n]) {}
+
+    std::span<KeyedRow> keyed_range(std::size_t start, std::size_t count) {
+        return {keyed.get() + start, count};
+    }
 };
 
-// Rearranges the range [start, start + keyed.size()) of the tree-ordered rows and of
-// `indices` into the order of `keyed`: position start + t receives the row that was at
-// start + keyed[t].offset. `visit(t, row)` sees every row at its new offset, in order,
-// so that callers can gather per-child statistics in the same pass.
+// Rearranging the range [start, start + keyed.size()) of the tree-ordered rows and of
+// `indices` into the order of `keyed` (position start + t receives the row that was at
+// start + keyed[t].offset) takes two steps, each over any part [first, last) of the
+// offsets t: gather_rows copies the rows into the scratch in their new order, and
+// put_back_rows copies them back. Several threads may gather disjoint parts at once, and
+// then put back disjoint parts, but no part may be put back while another is gathered.
+//
+// `visit(t, row)` sees every gathered row at its new offset, in order within the part, so
+// that callers can gather per-child statistics in the same pass.
 template <class Visit>
-void reorder_rows(std::span<const KeyedRow> keyed, std::vector<double>& rows,
-                  std::vector<std::size_t>& indices, std::size_t dims, std::size_t start,
-                  PartitionScratch& scratch, Visit&& visit) {
-    const std::size_t count = keyed.size();
+void gather_rows(std::span<const KeyedRow> keyed, const std::vector<double>& rows,
+                 const std::vector<std::size_t>& indices, std::size_t dims, std::size_t start,
+                 std::size_t first, std::size_t last, PartitionScratch& scratch, Visit&& visit) {
     const double* src = rows.data() + start * dims;
     const std::size_t* src_index = indices.data() + start;
-    double* out = scratch.rows.data();
-    for (std::size_t t = 0; t < count; ++t) {
+    double* out = scratch.rows.get() + start * dims;
+    std::size_t* out_index = scratch.indices.get() + start;
+    for (std::size_t t = first; t < last; ++t) {
         const std::size_t from = keyed[t].offset;
         const double* row = src + from * dims;
         double* dest = out + t * dims;
         for (std::size_t j = 0; j < dims; ++j)
             dest[j] = row[j];
-        scratch.indices[t] = src_index[from];
+        out_index[t] = src_index[from];
         visit(t, dest);
     }
-    if (count * dims > 0) {
-        std::memcpy(rows.data() + start * dims, out, count * dims * sizeof(double));
+}
+
+inline void put_back_rows(std::vector<double>& rows, std::vector<std::size_t>& indices,
+                          std::size_t dims, std::size_t start, std::size_t first, std::size_t last,
+                          const PartitionScratch& scratch) {
+    if (last <= first) return;
+    const std::size_t from = start + first;
+    if (dims > 0) {
+        std::memcpy(rows.data() + from * dims, scratch.rows.get() + from * dims,
+                    (last - first) * dims * sizeof(double));
     }
-    std::memcpy(indices.data() + start, scratch.indices.data(), count * sizeof(std::size_t));
+    std::memcpy(indices.data() + from, scratch.indices.get() + from,
+                (last - first) * sizeof(std::size_t));
+}
+
+// Both steps over the whole range on the calling thread.
+template <class Visit>
+void reorder_rows(std::span<const KeyedRow> keyed, std::vector<double>& rows,
+                  std::vector<std::size_t>& indices, std::size_t dims, std::size_t start,
+                  PartitionScratch& scratch, Visit&& visit) {
+    gather_rows(keyed, rows, indices, dims, start, 0, keyed.size(), scratch, visit);
+    put_back_rows(rows, indices, dims, start, 0, keyed.size(), scratch);
 }
 
 }  // namespace corvane

@@ -1,26 +1,41 @@
 #include "union_find/union_find.hpp"
 
-#include <numeric>
+#include <string>
 
 #include "common/internal_error.hpp"
 
 namespace corvane {
 
-UnionFind::UnionFind(std::size_t size) : parent_(size), size_(size, 1) {
-    std::iota(parent_.begin(), parent_.end(), std::size_t{0});
+UnionFind::UnionFind(std::size_t size) : nodes_(size) {
+    for (std::size_t i = 0; i < size; ++i)
+        nodes_[i] = {i, 1};
 }
 
-std::size_t UnionFind::find(std::size_t x) {
-    const std::size_t count = parent_.size();
-    check_index(x, count, "UnionFind::find");
-    std::size_t root = x;
-    while (parent_[root] != root) {
-        root = parent_[root];
-        check_index(root, count, "UnionFind::find");
+UnionFind::UnionFind(std::span<const std::size_t> sizes) : nodes_(sizes.size()) {
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        nodes_[i] = {i, sizes[i]};
+}
+
+void UnionFind::fail_out_of_range(std::size_t x) const {
+    fail_internal("UnionFind::find: index " + std::to_string(x) + " out of range for size " +
+                  std::to_string(nodes_.size()));
+}
+
+std::size_t UnionFind::representative(std::size_t x) const {
+    const std::size_t count = nodes_.size();
+    if (x >= count) fail_out_of_range(x);
+    while (nodes_[x].parent != x) {
+        x = nodes_[x].parent;
+        check_index(x, count, "UnionFind::find");
     }
-    while (parent_[x] != root) {
-        const std::size_t next = parent_[x];
-        parent_[x] = root;
+    return x;
+}
+
+std::size_t UnionFind::find_and_compress(std::size_t x) {
+    const std::size_t root = representative(x);
+    while (nodes_[x].parent != root) {
+        const std::size_t next = nodes_[x].parent;
+        nodes_[x].parent = root;
         x = next;
     }
     return root;
@@ -30,12 +45,12 @@ void UnionFind::unite(std::size_t a, std::size_t b) {
     const std::size_t ra = find(a);
     const std::size_t rb = find(b);
     if (ra == rb) return;
-    if (size_[ra] < size_[rb]) {
-        parent_[ra] = rb;
-        size_[rb] += size_[ra];
+    if (nodes_[ra].size < nodes_[rb].size) {
+        nodes_[ra].parent = rb;
+        nodes_[rb].size += nodes_[ra].size;
     } else {
-        parent_[rb] = ra;
-        size_[ra] += size_[rb];
+        nodes_[rb].parent = ra;
+        nodes_[ra].size += nodes_[rb].size;
     }
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 namespace corvane {
 
 // Disjoint sets over the elements 0 .. size-1, with full path compression and
-// union by size. Both arrays are allocated once and never grow.
+// union by size. Storage is allocated once and never grows; each element's
+// parent and set size sit side by side, so a lookup touches one cache line.
 //
 // Tie rule: when two sets of equal size are joined, the representative of the
 // first argument of `unite` survives. The single-linkage tree takes its
@@ -16,18 +18,48 @@ class UnionFind {
   public:
     explicit UnionFind(std::size_t size);
 
-    // The representative of x's set. Iterative, so long parent chains cannot
-    // exhaust the call stack. An index out of range throws InternalError.
-    std::size_t find(std::size_t x);
+    // Element i starts as a set of size sizes[i] (for example the number of
+    // points it stands for); union by size compares these sizes.
+    explicit UnionFind(std::span<const std::size_t> sizes);
+
+    // The representative of x's set. An element that is a representative or
+    // points at one is answered inline; longer paths are walked (iteratively,
+    // so long chains cannot exhaust the call stack) and compressed out of
+    // line. An index out of range throws InternalError.
+    std::size_t find(std::size_t x) {
+        if (x >= nodes_.size()) fail_out_of_range(x);
+        const std::size_t up = nodes_[x].parent;
+        if (nodes_[up].parent == up) return up;
+        return find_and_compress(x);
+    }
+
+    // find() without path compression: reads only, so several threads may call
+    // it at once while no thread changes the sets.
+    std::size_t representative(std::size_t x) const;
+
+    // The size of x's set (the sum of the sizes of its elements).
+    std::size_t set_size(std::size_t x) const { return nodes_[representative(x)].size; }
 
     // Joins the sets of a and b (`union` is a keyword).
     void unite(std::size_t a, std::size_t b);
 
-    std::size_t size() const { return parent_.size(); }
+    // Asks the processor to fetch x's entry ahead of a find() on it.
+    void prefetch(std::size_t x) const {
+        if (x < nodes_.size()) __builtin_prefetch(&nodes_[x]);
+    }
+
+    std::size_t size() const { return nodes_.size(); }
 
   private:
-    std::vector<std::size_t> parent_;
-    std::vector<std::size_t> size_;
+    struct Node {
+        std::size_t parent;
+        std::size_t size;  // meaningful at a representative only
+    };
+
+    [[noreturn]] void fail_out_of_range(std::size_t x) const;
+    std::size_t find_and_compress(std::size_t x);
+
+    std::vector<Node> nodes_;
 };
 
 }  // namespace corvane

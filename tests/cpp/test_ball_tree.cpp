@@ -48,9 +48,9 @@ TEST(BallTree, LeafSizeBoundaries) {
 TEST(BallTree, BallsHoldTheirRowsOnRandomData) {
     for (unsigned seed = 0; seed < 8; ++seed) {
         const std::size_t dims = std::vector<std::size_t>{1, 3, 17, 40}[seed % 4];
-        const BallTree tree =
-            BallTree::build(testing::random_matrix(300 + 41 * seed, dims, seed, seed < 4 ? 0 : 3));
-        testing::expect_tree_layout(tree, BallTree::LEAF_SIZE, "random");
+        const DataMatrix m = testing::random_matrix(300 + 41 * seed, dims, seed, seed < 4 ? 0 : 3);
+        const BallTree tree = BallTree::build(m);
+        testing::expect_tree_layout(tree, m, BallTree::LEAF_SIZE, "random");
         for (std::size_t id = 0; id < tree.nodes.size(); ++id) {
             const BallNode& node = tree.nodes[id];
             double worst = 0.0;
@@ -82,7 +82,7 @@ TEST(BallTree, FirstFarthestRowIsThePole) {
 TEST(BallTree, IdenticalRows) {
     const DataMatrix m = testing::matrix_from(2, std::vector<double>(2 * 100, 3.5));
     const BallTree tree = BallTree::build(m);
-    testing::expect_tree_layout(tree, BallTree::LEAF_SIZE, "identical");
+    testing::expect_tree_layout(tree, m, BallTree::LEAF_SIZE, "identical");
     for (const BallNode& node : tree.nodes)
         EXPECT_EQ(node.radius_sq, 0.0);
     KnnHeap heap(7);
@@ -96,14 +96,15 @@ TEST(BallTree, IdenticalRows) {
 TEST(BallTree, EqualCentroidDistancesSearchLeftFirst) {
     std::vector<double> values(20, -1.0);
     values.insert(values.end(), 21, 1.0);
-    const BallTree tree = BallTree::build(testing::matrix_from(1, values));
+    const DataMatrix m = testing::matrix_from(1, values);
+    const BallTree tree = BallTree::build(m);
     ASSERT_EQ(tree.nodes.size(), 3u);
     ASSERT_EQ(leaf_values(tree, tree.nodes[0].left), std::vector<double>(20, -1.0));
     RecordingHeap heap(1);
     const double query = 0.0;
     ball_search_knn(tree, &query, heap);
     ASSERT_EQ(heap.offered.size(), 20u);
-    EXPECT_EQ(tree.data[heap.heap.entries()[0].index], -1.0);
+    EXPECT_EQ(m.at(heap.heap.entries()[0].index, 0), -1.0);
 }
 
 // 32 rows at -2 and a leaf of 16 rows at 2 and 16 at 4 (centroid 3, radius 1). From 0
@@ -113,7 +114,8 @@ TEST(BallTree, CentroidAtPruningDistanceIsPruned) {
     std::vector<double> values(32, -2.0);
     values.insert(values.end(), 16, 2.0);
     values.insert(values.end(), 16, 4.0);
-    const BallTree tree = BallTree::build(testing::matrix_from(1, values));
+    const DataMatrix m = testing::matrix_from(1, values);
+    const BallTree tree = BallTree::build(m);
     ASSERT_EQ(tree.nodes.size(), 3u);
     const std::size_t far = tree.centroid(1)[0] == 3.0 ? 1 : 2;
     ASSERT_EQ(tree.centroid(far)[0], 3.0);
@@ -123,7 +125,7 @@ TEST(BallTree, CentroidAtPruningDistanceIsPruned) {
     ball_search_knn(tree, &query, heap);
     EXPECT_EQ(heap.offered.size(), 32u);
     for (std::size_t row : heap.offered)
-        EXPECT_EQ(tree.data[row], -2.0);
+        EXPECT_EQ(m.at(row, 0), -2.0);
 }
 
 TEST(BallTree, KnnMatchesBruteForce) {
@@ -151,8 +153,9 @@ TEST(BallTree, KnnMatchesBruteForce) {
 }
 
 TEST(BallTree, ZeroColumnsCutByCount) {
-    const BallTree tree = BallTree::build(DataMatrix(100, 0));
-    testing::expect_tree_layout(tree, BallTree::LEAF_SIZE, "zero columns");
+    const DataMatrix m(100, 0);
+    const BallTree tree = BallTree::build(m);
+    testing::expect_tree_layout(tree, m, BallTree::LEAF_SIZE, "zero columns");
     ASSERT_EQ(tree.nodes.size(), 7u);  // 100 rows -> 50 (25 + 25) and 50 (25 + 25)
     RecordingHeap heap(4);
     ball_search_knn(tree, nullptr, heap);

@@ -7,6 +7,7 @@
 #include <numeric>
 #include <random>
 #include <set>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
+#include "tree_common/tree_shape.hpp"
 #include "tree_support.hpp"
 #include "union_find/union_find.hpp"
 
@@ -225,6 +227,36 @@ TEST(DualTreeBoruvka, WeightsIndependentOfThreadCount) {
     }
 }
 
+// Every step works per point or per component from read-only inputs, or combines partial
+// results in a fixed order, with ties broken by fixed keys; the searches of one iteration
+// prune with each other's findings only where that cannot change what they report. So the
+// edges themselves, in order, are the same for any number of threads and on every run.
+// Inputs full of equal weights: integer grids (with many duplicate rows) and duplicated
+// blobs; a few runs per thread count, as the searches interleave differently each time.
+TEST(DualTreeBoruvka, SameEdgesForAnyThreadCountAndRun) {
+    for (unsigned seed = 0; seed < 4; ++seed) {
+        const std::size_t dims = std::vector<std::size_t>{2, 3, 20, 5}[seed];
+        const DataMatrix m =
+            seed < 3 ? testing::random_matrix(seed < 2 ? 3000 : 600, dims, seed, seed < 2 ? 7 : 3)
+                     : make_data(Shape::Duplicated, 2000, dims, seed);
+        for (const std::size_t k : {1, 5}) {
+            const double alpha = k == 1 ? 1.0 : 0.8;
+            SCOPED_TRACE(::testing::Message() << "seed " << seed << " dims " << dims << " k " << k);
+            const auto expect_same = [&](auto tree_tag) {
+                using Tree = decltype(tree_tag);
+                const BoruvkaRun one = run_boruvka<Tree>(m, k, alpha, 1);
+                ASSERT_EQ(one.edges.size(), m.rows - 1);
+                for (const std::size_t threads : {2, 3, 8, 2}) {
+                    ASSERT_EQ(run_boruvka<Tree>(m, k, alpha, threads).edges, one.edges)
+                        << threads << " threads";
+                }
+            };
+            expect_same(KdTree{});
+            expect_same(BallTree{});
+        }
+    }
+}
+
 // Points 0, 1, 10 and 11.5 on a line. With k = 1 there are no neighbour lists: the first
 // search finds the pairs in both directions, (1, 0, 1) and (1, 1, 0); the smaller `from`
 // is accepted and the other skipped. With k = 2 seeding takes the same two pairs and the
@@ -342,22 +374,28 @@ TEST(BoruvkaNodes, CollectSubtrees) {
     EXPECT_EQ(collect_subtrees(tree, 2), (std::vector<std::size_t>{left(left(ll)), right(left(ll)),
                                                                    right(ll), right(l), right(0)}));
 
-    // 16 tasks: every node of depth 4, tiling the positions in order.
+    // 16 tasks: every node of depth 4, tiling the positions in order. In preorder a
+    // subtree's nodes follow its root, as many as a tree over its rows has.
     const std::vector<std::size_t> sixteen = collect_subtrees(tree, 16);
     ASSERT_EQ(sixteen.size(), 16u);
     std::size_t position = 0;
     for (const std::size_t node : sixteen) {
         EXPECT_EQ(tree.nodes[node].start, position);
         position = tree.nodes[node].end;
+        EXPECT_EQ(subtree_end(tree, node),
+                  node + tree_node_count(tree.nodes[node].count, KdTree::leaf_size(2)));
     }
     EXPECT_EQ(position, 1000u);
+    EXPECT_EQ(subtree_end(tree, sixteen.back()), tree.nodes.size());
 
     const KdTree small = KdTree::build(testing::random_matrix(8, 2, 5));
     EXPECT_EQ(collect_subtrees(small, 16), (std::vector<std::size_t>{0}));
 }
 
 // Node summaries against a direct scan of each node's positions; component 6 has no
-// candidate yet (+infinity).
+// candidate yet (+infinity). They are filled the way the search fills them: the subtrees
+// of a cut first, each as one range ending at subtree_end, then the nodes above them one
+// by one from the last down.
 TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     const DataMatrix m = testing::random_matrix(900, 3, 9);
     const BallTree tree = BallTree::build(m);
@@ -375,13 +413,26 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     for (std::size_t c = 0; c < 6; ++c)
         candidates[c].weight_sq = static_cast<double>((c * 5) % 7);
 
-    const std::vector<double> min_core = compute_node_min_core(tree, core);
-    std::vector<std::size_t> labels;
-    label_nodes(tree, component, labels);
-    std::vector<double> bounds;
-    bound_nodes(tree, component, candidates, bounds);
-    ASSERT_EQ(min_core.size(), tree.nodes.size());
-    ASSERT_EQ(labels.size(), tree.nodes.size());
+    const std::size_t nodes = tree.nodes.size();
+    std::vector<double> min_core(nodes, -1.0);
+    std::vector<std::size_t> labels(nodes, 12345);
+    std::vector<double> bounds(nodes, -1.0);
+    const auto fill = [&](std::size_t first, std::size_t last) {
+        compute_node_min_core(tree, core, std::span<double>(min_core), first, last);
+        label_nodes(tree, component, std::span<std::size_t>(labels), first, last);
+        bound_nodes(tree, component, candidates, std::span<double>(bounds), first, last);
+    };
+    std::vector<bool> filled(nodes, false);
+    for (const std::size_t root : collect_subtrees(tree, 4)) {
+        const std::size_t end = subtree_end(tree, root);
+        fill(root, end);
+        for (std::size_t node = root; node < end; ++node)
+            filled[node] = true;
+    }
+    for (std::size_t node = nodes; node-- > 0;) {
+        if (!filled[node]) fill(node, node + 1);
+    }
+    EXPECT_THROW(fill(3, nodes + 1), InternalError);
     std::size_t labelled = 0;  // both outcomes must occur for the check to mean anything
     for (std::size_t node = 0; node < tree.nodes.size(); ++node) {
         const BallNode& record = tree.nodes[node];

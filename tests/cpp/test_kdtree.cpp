@@ -25,9 +25,10 @@ TEST(KdTree, LeafSizeBoundaries) {
     };
     for (const Case c : {Case{10, 3, 0, 0}, Case{11, 3, 5, 6}, Case{20, 5, 0, 0},
                          Case{21, 5, 10, 11}, Case{11, 4, 5, 6}}) {
-        const KdTree tree = KdTree::build(testing::random_matrix(c.rows, c.dims, 1));
+        const DataMatrix m = testing::random_matrix(c.rows, c.dims, 1);
+        const KdTree tree = KdTree::build(m);
         SCOPED_TRACE(::testing::Message() << c.rows << " rows, " << c.dims << " columns");
-        testing::expect_tree_layout(tree, KdTree::leaf_size(c.dims), "boundary");
+        testing::expect_tree_layout(tree, m, KdTree::leaf_size(c.dims), "boundary");
         if (c.left == 0) {
             ASSERT_EQ(tree.nodes.size(), 1u);
             EXPECT_TRUE(tree.nodes[0].is_leaf);
@@ -47,10 +48,10 @@ TEST(KdTree, BoxesSplitColumnsAndMediansOnRandomData) {
     for (unsigned seed = 0; seed < 12; ++seed) {
         const std::size_t dims = 1 + seed % 6;
         const int levels = seed % 3 == 0 ? 3 : 0;  // small integer grids tie spreads and keys
-        const KdTree tree =
-            KdTree::build(testing::random_matrix(500 + seed * 37, dims, seed, levels));
+        const DataMatrix m = testing::random_matrix(500 + seed * 37, dims, seed, levels);
+        const KdTree tree = KdTree::build(m);
         SCOPED_TRACE(::testing::Message() << "seed " << seed);
-        testing::expect_tree_layout(tree, KdTree::leaf_size(dims), "random");
+        testing::expect_tree_layout(tree, m, KdTree::leaf_size(dims), "random");
         for (std::size_t id = 0; id < tree.nodes.size(); ++id) {
             const KdNode& node = tree.nodes[id];
             for (std::size_t j = 0; j < dims; ++j) {
@@ -102,7 +103,7 @@ TEST(KdTree, SameTreeForAnyBuildThreadCount) {
         EXPECT_EQ(many.upper_bounds, one.upper_bounds) << threads << " threads";
         EXPECT_EQ(many.tree_data, one.tree_data) << threads << " threads";
     }
-    testing::expect_tree_layout(one, KdTree::leaf_size(2), "large");
+    testing::expect_tree_layout(one, m, KdTree::leaf_size(2), "large");
 }
 
 TEST(KdTree, EqualSpreadSplitsOnLowestColumn) {
@@ -118,7 +119,8 @@ TEST(KdTree, EqualSpreadSplitsOnLowestColumn) {
 
 TEST(KdTree, QueryOnSplitValueSearchesLeftFirst) {
     // Rows 4..9 all sit on the median value 1; one of them lands in the left leaf.
-    const KdTree tree = KdTree::build(testing::matrix_from(1, {0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 2}));
+    const DataMatrix m = testing::matrix_from(1, {0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 2});
+    const KdTree tree = KdTree::build(m);
     ASSERT_EQ(tree.nodes.size(), 3u);
     ASSERT_EQ(tree.nodes[0].split_value, 1.0);
     const KdNode& left = tree.nodes[tree.nodes[0].left];
@@ -129,7 +131,7 @@ TEST(KdTree, QueryOnSplitValueSearchesLeftFirst) {
     ASSERT_EQ(heap.heap.size(), 1u);
     const std::size_t found = heap.heap.entries()[0].index;
     EXPECT_EQ(heap.heap.entries()[0].distance, 0.0);
-    EXPECT_EQ(tree.data[found], 1.0);
+    EXPECT_EQ(m.at(found, 0), 1.0);
     const auto left_rows = positions_to_rows(tree, left.start, left.end);
     EXPECT_NE(std::find(left_rows.begin(), left_rows.end(), found), left_rows.end());
 }
@@ -195,8 +197,9 @@ TEST(KdTree, KnnMatchesBruteForce) {
 }
 
 TEST(KdTree, ZeroColumnsCutByCount) {
-    const KdTree tree = KdTree::build(DataMatrix(25, 0));
-    testing::expect_tree_layout(tree, KdTree::leaf_size(0), "zero columns");
+    const DataMatrix m(25, 0);
+    const KdTree tree = KdTree::build(m);
+    testing::expect_tree_layout(tree, m, KdTree::leaf_size(0), "zero columns");
     ASSERT_EQ(tree.nodes.size(), 7u);  // 25 rows -> 12 (6 + 6) and 13 (6 + 7)
     RecordingHeap heap(3);
     kd_search_knn(tree, nullptr, heap);

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "common/internal_error.hpp"
@@ -65,6 +67,55 @@ TEST(RunTasks, FailuresAfterAllWorkersJoined) {
     } catch (const InternalError& error) {
         EXPECT_STREQ(error.what(), "broken invariant");
     }
+}
+
+TEST(RunTaskQueue, EveryTaskOnceOnAtMostTheWorkers) {
+    for (const std::size_t workers : {1, 2, 3, 16}) {
+        std::vector<std::atomic<int>> hits(100);
+        std::atomic<std::size_t> highest_worker{0};
+        run_task_queue(workers, hits.size(), [&](std::size_t worker, std::size_t task) {
+            ++hits[task];
+            std::size_t seen = highest_worker.load();
+            while (worker > seen && !highest_worker.compare_exchange_weak(seen, worker)) {
+            }
+        });
+        for (std::size_t t = 0; t < hits.size(); ++t)
+            ASSERT_EQ(hits[t].load(), 1) << workers << " workers, task " << t;
+        EXPECT_LT(highest_worker.load(), workers);
+    }
+    // One worker, or one task: the calling thread runs everything in order.
+    std::vector<std::size_t> order;
+    const std::thread::id caller = std::this_thread::get_id();
+    run_task_queue(1, 5, [&](std::size_t worker, std::size_t task) {
+        EXPECT_EQ(worker, 0u);
+        EXPECT_EQ(std::this_thread::get_id(), caller);
+        order.push_back(task);
+    });
+    EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+    run_task_queue(
+        8, 1, [&](std::size_t, std::size_t) { EXPECT_EQ(std::this_thread::get_id(), caller); });
+    run_task_queue(4, 0, [](std::size_t, std::size_t) { FAIL() << "no task expected"; });
+}
+
+// A failed task stops the queue: the other worker takes at most the tasks it had started
+// or claimed before it saw the failure, far fewer than the 200 slow tasks.
+TEST(RunTaskQueue, FailureStopsTheQueueAndIsReportedAfterTheJoin) {
+    std::atomic<int> ran{0};
+    EXPECT_THROW(run_task_queue(2, 200,
+                                [&](std::size_t, std::size_t task) {
+                                    if (task == 0) fail_internal("broken invariant");
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                                    ++ran;
+                                }),
+                 InternalError);
+    EXPECT_LT(ran.load(), 150);
+    EXPECT_THROW(run_task_queue(2, 4, [](std::size_t, std::size_t) { throw std::bad_alloc(); }),
+                 std::bad_alloc);
+    EXPECT_THROW(run_task_queue(3, 4,
+                                [](std::size_t, std::size_t task) {
+                                    if (task == 3) throw std::runtime_error("boom");
+                                }),
+                 InternalError);
 }
 
 TEST(AvailableThreads, AtLeastOne) {

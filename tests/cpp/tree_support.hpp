@@ -68,9 +68,11 @@ struct RecordingHeap {
 
 // Layout shared by both trees: preorder numbering, children cutting their parent's
 // range at count / 2, leaves exactly the nodes of at most `leaf_size` rows, `indices` a
-// permutation and `tree_data` the rows of `data` in that order.
+// permutation and `tree_data` the rows of the matrix `m` the tree was built from, in that
+// order.
 template <class Tree>
-void expect_tree_layout(const Tree& tree, std::size_t leaf_size, const char* label) {
+void expect_tree_layout(const Tree& tree, const DataMatrix& m, std::size_t leaf_size,
+                        const char* label) {
     SCOPED_TRACE(label);
     const std::size_t n = tree.n_points;
     if (n == 0) {
@@ -83,8 +85,7 @@ void expect_tree_layout(const Tree& tree, std::size_t leaf_size, const char* lab
         ASSERT_EQ(sorted[i], i);
     for (std::size_t p = 0; p < n; ++p) {
         for (std::size_t j = 0; j < tree.dims; ++j) {
-            ASSERT_EQ(tree.tree_data[p * tree.dims + j],
-                      tree.data[tree.indices[p] * tree.dims + j]);
+            ASSERT_EQ(tree.tree_data[p * tree.dims + j], m.at(tree.indices[p], j));
         }
     }
     // Walk in preorder with an explicit stack; node numbers must come out 0, 1, 2, ...

@@ -7,7 +7,8 @@
 namespace corvane {
 
 // The cheapest known edge leaving one component: `from` lies inside the component,
-// `to` outside it. A weight of +infinity means that no edge is known yet.
+// `to` outside it, both given as tree positions. A weight of +infinity means that no
+// edge is known yet.
 struct BoruvkaCandidate {
     double weight_sq = std::numeric_limits<double>::infinity();
     std::size_t from = 0;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numeric>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -13,6 +13,7 @@
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
+#include "mst/dual_tree_boruvka/parallel_search.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "union_find/union_find.hpp"
 
@@ -21,25 +22,43 @@ namespace {
 
 constexpr double INFINITE_WEIGHT = std::numeric_limits<double>::infinity();
 
-// Rows ahead whose scattered entries are fetched before they are needed.
-constexpr std::size_t PREFETCH_ROWS = 8;
+// How far ahead scattered reads are prefetched: batch entries of the merge walk (their
+// union-find entries), points of the neighbour-pair offers.
+constexpr std::size_t PREFETCH_AHEAD = 8;
+
+// Sorted runs a batch is collected in at most; the merge walk picks the smallest head of
+// all runs for every entry.
+constexpr std::size_t MAX_BATCH_RUNS = 8;
 
 // One candidate offered to a merge batch. `weight` is squared in the seeding batches and a
-// true distance in the search batches.
+// true distance in the search batches; `from` and `to` are input row numbers, `component`
+// and `other` the components of the two ends.
 struct BatchEntry {
     double weight;
     std::size_t from;
     std::size_t to;
+    std::size_t component;
+    std::size_t other;
 };
 
-// Search tasks for a mean component size: many small components (early iterations, short
-// searches per task) get more and smaller tasks, so that the work spreads evenly.
-std::size_t search_target(std::size_t mean_size, std::size_t processors) {
-    if (mean_size < 10) return std::min<std::size_t>(2 * processors, 16);
-    if (mean_size < 100) return std::min<std::size_t>(processors, 8);
-    return std::min<std::size_t>(processors, 4);
+bool batch_less(const BatchEntry& a, const BatchEntry& b) {
+    return std::tie(a.weight, a.from, a.to) < std::tie(b.weight, b.from, b.to);
 }
 
+// A neighbour pair offered to an entry owned by another seeding worker.
+struct Offer {
+    std::size_t entry;
+    double weight_sq;
+    std::size_t to;
+};
+
+// Components are numbered 0 .. C-1 in the tree order of their representatives (the point
+// that union by size keeps, as a union-find over the points would), so that visiting
+// numbers in order visits representatives in order. Each component has one candidate entry and a
+// point count; every point knows its component through `position_component`. After each
+// merge the surviving components are renumbered, so all per-component work is
+// proportional to the number of components, and the passes over all points run over
+// threads.
 template <class Tree>
 class BoruvkaRun {
   public:
@@ -47,245 +66,274 @@ class BoruvkaRun {
                std::size_t threads)
         : tree_(tree),
           n_(tree.n_points),
+          threads_(threads >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf ? threads
+                                                                                          : 1),
           core_distances_(core_distances),
-          threads_(threads),
-          uf_(n_),
           candidates_(n_),
-          core_sq_(n_),
-          component_of_(n_),
+          component_size_(n_, 1),
           components_(n_) {
-        for (std::size_t i = 0; i < n_; ++i)
-            core_sq_[i] = core_distances[i] * core_distances[i];
         state_.mutual_reachability = MutualReachabilitySq(alpha);
+        state_.position_core_sq.resize(n_);
+        state_.position_component.resize(n_);
+        for_rows(n_, [&](std::size_t p) {
+            const double core = core_distances[tree.indices[p]];
+            state_.position_core_sq[p] = core * core;
+            state_.position_component[p] = p;
+        });
         edges_.reserve(n_ - 1);
     }
 
-    std::vector<MstEdge> run(std::span<const std::size_t> neighbors, std::size_t per_point) {
-        seed(neighbors, per_point);
-        if (components_ > 1) {
-            prepare_nodes();
-            iterate();
+    std::vector<MstEdge> run(std::vector<std::size_t> neighbors, std::size_t per_point) {
+        offer_neighbour_pairs(neighbors, per_point);
+        std::vector<std::size_t>().swap(neighbors);
+        while (components_ > 1 && merge(collect_batch(true), true) > 0) {
         }
+        if (components_ > 1) iterate();
         return std::move(edges_);
     }
 
   private:
-    double mutual_reachability_sq(std::size_t a, std::size_t b) const {
-        const std::size_t dims = tree_.dims;
-        const double d_sq =
-            squared_distance(tree_.data.data() + a * dims, tree_.data.data() + b * dims, dims);
-        return state_.mutual_reachability(max_ignoring_nan(core_sq_[a], core_sq_[b]), d_sq);
+    // Runs body(i) for every i in [0, count), over the threads in contiguous chunks.
+    template <class Body>
+    void for_rows(std::size_t count, const Body& body) {
+        for_each_row_chunk(count, threads_, [&](RowChunk chunk) {
+            for (std::size_t i = chunk.start; i < chunk.end; ++i)
+                body(i);
+        });
     }
 
-    // No edge at point y weighs less than mr²(y) with a zero distance, since mr² grows
-    // with both the core term and the distance.
-    double seed_floor(std::size_t y) const { return state_.mutual_reachability(core_sq_[y], 0.0); }
+    double pair_weight_sq(std::size_t p, std::size_t q) const {
+        const std::size_t dims = tree_.dims;
+        const double* rows = tree_.tree_data.data();
+        const double d_sq = squared_distance(rows + p * dims, rows + q * dims, dims);
+        const std::vector<double>& core_sq = state_.position_core_sq;
+        return state_.mutual_reachability(max_ignoring_nan(core_sq[p], core_sq[q]), d_sq);
+    }
 
-    // Offers every neighbour pair (i, j) to both entries i and j, rows in order and each
-    // row's neighbours in stored order, so that the pair met first keeps a tie. Every
-    // point is still its own component here: entry i is the candidate of point i's
-    // component. The weights read only shared inputs and are computed over threads
-    // first; the offers, whose order matters, follow on this thread.
+    // No edge at position p weighs less than mr² with p's core and a zero distance, since
+    // mr² grows with both the core term and the distance.
+    double seed_floor(std::size_t p) const {
+        return state_.mutual_reachability(state_.position_core_sq[p], 0.0);
+    }
+
+    // Offers every neighbour pair to the entries of both its ends; every point is still its
+    // own component, numbered by its tree position. An entry keeps the cheapest pair
+    // offered, among equal weights the one whose other end comes first in the tree, so the
+    // result does not depend on the order of the offers. Each worker owns the entries of a
+    // contiguous range of tree positions, where neighbours mostly lie; offers to entries
+    // of other workers are applied after the join.
     void offer_neighbour_pairs(std::span<const std::size_t> neighbors, std::size_t per_point) {
-        const auto pair = [&](std::size_t i, std::size_t e) {
-            return neighbors[i * per_point + e];
+        if (per_point == 0) return;
+        std::vector<std::size_t> position_of(n_);
+        for_rows(n_, [&](std::size_t p) { position_of[tree_.indices[p]] = p; });
+        const auto offer = [&](std::size_t p, double weight_sq, std::size_t q) {
+            BoruvkaCandidate& current = candidates_[p];
+            if (weight_sq < current.weight_sq ||
+                (weight_sq == current.weight_sq && q < current.to)) {
+                current = {weight_sq, p, q};
+            }
         };
-        const auto usable = [&](std::size_t i, std::size_t j) { return j != i && j < n_; };
-        std::vector<double> weight(neighbors.size());
-        for_each_row_chunk(n_, threads_, [&](RowChunk chunk) {
-            for (std::size_t i = chunk.start; i < chunk.end; ++i) {
-                for (std::size_t e = 0; e < per_point; ++e) {
-                    if (i + PREFETCH_ROWS < chunk.end) {
-                        const std::size_t later = pair(i + PREFETCH_ROWS, e);
-                        if (later < n_) {
-                            __builtin_prefetch(tree_.data.data() + later * tree_.dims);
-                            __builtin_prefetch(&core_sq_[later]);
-                        }
+        const std::vector<RowChunk> chunks =
+            threads_ >= 2 ? split_rows(n_, threads_) : std::vector<RowChunk>{{0, n_}};
+        std::vector<std::vector<Offer>> foreign(chunks.size());
+        run_tasks_or_inline(chunks.size(), [&](std::size_t c) {
+            const RowChunk chunk = chunks[c];
+            // The neighbour rows and their positions are scattered: rows are fetched two
+            // prefetch distances ahead, the positions they name one distance ahead.
+            const auto row_of = [&](std::size_t p) {
+                return neighbors.data() + tree_.indices[p] * per_point;
+            };
+            for (std::size_t p = chunk.start; p < chunk.end; ++p) {
+                if (p + 2 * PREFETCH_AHEAD < chunk.end) {
+                    __builtin_prefetch(row_of(p + 2 * PREFETCH_AHEAD));
+                }
+                if (p + PREFETCH_AHEAD < chunk.end) {
+                    const std::size_t* later = row_of(p + PREFETCH_AHEAD);
+                    for (std::size_t e = 0; e < per_point; ++e) {
+                        if (later[e] < n_) __builtin_prefetch(&position_of[later[e]]);
                     }
-                    const std::size_t j = pair(i, e);
-                    if (usable(i, j)) weight[i * per_point + e] = mutual_reachability_sq(i, j);
+                }
+                const std::size_t i = tree_.indices[p];
+                const std::size_t* row = row_of(p);
+                for (std::size_t e = 0; e < per_point; ++e) {
+                    if (row[e] == i || row[e] >= n_) continue;
+                    const std::size_t q = position_of[row[e]];
+                    const double weight_sq = pair_weight_sq(p, q);
+                    offer(p, weight_sq, q);
+                    if (q >= chunk.start && q < chunk.end) {
+                        offer(q, weight_sq, p);
+                    } else {
+                        foreign[c].push_back({q, weight_sq, p});
+                    }
                 }
             }
         });
-        for (std::size_t i = 0; i < n_; ++i) {
-            for (std::size_t e = 0; i + PREFETCH_ROWS < n_ && e < per_point; ++e) {
-                const std::size_t later = pair(i + PREFETCH_ROWS, e);
-                if (later < n_) __builtin_prefetch(&candidates_[later], 1);
-            }
-            for (std::size_t e = 0; e < per_point; ++e) {
-                const std::size_t j = pair(i, e);
-                if (!usable(i, j)) continue;
-                const double w = weight[i * per_point + e];
-                if (w < candidates_[i].weight_sq) candidates_[i] = {w, i, j};
-                if (w < candidates_[j].weight_sq) candidates_[j] = {w, j, i};
-            }
+        for (const std::vector<Offer>& offers : foreign) {
+            for (const Offer& o : offers)
+                offer(o.entry, o.weight_sq, o.to);
         }
     }
 
-    // Merges along the offered pairs, batch by batch, handing leftover candidates up to
-    // their representatives in between.
-    //
-    // A pair enters a batch only when it weighs exactly the floor of its `from` point: it
-    // is then the cheapest edge at that point, and every point owns at most one such
-    // edge, so any acyclic set of them lies in a minimum spanning tree. Any other
+    // Runs task(i) for i in [0, count) on their own threads, or on this one when there is
+    // a single task.
+    template <class Task>
+    void run_tasks_or_inline(std::size_t count, const Task& task) {
+        if (count == 1) {
+            task(0);
+        } else {
+            run_tasks(count, task);
+        }
+    }
+
+    // The candidates offered to a merge, as sorted runs, one per chunk of components. A
+    // seeding batch takes a pair only when it weighs exactly the floor of its `from`
+    // point: it is then the cheapest edge at that point, and every point owns at most one
+    // such edge, so any acyclic set of them lies in a minimum spanning tree. Any other
     // neighbour pair can be beaten by a cheaper pair outside the lists; it stays a
     // candidate (an upper bound) for the first search instead.
-    void seed(std::span<const std::size_t> neighbors, std::size_t per_point) {
-        offer_neighbour_pairs(neighbors, per_point);
-        // Union-find changes only inside accept(), so one snapshot of the components
-        // after each merge serves the hand-up and the next batch.
-        std::iota(component_of_.begin(), component_of_.end(), std::size_t{0});
-        std::vector<BatchEntry> batch;
-        for (;;) {
-            batch.clear();
-            for (std::size_t r = 0; r < n_; ++r) {
-                if (component_of_[r] != r) continue;
-                const BoruvkaCandidate& c = candidates_[r];
-                if (c.weight_sq == INFINITE_WEIGHT || std::isnan(c.weight_sq)) continue;
-                if (c.weight_sq <= seed_floor(c.from) &&
-                    component_of_[c.from] != component_of_[c.to]) {
-                    batch.push_back({c.weight_sq, c.from, c.to});
-                }
+    std::vector<std::vector<BatchEntry>> collect_batch(bool seeding) {
+        const std::size_t count = candidates_.size();
+        const std::vector<RowChunk> chunks =
+            threads_ >= 2 && count >= PARALLEL_MIN_ROWS
+                ? split_rows(count, std::min(threads_, MAX_BATCH_RUNS))
+                : std::vector<RowChunk>{{0, count}};
+        std::vector<std::vector<BatchEntry>> runs(chunks.size());
+        const std::vector<std::size_t>& component = state_.position_component;
+        const auto offered = [&](std::size_t c) {
+            const BoruvkaCandidate& candidate = candidates_[c];
+            const double w = candidate.weight_sq;
+            if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
+            if (seeding && !(w <= seed_floor(candidate.from))) return false;
+            return component[candidate.to] != c;
+        };
+        run_tasks_or_inline(chunks.size(), [&](std::size_t r) {
+            // Counted first: the first seeding batch holds most points.
+            std::size_t length = 0;
+            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c)
+                length += offered(c) ? 1 : 0;
+            std::vector<BatchEntry>& run = runs[r];
+            run.reserve(length);
+            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+                if (!offered(c)) continue;
+                const BoruvkaCandidate& candidate = candidates_[c];
+                const double w = candidate.weight_sq;
+                run.push_back({seeding ? w : std::sqrt(w), tree_.indices[candidate.from],
+                               tree_.indices[candidate.to], c, component[candidate.to]});
             }
-            if (batch.empty() || accept(batch, true) == 0) return;
-            take_snapshot();
-            hand_up();
-        }
-    }
-
-    void take_snapshot() {
-        for (std::size_t i = 0; i < n_; ++i)
-            component_of_[i] = uf_.find(i);
-    }
-
-    // Drops representatives' candidates that have become internal and passes
-    // non-representatives' candidates that still cross up to their representative when
-    // they are cheaper. Reads the components from the current snapshot.
-    void hand_up() {
-        const std::size_t* component = component_of_.data();
-        for (std::size_t x = 0; x < n_; ++x) {
-            const std::size_t r = component[x];
-            BoruvkaCandidate& own = candidates_[x];
-            if (x == r) {
-                if (own.weight_sq != INFINITE_WEIGHT && component[own.from] == component[own.to]) {
-                    own.weight_sq = INFINITE_WEIGHT;
-                }
-            } else if (own.weight_sq < candidates_[r].weight_sq &&
-                       component[own.from] != component[own.to]) {
-                candidates_[r] = own;
-            }
-        }
-    }
-
-    // Sorts the batch by (weight, from, to) and adds every candidate whose ends are still
-    // apart; returns the number of edges added. The keys are distinct: each component
-    // offers at most one candidate and its `from` lies inside that component.
-    std::size_t accept(std::vector<BatchEntry>& batch, bool squared) {
-        for (const BatchEntry& e : batch) {
-            if (std::isnan(e.weight)) fail_internal("dual_tree_boruvka: NaN weight in a batch");
-        }
-        std::sort(batch.begin(), batch.end(), [](const BatchEntry& a, const BatchEntry& b) {
-            return std::tie(a.weight, a.from, a.to) < std::tie(b.weight, b.from, b.to);
+            std::sort(run.begin(), run.end(), batch_less);
         });
+        return runs;
+    }
+
+    // Walks the batch in ascending (weight, from, to) and adds every candidate whose ends
+    // are still apart; then renumbers the components and hands the leftover candidates
+    // up. Returns the number of edges added. The keys are distinct: each component offers
+    // at most one candidate and its `from` lies inside that component.
+    std::size_t merge(std::vector<std::vector<BatchEntry>> runs, bool squared) {
+        UnionFind sets(component_size_);
         std::size_t added = 0;
-        for (const BatchEntry& e : batch) {
-            const std::size_t ra = uf_.find(e.from);
-            const std::size_t rb = uf_.find(e.to);
+        std::vector<std::size_t> head(runs.size(), 0);
+        for (;;) {
+            std::optional<std::size_t> best;
+            for (std::size_t r = 0; r < runs.size(); ++r) {
+                if (head[r] == runs[r].size()) continue;
+                if (!best || batch_less(runs[r][head[r]], runs[*best][head[*best]])) best = r;
+            }
+            if (!best) break;
+            const std::vector<BatchEntry>& run = runs[*best];
+            const std::size_t at = head[*best]++;
+            if (at + PREFETCH_AHEAD < run.size()) {
+                sets.prefetch(run[at + PREFETCH_AHEAD].component);
+                sets.prefetch(run[at + PREFETCH_AHEAD].other);
+            }
+            const BatchEntry& e = run[at];
+            const std::size_t ra = sets.find(e.component);
+            const std::size_t rb = sets.find(e.other);
             if (ra == rb) continue;
             edges_.push_back({e.from, e.to, squared ? std::sqrt(e.weight) : e.weight});
-            uf_.unite(ra, rb);
+            sets.unite(ra, rb);
             --components_;
             ++added;
         }
+        runs.clear();
+        if (added > 0 && components_ > 1) renumber(sets);
         return added;
     }
 
-    void prepare_nodes() {
-        state_.node_min_core_sq = compute_node_min_core(tree_, core_distances_);
-        state_.position_core_sq.resize(n_);
-        for (std::size_t i = 0; i < n_; ++i)
-            state_.position_core_sq[i] = core_sq_[tree_.indices[i]];
-        state_.position_component.resize(n_);
+    // Numbers the merged components in the order of their representatives, relabels the
+    // points and builds the new candidate table: a surviving representative's own
+    // candidate unless it has become internal, then in order the candidates of the
+    // components it absorbed that still cross and are strictly cheaper.
+    void renumber(const UnionFind& sets) {
+        const std::size_t old_count = candidates_.size();
+        std::vector<std::size_t> renamed(old_count);
+        for_rows(old_count, [&](std::size_t c) { renamed[c] = sets.representative(c); });
+        std::vector<unsigned char> survives(old_count, 0);
+        std::size_t count = 0;
+        for (std::size_t c = 0; c < old_count; ++c) {
+            if (renamed[c] == c) {
+                survives[c] = 1;
+                renamed[c] = count++;
+            }
+        }
+        std::vector<std::size_t> sizes(count);
+        // A survivor's entry is final and never written here, so it can be read while the
+        // others are rewritten.
+        for_rows(old_count, [&](std::size_t c) {
+            if (survives[c] == 0) {
+                renamed[c] = renamed[renamed[c]];
+            } else {
+                sizes[renamed[c]] = sets.set_size(c);
+            }
+        });
+        std::vector<std::size_t>& component = state_.position_component;
+        for_rows(n_, [&](std::size_t p) { component[p] = renamed[component[p]]; });
+
+        std::vector<BoruvkaCandidate> handed(count);
+        for_rows(old_count, [&](std::size_t c) {
+            BoruvkaCandidate& own = candidates_[c];
+            if (own.weight_sq != INFINITE_WEIGHT && component[own.to] == renamed[c]) {
+                own.weight_sq = INFINITE_WEIGHT;
+            }
+            if (survives[c] != 0) handed[renamed[c]] = own;
+        });
+        for (std::size_t c = 0; c < old_count; ++c) {
+            BoruvkaCandidate& into = handed[renamed[c]];
+            if (survives[c] == 0 && candidates_[c].weight_sq < into.weight_sq) {
+                into = candidates_[c];
+            }
+        }
+        candidates_ = std::move(handed);
+        component_size_ = std::move(sizes);
     }
 
     void iterate() {
-        std::vector<BatchEntry> batch;
+        ParallelSearch<Tree> search(tree_, threads_);
+        search.compute_min_core(core_distances_, state_.node_min_core_sq);
         while (components_ > 1) {
-            take_snapshot();
-            hand_up();
-            for (std::size_t i = 0; i < n_; ++i)
-                state_.position_component[i] = component_of_[tree_.indices[i]];
-            label_nodes(tree_, state_.position_component, state_.node_component);
-            search();
-
-            batch.clear();
-            for (std::size_t r = 0; r < n_; ++r) {
-                const BoruvkaCandidate& c = candidates_[r];
-                if (component_of_[r] != r || c.weight_sq == INFINITE_WEIGHT ||
-                    std::isnan(c.weight_sq)) {
-                    continue;
-                }
-                batch.push_back({std::sqrt(c.weight_sq), c.from, c.to});
-            }
-            if (batch.empty() || accept(batch, false) == 0) return;
+            search.summarise(state_, candidates_, node_bound_);
+            search.search(state_, candidates_, node_bound_);
+            if (merge(collect_batch(false), false) == 0) return;
         }
     }
-
-    // In parallel, every task searches its query subtree against the whole tree on a
-    // private copy of the candidates; the copies are merged in task order, keeping the
-    // earlier entry among equal weights.
-    void search() {
-        bound_nodes(tree_, state_.position_component, candidates_, node_bound_);
-        const bool parallel =
-            threads_ >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree_.nodes.front().is_leaf;
-        if (!parallel) {
-            dual_tree_search(tree_, state_, 0, 0, {candidates_, node_bound_});
-            return;
-        }
-        const std::size_t mean_size = n_ / std::max<std::size_t>(components_, 1);
-        const std::vector<std::size_t> tasks =
-            collect_subtrees(tree_, search_target(mean_size, threads_));
-        if (workers_.size() < tasks.size()) workers_.resize(tasks.size());
-        run_tasks(tasks.size(), [&](std::size_t t) {
-            WorkerTable& own = workers_[t];
-            own.candidates = candidates_;
-            own.node_bound = node_bound_;
-            dual_tree_search(tree_, state_, tasks[t], 0, {own.candidates, own.node_bound});
-        });
-        for (std::size_t t = 0; t < tasks.size(); ++t) {
-            const BoruvkaCandidate* copy = workers_[t].candidates.data();
-            for (std::size_t j = 0; j < n_; ++j) {
-                if (copy[j].weight_sq < candidates_[j].weight_sq) candidates_[j] = copy[j];
-            }
-        }
-    }
-
-    // Private state of one parallel search task, kept across iterations to reuse memory.
-    struct WorkerTable {
-        std::vector<BoruvkaCandidate> candidates;
-        std::vector<double> node_bound;
-    };
 
     const Tree& tree_;
     std::size_t n_;
-    std::span<const double> core_distances_;
     std::size_t threads_;
-    UnionFind uf_;
-    std::vector<BoruvkaCandidate> candidates_;
-    std::vector<double> core_sq_;
-    std::vector<std::size_t> component_of_;
+    std::span<const double> core_distances_;
     BoruvkaSearchState state_;
-    std::vector<double> node_bound_;
-    std::vector<WorkerTable> workers_;
-    std::vector<MstEdge> edges_;
+    std::vector<BoruvkaCandidate> candidates_;  // one per component while components_ > 1
+    std::vector<std::size_t> component_size_;   // points per component
     std::size_t components_;
+    std::vector<double> node_bound_;
+    std::vector<MstEdge> edges_;
 };
 
 }  // namespace
 
 template <class Tree>
 std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
-                                       std::span<const std::size_t> neighbors,
+                                       std::vector<std::size_t> neighbors,
                                        std::size_t neighbors_per_point, double alpha,
                                        std::size_t threads) {
     const std::size_t n = tree.n_points;
@@ -300,14 +348,14 @@ std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double>
     }
     if (n <= 1) return {};
     return BoruvkaRun<Tree>(tree, core_distances, alpha, threads)
-        .run(neighbors, neighbors_per_point);
+        .run(std::move(neighbors), neighbors_per_point);
 }
 
 template std::vector<MstEdge> dual_tree_boruvka(const KdTree&, std::span<const double>,
-                                                std::span<const std::size_t>, std::size_t, double,
+                                                std::vector<std::size_t>, std::size_t, double,
                                                 std::size_t);
 template std::vector<MstEdge> dual_tree_boruvka(const BallTree&, std::span<const double>,
-                                                std::span<const std::size_t>, std::size_t, double,
+                                                std::vector<std::size_t>, std::size_t, double,
                                                 std::size_t);
 
 }  // namespace corvane

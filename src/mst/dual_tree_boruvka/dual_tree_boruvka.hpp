@@ -15,21 +15,22 @@ namespace corvane {
 // a dual-tree search over `tree` and adds all of them at once.
 //
 // `tree` is the KdTree or BallTree built over the training rows (contract in
-// dual_tree_search.hpp, plus `data`: the 64-bit rows in input order); `core_distances`
-// holds one value per point in true units; `neighbors` is the n x `neighbors_per_point`
-// row-major neighbour matrix of the core-distance search (empty when
-// `neighbors_per_point` is 0); `alpha` scales distances in mutual reachability. With
-// `threads` >= 2 the neighbour-pair weights are computed over that many threads and each
-// search is split into up to 16 tasks on their own threads.
+// dual_tree_search.hpp); `core_distances` holds one value per point in true units;
+// `neighbors` is the n x `neighbors_per_point` row-major neighbour matrix of the
+// core-distance search (empty when `neighbors_per_point` is 0), taken over and released
+// once seeding has read it; `alpha` scales distances in mutual reachability. With
+// `threads` >= 2 the passes over all points and the searches are spread over that many
+// threads.
 //
 // Returns n - 1 edges for finite input (none for n <= 1), in acceptance order: the
 // seeding batches, then one batch per iteration, each batch ascending by (weight, a, b).
 // An edge's `a` lies in the component that owned the candidate and `b` outside it; the
-// weight is in true units. Among equally cheap edges the one a component keeps can
-// depend on how the search was split over threads; the total weight does not.
+// weight is in true units. The edges do not depend on the thread count: every step
+// either works per point or per component from read-only inputs, or combines partial
+// results in a fixed order, and ties are broken by fixed keys.
 template <class Tree>
 std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
-                                       std::span<const std::size_t> neighbors,
+                                       std::vector<std::size_t> neighbors,
                                        std::size_t neighbors_per_point, double alpha,
                                        std::size_t threads = available_threads());
 

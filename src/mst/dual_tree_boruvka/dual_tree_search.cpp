@@ -1,6 +1,8 @@
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <limits>
 
 #include "ball_tree/ball_tree.hpp"
@@ -53,19 +55,26 @@ bool squared_distance_unless(const double* __restrict a, const double* __restric
 }
 
 // One search over a private (or the shared) candidate table. `Dims` fixes the column
-// count at compile time for small counts so that the distance loop unrolls.
+// count at compile time for small counts so that the distance loop unrolls. With
+// `Shared` the search runs beside others and prunes with the shared bounds; it then keeps
+// in its table only what it finds for the components of its query points, and edges
+// found for a reference point's component only lower that component's shared bound.
+// (Which reference pairs a search reaches depends on pruning, and so on timing; what it
+// finds for its query points does not, as the table's comment explains.)
 //
 // Recursion: the query side recurses into its left child and loops on its right child;
 // the reference side recurses into its nearer child and loops on the other. The depth is
 // therefore bounded by twice the tree depth.
-template <class Tree, std::size_t Dims>
+template <class Tree, std::size_t Dims, bool Shared>
 class DualTreeSearcher {
   public:
     DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state, BoruvkaSearchTable table)
         : tree_(tree),
           state_(state),
           candidates_(table.candidates.data()),
-          node_bound_(table.node_bound.data()) {}
+          node_bound_(table.node_bound.data()),
+          journal_(table.journal),
+          shared_bound_(table.shared_bound.data()) {}
 
     // `gap_sq` is min_rdist_nodes(q, r) when the caller has computed it already, or
     // UNKNOWN_GAP.
@@ -117,10 +126,15 @@ class DualTreeSearcher {
     // bound does not exceed `bound` has none above it; otherwise the scan looks up one
     // candidate per run of equal components in tree order, and a scan that finds nothing
     // leaves the node's exact maximum as its new bound.
+    //
+    // A component whose shared bound is below `bound` gains nothing either; the node
+    // bound stays the maximum of the own candidates only.
     template <class Node>
     bool can_improve(std::size_t q, const Node& query, double bound) {
         const std::size_t label = state_.node_component[q];
-        if (label != NO_COMPONENT) return candidates_[label].weight_sq > bound;
+        if (label != NO_COMPONENT) {
+            return candidates_[label].weight_sq > bound && shared_open(label, bound);
+        }
         if (node_bound_[q] <= bound) return false;
         const std::size_t* component = state_.position_component.data();
         std::size_t previous = NO_COMPONENT;
@@ -129,48 +143,90 @@ class DualTreeSearcher {
             if (component[i] == previous) continue;
             previous = component[i];
             const double weight = candidates_[previous].weight_sq;
-            if (weight > bound) return true;
+            if (weight > bound && shared_open(previous, bound)) return true;
             if (weight > largest) largest = weight;
         }
         node_bound_[q] = largest;
         return false;
     }
 
+    // The shared bound of a component; +infinity without sharing.
+    double shared_weight(std::size_t component) const {
+        if constexpr (Shared) {
+            return std::atomic_ref<double>(shared_bound_[component])
+                .load(std::memory_order_relaxed);
+        } else {
+            return std::numeric_limits<double>::infinity();
+        }
+    }
+
+    // Whether an edge of weight `bound` can still matter to the component's shared bound.
+    bool shared_open(std::size_t component, double bound) const {
+        return !Shared || shared_weight(component) >= bound;
+    }
+
+    void lower_shared(std::size_t component, double weight_sq) {
+        std::atomic_ref<double> shared(shared_bound_[component]);
+        double known = shared.load(std::memory_order_relaxed);
+        while (weight_sq < known &&
+               !shared.compare_exchange_weak(known, weight_sq, std::memory_order_relaxed)) {
+        }
+    }
+
+    void improve(std::size_t component, double weight_sq, std::size_t from, std::size_t to) {
+        if (journal_ != nullptr) journal_->note(component);
+        candidates_[component] = {weight_sq, from, to};
+        if constexpr (Shared) lower_shared(component, weight_sq);
+    }
+
+    // p's component takes an edge of weight w when w < own (its entry) and w <= shared (its
+    // shared bound); x's component when w < other (its entry, or with sharing its shared
+    // bound). A NaN weight is taken by neither, but never skipped before it is computed.
     template <class Node>
     void base_case(const Node& query, const Node& reference) {
         const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
         const std::size_t* component = state_.position_component.data();
         const double* core_sq = state_.position_core_sq.data();
-        const std::size_t* indices = tree_.indices.data();
         const double* rows = tree_.tree_data.data();
         const MutualReachabilitySq& mr = state_.mutual_reachability;
         for (std::size_t i = query.start; i < query.end; ++i) {
             const std::size_t cp = component[i];
-            double t = candidates_[cp].weight_sq;
+            double own = candidates_[cp].weight_sq;
+            double shared = shared_weight(cp);
             const double core_p = core_sq[i];
             // mr² is at least the core term, so p cannot beat its component's candidate.
-            if (core_p >= t) continue;
+            if (core_p >= own || core_p > shared) continue;
             const double* row_p = rows + i * dims;
             for (std::size_t j = reference.start; j < reference.end; ++j) {
                 const std::size_t cx = component[j];
                 if (cx == cp) continue;
                 const double c = max_ignoring_nan(core_sq[j], core_p);
-                const double limit = std::max(t, candidates_[cx].weight_sq);
-                if (c >= limit) continue;
-                // mr² grows with the distance, so a partial sum already reaching the
-                // limit settles the pair: neither candidate could change.
+                const double other = Shared ? shared_weight(cx) : candidates_[cx].weight_sq;
+                const auto useless = [&](double w) {
+                    return (w >= own || w > shared) && w >= other;
+                };
+                if (useless(c)) continue;
+                // mr² grows with the distance, so a partial sum that is already useless
+                // settles the pair.
                 double d_sq = 0.0;
                 if (!squared_distance_unless<Dims>(
                         row_p, rows + j * dims, dims,
-                        [&](double partial) { return mr(c, partial) >= limit; }, d_sq)) {
+                        [&](double partial) { return useless(mr(c, partial)); }, d_sq)) {
                     continue;
                 }
                 const double w = mr(c, d_sq);
-                if (w < t) {
-                    candidates_[cp] = {w, indices[i], indices[j]};
-                    t = w;
+                if (w < own && w <= shared) {
+                    improve(cp, w, i, j);
+                    own = w;
+                    shared = w;
                 }
-                if (w < candidates_[cx].weight_sq) candidates_[cx] = {w, indices[j], indices[i]};
+                if (w < other) {
+                    if constexpr (Shared) {
+                        lower_shared(cx, w);
+                    } else {
+                        improve(cx, w, j, i);
+                    }
+                }
             }
         }
     }
@@ -179,12 +235,18 @@ class DualTreeSearcher {
     const BoruvkaSearchState& state_;
     BoruvkaCandidate* candidates_;
     double* node_bound_;
+    CandidateJournal* journal_;
+    double* shared_bound_;
 };
 
 template <std::size_t Dims, class Tree>
 void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q, std::size_t r,
                 BoruvkaSearchTable table) {
-    DualTreeSearcher<Tree, Dims>(tree, state, table).search(q, r, UNKNOWN_GAP);
+    if (table.shared_bound.empty()) {
+        DualTreeSearcher<Tree, Dims, false>(tree, state, table).search(q, r, UNKNOWN_GAP);
+    } else {
+        DualTreeSearcher<Tree, Dims, true>(tree, state, table).search(q, r, UNKNOWN_GAP);
+    }
 }
 
 }  // namespace

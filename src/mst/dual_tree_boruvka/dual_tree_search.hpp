@@ -11,21 +11,65 @@ namespace corvane {
 // Read-only inputs of one dual-tree search, shared by every worker of an iteration.
 // Per-point values are kept in tree order (entry i belongs to the point at tree position
 // i, input row `indices[i]`), so that a leaf's values are as contiguous as its rows.
+// Components are numbered 0 .. C-1 in each iteration.
 struct BoruvkaSearchState {
     std::vector<double> position_core_sq;         // squared core distances, fixed per run
-    std::vector<std::size_t> position_component;  // components, rebuilt per iteration
+    std::vector<std::size_t> position_component;  // component numbers, rebuilt per iteration
     std::vector<double> node_min_core_sq;         // compute_node_min_core, fixed per run
     std::vector<std::size_t> node_component;      // label_nodes, rebuilt per iteration
     MutualReachabilitySq mutual_reachability{1.0};
 };
 
-// What one search writes: its candidate table, indexed by component representative, and
-// per node an upper bound on the candidate weights of the node's points. Candidates only
-// ever decrease during a search, so a bound taken at any earlier moment stays valid; the
-// search skips scans that the bound settles and tightens it when it scans a node.
+// Notes which candidate entries a search changed, each once, so that a private copy of
+// the table can be reported and reset in time proportional to the changes rather than to
+// the number of components.
+class CandidateJournal {
+  public:
+    // Forgets every entry and sizes the journal for `components` entries.
+    void reset(std::size_t components) {
+        noted_.assign(components, 0);
+        changed_.clear();
+    }
+
+    void note(std::size_t component) {
+        if (noted_[component] != 0) return;
+        noted_[component] = 1;
+        changed_.push_back(component);
+    }
+
+    // The entries noted since the last clear(), in the order first noted.
+    std::span<const std::size_t> changed() const { return changed_; }
+
+    void clear() {
+        for (const std::size_t component : changed_)
+            noted_[component] = 0;
+        changed_.clear();
+    }
+
+  private:
+    std::vector<unsigned char> noted_;
+    std::vector<std::size_t> changed_;
+};
+
+// What one search writes: its candidate table, indexed by component, and per node an
+// upper bound on the candidate weights of the node's points. Candidates only ever
+// decrease during a search, so a bound taken at any earlier moment stays valid; the
+// search skips scans that the bound settles and tightens it when it scans a node. Only
+// nodes of the query subtree are tightened, so searches over disjoint query subtrees can
+// share one `node_bound`. A `journal`, when given, is told every entry that changes.
+//
+// `shared_bound`, when not empty, holds per component the weight of an edge known to
+// some search running at the same time (each starts from its table's weight). Every
+// search lowers it, atomically, when it improves a candidate, and skips the work that
+// cannot reach it: a pair is dropped only when it weighs strictly more than the shared
+// bound, so a search still finds every edge that could win the merge, and among equal
+// weights the same one. Its result for any component that it could win is therefore the
+// same as without the sharing; only the amount of work depends on timing.
 struct BoruvkaSearchTable {
     std::span<BoruvkaCandidate> candidates;
     std::span<double> node_bound;
+    CandidateJournal* journal = nullptr;
+    std::span<double> shared_bound = {};
 };
 
 // Tree contract (KdTree and BallTree, instantiated for both): `nodes` in preorder with
@@ -35,11 +79,11 @@ struct BoruvkaSearchTable {
 // squared distance between any point of node a and any point of node b. That bound is
 // the only place where the two trees differ.
 
-// Lowers `table.candidates` (indexed by component representative) to the cheapest
-// mutual-reachability edge between a point of the query subtree q and a point of the
-// reference subtree r that lie in different components; an edge found improves both
-// components' entries. Replacements are strict, so among equal weights the pair met
-// first stays. q or r may be NO_NODE (nothing to do).
+// Lowers `table.candidates` (indexed by component) to the cheapest mutual-reachability
+// edge between a point of the query subtree q and a point of the reference subtree r
+// that lie in different components; an edge found improves both components' entries,
+// with `from` and `to` given as tree positions. Replacements are strict, so among equal
+// weights the pair met first stays. q or r may be NO_NODE (nothing to do).
 template <class Tree>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
                       std::size_t r, BoruvkaSearchTable table);

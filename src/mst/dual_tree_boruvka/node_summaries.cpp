@@ -12,15 +12,24 @@
 namespace corvane {
 namespace {
 
-// Nodes are numbered in preorder, so every child has a larger number than its parent: a
-// walk from the last node to the root sees both children before the parent, which does
-// the work of a bottom-up recursion without one.
+// A walk from the last node of a range down to the first sees both children of a node
+// before the node itself, which does the work of a bottom-up recursion without one.
 
 template <class Tree>
 void check_layout(const Tree& tree, std::size_t values, const char* what) {
     if (values != tree.n_points) {
         fail_internal(std::string(what) + ": " + std::to_string(values) + " values for " +
                       std::to_string(tree.n_points) + " points");
+    }
+}
+
+template <class Tree>
+void check_range(const Tree& tree, std::size_t outputs, std::size_t first, std::size_t last,
+                 const char* what) {
+    if (outputs != tree.nodes.size() || first > last || last > tree.nodes.size()) {
+        fail_internal(std::string(what) + ": nodes [" + std::to_string(first) + ", " +
+                      std::to_string(last) + ") with " + std::to_string(outputs) + " outputs for " +
+                      std::to_string(tree.nodes.size()) + " nodes");
     }
 }
 
@@ -52,12 +61,25 @@ class SubtreeCollector {
 }  // namespace
 
 template <class Tree>
-std::vector<double> compute_node_min_core(const Tree& tree,
-                                          std::span<const double> core_distances) {
+std::size_t subtree_end(const Tree& tree, std::size_t root) {
+    check_index(root, tree.nodes.size(), "subtree_end");
+    std::size_t node = root;
+    while (!tree.nodes[node].is_leaf) {
+        const auto& record = tree.nodes[node];
+        node = record.right != NO_NODE ? record.right : record.left;
+        if (node == NO_NODE) break;
+    }
+    return (node == NO_NODE ? root : node) + 1;
+}
+
+template <class Tree>
+void compute_node_min_core(const Tree& tree, std::span<const double> core_distances,
+                           std::span<double> node_min_core_sq, std::size_t first,
+                           std::size_t last) {
     check_layout(tree, core_distances.size(), "compute_node_min_core");
+    check_range(tree, node_min_core_sq.size(), first, last, "compute_node_min_core");
     constexpr double infinity = std::numeric_limits<double>::infinity();
-    std::vector<double> min_sq(tree.nodes.size(), infinity);
-    for (std::size_t node = tree.nodes.size(); node-- > 0;) {
+    for (std::size_t node = last; node-- > first;) {
         const auto& record = tree.nodes[node];
         if (record.is_leaf) {
             double m = infinity;
@@ -65,24 +87,23 @@ std::vector<double> compute_node_min_core(const Tree& tree,
                 const double v = core_distances[tree.indices[i]];
                 if (v < m) m = v;
             }
-            min_sq[node] = m * m;
+            node_min_core_sq[node] = m * m;
             continue;
         }
         // Squaring keeps the order of non-negative values, so the smaller squared child
         // value is the square of the smaller core distance.
-        const double left = record.left == NO_NODE ? infinity : min_sq[record.left];
-        const double right = record.right == NO_NODE ? infinity : min_sq[record.right];
-        min_sq[node] = right < left ? right : left;
+        const double left = record.left == NO_NODE ? infinity : node_min_core_sq[record.left];
+        const double right = record.right == NO_NODE ? infinity : node_min_core_sq[record.right];
+        node_min_core_sq[node] = right < left ? right : left;
     }
-    return min_sq;
 }
 
 template <class Tree>
 void label_nodes(const Tree& tree, std::span<const std::size_t> position_component,
-                 std::vector<std::size_t>& node_component) {
+                 std::span<std::size_t> node_component, std::size_t first, std::size_t last) {
     check_layout(tree, position_component.size(), "label_nodes");
-    node_component.resize(tree.nodes.size());
-    for (std::size_t node = tree.nodes.size(); node-- > 0;) {
+    check_range(tree, node_component.size(), first, last, "label_nodes");
+    for (std::size_t node = last; node-- > first;) {
         const auto& record = tree.nodes[node];
         std::size_t label = NO_COMPONENT;
         if (record.is_leaf) {
@@ -103,10 +124,11 @@ void label_nodes(const Tree& tree, std::span<const std::size_t> position_compone
 
 template <class Tree>
 void bound_nodes(const Tree& tree, std::span<const std::size_t> position_component,
-                 std::span<const BoruvkaCandidate> candidates, std::vector<double>& node_bound) {
+                 std::span<const BoruvkaCandidate> candidates, std::span<double> node_bound,
+                 std::size_t first, std::size_t last) {
     check_layout(tree, position_component.size(), "bound_nodes");
-    node_bound.resize(tree.nodes.size());
-    for (std::size_t node = tree.nodes.size(); node-- > 0;) {
+    check_range(tree, node_bound.size(), first, last, "bound_nodes");
+    for (std::size_t node = last; node-- > first;) {
         const auto& record = tree.nodes[node];
         double largest = 0.0;
         if (record.is_leaf) {
@@ -130,15 +152,24 @@ std::vector<std::size_t> collect_subtrees(const Tree& tree, std::size_t target) 
     return std::move(collector.list);
 }
 
-template std::vector<double> compute_node_min_core(const KdTree&, std::span<const double>);
-template std::vector<double> compute_node_min_core(const BallTree&, std::span<const double>);
-template void label_nodes(const KdTree&, std::span<const std::size_t>, std::vector<std::size_t>&);
-template void label_nodes(const BallTree&, std::span<const std::size_t>, std::vector<std::size_t>&);
+template std::size_t subtree_end(const KdTree&, std::size_t);
+template void compute_node_min_core(const KdTree&, std::span<const double>, std::span<double>,
+                                    std::size_t, std::size_t);
+template void label_nodes(const KdTree&, std::span<const std::size_t>, std::span<std::size_t>,
+                          std::size_t, std::size_t);
 template void bound_nodes(const KdTree&, std::span<const std::size_t>,
-                          std::span<const BoruvkaCandidate>, std::vector<double>&);
-template void bound_nodes(const BallTree&, std::span<const std::size_t>,
-                          std::span<const BoruvkaCandidate>, std::vector<double>&);
+                          std::span<const BoruvkaCandidate>, std::span<double>, std::size_t,
+                          std::size_t);
 template std::vector<std::size_t> collect_subtrees(const KdTree&, std::size_t);
+
+template std::size_t subtree_end(const BallTree&, std::size_t);
+template void compute_node_min_core(const BallTree&, std::span<const double>, std::span<double>,
+                                    std::size_t, std::size_t);
+template void label_nodes(const BallTree&, std::span<const std::size_t>, std::span<std::size_t>,
+                          std::size_t, std::size_t);
+template void bound_nodes(const BallTree&, std::span<const std::size_t>,
+                          std::span<const BoruvkaCandidate>, std::span<double>, std::size_t,
+                          std::size_t);
 template std::vector<std::size_t> collect_subtrees(const BallTree&, std::size_t);
 
 }  // namespace corvane

@@ -13,24 +13,35 @@ namespace corvane {
 // contract is the one stated in dual_tree_search.hpp. The node vectors are indexed by
 // node number and run parallel to `tree.nodes`.
 
+// Nodes are numbered in preorder, so the nodes of one subtree are a contiguous range and
+// every child has a larger number than its parent. Each summary below is written for a
+// range of nodes [first, last), filled from the last node down: the children of a node in
+// the range must be in the range or filled already. Disjoint subtrees can therefore be
+// summarised at the same time, and the few nodes above them afterwards. The outputs have
+// one entry per node.
+
+// One past the last node number of the subtree rooted at `root`.
+template <class Tree>
+std::size_t subtree_end(const Tree& tree, std::size_t root);
+
 // Square of the smallest core distance (true units) among each node's points; NaN
 // core distances are ignored, a node without a comparable one gets +infinity.
 template <class Tree>
-std::vector<double> compute_node_min_core(const Tree& tree, std::span<const double> core_distances);
+void compute_node_min_core(const Tree& tree, std::span<const double> core_distances,
+                           std::span<double> node_min_core_sq, std::size_t first, std::size_t last);
 
-// Fills `node_component` (resized to the node count) with the component shared by all
-// points of each node, or NO_COMPONENT. `position_component[i]` is the component of the
-// point at tree position i.
+// The component shared by all points of each node, or NO_COMPONENT.
+// `position_component[i]` is the component of the point at tree position i.
 template <class Tree>
 void label_nodes(const Tree& tree, std::span<const std::size_t> position_component,
-                 std::vector<std::size_t>& node_component);
+                 std::span<std::size_t> node_component, std::size_t first, std::size_t last);
 
-// Fills `node_bound` (resized to the node count) with the largest candidate weight among
-// each node's points: `candidates[position_component[i]]` is the candidate of the point at
-// tree position i.
+// The largest candidate weight among each node's points:
+// `candidates[position_component[i]]` is the candidate of the point at tree position i.
 template <class Tree>
 void bound_nodes(const Tree& tree, std::span<const std::size_t> position_component,
-                 std::span<const BoruvkaCandidate> candidates, std::vector<double>& node_bound);
+                 std::span<const BoruvkaCandidate> candidates, std::span<double> node_bound,
+                 std::size_t first, std::size_t last);
 
 // Roots of disjoint subtrees that together cover every point, in the order the search
 // tasks are started. The query tree is cut left-first down to depth 4, and cutting stops

@@ -1,0 +1,108 @@
+#include "mst/dual_tree_boruvka/parallel_search.hpp"
+
+#include <algorithm>
+
+#include "ball_tree/ball_tree.hpp"
+#include "kdtree_bounded/kd_tree.hpp"
+#include "mst/dual_tree_boruvka/node_summaries.hpp"
+#include "parallel/parallel.hpp"
+
+namespace corvane {
+
+template <class Tree>
+ParallelSearch<Tree>::ParallelSearch(const Tree& tree, std::size_t threads)
+    : tree_(tree), tasks_(collect_subtrees(tree, SEARCH_TASKS)) {
+    workers_count_ = std::min(threads, tasks_.size());
+    workers_.resize(workers_count_);
+    changes_.resize(tasks_.size());
+    task_end_.reserve(tasks_.size());
+    for (const std::size_t root : tasks_)
+        task_end_.push_back(subtree_end(tree, root));
+    // The subtrees come in preorder, so the nodes above them are the gaps between their
+    // ranges; listed from the last node down, children come before parents.
+    std::size_t next = 0;
+    for (std::size_t t = 0; t < tasks_.size(); ++t) {
+        for (std::size_t node = next; node < tasks_[t]; ++node)
+            top_nodes_.push_back(node);
+        next = task_end_[t];
+    }
+    for (std::size_t node = next; node < tree.nodes.size(); ++node)
+        top_nodes_.push_back(node);
+    std::reverse(top_nodes_.begin(), top_nodes_.end());
+}
+
+template <class Tree>
+template <class Fill>
+void ParallelSearch<Tree>::fill_nodes(const Fill& fill) {
+    run_task_queue(workers_count_, tasks_.size(),
+                   [&](std::size_t, std::size_t t) { fill(tasks_[t], task_end_[t]); });
+    for (const std::size_t node : top_nodes_)
+        fill(node, node + 1);
+}
+
+template <class Tree>
+void ParallelSearch<Tree>::compute_min_core(std::span<const double> core_distances,
+                                            std::vector<double>& node_min_core_sq) {
+    node_min_core_sq.resize(tree_.nodes.size());
+    fill_nodes([&](std::size_t first, std::size_t last) {
+        compute_node_min_core(tree_, core_distances, std::span<double>(node_min_core_sq), first,
+                              last);
+    });
+}
+
+template <class Tree>
+void ParallelSearch<Tree>::summarise(BoruvkaSearchState& state,
+                                     std::span<const BoruvkaCandidate> candidates,
+                                     std::vector<double>& node_bound) {
+    state.node_component.resize(tree_.nodes.size());
+    node_bound.resize(tree_.nodes.size());
+    fill_nodes([&](std::size_t first, std::size_t last) {
+        label_nodes(tree_, state.position_component, std::span<std::size_t>(state.node_component),
+                    first, last);
+        bound_nodes(tree_, state.position_component, candidates, std::span<double>(node_bound),
+                    first, last);
+    });
+}
+
+template <class Tree>
+void ParallelSearch<Tree>::search(const BoruvkaSearchState& state,
+                                  std::vector<BoruvkaCandidate>& candidates,
+                                  std::span<double> node_bound) {
+    if (tasks_.size() == 1) {
+        dual_tree_search(tree_, state, tasks_.front(), 0, {candidates, node_bound});
+        return;
+    }
+    const std::vector<BoruvkaCandidate>& shared = candidates;
+    for (Worker& worker : workers_)
+        worker.ready = false;
+    shared_bound_.resize(shared.size());
+    for (std::size_t c = 0; c < shared.size(); ++c)
+        shared_bound_[c] = shared[c].weight_sq;
+    run_task_queue(workers_count_, tasks_.size(), [&](std::size_t w, std::size_t t) {
+        Worker& worker = workers_[w];
+        if (!worker.ready) {
+            worker.table.assign(shared.begin(), shared.end());
+            worker.journal.reset(shared.size());
+            worker.ready = true;
+        }
+        dual_tree_search(tree_, state, tasks_[t], 0,
+                         {worker.table, node_bound, &worker.journal, shared_bound_});
+        auto& changes = changes_[t];
+        changes.clear();
+        for (const std::size_t c : worker.journal.changed()) {
+            changes.push_back({c, worker.table[c]});
+            worker.table[c] = shared[c];
+        }
+        worker.journal.clear();
+    });
+    for (const auto& changes : changes_) {
+        for (const auto& [c, candidate] : changes) {
+            if (candidate.weight_sq < candidates[c].weight_sq) candidates[c] = candidate;
+        }
+    }
+}
+
+template class ParallelSearch<KdTree>;
+template class ParallelSearch<BallTree>;
+
+}  // namespace corvane

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <random>
+#include <vector>
+
+#include "common/internal_error.hpp"
+#include "union_find/union_find.hpp"
+
+namespace corvane {
+namespace {
+
+// Relabels every member of the losing set: slow, and obviously union by size with the
+// first argument's representative surviving a tie.
+struct NaiveSets {
+    std::vector<std::size_t> label;
+    std::vector<std::size_t> size;  // by representative
+
+    explicit NaiveSets(const std::vector<std::size_t>& sizes) : size(sizes) {
+        for (std::size_t i = 0; i < sizes.size(); ++i)
+            label.push_back(i);
+    }
+
+    void unite(std::size_t a, std::size_t b) {
+        const std::size_t ra = label[a];
+        const std::size_t rb = label[b];
+        if (ra == rb) return;
+        const std::size_t keep = size[ra] < size[rb] ? rb : ra;
+        const std::size_t drop = keep == ra ? rb : ra;
+        size[keep] += size[drop];
+        for (std::size_t& l : label) {
+            if (l == drop) l = keep;
+        }
+    }
+};
+
+// Random unions over elements of random starting sizes (many ties among sizes 1 to 3),
+// checked after every union: find, the read-only representative and set sizes.
+TEST(UnionFind, MatchesNaiveSetsWithStartingSizes) {
+    for (unsigned seed = 0; seed < 20; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 5 + rng() % 60;
+        std::vector<std::size_t> sizes(n);
+        for (std::size_t& s : sizes)
+            s = seed % 2 == 0 ? 1 : 1 + rng() % 3;
+        UnionFind sets = seed % 2 == 0 ? UnionFind(n) : UnionFind(sizes);
+        NaiveSets naive(sizes);
+        for (std::size_t step = 0; step < 2 * n; ++step) {
+            const std::size_t a = rng() % n;
+            const std::size_t b = rng() % n;
+            sets.unite(a, b);
+            naive.unite(a, b);
+            for (std::size_t x = 0; x < n; ++x) {
+                const std::size_t r = naive.label[x];
+                ASSERT_EQ(sets.representative(x), r) << "seed " << seed << " step " << step;
+                ASSERT_EQ(sets.set_size(x), naive.size[r]) << "seed " << seed;
+            }
+            for (std::size_t x = 0; x < n; ++x) {
+                ASSERT_EQ(sets.find(x), naive.label[x]) << "seed " << seed << " step " << step;
+            }
+        }
+    }
+}
+
+TEST(UnionFind, IndexOutOfRangeIsAnInternalError) {
+    const std::vector<std::size_t> sizes{4, 1, 2};
+    UnionFind sets(sizes);
+    sets.unite(1, 2);  // 1 against 2: element 2's set wins
+    EXPECT_EQ(sets.find(1), 2u);
+    EXPECT_EQ(sets.set_size(1), 3u);
+    sets.unite(1, 0);  // 3 against 4
+    EXPECT_EQ(sets.find(2), 0u);
+    EXPECT_EQ(sets.set_size(2), 7u);
+    EXPECT_THROW(sets.find(3), InternalError);
+    EXPECT_THROW(sets.representative(3), InternalError);
+    EXPECT_THROW(sets.set_size(17), InternalError);
+    EXPECT_THROW(sets.unite(3, 0), InternalError);
+    EXPECT_EQ(UnionFind(std::vector<std::size_t>{}).size(), 0u);
+}
+
+}  // namespace
+}  // namespace corvane
