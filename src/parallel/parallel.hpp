@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <vector>
 
@@ -29,6 +30,10 @@ std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads);
 // only after every started thread has been joined: std::bad_alloc and
 // InternalError are rethrown as they are, anything else as InternalError.
 void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task);
+
+// Rethrows the failure of a worker on the calling thread: std::bad_alloc and
+// InternalError as they are, anything else as InternalError.
+[[noreturn]] void rethrow_worker_failure(const std::exception_ptr& failure);
 
 // One worker per chunk (see run_tasks).
 void run_chunks(const std::vector<RowChunk>& chunks, const std::function<void(RowChunk)>& work);
