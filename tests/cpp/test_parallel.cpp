@@ -119,7 +119,10 @@ TEST(RunLockstep, FailureEndsTheRunAfterAllWorkersJoined) {
     std::size_t rounds = 0;
     try {
         run_lockstep(
-            3, [&](std::size_t w) { rounds += w == 0 ? 1 : 0; },
+            3,
+            [&](std::size_t w) {
+                if (w == 0) ++rounds;
+            },
             [&]() -> bool {
                 if (rounds == 2) fail_internal("broken invariant");
                 return true;

@@ -347,12 +347,14 @@ TEST(Prim, DenseRouteIndependentOfThreads) {
         std::size_t k;
         double alpha;
     };
-    // k = 16 and 17 of 256 rows sit on either side of the switch from a heap
-    // to selecting in the whole row.
+    // Core distances take one of three forms: pairs evaluated once for both
+    // rows up to k = 16, then a heap per row while k is at most 1/16 of the
+    // row, then selection in the whole row; each is met at its edges.
     const std::vector<Case> cases{
         {Metric::manhattan(), 255, 2, 16, 1.0},    {Metric::cosine(), 256, 3, 17, 1.0},
         {Metric::minkowski(3.0), 257, 2, 16, 0.8}, {Metric::minkowski(infinity), 300, 2, 5, 1.0},
-        {Metric::precomputed(), 256, 0, 4, 1.0},   {Metric::manhattan(), 1024, 2, 5, 1.0},
+        {Metric::manhattan(), 272, 2, 17, 1.0},    {Metric::precomputed(), 256, 0, 16, 1.0},
+        {Metric::precomputed(), 256, 0, 17, 1.0},  {Metric::manhattan(), 1024, 2, 5, 1.0},
         {Metric::manhattan(), 1025, 2, 5, 1.0},    {Metric::euclidean(), 1100, 3, 3, 1.0},
         {Metric::minkowski(1.5), 1300, 2, 6, 1.3}, {Metric::precomputed(), 1500, 0, 5, 1.0},
         {Metric::manhattan(), 2000, 1, 2, 1.0}};

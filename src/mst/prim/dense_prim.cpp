@@ -8,6 +8,7 @@
 #include "distance/distance.hpp"
 #include "distance/distance_order.hpp"
 #include "mst/mutual_reachability.hpp"
+#include "mst/prim/dense_core_distances.hpp"
 #include "mst/prim/prim.hpp"
 #include "mst/prim/prim_internal.hpp"
 #include "parallel/lockstep.hpp"
@@ -16,85 +17,6 @@ namespace corvane {
 namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
-
-struct Ranked {
-    double distance;
-    std::size_t index;
-};
-
-// The order of a fully sorted row: by distance with NaN last, then by index.
-// It is total, so the k-th smallest entry under it is exactly the element a
-// full sort would put at position k - 1, signed zeros and NaNs included. A
-// function object, so that the heap operations inline it.
-struct RankedLess {
-    bool operator()(const Ranked& a, const Ranked& b) const {
-        if (distance_less(a.distance, b.distance)) return true;
-        if (distance_less(b.distance, a.distance)) return false;
-        return a.index < b.index;
-    }
-};
-
-// The heap selection beats selecting in the whole row while k is at most
-// 1 / HEAP_SHARE of the row (measured on rows of 5000 uniform values).
-constexpr std::size_t HEAP_SHARE = 16;
-
-// Replaces the root of a max-heap under RankedLess and restores the heap.
-void replace_root(std::span<Ranked> heap, Ranked entry) {
-    const std::size_t size = heap.size();
-    std::size_t hole = 0;
-    for (std::size_t child = 1; child < size; child = 2 * hole + 1) {
-        if (child + 1 < size && RankedLess{}(heap[child], heap[child + 1])) ++child;
-        if (!RankedLess{}(entry, heap[child])) break;
-        heap[hole] = heap[child];
-        hole = child;
-    }
-    heap[hole] = entry;
-}
-
-// Core distances of `rows`: the k-th smallest entry of each row under
-// RankedLess, distance(i, j) giving the entry for column j. For small k a
-// max-heap keeps the k smallest entries seen so far; columns arrive in
-// ascending order, so an entry that only ties the root's distance ranks after
-// the root, and the distance test alone decides whether it enters. Once the
-// heap would be a sizeable share of the row, selecting in a copy of the whole
-// row is faster. Either way the scratch is at most one row.
-template <class RowEntry>
-void core_distances_of_rows(std::size_t n, std::size_t k, RowChunk rows, const RowEntry& distance,
-                            std::span<double> core) {
-    if (k * HEAP_SHARE > n) {
-        std::vector<Ranked> row(n);
-        for (std::size_t i = rows.start; i < rows.end; ++i) {
-            for (std::size_t j = 0; j < n; ++j)
-                row[j] = {distance(i, j), j};
-            const auto kth = row.begin() + static_cast<std::ptrdiff_t>(k - 1);
-            std::nth_element(row.begin(), kth, row.end(), RankedLess{});
-            core[i] = kth->distance;
-        }
-        return;
-    }
-    std::vector<Ranked> heap(k);
-    for (std::size_t i = rows.start; i < rows.end; ++i) {
-        for (std::size_t j = 0; j < k; ++j)
-            heap[j] = {distance(i, j), j};
-        std::make_heap(heap.begin(), heap.end(), RankedLess{});
-        double root = heap.front().distance;
-        for (std::size_t j = k; j < n; ++j) {
-            const double d = distance(i, j);
-            if (distance_less(d, root)) {
-                replace_root(heap, {d, j});
-                root = heap.front().distance;
-            }
-        }
-        core[i] = root;
-    }
-}
-
-template <class RowEntry>
-void core_distances(std::size_t n, std::size_t k, std::size_t threads, const RowEntry& distance,
-                    std::span<double> core) {
-    for_each_row_chunk(n, threads,
-                       [&](RowChunk rows) { core_distances_of_rows(n, k, rows, distance, core); });
-}
 
 // Prim on the complete mutual-reachability graph, evaluating each pair once,
 // when the later of its two vertices joins. pair_distance(lo, hi) is called
@@ -314,7 +236,7 @@ MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size
     if (metric.kind == MetricKind::Precomputed) {
         if (data.cols != n) fail_internal("precomputed distance matrix is not square");
         const double* matrix = data.values.data();
-        core_distances(
+        prim_detail::row_core_distances(
             n, k, threads, [&](std::size_t i, std::size_t j) { return matrix[i * n + j]; },
             result.core_distances);
         core_distances_done();
@@ -325,12 +247,17 @@ MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size
     }
 
     visit_metric(metric, [&](auto kernel) {
-        core_distances(
-            n, k, threads,
-            [&](std::size_t i, std::size_t j) {
-                return i == j ? 0.0 : kernel(data.row_span(i), data.row_span(j));
-            },
-            result.core_distances);
+        // Every kernel is exactly symmetric, so one evaluation serves both rows.
+        if (k <= prim_detail::PAIRWISE_MAX_K) {
+            prim_detail::pairwise_core_distances(data, k, kernel, threads, result.core_distances);
+        } else {
+            prim_detail::row_core_distances(
+                n, k, threads,
+                [&](std::size_t i, std::size_t j) {
+                    return i == j ? 0.0 : kernel(data.row_span(i), data.row_span(j));
+                },
+                result.core_distances);
+        }
         core_distances_done();
         result.edges = dense_prim(
             result.core_distances, alpha,
