@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <span>
 #include <vector>
@@ -114,11 +116,14 @@ class DensePrim {
 
     // Drops the vertex that joined last from block b, lowers every other
     // vertex's weight through it and compacts the block. The first pass
-    // instead sets every weight from vertex 0 as it comes, NaN included.
+    // instead sets every weight from vertex 0, NaN included. Which vertices
+    // need a distance at all is data-dependent and defeats branch
+    // prediction, so the block is swept three times: compact and list the
+    // open vertices, evaluate the listed ones, then find the lightest.
     template <bool first>
     void update_block(std::size_t b, Pass& result) {
         // Locals, so that the stores into the arrays cannot make the compiler
-        // reload anything inside the loop.
+        // reload anything inside the loops.
         std::size_t* __restrict vertex = vertex_.data();
         double* __restrict best = best_.data();
         std::size_t* __restrict nearest = nearest_.data();
@@ -127,42 +132,64 @@ class DensePrim {
         const double alpha = alpha_;
         const std::size_t v = joined_;
         const double core_v = core[v];
-        Candidate lightest = result.lightest;
-        Candidate lowest = result.lowest;
 
         Block& block = blocks_[b];
-        const std::size_t end = block.start + block.count;
-        const std::size_t skipped = !first && b == joined_block_ ? joined_pos_ : NONE;
-        std::size_t kept = block.start;
-        for (std::size_t pos = block.start; pos < end; ++pos) {
-            if (pos == skipped) continue;
-            const std::size_t u = vertex[pos];
-            double weight = best[pos];
-            std::size_t from = nearest[pos];
-            if (first) {
-                weight = mutual_reachability(core_v, core[u], pair_distance(0, u), alpha);
-            } else if (!(core_v >= weight) && !(core[u] >= weight)) {
-                // A weight is at least each of its non-NaN core terms, so when
-                // one already reaches `weight` the distance is not needed.
+        const std::size_t start = block.start;
+        std::size_t end = start + block.count;
+        if (first) {
+            for (std::size_t pos = start; pos < end; ++pos) {
+                const std::size_t u = vertex[pos];
+                best[pos] = mutual_reachability(core_v, core[u], pair_distance(0, u), alpha);
+            }
+        } else {
+            if (b == joined_block_) {
+                const auto from = static_cast<std::ptrdiff_t>(joined_pos_ + 1);
+                const auto to = static_cast<std::ptrdiff_t>(end);
+                std::copy(vertex_.begin() + from, vertex_.begin() + to, vertex_.begin() + from - 1);
+                std::copy(best_.begin() + from, best_.begin() + to, best_.begin() + from - 1);
+                std::copy(nearest_.begin() + from, nearest_.begin() + to,
+                          nearest_.begin() + from - 1);
+                --end;
+            }
+            // A weight is at least each of its non-NaN core terms, so when one
+            // already reaches the current weight the distance is not needed.
+            std::array<std::uint32_t, BLOCK> open;
+            std::size_t opened = 0;
+            for (std::size_t pos = start; pos < end; ++pos) {
+                const double weight = best[pos];
+                open[opened] = static_cast<std::uint32_t>(pos - start);
+                opened +=
+                    static_cast<std::size_t>(!(core_v >= weight) & !(core[vertex[pos]] >= weight));
+            }
+            for (std::size_t o = 0; o < opened; ++o) {
+                const std::size_t pos = start + open[o];
+                const std::size_t u = vertex[pos];
                 const double w =
                     u < v ? mutual_reachability(core[u], core_v, pair_distance(u, v), alpha)
                           : mutual_reachability(core_v, core[u], pair_distance(v, u), alpha);
-                if (distance_less(w, weight)) {
-                    weight = w;
-                    from = v;
+                if (distance_less(w, best[pos])) {
+                    best[pos] = w;
+                    nearest[pos] = v;
                 }
             }
-            vertex[kept] = u;
-            best[kept] = weight;
-            nearest[kept] = from;
-            if (weight < lightest.weight) lightest = {u, from, weight, b, kept};
-            if (lowest.vertex == NONE) lowest = {u, from, weight, b, kept};
-            ++kept;
         }
-        block.count = kept - block.start;
-        result.lightest = lightest;
-        result.lowest = lowest;
+        block.count = end - start;
         result.remaining += block.count;
+        if (start == end) return;
+        if (result.lowest.vertex == NONE) {
+            result.lowest = {vertex[start], nearest[start], best[start], b, start};
+        }
+        std::size_t lightest = NONE;
+        double lightest_weight = result.lightest.weight;
+        for (std::size_t pos = start; pos < end; ++pos) {
+            if (best[pos] < lightest_weight) {
+                lightest_weight = best[pos];
+                lightest = pos;
+            }
+        }
+        if (lightest != NONE) {
+            result.lightest = {vertex[lightest], nearest[lightest], best[lightest], b, lightest};
+        }
     }
 
     // Combines the passes, emits the edge of the next vertex and makes it the
