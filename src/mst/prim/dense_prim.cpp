@@ -161,12 +161,16 @@ class DensePrim {
                 opened +=
                     static_cast<std::size_t>(!(core_v >= weight) & !(core[vertex[pos]] >= weight));
             }
+            std::array<double, BLOCK> distance;
+            for (std::size_t o = 0; o < opened; ++o) {
+                const std::size_t u = vertex[start + open[o]];
+                distance[o] = u < v ? pair_distance(u, v) : pair_distance(v, u);
+            }
             for (std::size_t o = 0; o < opened; ++o) {
                 const std::size_t pos = start + open[o];
                 const std::size_t u = vertex[pos];
-                const double w =
-                    u < v ? mutual_reachability(core[u], core_v, pair_distance(u, v), alpha)
-                          : mutual_reachability(core_v, core[u], pair_distance(v, u), alpha);
+                const double w = u < v ? mutual_reachability(core[u], core_v, distance[o], alpha)
+                                       : mutual_reachability(core_v, core[u], distance[o], alpha);
                 if (distance_less(w, best[pos])) {
                     best[pos] = w;
                     nearest[pos] = v;
