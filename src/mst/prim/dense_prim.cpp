@@ -114,12 +114,12 @@ class DensePrim {
         }
     }
 
-    // Drops the vertex that joined last from block b, lowers every other
-    // vertex's weight through it and compacts the block. The first pass
-    // instead sets every weight from vertex 0, NaN included. Which vertices
-    // need a distance at all is data-dependent and defeats branch
-    // prediction, so the block is swept three times: compact and list the
-    // open vertices, evaluate the listed ones, then find the lightest.
+    // Drops the vertex that joined last from block b and lowers every other
+    // vertex's weight through it; the first pass instead sets every weight
+    // from vertex 0, NaN included. Then finds the block's lightest vertex.
+    // Which vertices need a distance at all is data-dependent and defeats
+    // branch prediction, so they are listed first, without branches, and
+    // their distances then evaluated in a loop of their own.
     template <bool first>
     void update_block(std::size_t b, Pass& result) {
         // Locals, so that the stores into the arrays cannot make the compiler
@@ -143,12 +143,10 @@ class DensePrim {
             }
         } else {
             if (b == joined_block_) {
-                const auto from = static_cast<std::ptrdiff_t>(joined_pos_ + 1);
-                const auto to = static_cast<std::ptrdiff_t>(end);
-                std::copy(vertex_.begin() + from, vertex_.begin() + to, vertex_.begin() + from - 1);
-                std::copy(best_.begin() + from, best_.begin() + to, best_.begin() + from - 1);
-                std::copy(nearest_.begin() + from, nearest_.begin() + to,
-                          nearest_.begin() + from - 1);
+                const std::size_t from = joined_pos_ + 1;
+                std::copy(vertex + from, vertex + end, vertex + from - 1);
+                std::copy(best + from, best + end, best + from - 1);
+                std::copy(nearest + from, nearest + end, nearest + from - 1);
                 --end;
             }
             // A weight is at least each of its non-NaN core terms, so when one
