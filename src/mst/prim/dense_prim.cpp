@@ -80,7 +80,9 @@ class DensePrim {
     static constexpr std::size_t PARALLEL_MIN_REMAINING = 1024;
     static constexpr std::size_t NONE = std::numeric_limits<std::size_t>::max();
 
-    struct Block {
+    // A cache line each: neighbouring blocks belong to different workers, and
+    // each writes its blocks' counts in every round.
+    struct alignas(64) Block {
         std::size_t start;
         std::size_t count;
     };
