@@ -5,10 +5,11 @@
 // many threads / one thread per stage, and checks that every thread count
 // gives the same bits.
 //
-// Usage: dense_prim_threads [--repeats R] [--threads T] [CASE ...]
+// Usage: dense_prim_threads [--repeats R] [--threads T] [--k K] [CASE ...]
 // CASE is METRIC:N with METRIC manhattan, cosine, minkowski3 or precomputed
 // (an N x N Euclidean distance matrix of 2-column points); the other metrics
-// run on N points in 3 columns. Gaussian blobs with 5% uniform noise, k = 5.
+// run on N points in 3 columns. Gaussian blobs with 5% uniform noise; K
+// neighbours, 5 by default.
 // Default cases: each metric at 5000 and 20000 points, precomputed at 5000.
 // T defaults to available_threads().
 #include <algorithm>
@@ -26,8 +27,6 @@
 #include "parallel/parallel.hpp"
 
 namespace {
-
-constexpr std::size_t K = 5;
 
 corvane::DataMatrix blobs(std::size_t n, std::size_t d, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
@@ -120,6 +119,7 @@ struct Timing {
 
 int main(int argc, char** argv) {
     std::size_t repeats = 3;
+    std::size_t k = 5;
     std::size_t threads = corvane::available_threads();
     std::vector<Case> cases;
     for (int a = 1; a < argc; ++a) {
@@ -128,6 +128,8 @@ int main(int argc, char** argv) {
             repeats = std::stoul(argv[++a]);
         } else if (arg == "--threads" && a + 1 < argc) {
             threads = std::stoul(argv[++a]);
+        } else if (arg == "--k" && a + 1 < argc) {
+            k = std::stoul(argv[++a]);
         } else {
             Case c;
             if (!parse_case(arg, c)) {
@@ -146,8 +148,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("available_threads %zu, timing 1 and %zu threads, best of %zu\n",
-                corvane::available_threads(), threads, repeats);
+    std::printf("available_threads %zu, timing 1 and %zu threads, best of %zu, k %zu\n",
+                corvane::available_threads(), threads, repeats, k);
     std::printf("%-12s %6s | %8s %8s | %8s %8s | %6s %6s %6s\n", "metric", "n", "core 1", "tree 1",
                 "core T", "tree T", "core", "tree", "total");
     std::fflush(stdout);
@@ -163,7 +165,7 @@ int main(int argc, char** argv) {
             for (std::size_t t = 0; t < counts.size(); ++t) {
                 corvane::StageTimes times;
                 corvane::StageClock clock(&times);
-                results[t] = corvane::prim_dense_mst(data, c.metric, K, 1.0, counts[t], &clock);
+                results[t] = corvane::prim_dense_mst(data, c.metric, k, 1.0, counts[t], &clock);
                 clock.lap(&corvane::StageTimes::spanning_tree);
                 best[t].core = std::min(best[t].core, times.core_distances);
                 best[t].tree = std::min(best[t].tree, times.spanning_tree);
