@@ -335,10 +335,12 @@ void expect_same_for_threads(const DataMatrix& data, const Metric& metric, std::
     }
 }
 
-// The core distances are shared out from 256 rows; the tree's updates while
-// at least 1024 vertices remain, in blocks of 256 positions taken in turn, the
-// rest on one thread. Around those sizes, with exact ties between vertices of
-// different blocks, every thread count must give the stored-matrix bits.
+// Core distances are shared out by rows from 256 rows, or by tiles of 256 x
+// 256 pairs (an odd number of row blocks at 1025 and 1100 rows); the tree's
+// updates while at least 1024 vertices remain, in blocks of 256 positions
+// taken in turn, the rest on one thread. Around those sizes, with exact ties
+// between vertices of different blocks, every thread count must give the
+// stored-matrix bits.
 TEST(Prim, DenseRouteIndependentOfThreads) {
     struct Case {
         Metric metric;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -57,9 +58,20 @@ class DensePrim {
             workers_ = std::min(threads, blocks_.size());
         passes_.assign(workers_, {});
         if (workers_ >= 2) {
+            SharingMonitor monitor;
             run_lockstep(
-                workers_, [this](std::size_t w) { pass(w); },
-                [this] { return choose_next() && remaining_ >= PARALLEL_MIN_REMAINING; });
+                workers_,
+                [&](std::size_t w) {
+                    if (w == 0) {
+                        monitor.time_own_share([this] { pass(0); });
+                    } else {
+                        pass(w);
+                    }
+                },
+                [&] {
+                    return choose_next() && remaining_ >= PARALLEL_MIN_REMAINING &&
+                           monitor.still_pays(workers_);
+                });
             if (edges_.size() == n - 1) return std::move(edges_);
             workers_ = 1;
         }
@@ -69,6 +81,43 @@ class DensePrim {
     }
 
   private:
+    // Tells whether sharing the rounds still pays. Over each window of rounds
+    // it compares their wall time with the time worker 0 spent on its own
+    // share: with shares of about equal size one thread would have needed
+    // about `workers` times that. Rounds that take longer mean workers wait
+    // for processors held by other processes, and the rest of the run is
+    // better off on one thread. Only the speed depends on this; the tree is
+    // the same whichever round the switch happens after.
+    class SharingMonitor {
+      public:
+        template <class Share>
+        void time_own_share(const Share& share) {
+            const Clock::time_point start = Clock::now();
+            // The first window opens with the first round, after the threads
+            // have started.
+            if (window_start_ == Clock::time_point{}) window_start_ = start;
+            share();
+            own_ += Clock::now() - start;
+        }
+
+        bool still_pays(std::size_t workers) {
+            if (++rounds_ < WINDOW) return true;
+            const Clock::time_point now = Clock::now();
+            const bool pays = now - window_start_ < own_ * static_cast<Clock::rep>(workers);
+            rounds_ = 0;
+            own_ = {};
+            window_start_ = now;
+            return pays;
+        }
+
+      private:
+        using Clock = std::chrono::steady_clock;
+        static constexpr std::size_t WINDOW = 64;
+        Clock::time_point window_start_{};
+        Clock::duration own_{};
+        std::size_t rounds_ = 0;
+    };
+
     // Positions per block: large enough to stream through memory, small
     // enough that the cyclic assignment keeps the workers' shares even as
     // blocks drain at different rates.
