@@ -56,7 +56,7 @@ MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, 
         case MstRoute::NoColumns:
             return zero_distance_mst(n);
         case MstRoute::PrimDense:
-            return prim_dense_mst(data, metric, k, alpha, &clock);
+            return prim_dense_mst(data, metric, k, alpha, available_threads(), &clock);
         case MstRoute::BoruvkaKdTree:
             return boruvka_route<KdTree>(data, k, alpha, clock);
         case MstRoute::BoruvkaBallTree:

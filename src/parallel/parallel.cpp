@@ -143,18 +143,21 @@ void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task) 
 
     if (!spawn_failure.empty()) fail_internal("failed to spawn thread: " + spawn_failure);
     for (const std::exception_ptr& failure : failures) {
-        if (!failure) continue;
-        try {
-            std::rethrow_exception(failure);
-        } catch (const std::bad_alloc&) {
-            throw;
-        } catch (const InternalError&) {
-            throw;
-        } catch (const std::exception& error) {
-            fail_internal(std::string("worker thread failed: ") + error.what());
-        } catch (...) {
-            fail_internal("worker thread failed");
-        }
+        if (failure) rethrow_worker_failure(failure);
+    }
+}
+
+void rethrow_worker_failure(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const InternalError&) {
+        throw;
+    } catch (const std::exception& error) {
+        fail_internal(std::string("worker thread failed: ") + error.what());
+    } catch (...) {
+        fail_internal("worker thread failed");
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <vector>
 
@@ -38,6 +39,10 @@ void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task);
 // in run_tasks.
 void run_task_queue(std::size_t workers, std::size_t count,
                     const std::function<void(std::size_t worker, std::size_t task)>& task);
+
+// Rethrows the failure of a worker on the calling thread: std::bad_alloc and
+// InternalError as they are, anything else as InternalError.
+[[noreturn]] void rethrow_worker_failure(const std::exception_ptr& failure);
 
 // One worker per chunk (see run_tasks).
 void run_chunks(const std::vector<RowChunk>& chunks, const std::function<void(RowChunk)>& work);

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <new>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "common/internal_error.hpp"
+#include "parallel/lockstep.hpp"
 #include "parallel/parallel.hpp"
 
 namespace corvane {
@@ -116,6 +119,70 @@ TEST(RunTaskQueue, FailureStopsTheQueueAndIsReportedAfterTheJoin) {
                                     if (task == 3) throw std::runtime_error("boom");
                                 }),
                  InternalError);
+}
+
+// Every worker writes its own slot in each round; between() must see all of
+// them from the round just ended, and every worker must see what between()
+// wrote before its next round.
+TEST(RunLockstep, RoundsSeeEachOther) {
+    for (std::size_t workers : {1, 2, 3, 8}) {
+        constexpr std::size_t rounds = 500;
+        std::vector<std::size_t> slot(workers, 0);
+        std::size_t published = 0;  // the number of rounds ended, as between() last wrote it
+        std::size_t mismatches = 0;
+        std::size_t ended = 0;
+        run_lockstep(
+            workers, [&](std::size_t w) { slot[w] = published * workers + w; },
+            [&] {
+                for (std::size_t w = 0; w < workers; ++w)
+                    if (slot[w] != ended * workers + w) ++mismatches;
+                published = ++ended;
+                return ended < rounds;
+            });
+        EXPECT_EQ(ended, rounds) << workers << " workers";
+        EXPECT_EQ(mismatches, 0u) << workers << " workers";
+    }
+}
+
+// A throwing worker ends the run after its round: the other workers finish
+// that round, between() never runs again, and the failure reaches the caller
+// converted as run_tasks converts it.
+TEST(RunLockstep, FailureEndsTheRunAfterAllWorkersJoined) {
+    for (std::size_t workers : {1, 2, 4}) {
+        std::atomic<std::size_t> finished_rounds{0};
+        std::size_t betweens = 0;
+        EXPECT_THROW(run_lockstep(
+                         workers,
+                         [&](std::size_t w) {
+                             if (betweens == 3 && w == workers - 1)
+                                 throw std::runtime_error("boom");
+                             ++finished_rounds;
+                         },
+                         [&] { return ++betweens < 10; }),
+                     InternalError)
+            << workers << " workers";
+        EXPECT_EQ(betweens, 3u) << workers << " workers";
+        EXPECT_EQ(finished_rounds.load(), 4 * workers - 1) << workers << " workers";
+    }
+    EXPECT_THROW(run_lockstep(
+                     2, [](std::size_t) { throw std::bad_alloc(); }, [] { return true; }),
+                 std::bad_alloc);
+    std::size_t rounds = 0;
+    try {
+        run_lockstep(
+            3,
+            [&](std::size_t w) {
+                if (w == 0) ++rounds;
+            },
+            [&]() -> bool {
+                if (rounds == 2) fail_internal("broken invariant");
+                return true;
+            });
+        FAIL() << "expected an internal error";
+    } catch (const InternalError& error) {
+        EXPECT_STREQ(error.what(), "broken invariant");
+    }
+    EXPECT_EQ(rounds, 2u);
 }
 
 TEST(AvailableThreads, AtLeastOne) {

@@ -314,6 +314,113 @@ TEST(Prim, DenseRouteMatchesStoredMatrix) {
     }
 }
 
+// Non-negative entries, zeros alternating in sign as in the test above.
+DataMatrix random_distance_matrix(std::size_t n, std::uint64_t seed, bool integer_valued) {
+    DataMatrix data = random_matrix(n, n, seed, integer_valued);
+    for (std::size_t i = 0; i < data.values.size(); ++i) {
+        double& v = data.values[i];
+        v = std::fabs(v);
+        if (v == 0.0 && i % 2 == 1) v = -0.0;
+    }
+    return data;
+}
+
+void expect_same_for_threads(const DataMatrix& data, const Metric& metric, std::size_t k,
+                             double alpha, const MstResult& expected) {
+    for (std::size_t threads : {1, 2, 3, 8}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        const MstResult actual = prim_dense_mst(data, metric, k, alpha, threads);
+        EXPECT_TRUE(same_bits(actual.core_distances, expected.core_distances));
+        EXPECT_TRUE(same_edges(actual.edges, expected.edges));
+    }
+}
+
+// Core distances are shared out by rows from 256 rows, or by tiles of 256 x
+// 256 pairs (an odd number of row blocks at 1025 and 1100 rows); the tree's
+// updates while at least 1024 vertices remain, in blocks of 256 positions
+// taken in turn, the rest on one thread. Around those sizes, with exact ties
+// between vertices of different blocks, every thread count must give the
+// stored-matrix bits.
+TEST(Prim, DenseRouteIndependentOfThreads) {
+    struct Case {
+        Metric metric;
+        std::size_t n;
+        std::size_t d;
+        std::size_t k;
+        double alpha;
+    };
+    // Core distances take one of three forms: pairs evaluated once for both
+    // rows up to k = 16, then a heap per row while k is at most 1/16 of the
+    // row, then selection in the whole row; each is met at its edges.
+    const std::vector<Case> cases{
+        {Metric::manhattan(), 255, 2, 16, 1.0},    {Metric::cosine(), 256, 3, 17, 1.0},
+        {Metric::minkowski(3.0), 257, 2, 16, 0.8}, {Metric::minkowski(infinity), 300, 2, 5, 1.0},
+        {Metric::manhattan(), 272, 2, 17, 1.0},    {Metric::precomputed(), 256, 0, 16, 1.0},
+        {Metric::precomputed(), 256, 0, 17, 1.0},  {Metric::manhattan(), 1024, 2, 5, 1.0},
+        {Metric::manhattan(), 1025, 2, 5, 1.0},    {Metric::euclidean(), 1100, 3, 3, 1.0},
+        {Metric::minkowski(1.5), 1300, 2, 6, 1.3}, {Metric::precomputed(), 1500, 0, 5, 1.0},
+        {Metric::manhattan(), 2000, 1, 2, 1.0}};
+    std::uint64_t seed = 12000;
+    for (const Case& c : cases) {
+        ++seed;
+        const bool precomputed = c.metric.kind == MetricKind::Precomputed;
+        const DataMatrix data = precomputed ? random_distance_matrix(c.n, seed, true)
+                                            : random_matrix(c.n, c.d, seed, true);
+        SCOPED_TRACE(testing::Message() << metric_name(c.metric) << " seed " << seed << " n " << c.n
+                                        << " k " << c.k << " alpha " << c.alpha);
+        expect_same_for_threads(data, c.metric, c.k, c.alpha,
+                                stored_matrix_prim(data, c.metric, c.k, c.alpha));
+    }
+}
+
+// NaN core distances and weights while the tree is shared out: cosine
+// distances between the huge rows are NaN, those to the few ordinary rows 1.
+// Vertex 0 is huge, so the first pass stores NaN weights that later passes
+// must replace.
+TEST(Prim, DenseRouteNaNWeightsIndependentOfThreads) {
+    const std::uint64_t seed = 12100;
+    DataMatrix data = random_matrix(1400, 2, seed);
+    for (std::size_t i = 0; i < data.rows; ++i) {
+        if (i % 60 == 50) continue;
+        data.at(i, 0) *= 1e200;
+        data.at(i, 1) = 3e200;
+    }
+    for (std::size_t k : {3, 40}) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed << " k " << k);
+        const MstResult expected = stored_matrix_prim(data, Metric::cosine(), k, 1.0);
+        // Beyond the 23 ordinary rows the huge rows' core distances are NaN.
+        EXPECT_EQ(std::isnan(expected.core_distances[0]), k > 24);
+        expect_same_for_threads(data, Metric::cosine(), k, 1.0, expected);
+    }
+}
+
+// Two groups a whole double range apart: within a group distances are finite,
+// across them +infinity. Once the first group is in the tree, with more than
+// 1024 vertices left, the lowest-numbered vertex of the second joins through
+// an infinite edge from vertex 0, whatever the thread count.
+TEST(Prim, DenseRouteDisconnectedIndependentOfThreads) {
+    const std::size_t n = 2400;
+    DataMatrix data(n, 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double offset = static_cast<double>(i % 13) * 1e295;
+        data.at(i, 0) = i % 2 == 0 ? 1.7e308 - offset : -1.7e308 + offset;
+    }
+    const MstResult one = prim_dense_mst(data, Metric::manhattan(), 3, 1.0, 1);
+    ASSERT_EQ(one.edges.size(), n - 1);
+    EXPECT_EQ(std::count_if(one.edges.begin(), one.edges.end(),
+                            [](const MstEdge& e) { return std::isinf(e.weight); }),
+              1);
+    const MstEdge& bridge = one.edges[n / 2 - 1];
+    EXPECT_EQ(bridge.a, 0u);
+    EXPECT_EQ(bridge.b, 1u);
+    EXPECT_TRUE(std::isinf(bridge.weight));
+    for (std::size_t threads : {2, 3, 8}) {
+        const MstResult many = prim_dense_mst(data, Metric::manhattan(), 3, 1.0, threads);
+        EXPECT_TRUE(same_bits(many.core_distances, one.core_distances)) << threads << " threads";
+        EXPECT_TRUE(same_edges(many.edges, one.edges)) << threads << " threads";
+    }
+}
+
 std::vector<double> sorted_weights(const std::vector<MstEdge>& edges) {
     std::vector<double> w;
     for (const MstEdge& e : edges)

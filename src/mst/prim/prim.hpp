@@ -23,10 +23,11 @@ namespace corvane {
 // included at distance 0 (under precomputed: the k-th smallest entry of row i,
 // diagonal included). The tree reads only entries above the diagonal of a
 // precomputed matrix. Working memory is O(n): distances are evaluated when
-// needed, each pair once for the tree.
-// `clock`, when given, is charged with the core distances and then the tree.
+// needed, each pair once for the tree. The core distances and the tree's
+// weight updates run on up to `threads` threads; the result does not depend on
+// the count. `clock`, when given, is charged with the core distances.
 MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k, double alpha,
-                         StageClock* clock = nullptr);
+                         std::size_t threads = available_threads(), StageClock* clock = nullptr);
 
 // Euclidean route through the Gram matrix of the column-centred data, for
 // alpha = 1: n x n doubles of memory. The core-distance pass runs on up to
