@@ -54,6 +54,15 @@ def reference_fit(
     ).fit(mr)
 
 
+def assert_same_partition(labels, expected):
+    """The same noise and the same clusters up to their numbers; returns the matching."""
+    assert np.array_equal(labels == -1, expected == -1), "the same points are noise"
+    pairs = set(zip(labels[labels >= 0].tolist(), expected[expected >= 0].tolist()))
+    mapping = dict(pairs)
+    assert len(mapping) == len(pairs) == len(set(mapping.values())), "clusters match one to one"
+    return mapping
+
+
 def assert_same_results(model, reference, rtol=1e-9):
     """Same clusters, probabilities, outlier scores and persistence.
 
@@ -61,11 +70,7 @@ def assert_same_results(model, reference, rtol=1e-9):
     union keeps on a size tie), and routes orient equal trees differently, so
     the clusters are matched one to one before persistence is compared.
     """
-    labels, expected = model.labels_, reference.labels_
-    assert np.array_equal(labels == -1, expected == -1), "the same points are noise"
-    pairs = set(zip(labels[labels >= 0].tolist(), expected[expected >= 0].tolist()))
-    mapping = dict(pairs)
-    assert len(mapping) == len(pairs) == len(set(mapping.values())), "clusters match one to one"
+    mapping = assert_same_partition(model.labels_, reference.labels_)
     assert len(model.cluster_persistence_) == len(reference.cluster_persistence_)
     matched = [mapping.get(k, k) for k in range(len(model.cluster_persistence_))]
     np.testing.assert_allclose(
