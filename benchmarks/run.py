@@ -10,7 +10,9 @@ Columns: corvane fit time, SciPy's cKDTree(X).query(X, k=min_samples,
 workers=-1) time (the floor any exact HDBSCAN pays for core distances), their
 ratio, the fit's peak resident memory above the process before the fit (also
 per point), and the share of the fit spent in core distances, the spanning
-tree and the hierarchy. Stage shares need a build with the CMake option
+tree and the hierarchy, with the share of the hierarchy's largest step
+(single linkage, condensed tree, selection, labels, probabilities or outlier
+scores) in brackets. Stage shares need a build with the CMake option
 CORVANE_STAGE_TIMINGS=ON (pip install . -C cmake.define.CORVANE_STAGE_TIMINGS=ON);
 otherwise they show as "-".
 """
@@ -123,13 +125,25 @@ def measure(case):
     return json.loads(output.strip().splitlines()[-1])
 
 
+HIERARCHY_STEPS = (
+    "single_linkage",
+    "condensed_tree",
+    "selection",
+    "labels",
+    "probabilities",
+    "outlier_scores",
+)
+
+
 def format_stages(stages, total):
+    """Shares of core distances, spanning tree and hierarchy, and the largest hierarchy step."""
     if not stages:
         return "-"
     parts = [
         stages.get(key, 0.0) / total for key in ("core_distances", "spanning_tree", "hierarchy")
     ]
-    return " / ".join(f"{100 * share:3.0f}%" for share in parts)
+    largest = max(stages.get(step, 0.0) for step in HIERARCHY_STEPS) / total
+    return " / ".join(f"{100 * share:3.0f}%" for share in parts) + f" ({100 * largest:2.0f}%)"
 
 
 def main():
@@ -147,7 +161,7 @@ def main():
     print(f"corvane {corvane.__file__}")
     header = (
         f"{'data':<12} {'n':>9} {'d':>5} {'metric':<11} {'fit s':>8} {'kNN s':>8} "
-        f"{'fit/kNN':>8} {'peak MB':>8} {'B/point':>8} {'core / tree / hierarchy':>24}"
+        f"{'fit/kNN':>8} {'peak MB':>8} {'B/point':>8} {'core / tree / hierarchy (step)':>31}"
     )
     print(header)
     print("-" * len(header))
@@ -160,7 +174,7 @@ def main():
             f"{name:<12} {n:>9} {d:>5} {metric:<11} {result['fit']:>8.3f} "
             f"{result['knn']:>8.3f} {result['fit'] / result['knn']:>8.2f} "
             f"{result['peak'] / 2**20:>8.1f} {result['peak'] / n:>8.0f} "
-            f"{format_stages(result['stages'], result['fit']):>24}",
+            f"{format_stages(result['stages'], result['fit']):>31}",
             flush=True,
         )
 

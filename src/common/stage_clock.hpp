@@ -4,11 +4,18 @@
 
 namespace corvane {
 
-// Wall-clock seconds spent in the stages of one fit.
+// Wall-clock seconds spent in the stages of one fit. The hierarchy is the sum
+// of its steps, which are kept apart as well.
 struct StageTimes {
     double core_distances = 0.0;
     double spanning_tree = 0.0;
     double hierarchy = 0.0;
+    double single_linkage = 0.0;
+    double condensed_tree = 0.0;
+    double selection = 0.0;  // the condensed tree's index, selection and persistence
+    double labels = 0.0;
+    double probabilities = 0.0;
+    double outlier_scores = 0.0;
 };
 
 // Charges the time since the previous lap to one stage. Without a StageTimes
@@ -21,6 +28,16 @@ class StageClock {
         if (times_ == nullptr) return;
         const Clock::time_point now = Clock::now();
         times_->*stage += std::chrono::duration<double>(now - last_).count();
+        last_ = now;
+    }
+
+    // A step of the hierarchy: charged to the step and to the hierarchy.
+    void hierarchy_lap(double StageTimes::*step) {
+        if (times_ == nullptr) return;
+        const Clock::time_point now = Clock::now();
+        const double seconds = std::chrono::duration<double>(now - last_).count();
+        times_->*step += seconds;
+        times_->hierarchy += seconds;
         last_ = now;
     }
 

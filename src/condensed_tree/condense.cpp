@@ -37,6 +37,8 @@ class Condenser {
             const LinkageRow& row = row_of(top.node);
             const double below =
                 std::isnan(top.lambda) ? row.lambda : std::max(top.lambda, row.lambda);
+            // The right side is read only after the whole left side: fetch it now.
+            if (row.right >= n_) __builtin_prefetch(&rows_[row.right - n_]);
             pending_.back() = {row.right, below};
             pending_.push_back({row.left, below});
         }

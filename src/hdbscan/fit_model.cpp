@@ -34,11 +34,11 @@ Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix, 
         compute_mst(matrix, params.metric, params.alpha, params.effective_min_samples(), &clock);
     HierarchyResult hierarchy = cluster_hierarchy(
         mst.edges, matrix.rows, params.min_cluster_size, params.cluster_selection_method,
-        params.allow_single_cluster, std::ldexp(params.cluster_selection_epsilon, units));
+        params.allow_single_cluster, std::ldexp(params.cluster_selection_epsilon, units), &clock);
     mst.edges = {};
     for (double& value : hierarchy.persistence)
         value = std::ldexp(value, -units);
-    clock.lap(&StageTimes::hierarchy);
+    clock.hierarchy_lap(&StageTimes::selection);
 
     FittedModel model;
     model.prediction.metric = params.metric;

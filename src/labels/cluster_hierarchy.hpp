@@ -7,6 +7,7 @@
 
 #include "common/mst_edge.hpp"
 #include "common/params.hpp"
+#include "common/stage_clock.hpp"
 
 namespace corvane {
 
@@ -23,9 +24,11 @@ struct HierarchyResult {
 // calling thread. `edges` must connect all n points (a spanning tree of the
 // mutual-reachability graph; extra edges closing cycles are ignored) and
 // min_cluster_size must be at least 2; otherwise InternalError. One point
-// gives label -1, probability 0, score 0 and no clusters.
+// gives label -1, probability 0, score 0 and no clusters. `clock`, when
+// given, is charged with each step.
 HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::size_t n,
                                   std::size_t min_cluster_size, ClusterSelectionMethod method,
-                                  bool allow_single_cluster, double cluster_selection_epsilon);
+                                  bool allow_single_cluster, double cluster_selection_epsilon,
+                                  StageClock* clock = nullptr);
 
 }  // namespace corvane

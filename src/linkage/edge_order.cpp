@@ -26,25 +26,30 @@ struct KeyedEdge {
     std::size_t index;
 };
 
-// Least-significant-digit radix sort on 16-bit digits; digits that every key
-// shares (usually the high ones: similar weights share sign and exponent)
-// are skipped.
+// Least-significant-digit radix sort on 11-bit digits, whose 2048 buckets keep
+// the scatter within the caches. One read fills every digit's histogram;
+// digits that every key shares (usually the high ones: similar weights share
+// sign and exponent) are skipped.
 void radix_sort(std::vector<KeyedEdge>& items) {
-    constexpr int digit_bits = 16;
+    constexpr int digit_bits = 11;
+    constexpr int digits = (64 + digit_bits - 1) / digit_bits;
     constexpr std::size_t buckets = std::size_t{1} << digit_bits;
+    constexpr std::uint64_t mask = buckets - 1;
+    std::vector<std::size_t> count(digits * buckets, 0);
+    for (const KeyedEdge& item : items) {
+        for (int digit = 0; digit < digits; ++digit)
+            ++count[digit * buckets + ((item.key >> (digit * digit_bits)) & mask)];
+    }
     std::vector<KeyedEdge> buffer(items.size());
-    std::vector<std::size_t> count(buckets);
-    for (int shift = 0; shift < 64; shift += digit_bits) {
-        std::fill(count.begin(), count.end(), 0);
-        for (const KeyedEdge& item : items)
-            ++count[(item.key >> shift) & (buckets - 1)];
-        if (count[(items.front().key >> shift) & (buckets - 1)] == items.size()) continue;
+    for (int digit = 0; digit < digits; ++digit) {
+        const int shift = digit * digit_bits;
+        std::size_t* const offsets = count.data() + digit * buckets;
+        if (offsets[(items.front().key >> shift) & mask] == items.size()) continue;
         std::size_t offset = 0;
-        for (std::size_t& c : count)
-            offset += std::exchange(c, offset);
-        for (const KeyedEdge& item : items) {
-            buffer[count[(item.key >> shift) & (buckets - 1)]++] = item;
-        }
+        for (std::size_t b = 0; b < buckets; ++b)
+            offset += std::exchange(offsets[b], offset);
+        for (const KeyedEdge& item : items)
+            buffer[offsets[(item.key >> shift) & mask]++] = item;
         items.swap(buffer);
     }
 }
@@ -56,23 +61,73 @@ bool endpoints_less(const MstEdge& x, const MstEdge& y) {
     return std::max(x.a, x.b) < std::max(y.a, y.b);
 }
 
-}  // namespace
+bool weight_less(const MstEdge& x, const MstEdge& y) {
+    return weight_key(x.weight) < weight_key(y.weight);
+}
 
-std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges) {
-    std::vector<MstEdge> sorted;
-    if (edges.empty()) return sorted;
+// Starts of the maximal runs already in weight order, or nothing when there
+// are more than `limit` of them.
+std::vector<std::size_t> sorted_run_starts(std::span<const MstEdge> edges, std::size_t limit) {
+    std::vector<std::size_t> starts{0};
+    for (std::size_t i = 1; i < edges.size(); ++i) {
+        if (weight_less(edges[i], edges[i - 1])) {
+            if (starts.size() == limit) return {};
+            starts.push_back(i);
+        }
+    }
+    return starts;
+}
+
+// Merges neighbouring runs pairwise until one is left.
+std::vector<MstEdge> merge_runs(std::span<const MstEdge> edges, std::vector<std::size_t> starts) {
+    std::vector<MstEdge> merged(edges.begin(), edges.end());
+    starts.push_back(edges.size());
+    std::vector<MstEdge> buffer(starts.size() > 2 ? edges.size() : 0);
+    while (starts.size() > 2) {
+        std::vector<std::size_t> next;
+        auto out = buffer.begin();
+        for (std::size_t r = 0; r + 1 < starts.size(); r += 2) {
+            next.push_back(static_cast<std::size_t>(out - buffer.begin()));
+            const auto first = merged.begin() + static_cast<std::ptrdiff_t>(starts[r]);
+            const auto middle = merged.begin() + static_cast<std::ptrdiff_t>(starts[r + 1]);
+            const auto last = r + 2 < starts.size()
+                                  ? merged.begin() + static_cast<std::ptrdiff_t>(starts[r + 2])
+                                  : middle;
+            out = std::merge(first, middle, middle, last, out, weight_less);
+        }
+        next.push_back(edges.size());
+        merged.swap(buffer);
+        starts = std::move(next);
+    }
+    return merged;
+}
+
+std::vector<MstEdge> radix_sorted(std::span<const MstEdge> edges) {
     std::vector<KeyedEdge> keyed(edges.size());
     for (std::size_t i = 0; i < edges.size(); ++i)
         keyed[i] = {weight_key(edges[i].weight), i};
     radix_sort(keyed);
-
+    std::vector<MstEdge> sorted;
     sorted.reserve(edges.size());
     for (const KeyedEdge& item : keyed)
         sorted.push_back(edges[item.index]);
+    return sorted;
+}
+
+}  // namespace
+
+std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges) {
+    if (edges.empty()) return {};
+    // Edges that arrive as a few sorted batches (as Boruvka emits them) are
+    // merged, which reads memory in order; anything else is radix sorted.
+    constexpr std::size_t max_runs = 64;
+    const std::vector<std::size_t> starts = sorted_run_starts(edges, max_runs);
+    std::vector<MstEdge> sorted = starts.empty() ? radix_sorted(edges) : merge_runs(edges, starts);
+
     // Equal weights: by endpoints, run by run.
-    for (std::size_t start = 0; start < keyed.size();) {
+    for (std::size_t start = 0; start < sorted.size();) {
         std::size_t end = start + 1;
-        while (end < keyed.size() && keyed[end].key == keyed[start].key)
+        while (end < sorted.size() && !weight_less(sorted[start], sorted[end]))
             ++end;
         if (end - start > 1) {
             std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(start),

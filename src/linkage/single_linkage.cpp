@@ -34,22 +34,45 @@ SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size
     // can be kept by root instead of in a second union-find.
     const std::vector<MstEdge> sorted = sorted_edges(edges);
     UnionFind sets(n);
-    std::vector<std::size_t> node_of(n);
-    std::iota(node_of.begin(), node_of.end(), std::size_t{0});
+    std::vector<std::size_t> node_of(n);  // set by root; read only for sets of two or more
     SingleLinkageTree tree;
     tree.rows.reserve(n > 0 ? n - 1 : 0);
-    const auto node_size = [&](std::size_t node) {
-        return node < n ? std::size_t{1} : tree.rows[node - n].size;
+
+    // The endpoints of sorted edges are scattered over the sets: their entries
+    // are fetched two steps ahead, then their parents' entries (usually the
+    // roots) and those roots' nodes one step ahead.
+    constexpr std::size_t ahead = 8;
+    const auto prefetch_parents = [&](std::size_t point) {
+        const std::size_t parent = sets.parent_hint(point);
+        sets.prefetch(parent);
+        if (parent != point && parent < n) __builtin_prefetch(&node_of[parent]);
     };
-    for (const MstEdge& edge : sorted) {
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        if (i + 2 * ahead < sorted.size()) {
+            sets.prefetch(sorted[i + 2 * ahead].a);
+            sets.prefetch(sorted[i + 2 * ahead].b);
+        }
+        if (i + ahead < sorted.size()) {
+            prefetch_parents(sorted[i + ahead].a);
+            prefetch_parents(sorted[i + ahead].b);
+        }
+        const MstEdge& edge = sorted[i];
         const std::size_t ra = sets.find(edge.a);
         const std::size_t rb = sets.find(edge.b);
         if (ra == rb) continue;
-        const std::size_t left = node_of[std::min(ra, rb)];
-        const std::size_t right = node_of[std::max(ra, rb)];
+        const std::size_t size_a = sets.set_size(ra);
+        const std::size_t size_b = sets.set_size(rb);
+        // A set of one point is its own node: no scattered read of node_of.
+        const auto node = [&](std::size_t root, std::size_t size) {
+            return size == 1 ? root : node_of[root];
+        };
+        const std::size_t low = std::min(ra, rb);
+        const std::size_t high = std::max(ra, rb);
+        const std::size_t left = node(low, low == ra ? size_a : size_b);
+        const std::size_t right = node(high, high == ra ? size_a : size_b);
         const double lambda =
             edge.weight > 0.0 ? 1.0 / edge.weight : std::numeric_limits<double>::infinity();
-        tree.rows.push_back({left, right, lambda, node_size(left) + node_size(right)});
+        tree.rows.push_back({left, right, lambda, size_a + size_b});
         sets.unite(ra, rb);  // ra first: see merge_records
         node_of[sets.find(ra)] = n + tree.rows.size() - 1;
     }

@@ -68,8 +68,12 @@ PyObject* get_n_features_in(PyObject* self, void*) {
 PyObject* get_stage_seconds(PyObject* self, void*) {
     return read_fitted(self, [&](const FittedModel&) -> PyObject* {
         const StageTimes& times = state_of(self).stage_times;
-        return Py_BuildValue("{s:d,s:d,s:d}", "core_distances", times.core_distances,
-                             "spanning_tree", times.spanning_tree, "hierarchy", times.hierarchy);
+        return Py_BuildValue("{s:d,s:d,s:d,s:d,s:d,s:d,s:d,s:d,s:d}", "core_distances",
+                             times.core_distances, "spanning_tree", times.spanning_tree,
+                             "hierarchy", times.hierarchy, "single_linkage", times.single_linkage,
+                             "condensed_tree", times.condensed_tree, "selection", times.selection,
+                             "labels", times.labels, "probabilities", times.probabilities,
+                             "outlier_scores", times.outlier_scores);
     });
 }
 #endif

@@ -48,6 +48,12 @@ class UnionFind {
         if (x < nodes_.size()) __builtin_prefetch(&nodes_[x]);
     }
 
+    // x's parent as it stands, for prefetching what a later find() will read;
+    // x itself when x is out of range.
+    std::size_t parent_hint(std::size_t x) const {
+        return x < nodes_.size() ? nodes_[x].parent : x;
+    }
+
     std::size_t size() const { return nodes_.size(); }
 
   private:

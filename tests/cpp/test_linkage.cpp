@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "common/internal_error.hpp"
@@ -149,6 +150,42 @@ TEST(SortedEdges, NumericWeightOrderThenEndpoints) {
     const auto order = sorted_edges(many);
     for (std::size_t i = 1; i < order.size(); ++i) {
         EXPECT_LE(order[i - 1].weight, order[i].weight) << i;
+    }
+}
+
+// Batches that arrive sorted (merged) and edges in any order (radix sorted)
+// must give the same order: by weight, then endpoints, whatever the runs.
+TEST(SortedEdges, SortedRunsAndShuffledEdgesAgree) {
+    std::mt19937_64 rng(21);
+    std::uniform_int_distribution<int> coarse(0, 40);  // many equal weights
+    for (const std::size_t runs : {1, 2, 7, 64, 65, 300}) {
+        std::vector<MstEdge> edges;
+        for (std::size_t i = 0; i < 3000; ++i) {
+            const std::size_t a = rng() % 5000;
+            edges.push_back({a, (a + 1 + rng() % 4999) % 5000, 0.25 * coarse(rng)});
+        }
+        const std::size_t per_run = edges.size() / runs;
+        for (std::size_t r = 0; r < runs; ++r) {
+            const auto first = edges.begin() + static_cast<std::ptrdiff_t>(r * per_run);
+            const auto last =
+                r + 1 == runs ? edges.end() : first + static_cast<std::ptrdiff_t>(per_run);
+            std::sort(first, last,
+                      [](const MstEdge& x, const MstEdge& y) { return x.weight < y.weight; });
+        }
+        std::vector<MstEdge> expected = edges;
+        std::sort(expected.begin(), expected.end(), [](const MstEdge& x, const MstEdge& y) {
+            const auto key = [](const MstEdge& e) {
+                return std::tuple(e.weight, std::min(e.a, e.b), std::max(e.a, e.b));
+            };
+            return key(x) < key(y);
+        });
+        const auto sorted = sorted_edges(edges);
+        ASSERT_EQ(sorted.size(), expected.size());
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            EXPECT_EQ(std::tie(sorted[i].a, sorted[i].b, sorted[i].weight),
+                      std::tie(expected[i].a, expected[i].b, expected[i].weight))
+                << runs << " runs, edge " << i;
+        }
     }
 }
 
