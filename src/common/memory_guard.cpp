@@ -5,6 +5,8 @@
 #include <new>
 #include <string>
 
+#include "common/cgroup_path.hpp"
+
 namespace corvane {
 namespace {
 
@@ -30,28 +32,12 @@ std::optional<std::size_t> mem_available() {
     return std::nullopt;
 }
 
-// The memory controller's path of this process ("" for cgroup v2).
-std::string memory_cgroup(bool v2) {
-    std::ifstream file("/proc/self/cgroup");
-    std::string line;
-    while (std::getline(file, line)) {
-        const auto first = line.find(':');
-        const auto second = line.find(':', first + 1);
-        if (first == std::string::npos || second == std::string::npos) continue;
-        const std::string controllers = line.substr(first + 1, second - first - 1);
-        const bool match = v2 ? controllers.empty()
-                              : ("," + controllers + ",").find(",memory,") != std::string::npos;
-        if (match) return line.substr(second + 1);
-    }
-    return "/";
-}
-
 std::optional<std::size_t> cgroup_headroom() {
-    const std::string v2 = "/sys/fs/cgroup" + memory_cgroup(true);
+    const std::string v2 = "/sys/fs/cgroup" + cgroup_path("").value_or("/");
     auto limit = read_number(v2 + "/memory.max");
     auto usage = read_number(v2 + "/memory.current");
     if (!limit || !usage) {
-        const std::string v1 = "/sys/fs/cgroup/memory" + memory_cgroup(false);
+        const std::string v1 = "/sys/fs/cgroup/memory" + cgroup_path("memory").value_or("/");
         limit = read_number(v1 + "/memory.limit_in_bytes");
         usage = read_number(v1 + "/memory.usage_in_bytes");
     }

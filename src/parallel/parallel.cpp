@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/cgroup_path.hpp"
 #include "common/internal_error.hpp"
 
 namespace corvane {
@@ -42,28 +43,8 @@ std::size_t quota_cpus(double quota, double period) {
     return static_cast<std::size_t>(std::max(1.0, std::ceil(quota / period)));
 }
 
-// The cgroup path of this process for a controller ("" for the v2 unified hierarchy).
-std::string cgroup_path(const std::string& controller) {
-    std::ifstream file("/proc/self/cgroup");
-    std::string line;
-    while (std::getline(file, line)) {
-        // hierarchy-id:controller-list:path
-        const auto first = line.find(':');
-        const auto second = line.find(':', first + 1);
-        if (first == std::string::npos || second == std::string::npos) continue;
-        const std::string controllers = line.substr(first + 1, second - first - 1);
-        const std::string path = line.substr(second + 1);
-        if (controller.empty()
-                ? controllers.empty()
-                : ("," + controllers + ",").find("," + controller + ",") != std::string::npos) {
-            return path;
-        }
-    }
-    return "";
-}
-
 std::size_t cgroup_v2_cpus() {
-    const std::string path = cgroup_path("");
+    const std::string path = cgroup_path("").value_or("");
     // The quota may be set on any ancestor; the tightest one applies.
     std::size_t best = 0;
     for (std::string dir = path;; dir = dir.substr(0, dir.rfind('/'))) {
@@ -80,7 +61,7 @@ std::size_t cgroup_v2_cpus() {
 }
 
 std::size_t cgroup_v1_cpus() {
-    const std::string path = cgroup_path("cpu");
+    const std::string path = cgroup_path("cpu").value_or("");
     for (const std::string root : {"/sys/fs/cgroup/cpu,cpuacct", "/sys/fs/cgroup/cpu"}) {
         for (const std::string& dir : {root + path, root}) {
             std::ifstream quota_file(dir + "/cpu.cfs_quota_us");
