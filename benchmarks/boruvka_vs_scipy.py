@@ -23,6 +23,7 @@ import tempfile
 import time
 
 import numpy as np
+from bench_data import make_blobs, write_matrix
 from scipy.spatial import cKDTree
 
 K = 5
@@ -31,19 +32,6 @@ CASES = [  # rows, columns, corvane tree
     (200_000, 10, "kd"),
     (50_000, 30, "ball"),
 ]
-
-
-def blobs(rows: int, cols: int, seed: int) -> np.ndarray:
-    """Gaussian clusters of varying spread plus 5% uniform noise, like clustering input."""
-    rng = np.random.default_rng(seed)
-    n_centers = 30
-    centers = rng.uniform(-50.0, 50.0, size=(n_centers, cols))
-    spreads = rng.uniform(0.5, 4.0, size=n_centers)
-    labels = rng.integers(0, n_centers, size=rows)
-    data = centers[labels] + rng.standard_normal((rows, cols)) * spreads[labels, None]
-    noise = rng.random(rows) < 0.05
-    data[noise] = rng.uniform(-60.0, 60.0, size=(int(noise.sum()), cols))
-    return np.ascontiguousarray(data, dtype=np.float64)
 
 
 def time_scipy(data: np.ndarray) -> float:
@@ -78,11 +66,9 @@ def main() -> int:
     threads = 0
     with tempfile.TemporaryDirectory() as workdir:
         for seed, (rows, cols, tree) in enumerate(CASES):
-            data = blobs(rows, cols, seed)
+            data = make_blobs(rows, cols, seed)
             data_path = os.path.join(workdir, "data.bin")
-            with open(data_path, "wb") as f:
-                np.array(data.shape, dtype="<u8").tofile(f)
-                data.astype("<f8").tofile(f)
+            write_matrix(data_path, data)
             # The two sides alternate so that a busy machine slows both alike.
             scipy_s = float("inf")
             best: dict[str, float] | None = None

@@ -25,6 +25,7 @@ import sys
 import time
 
 import numpy as np
+from bench_data import make_blobs
 
 MIN_SAMPLES = 5
 
@@ -47,20 +48,6 @@ QUICK_CASES = [
     ("precomputed", 2_000, 2_000, "precomputed"),
 ]
 SCALING_SIZES = {10_000, 100_000, 1_000_000}
-
-
-def make_blobs(n, d, seed=0):
-    """Gaussian blobs of varied density with 5% uniform noise."""
-    rng = np.random.default_rng(seed)
-    n_noise = n // 20
-    n_blob = n - n_noise
-    n_centres = 12
-    centres = rng.uniform(-50.0, 50.0, size=(n_centres, d))
-    scales = rng.uniform(0.5, 4.0, size=n_centres)
-    which = rng.integers(0, n_centres, n_blob)
-    points = centres[which] + rng.normal(size=(n_blob, d)) * scales[which, None]
-    noise = rng.uniform(-60.0, 60.0, size=(n_noise, d))
-    return np.vstack([points, noise])[rng.permutation(n)]
 
 
 def status_bytes(field):

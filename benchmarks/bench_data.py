@@ -1,0 +1,25 @@
+"""Data shared by the benchmarks: clustering-like points and the raw matrix format that
+the C++ benchmark programs read."""
+
+import numpy as np
+
+
+def make_blobs(n, d, seed=0):
+    """Gaussian blobs of varied density with 5% uniform noise."""
+    rng = np.random.default_rng(seed)
+    n_noise = n // 20
+    n_blob = n - n_noise
+    n_centres = 12
+    centres = rng.uniform(-50.0, 50.0, size=(n_centres, d))
+    scales = rng.uniform(0.5, 4.0, size=n_centres)
+    which = rng.integers(0, n_centres, n_blob)
+    points = centres[which] + rng.normal(size=(n_blob, d)) * scales[which, None]
+    noise = rng.uniform(-60.0, 60.0, size=(n_noise, d))
+    return np.vstack([points, noise])[rng.permutation(n)]
+
+
+def write_matrix(path, data):
+    """Rows and columns as two little-endian unsigned 64-bit integers, then the rows."""
+    with open(path, "wb") as f:
+        np.array(data.shape, dtype="<u8").tofile(f)
+        np.ascontiguousarray(data, dtype="<f8").tofile(f)
