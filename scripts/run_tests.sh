@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up everything the tests need on a fresh machine and runs the C++ and the
-# Python test suites. Reuses .venv and build/ when they exist.
+# Python test suites, then a reduced Python suite under the sanitizers. Reuses
+# .venv and build/ when they exist.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,5 +23,10 @@ cmake -S . -B build/cpp-tests -G Ninja -DCORVANE_BUILD_TESTS=ON -DCMAKE_BUILD_TY
 cmake --build build/cpp-tests
 ctest --test-dir build/cpp-tests --output-on-failure --timeout 600
 
-cd tests  # import the installed module, never a stray build from the source tree
-python -m pytest -c ../pyproject.toml --rootdir .. python "$@"
+(
+    cd tests  # import the installed module, never a stray build from the source tree
+    python -m pytest -c ../pyproject.toml --rootdir .. python "$@"
+)
+
+# The extension again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+bash scripts/sanitize.sh --quick
