@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "ball_tree/ball_tree.hpp"
@@ -17,6 +16,7 @@
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
 #include "parallel/parallel.hpp"
+#include "read_matrix.hpp"
 
 namespace {
 
@@ -26,19 +26,7 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-corvane::DataMatrix read_matrix(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::uint64_t shape[2] = {0, 0};
-    in.read(reinterpret_cast<char*>(shape), sizeof shape);
-    corvane::DataMatrix m(shape[0], shape[1]);
-    in.read(reinterpret_cast<char*>(m.values.data()),
-            static_cast<std::streamsize>(m.values.size() * sizeof(double)));
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", path);
-        std::exit(1);
-    }
-    return m;
-}
+using corvane_bench::read_matrix;
 
 struct StageTimes {
     double build = 0.0;

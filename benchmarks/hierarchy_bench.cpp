@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -25,24 +24,13 @@
 #include "membership/membership_probabilities.hpp"
 #include "mst/compute_mst.hpp"
 #include "outlier/outlier_scores.hpp"
+#include "read_matrix.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-corvane::DataMatrix read_matrix(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::uint64_t shape[2] = {0, 0};
-    in.read(reinterpret_cast<char*>(shape), sizeof shape);
-    corvane::DataMatrix m(shape[0], shape[1]);
-    in.read(reinterpret_cast<char*>(m.values.data()),
-            static_cast<std::streamsize>(m.values.size() * sizeof(double)));
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", path);
-        std::exit(1);
-    }
-    return m;
-}
+using corvane_bench::read_matrix;
 
 // Runs step() once and lowers best to its time if it was faster.
 template <class Step>

@@ -18,22 +18,11 @@
 #include "core_distance/core_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "parallel/parallel.hpp"
+#include "read_matrix.hpp"
 
 namespace {
 
-corvane::DataMatrix read_matrix(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::uint64_t shape[2] = {0, 0};
-    in.read(reinterpret_cast<char*>(shape), sizeof shape);
-    corvane::DataMatrix m(shape[0], shape[1]);
-    in.read(reinterpret_cast<char*>(m.values.data()),
-            static_cast<std::streamsize>(m.values.size() * sizeof(double)));
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", path);
-        std::exit(1);
-    }
-    return m;
-}
+using corvane_bench::read_matrix;
 
 template <class Tree>
 corvane::CoreDistanceResult build_and_query(const corvane::DataMatrix& m, std::size_t k,

@@ -1,6 +1,7 @@
 """No growth of memory or reference counts over many calls, errors included."""
 
 import gc
+import os
 import sys
 import tracemalloc
 
@@ -78,4 +79,7 @@ def test_repeated_calls_do_not_grow_memory_or_references():
 
     assert [sys.getrefcount(x) for x in (data, nan_data, huge)] == counts_before
     assert grown < 64 * 1024, f"Python allocations grew by {grown} bytes"
-    assert rss_growth < 8 * 1024 * 1024, f"resident memory grew by {rss_growth} bytes"
+    # AddressSanitizer holds freed blocks in quarantine, so resident memory
+    # says nothing under it; its own leak check covers the native side.
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):
+        assert rss_growth < 8 * 1024 * 1024, f"resident memory grew by {rss_growth} bytes"
