@@ -50,11 +50,17 @@ typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
 // running sums are only ever extended in column order, so blocking never
 // changes a value. No FMA clone: contraction would round differently from
 // machines without it.
-__attribute__((target_clones("avx2", "default"))) void micro_tile(const double* __restrict a,
-                                                                  const double* __restrict b,
-                                                                  std::size_t depth,
-                                                                  double* __restrict tile,
-                                                                  std::size_t tile_stride) {
+//
+// ThreadSanitizer instruments the clone resolver, which the loader runs before
+// the sanitizer's runtime exists; those builds keep the default clone only.
+#ifdef __SANITIZE_THREAD__
+#define CORVANE_AVX2_CLONE
+#else
+#define CORVANE_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
+#endif
+CORVANE_AVX2_CLONE void micro_tile(const double* __restrict a, const double* __restrict b,
+                                   std::size_t depth, double* __restrict tile,
+                                   std::size_t tile_stride) {
     Lanes acc[ROWS][2];
     for (std::size_t r = 0; r < ROWS; ++r) {
         std::memcpy(&acc[r], tile + r * tile_stride, sizeof(acc[r]));
