@@ -24,27 +24,34 @@ class StageClock {
   public:
     explicit StageClock(StageTimes* times = nullptr) : times_(times), last_(Clock::now()) {}
 
-    void lap(double StageTimes::*stage) {
-        if (times_ == nullptr) return;
-        const Clock::time_point now = Clock::now();
-        times_->*stage += std::chrono::duration<double>(now - last_).count();
-        last_ = now;
-    }
+    void lap(double StageTimes::*stage) { charge(stage, nullptr); }
 
     // A step of the hierarchy: charged to the step and to the hierarchy.
-    void hierarchy_lap(double StageTimes::*step) {
-        if (times_ == nullptr) return;
-        const Clock::time_point now = Clock::now();
-        const double seconds = std::chrono::duration<double>(now - last_).count();
-        times_->*step += seconds;
-        times_->hierarchy += seconds;
-        last_ = now;
-    }
+    void hierarchy_lap(double StageTimes::*step) { charge(step, &StageTimes::hierarchy); }
 
   private:
     using Clock = std::chrono::steady_clock;
+
+    void charge(double StageTimes::*stage, double StageTimes::*total) {
+        if (times_ == nullptr) return;
+        const Clock::time_point now = Clock::now();
+        const double seconds = std::chrono::duration<double>(now - last_).count();
+        times_->*stage += seconds;
+        if (total != nullptr) times_->*total += seconds;
+        last_ = now;
+    }
+
     StageTimes* times_;
     Clock::time_point last_;
 };
+
+// For stages whose caller may pass no clock.
+inline void lap(StageClock* clock, double StageTimes::*stage) {
+    if (clock != nullptr) clock->lap(stage);
+}
+
+inline void hierarchy_lap(StageClock* clock, double StageTimes::*step) {
+    if (clock != nullptr) clock->hierarchy_lap(step);
+}
 
 }  // namespace corvane

@@ -15,8 +15,6 @@ HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::size_t n,
                                   std::size_t min_cluster_size, ClusterSelectionMethod method,
                                   bool allow_single_cluster, double cluster_selection_epsilon,
                                   StageClock* clock) {
-    StageClock idle;
-    StageClock& laps = clock != nullptr ? *clock : idle;
     if (min_cluster_size < 2) fail_internal("cluster_hierarchy: min_cluster_size below 2");
     CondensedTree condensed;
     {
@@ -25,10 +23,10 @@ HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::size_t n,
             fail_internal("cluster_hierarchy: the edges do not connect all " + std::to_string(n) +
                           " points");
         }
-        laps.hierarchy_lap(&StageTimes::single_linkage);
+        hierarchy_lap(clock, &StageTimes::single_linkage);
         condensed = condense(linkage, n, min_cluster_size);
     }
-    laps.hierarchy_lap(&StageTimes::condensed_tree);
+    hierarchy_lap(clock, &StageTimes::condensed_tree);
 
     HierarchyResult result;
     const CondensedIndex index = index_condensed_tree(condensed, n);
@@ -36,20 +34,20 @@ HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::size_t n,
         result.labels.assign(n, -1);
         result.probabilities.assign(n, 0.0);
         result.outlier_scores.assign(n, 0.0);
-        laps.hierarchy_lap(&StageTimes::selection);
+        hierarchy_lap(clock, &StageTimes::selection);
         return result;
     }
     const ClusterSelection selection =
         select_clusters(condensed, index, method, allow_single_cluster, cluster_selection_epsilon);
     result.persistence = compute_persistence(condensed, index, selection);
-    laps.hierarchy_lap(&StageTimes::selection);
+    hierarchy_lap(clock, &StageTimes::selection);
     result.labels =
         assign_labels(index, selection, cluster_selection_epsilon, allow_single_cluster);
-    laps.hierarchy_lap(&StageTimes::labels);
+    hierarchy_lap(clock, &StageTimes::labels);
     result.probabilities = membership_probabilities(index, selection, result.labels);
-    laps.hierarchy_lap(&StageTimes::probabilities);
+    hierarchy_lap(clock, &StageTimes::probabilities);
     result.outlier_scores = outlier_scores(index);
-    laps.hierarchy_lap(&StageTimes::outlier_scores);
+    hierarchy_lap(clock, &StageTimes::outlier_scores);
     return result;
 }
 

@@ -26,10 +26,10 @@ MstResult zero_distance_mst(std::size_t n) {
 }
 
 template <class Tree>
-MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha, StageClock& clock) {
+MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha, StageClock* clock) {
     const Tree tree = Tree::build(data);
     CoreDistanceResult core = tree_core_distances(data, tree, k, true);
-    clock.lap(&StageTimes::core_distances);
+    lap(clock, &StageTimes::core_distances);
     MstResult result;
     result.edges =
         dual_tree_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1, alpha);
@@ -44,25 +44,25 @@ std::vector<double> tree_core_distances_only(const DataMatrix& data, std::size_t
 }
 
 MstResult rows_prim_route(const DataMatrix& data, std::vector<double> core_distances, double alpha,
-                          StageClock& clock) {
-    clock.lap(&StageTimes::core_distances);
+                          StageClock* clock) {
+    lap(clock, &StageTimes::core_distances);
     return prim_euclidean_mst(data, std::move(core_distances), alpha);
 }
 
 MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, std::size_t k,
-                    StageClock& clock) {
+                    StageClock* clock) {
     const std::size_t n = data.rows;
     switch (choose_mst_route(metric, n, data.cols, alpha)) {
         case MstRoute::NoColumns:
             return zero_distance_mst(n);
         case MstRoute::PrimDense:
-            return prim_dense_mst(data, metric, k, alpha, available_threads(), &clock);
+            return prim_dense_mst(data, metric, k, alpha, available_threads(), clock);
         case MstRoute::BoruvkaKdTree:
             return boruvka_route<KdTree>(data, k, alpha, clock);
         case MstRoute::BoruvkaBallTree:
             return boruvka_route<BallTree>(data, k, alpha, clock);
         case MstRoute::PrimGram:
-            return prim_gram_mst(data, k, available_threads(), &clock);
+            return prim_gram_mst(data, k, available_threads(), clock);
         case MstRoute::PrimKdTreeCore:
             return rows_prim_route(data, tree_core_distances_only<KdTree>(data, k), alpha, clock);
         case MstRoute::PrimBallTreeCore:
@@ -77,11 +77,8 @@ MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, 
 
 MstResult compute_mst(const DataMatrix& data, const Metric& metric, double alpha,
                       std::size_t min_samples, StageClock* clock) {
-    StageClock unused;
-    StageClock& stage_clock = clock != nullptr ? *clock : unused;
-    MstResult result =
-        route_mst(data, metric, alpha, std::min(min_samples, data.rows), stage_clock);
-    stage_clock.lap(&StageTimes::spanning_tree);
+    MstResult result = route_mst(data, metric, alpha, std::min(min_samples, data.rows), clock);
+    lap(clock, &StageTimes::spanning_tree);
     return result;
 }
 

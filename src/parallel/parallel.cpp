@@ -101,6 +101,14 @@ std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads) {
 }
 
 void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task) {
+    if (count == 1) {
+        try {
+            task(0);
+        } catch (...) {
+            rethrow_worker_failure(std::current_exception());
+        }
+        return;
+    }
     std::vector<std::exception_ptr> failures(count);
     std::vector<std::thread> threads;
     threads.reserve(count);
@@ -144,12 +152,7 @@ void rethrow_worker_failure(const std::exception_ptr& failure) {
 
 void run_task_queue(std::size_t workers, std::size_t count,
                     const std::function<void(std::size_t, std::size_t)>& task) {
-    workers = std::min(workers, count);
-    if (workers <= 1) {
-        for (std::size_t i = 0; i < count; ++i)
-            task(0, i);
-        return;
-    }
+    workers = std::min(std::max<std::size_t>(workers, 1), count);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
     run_tasks(workers, [&](std::size_t worker) {

@@ -25,14 +25,15 @@ struct RowChunk {
 // Contiguous chunks of ceil(n / min(n, threads)) rows; empty chunks are left out.
 std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads);
 
-// Starts one thread per task index, calls task(i) on it and joins them all.
-// A thread that cannot be started, or a task that throws, fails the call
-// only after every started thread has been joined: std::bad_alloc and
-// InternalError are rethrown as they are, anything else as InternalError.
+// Starts one thread per task index, calls task(i) on it and joins them all; a
+// single task runs on the calling thread. A thread that cannot be started, or
+// a task that throws, fails the call only after every started thread has been
+// joined: std::bad_alloc and InternalError are rethrown as they are, anything
+// else as InternalError.
 void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task);
 
 // Runs task(worker, i) for every i in [0, count) on min(workers, count) threads
-// (on the calling thread when that is 1). Each thread claims the lowest
+// (as run_tasks: on the calling thread when that is 1). Each thread claims the lowest
 // unclaimed index whenever it is free, so uneven tasks even out; which worker
 // runs which task varies from run to run, so results must not depend on it.
 // Once a task has failed no further task is started; failures are reported as

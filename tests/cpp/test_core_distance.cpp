@@ -10,18 +10,17 @@
 #include "core_distance/core_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "tree_support.hpp"
+#include "value_support.hpp"
 
 namespace corvane {
 namespace {
+
+using testing::same_bits;
 
 template <class Tree>
 class CoreDistances : public ::testing::Test {};
 using TreeTypes = ::testing::Types<KdTree, BallTree>;
 TYPED_TEST_SUITE(CoreDistances, TreeTypes);
-
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
 
 // Pushes for row 0 arrive as (0, 0.0), (1, 4.0), (2, 1.0), (3, 1.0), (4, 0.5): one leaf
 // scanned in row order leaves the heap array [(1.0, 2), (0.0, 0), (0.5, 4)].

@@ -21,9 +21,12 @@
 #include "tree_common/tree_shape.hpp"
 #include "tree_support.hpp"
 #include "union_find/union_find.hpp"
+#include "value_support.hpp"
 
 namespace corvane {
 namespace {
+
+using testing::sorted_weights;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -65,14 +68,6 @@ std::vector<MstEdge> reference_prim(const DataMatrix& m, const std::vector<doubl
         v = next;
     }
     return edges;
-}
-
-std::vector<double> sorted_weights(const std::vector<MstEdge>& edges) {
-    std::vector<double> w;
-    for (const MstEdge& e : edges)
-        w.push_back(e.weight);
-    std::sort(w.begin(), w.end());
-    return w;
 }
 
 std::set<std::pair<std::size_t, std::size_t>> pair_set(const std::vector<MstEdge>& edges) {

@@ -15,9 +15,13 @@
 #include "mst/mutual_reachability.hpp"
 #include "mst/prim/gram_matrix.hpp"
 #include "mst/prim/prim.hpp"
+#include "value_support.hpp"
 
 namespace corvane {
 namespace {
+
+using testing::same_bits;
+using testing::sorted_weights;
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
@@ -43,18 +47,6 @@ std::vector<MstEdge> edges_of(const std::vector<std::vector<double>>& rows) {
     for (const auto& r : rows)
         out.push_back({static_cast<std::size_t>(r[0]), static_cast<std::size_t>(r[1]), r[2]});
     return out;
-}
-
-// Bitwise comparison, so that NaN weights and signed zeros count too.
-::testing::AssertionResult same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-    if (a.size() != b.size()) return ::testing::AssertionFailure() << "sizes differ";
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) {
-            return ::testing::AssertionFailure()
-                   << "position " << i << ": " << a[i] << " vs " << b[i];
-        }
-    }
-    return ::testing::AssertionSuccess();
 }
 
 // Same vertices in the same order; weights with the same bits, or within a
@@ -288,7 +280,7 @@ TEST(Prim, DenseRouteMatchesStoredMatrix) {
                     if (v == 0.0 && i % 2 == 1) v = -0.0;
                 }
             }
-            SCOPED_TRACE(testing::Message()
+            SCOPED_TRACE(::testing::Message()
                          << metric_name(metric) << " seed " << seed << " n " << c.n << " d " << c.d
                          << " k " << c.k << " alpha " << c.alpha);
             const MstResult expected = stored_matrix_prim(data, metric, c.k, c.alpha);
@@ -306,7 +298,7 @@ TEST(Prim, DenseRouteMatchesStoredMatrix) {
         mixed.at(i, 1) = 3e200;
     }
     for (std::size_t k : {1, 3, 5, 12}) {
-        SCOPED_TRACE(testing::Message() << "huge cosine rows, k " << k);
+        SCOPED_TRACE(::testing::Message() << "huge cosine rows, k " << k);
         const MstResult expected = stored_matrix_prim(mixed, Metric::cosine(), k, 1.0);
         const MstResult actual = prim_dense_mst(mixed, Metric::cosine(), k, 1.0);
         EXPECT_TRUE(same_bits(actual.core_distances, expected.core_distances));
@@ -328,7 +320,7 @@ DataMatrix random_distance_matrix(std::size_t n, std::uint64_t seed, bool intege
 void expect_same_for_threads(const DataMatrix& data, const Metric& metric, std::size_t k,
                              double alpha, const MstResult& expected) {
     for (std::size_t threads : {1, 2, 3, 8}) {
-        SCOPED_TRACE(testing::Message() << threads << " threads");
+        SCOPED_TRACE(::testing::Message() << threads << " threads");
         const MstResult actual = prim_dense_mst(data, metric, k, alpha, threads);
         EXPECT_TRUE(same_bits(actual.core_distances, expected.core_distances));
         EXPECT_TRUE(same_edges(actual.edges, expected.edges));
@@ -366,8 +358,8 @@ TEST(Prim, DenseRouteIndependentOfThreads) {
         const bool precomputed = c.metric.kind == MetricKind::Precomputed;
         const DataMatrix data = precomputed ? random_distance_matrix(c.n, seed, true)
                                             : random_matrix(c.n, c.d, seed, true);
-        SCOPED_TRACE(testing::Message() << metric_name(c.metric) << " seed " << seed << " n " << c.n
-                                        << " k " << c.k << " alpha " << c.alpha);
+        SCOPED_TRACE(::testing::Message() << metric_name(c.metric) << " seed " << seed << " n "
+                                          << c.n << " k " << c.k << " alpha " << c.alpha);
         expect_same_for_threads(data, c.metric, c.k, c.alpha,
                                 stored_matrix_prim(data, c.metric, c.k, c.alpha));
     }
@@ -386,7 +378,7 @@ TEST(Prim, DenseRouteNaNWeightsIndependentOfThreads) {
         data.at(i, 1) = 3e200;
     }
     for (std::size_t k : {3, 40}) {
-        SCOPED_TRACE(testing::Message() << "seed " << seed << " k " << k);
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << " k " << k);
         const MstResult expected = stored_matrix_prim(data, Metric::cosine(), k, 1.0);
         // Beyond the 23 ordinary rows the huge rows' core distances are NaN.
         EXPECT_EQ(std::isnan(expected.core_distances[0]), k > 24);
@@ -421,14 +413,6 @@ TEST(Prim, DenseRouteDisconnectedIndependentOfThreads) {
     }
 }
 
-std::vector<double> sorted_weights(const std::vector<MstEdge>& edges) {
-    std::vector<double> w;
-    for (const MstEdge& e : edges)
-        w.push_back(e.weight);
-    std::sort(w.begin(), w.end());
-    return w;
-}
-
 // The routes on rows (squared and plain weights) and the Gram route against
 // the dense route under euclidean. With k = 1 and continuous data there are no
 // ties, so the trees must be the same; with k >= 2 core distances create ties
@@ -444,8 +428,8 @@ TEST(Prim, EuclideanRoutesAgreeWithDenseRoute) {
     for (const DenseCase& c : cases) {
         ++seed;
         const DataMatrix data = random_matrix(c.n, c.d, seed, c.integer_valued);
-        SCOPED_TRACE(testing::Message() << "seed " << seed << " n " << c.n << " d " << c.d << " k "
-                                        << c.k << " alpha " << c.alpha);
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << " n " << c.n << " d " << c.d
+                                          << " k " << c.k << " alpha " << c.alpha);
         const MstResult dense = prim_dense_mst(data, Metric::euclidean(), c.k, c.alpha);
         // sqrt is monotone, so the k-th smallest squared distance gives the same bits.
         const std::vector<double> brute = euclidean_brute_core_distances(data, c.k);
@@ -478,7 +462,7 @@ TEST(Prim, GramCoreDistancesIndependentOfThreads) {
     for (std::size_t n : {255, 256, 300}) {
         const std::uint64_t seed = 9000 + n;
         const DataMatrix data = random_matrix(n, 19, seed, true);
-        SCOPED_TRACE(testing::Message() << "seed " << seed << " n " << n);
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << " n " << n);
         const MstResult one = prim_gram_mst(data, 6, 1);
         for (std::size_t threads : {2, 3}) {
             const MstResult many = prim_gram_mst(data, 6, threads);
@@ -495,7 +479,7 @@ TEST(Prim, GramRouteSurvivesLargeOffset) {
     DataMatrix data = random_matrix(150, 20, seed);
     for (double& v : data.values)
         v += 1e9;
-    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    SCOPED_TRACE(::testing::Message() << "seed " << seed);
     const MstResult rows = prim_euclidean_mst(data, euclidean_brute_core_distances(data, 1), 1.0);
     EXPECT_TRUE(same_edges(prim_gram_mst(data, 1).edges, rows.edges, 1e-9));
     const std::vector<double> core = euclidean_brute_core_distances(data, 4);
@@ -511,7 +495,7 @@ TEST(GramMatrix, EqualsNaiveSums) {
          std::vector<std::pair<std::size_t, std::size_t>>{{1, 1}, {13, 5}, {270, 300}, {300, 17}}) {
         const std::uint64_t seed = 31 * n + d;
         const DataMatrix x = random_matrix(n, d, seed);
-        SCOPED_TRACE(testing::Message() << "seed " << seed << " n " << n << " d " << d);
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << " n " << n << " d " << d);
         std::vector<double> naive(n * n);
         for (std::size_t i = 0; i < n; ++i) {
             for (std::size_t j = 0; j < n; ++j) {

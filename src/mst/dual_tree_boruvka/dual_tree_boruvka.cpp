@@ -136,7 +136,7 @@ class BoruvkaRun {
         const std::vector<RowChunk> chunks =
             threads_ >= 2 ? split_rows(n_, threads_) : std::vector<RowChunk>{{0, n_}};
         std::vector<std::vector<Offer>> foreign(chunks.size());
-        run_tasks_or_inline(chunks.size(), [&](std::size_t c) {
+        run_tasks(chunks.size(), [&](std::size_t c) {
             const RowChunk chunk = chunks[c];
             // The neighbour rows and their positions are scattered: rows are fetched two
             // prefetch distances ahead, the positions they name one distance ahead.
@@ -174,17 +174,6 @@ class BoruvkaRun {
         }
     }
 
-    // Runs task(i) for i in [0, count) on their own threads, or on this one when there is
-    // a single task.
-    template <class Task>
-    void run_tasks_or_inline(std::size_t count, const Task& task) {
-        if (count == 1) {
-            task(0);
-        } else {
-            run_tasks(count, task);
-        }
-    }
-
     // The candidates offered to a merge, as sorted runs, one per chunk of components. A
     // seeding batch takes a pair only when it weighs exactly the floor of its `from`
     // point: it is then the cheapest edge at that point, and every point owns at most one
@@ -206,7 +195,7 @@ class BoruvkaRun {
             if (seeding && !(w <= seed_floor(candidate.from))) return false;
             return component[candidate.to] != c;
         };
-        run_tasks_or_inline(chunks.size(), [&](std::size_t r) {
+        run_tasks(chunks.size(), [&](std::size_t r) {
             // Counted first: the first seeding batch holds most points.
             std::size_t length = 0;
             for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c)

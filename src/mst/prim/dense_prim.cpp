@@ -304,9 +304,6 @@ std::vector<MstEdge> dense_prim(std::span<const double> core, double alpha,
 
 MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k, double alpha,
                          std::size_t threads, StageClock* clock) {
-    const auto core_distances_done = [clock] {
-        if (clock != nullptr) clock->lap(&StageTimes::core_distances);
-    };
     const std::size_t n = data.rows;
     MstResult result;
     if (n == 0) return result;
@@ -319,7 +316,7 @@ MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size
         prim_detail::row_core_distances(
             n, k, threads, [&](std::size_t i, std::size_t j) { return matrix[i * n + j]; },
             result.core_distances);
-        core_distances_done();
+        lap(clock, &StageTimes::core_distances);
         result.edges = dense_prim(
             result.core_distances, alpha,
             [&](std::size_t lo, std::size_t hi) { return matrix[lo * n + hi]; }, threads);
@@ -338,7 +335,7 @@ MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size
                 },
                 result.core_distances);
         }
-        core_distances_done();
+        lap(clock, &StageTimes::core_distances);
         result.edges = dense_prim(
             result.core_distances, alpha,
             [&](std::size_t lo, std::size_t hi) {

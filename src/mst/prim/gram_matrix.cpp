@@ -183,11 +183,7 @@ GramMatrix gram_matrix(const DataMatrix& x, std::size_t threads) {
         for (std::size_t t = worker; t < tiles.size(); t += workers)
             compute_tile(packed, n, d, tiles[t], tile, g.values.get());
     };
-    if (workers == 1) {
-        work(0);
-    } else {
-        run_tasks(workers, work);
-    }
+    run_tasks(workers, work);
     return g;
 }
 

@@ -71,7 +71,7 @@ MstResult prim_gram_mst(const DataMatrix& data, std::size_t k, std::size_t threa
     const std::vector<double> core_sq = gram_core_distances_sq(distances, k, threads);
     for (std::size_t i = 0; i < n; ++i)
         result.core_distances[i] = std::sqrt(core_sq[i]);
-    if (clock != nullptr) clock->lap(&StageTimes::core_distances);
+    lap(clock, &StageTimes::core_distances);
 
     prim_detail::SquaredWeights weights{core_sq, std::cref(distances)};
     result.edges = prim_detail::prim_on_rows(n, weights);
