@@ -10,39 +10,61 @@ namespace corvane {
 inline constexpr std::size_t DYNAMIC_DIMS = std::numeric_limits<std::size_t>::max();
 
 // Squared Euclidean distance between two contiguous rows of `dims` values (`Dims` when
-// fixed), stopping early once it is known to reach `bound`: then the value returned is a
-// partial sum that is itself >= bound. Without a bound the exact sum is returned.
+// fixed) into `d_sq`, giving up once `settled(partial)` holds for the sum so far: then it
+// returns false and `d_sq` holds that partial sum. The check runs after every 8 columns
+// while columns remain.
 //
 // The terms are summed in four interleaved lanes, combined pairwise at the end, so the
 // loop vectorises; the result may differ in the last bits from a left-to-right sum but is
 // the same for the same two rows. A partial sum never exceeds the full one (every term is
-// >= 0 and rounding is monotone), which makes the early stop exact: a partial sum at or
-// above `bound` means the full sum is too. The check runs only while 8 or more columns
-// remain, where skipping them pays for the extra comparison.
+// >= 0 and rounding is monotone), so a predicate that holds for every value above one it
+// holds for settles the full sum too.
+template <std::size_t Dims, class Settled>
+inline bool squared_distance_unless(const double* __restrict a, const double* __restrict b,
+                                    std::size_t dims, const Settled& settled, double& d_sq) {
+    const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
+    // Four named lanes rather than an array: the compiler keeps them in registers across
+    // the early exit.
+    double lane0 = 0.0;
+    double lane1 = 0.0;
+    double lane2 = 0.0;
+    double lane3 = 0.0;
+    std::size_t j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const double t0 = a[j] - b[j];
+        const double t1 = a[j + 1] - b[j + 1];
+        const double t2 = a[j + 2] - b[j + 2];
+        const double t3 = a[j + 3] - b[j + 3];
+        lane0 += t0 * t0;
+        lane1 += t1 * t1;
+        lane2 += t2 * t2;
+        lane3 += t3 * t3;
+        if ((j + 4) % 8 == 0 && j + 4 < n) {
+            d_sq = (lane0 + lane1) + (lane2 + lane3);
+            if (settled(d_sq)) return false;
+        }
+    }
+    const auto add = [&](double& lane, std::size_t column) {
+        const double t = a[column] - b[column];
+        lane += t * t;
+    };
+    if (j < n) add(lane0, j);
+    if (j + 1 < n) add(lane1, j + 1);
+    if (j + 2 < n) add(lane2, j + 2);
+    d_sq = (lane0 + lane1) + (lane2 + lane3);
+    return true;
+}
+
+// The same sum, stopping once it reaches `bound`: a result below `bound` is exact, one at
+// or above it may be a partial sum. Without a bound the exact sum is returned.
 template <std::size_t Dims = DYNAMIC_DIMS>
 inline double squared_distance(const double* __restrict a, const double* __restrict b,
                                std::size_t dims,
                                double bound = std::numeric_limits<double>::infinity()) {
-    constexpr std::size_t LANES = 4;
-    const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
-    double lane[LANES] = {0.0, 0.0, 0.0, 0.0};
-    const auto combine = [&lane] { return (lane[0] + lane[1]) + (lane[2] + lane[3]); };
-    std::size_t j = 0;
-    for (; j + LANES <= n; j += LANES) {
-        for (std::size_t l = 0; l < LANES; ++l) {
-            const double t = a[j + l] - b[j + l];
-            lane[l] += t * t;
-        }
-        if (j + LANES + 8 <= n) {
-            const double partial = combine();
-            if (partial >= bound) return partial;
-        }
-    }
-    for (std::size_t l = 0; j + l < n; ++l) {
-        const double t = a[j + l] - b[j + l];
-        lane[l] += t * t;
-    }
-    return combine();
+    double d_sq = 0.0;
+    squared_distance_unless<Dims>(
+        a, b, dims, [bound](double partial) { return partial >= bound; }, d_sq);
+    return d_sq;
 }
 
 }  // namespace corvane

@@ -17,43 +17,6 @@ namespace {
 // negative.
 constexpr double UNKNOWN_GAP = -1.0;
 
-// squared_distance<Dims>() with the same four lanes summed in the same order, so with the
-// same result, that looks at the partial sum after every 8 columns and gives up once
-// `settled(partial)` holds: then it returns false and leaves `d_sq` unset. Rounding never
-// lets a sum of non-negative terms shrink, so every partial sum is at most the result.
-template <std::size_t Dims, class Settled>
-bool squared_distance_unless(const double* __restrict a, const double* __restrict b,
-                             std::size_t dims, const Settled& settled, double& d_sq) {
-    const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
-    double lane0 = 0.0;
-    double lane1 = 0.0;
-    double lane2 = 0.0;
-    double lane3 = 0.0;
-    std::size_t j = 0;
-    for (; j + 4 <= n; j += 4) {
-        const double t0 = a[j] - b[j];
-        const double t1 = a[j + 1] - b[j + 1];
-        const double t2 = a[j + 2] - b[j + 2];
-        const double t3 = a[j + 3] - b[j + 3];
-        lane0 += t0 * t0;
-        lane1 += t1 * t1;
-        lane2 += t2 * t2;
-        lane3 += t3 * t3;
-        if ((j + 4) % 8 == 0 && j + 4 < n && settled((lane0 + lane1) + (lane2 + lane3))) {
-            return false;
-        }
-    }
-    const auto add = [&](double& lane, std::size_t column) {
-        const double t = a[column] - b[column];
-        lane += t * t;
-    };
-    if (j < n) add(lane0, j);
-    if (j + 1 < n) add(lane1, j + 1);
-    if (j + 2 < n) add(lane2, j + 2);
-    d_sq = (lane0 + lane1) + (lane2 + lane3);
-    return true;
-}
-
 // One search over a private (or the shared) candidate table. `Dims` fixes the column
 // count at compile time for small counts so that the distance loop unrolls. With
 // `Shared` the search runs beside others and prunes with the shared bounds; it then keeps
