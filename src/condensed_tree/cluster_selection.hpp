@@ -34,9 +34,8 @@ ClusterSelection select_clusters(const CondensedTree& tree, std::size_t n,
                                  ClusterSelectionMethod method, bool allow_single_cluster,
                                  double cluster_selection_epsilon);
 
-// The same with the tree's index already built.
-ClusterSelection select_clusters(const CondensedTree& tree, const CondensedIndex& index,
-                                 ClusterSelectionMethod method, bool allow_single_cluster,
-                                 double cluster_selection_epsilon);
+// The same from the tree's index.
+ClusterSelection select_clusters(const CondensedIndex& index, ClusterSelectionMethod method,
+                                 bool allow_single_cluster, double cluster_selection_epsilon);
 
 }  // namespace corvane

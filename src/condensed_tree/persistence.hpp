@@ -16,8 +16,8 @@ namespace corvane {
 std::vector<double> compute_persistence(const CondensedTree& tree,
                                         const ClusterSelection& selection);
 
-// The same with the tree's index already built.
-std::vector<double> compute_persistence(const CondensedTree& tree, const CondensedIndex& index,
+// The same from the tree's index.
+std::vector<double> compute_persistence(const CondensedIndex& index,
                                         const ClusterSelection& selection);
 
 }  // namespace corvane

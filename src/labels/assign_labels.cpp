@@ -53,7 +53,7 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
             threshold = 1.0 / cluster_selection_epsilon;
         } else {
             for (std::size_t node = 0; node < index.end(); ++node) {
-                if (index.parent[node] == root && index.lambda[node] > threshold) {
+                if (node != root && index.parent[node] == root && index.lambda[node] > threshold) {
                     threshold = index.lambda[node];
                 }
             }

@@ -28,35 +28,41 @@ std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size
     return records;
 }
 
-SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n) {
-    // The first pass and the node numbering in one go: at a merge, `low` and
-    // `high` are roots of the first pass's sets, so the node holding each set
-    // can be kept by root instead of in a second union-find.
-    const std::vector<MstEdge> sorted = sorted_edges(edges);
+namespace {
+
+// The single-linkage pass over `count` edges in merge order, edge_at(i) being the i-th:
+// merge_records and number_linkage_rows in one go. At a merge, `low` and `high` are roots
+// of the first pass's sets, so the node holding each set can be kept by root instead of
+// in a second union-find. on_merge(edge) sees every edge that joins two sets.
+template <class EdgeAt, class OnMerge>
+SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::size_t n,
+                                const OnMerge& on_merge) {
     UnionFind sets(n);
     std::vector<std::size_t> node_of(n);  // set by root; read only for sets of two or more
     SingleLinkageTree tree;
     tree.rows.reserve(n > 0 ? n - 1 : 0);
 
-    // The endpoints of sorted edges are scattered over the sets: their entries
-    // are fetched two steps ahead, then their parents' entries (usually the
-    // roots) and those roots' nodes one step ahead.
+    // The endpoints of sorted edges are scattered over the sets: their entries are
+    // fetched two steps ahead, then their parents' entries (usually the roots) and those
+    // roots' nodes one step ahead.
     constexpr std::size_t ahead = 8;
     const auto prefetch_parents = [&](std::size_t point) {
         const std::size_t parent = sets.parent_hint(point);
         sets.prefetch(parent);
         if (parent != point && parent < n) __builtin_prefetch(&node_of[parent]);
     };
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        if (i + 2 * ahead < sorted.size()) {
-            sets.prefetch(sorted[i + 2 * ahead].a);
-            sets.prefetch(sorted[i + 2 * ahead].b);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + 2 * ahead < count) {
+            const MstEdge later = edge_at(i + 2 * ahead);
+            sets.prefetch(later.a);
+            sets.prefetch(later.b);
         }
-        if (i + ahead < sorted.size()) {
-            prefetch_parents(sorted[i + ahead].a);
-            prefetch_parents(sorted[i + ahead].b);
+        if (i + ahead < count) {
+            const MstEdge next = edge_at(i + ahead);
+            prefetch_parents(next.a);
+            prefetch_parents(next.b);
         }
-        const MstEdge& edge = sorted[i];
+        const MstEdge edge = edge_at(i);
         const std::size_t ra = sets.find(edge.a);
         const std::size_t rb = sets.find(edge.b);
         if (ra == rb) continue;
@@ -75,8 +81,33 @@ SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size
         tree.rows.push_back({left, right, lambda, size_a + size_b});
         sets.unite(ra, rb);  // ra first: see merge_records
         node_of[sets.find(ra)] = n + tree.rows.size() - 1;
+        on_merge(edge);
     }
     return tree;
+}
+
+}  // namespace
+
+SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n) {
+    const std::vector<MstEdge> sorted = sorted_edges(edges);
+    return link_in_order(
+        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n, [](const MstEdge&) {});
+}
+
+SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t n,
+                                    SpanningTree& merged) {
+    merged = SpanningTree(n);
+    SingleLinkageTree tree = link_in_order(
+        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n,
+        [&](const MstEdge& edge) { merged.append(edge); });
+    merged.shrink_to_fit();
+    return tree;
+}
+
+SingleLinkageTree build_single_linkage(const SpanningTree& tree) {
+    return link_in_order(
+        tree.size(), [&](std::size_t i) { return tree.edge(i); }, tree.points(),
+        [](const MstEdge&) {});
 }
 
 }  // namespace corvane

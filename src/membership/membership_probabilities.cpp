@@ -30,7 +30,7 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
 
     // owner[c - n]: the selected cluster at or above cluster c, if any.
     // Parents have smaller ids, so one ascending pass settles every cluster.
-    constexpr std::size_t none = CondensedIndex::NO_PARENT;
+    constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
     std::vector<std::size_t> owner(index.end() - n, none);
     for (std::size_t c : selection.clusters) {
         if (c < n) fail_internal("membership_probabilities: selected id is a point");

@@ -11,7 +11,6 @@
 #include "condensed_tree/condense.hpp"
 #include "hierarchy_test_support.hpp"
 #include "labels/assign_labels.hpp"
-#include "labels/cluster_hierarchy.hpp"
 #include "linkage/single_linkage.hpp"
 #include "membership/membership_probabilities.hpp"
 #include "outlier/outlier_scores.hpp"
@@ -19,6 +18,8 @@
 namespace corvane {
 namespace {
 
+using testing::cluster_hierarchy;
+using testing::HierarchyResult;
 using testing::kInf;
 using Labels = std::vector<std::int32_t>;
 constexpr auto Eom = ClusterSelectionMethod::Eom;

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/internal_error.hpp"
-#include "condensed_tree/linkage_rows.hpp"
 #include "hierarchy_test_support.hpp"
 #include "linkage/edge_order.hpp"
+#include "linkage/linkage_rows.hpp"
 #include "linkage/single_linkage.hpp"
 #include "union_find/union_find.hpp"
 
