@@ -18,6 +18,7 @@
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
+#include "mst/mutual_reachability.hpp"
 #include "tree_common/bottom_up.hpp"
 #include "tree_common/tree_shape.hpp"
 #include "tree_support.hpp"

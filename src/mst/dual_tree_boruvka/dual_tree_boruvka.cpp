@@ -14,6 +14,7 @@
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "mst/dual_tree_boruvka/parallel_search.hpp"
+#include "mst/mutual_reachability.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "union_find/union_find.hpp"
 

@@ -7,6 +7,7 @@
 
 #include "ball_tree/ball_tree.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
+#include "mst/mutual_reachability.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 

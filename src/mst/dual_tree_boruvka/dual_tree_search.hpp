@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
+#include "mst/mutual_reachability.hpp"
 
 namespace corvane {
 
