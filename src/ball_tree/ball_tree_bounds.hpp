@@ -27,24 +27,24 @@ class KnnRule<BallTree, Dims> {
         double c;          // squared distance from the query to its centroid
     };
 
-    KnnRule(const BallTree& tree, const double* point) : tree_(tree), point_(point) {}
-
-    Entry root() const {
-        if (tree_.nodes.empty()) return {NO_NODE, INF};
-        return {0, squared_distance<Dims>(tree_.centroid(0), point_, tree_.dims)};
+    Entry root(const BallTree& tree, const double* point) const {
+        if (tree.nodes.empty()) return {NO_NODE, INF};
+        return {0, squared_distance<Dims>(tree.centroid(0), point, tree.dims)};
     }
 
-    bool prunes(const Entry& entry, double) const {
-        return entry.c >= prune_distance(tree_.nodes[entry.node]);
+    bool prunes(const BallTree& tree, const double*, const Entry& entry, double) const {
+        return entry.c >= prune_distance(tree.nodes[entry.node]);
     }
+
+    bool outdated(const Entry&, double) const { return false; }
 
     // A child already at its pruning distance stays pruned for the rest of the query (the
     // worst kept distance only shrinks), so it is dropped here, before its centroid
     // distance is complete; the visiting order of the others is unchanged.
-    template <class Heap>
-    std::pair<Entry, Entry> children(const BallNode& record, const Heap& heap) const {
-        const Entry left = child(record.left, heap.is_full());
-        const Entry right = child(record.right, heap.is_full());
+    std::pair<Entry, Entry> children(const BallTree& tree, const double* point,
+                                     const BallNode& record, bool heap_full) const {
+        const Entry left = child(tree, point, record.left, heap_full);
+        const Entry right = child(tree, point, record.right, heap_full);
         if (left.c <= right.c) return {left, right};
         return {right, left};
     }
@@ -62,17 +62,15 @@ class KnnRule<BallTree, Dims> {
         return reach * reach;
     }
 
-    Entry child(std::size_t node, bool heap_full) const {
+    Entry child(const BallTree& tree, const double* point, std::size_t node, bool heap_full) const {
         if (node == NO_NODE) return {NO_NODE, INF};
-        const double* centroid = tree_.centroid(node);
-        if (!heap_full) return {node, squared_distance<Dims>(centroid, point_, tree_.dims)};
-        const double bound = prune_distance(tree_.nodes[node]);
-        const double c = squared_distance<Dims>(centroid, point_, tree_.dims, bound);
+        const double* centroid = tree.centroid(node);
+        if (!heap_full) return {node, squared_distance<Dims>(centroid, point, tree.dims)};
+        const double bound = prune_distance(tree.nodes[node]);
+        const double c = squared_distance<Dims>(centroid, point, tree.dims, bound);
         return {c >= bound ? NO_NODE : node, c};
     }
 
-    const BallTree& tree_;
-    const double* point_;
     double kth_ = INF;
 };
 

@@ -6,6 +6,7 @@
 
 #include "common/data_matrix.hpp"
 #include "parallel/parallel.hpp"
+#include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
@@ -51,12 +52,15 @@ struct KdTree : TreeStorage<KdNode> {
     // any thread count.
     static KdTree build(const DataMatrix& matrix, std::size_t threads = available_threads());
 
-    // Squared distance from `point` to the box of `node`, summed from column 0.
+    // Squared distance from `point` to the box of `node`, summed from column 0. `Dims`
+    // fixes the column count at compile time (DYNAMIC_DIMS: `dims`).
+    template <std::size_t Dims = DYNAMIC_DIMS>
     double min_rdist_point(std::size_t node, const double* point) const {
-        const double* lo = lower_bounds.data() + node * dims;
-        const double* hi = upper_bounds.data() + node * dims;
+        const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
+        const double* lo = lower_bounds.data() + node * n;
+        const double* hi = upper_bounds.data() + node * n;
         double sum = 0.0;
-        for (std::size_t j = 0; j < dims; ++j) {
+        for (std::size_t j = 0; j < n; ++j) {
             const double gap = std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
             sum += gap * gap;
         }

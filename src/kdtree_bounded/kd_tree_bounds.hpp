@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <limits>
 #include <utility>
 
 #include "distance/euclidean/euclidean.hpp"
@@ -24,34 +23,30 @@ class KnnRule<KdTree, Dims> {
   public:
     struct Entry {
         std::size_t node;
-        double plane_sq;  // squared distance to the splitting plane; -infinity: none
+        double plane_sq;  // squared distance to the splitting plane (a stacked far child)
     };
 
-    KnnRule(const KdTree& tree, const double* point) : tree_(tree), point_(point) {}
-
-    Entry root() const { return {tree_.nodes.empty() ? NO_NODE : 0, NO_PLANE}; }
-
-    bool prunes(const Entry& entry, double kth_sq) const {
-        return kth_sq <= entry.plane_sq || tree_.min_rdist_point(entry.node, point_) >= kth_sq;
+    Entry root(const KdTree& tree, const double*) const {
+        return {tree.nodes.empty() ? NO_NODE : 0, 0.0};
     }
 
-    template <class Heap>
-    std::pair<Entry, Entry> children(const KdNode& record, const Heap&) const {
-        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
+    bool prunes(const KdTree& tree, const double* point, const Entry& entry, double kth_sq) const {
+        return tree.min_rdist_point<Dims>(entry.node, point) >= kth_sq;
+    }
+
+    bool outdated(const Entry& entry, double kth_sq) const { return kth_sq <= entry.plane_sq; }
+
+    std::pair<Entry, Entry> children(const KdTree& tree, const double* point, const KdNode& record,
+                                     bool) const {
+        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
         // Without columns every row sits at the same place; take the left child first.
-        const double diff = dims == 0 ? 0.0 : point_[record.split_dim] - record.split_value;
+        const double diff = dims == 0 ? 0.0 : point[record.split_dim] - record.split_value;
         const bool left_near = diff <= 0.0;
-        return {{left_near ? record.left : record.right, NO_PLANE},
+        return {{left_near ? record.left : record.right, 0.0},
                 {left_near ? record.right : record.left, diff * diff}};
     }
 
     void leaf_done(double, double) const {}
-
-  private:
-    static constexpr double NO_PLANE = -std::numeric_limits<double>::infinity();
-
-    const KdTree& tree_;
-    const double* point_;
 };
 
 // The nearest point of the box is the query clamped to it, and the floor is

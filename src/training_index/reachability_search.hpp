@@ -31,11 +31,11 @@ class ReachabilitySearch {
         std::size_t node;
         double bound;
     };
+    using Node = typename Tree::Node;
 
     ReachabilitySearch(const Tree& tree, std::span<const double> position_core,
                        std::span<const double> node_min_core, const double* point, double* corner)
-        : tree_(tree),
-          floor_(tree),
+        : floor_(tree),
           position_core_(position_core),
           node_min_core_(node_min_core),
           point_(point),
@@ -43,31 +43,33 @@ class ReachabilitySearch {
 
     const NearestCandidate& nearest() const { return nearest_; }
 
-    Entry root() const {
-        if (tree_.nodes.empty()) return {NO_NODE, INF};
+    Entry root(const Tree& tree) const {
+        if (tree.nodes.empty()) return {NO_NODE, INF};
         return {0, bound(0)};
     }
 
-    bool pruned(const Entry& entry) const {
+    bool pruned(const Tree&, const Entry& entry) const {
         return entry.bound > nearest_.reachability || entry.bound == INF;
     }
 
-    std::pair<Entry, Entry> children(const typename Tree::Node& record, const Entry&) const {
+    bool outdated(const Entry&) const { return false; }
+
+    std::pair<Entry, Entry> children(const Tree&, const Node& record) const {
         const Entry left{record.left, bound(record.left)};
         const Entry right{record.right, bound(record.right)};
         if (right.bound < left.bound) return {right, left};
         return {left, right};
     }
 
-    void leaf(const typename Tree::Node& record) {
-        const std::size_t dims = tree_.dims;
+    void leaf(const Tree& tree, const Node& record) {
+        const std::size_t dims = tree.dims;
         const PointView query(point_, dims);
-        const double* row = tree_.row(record.start);
+        const double* row = tree.row(record.start);
         for (std::size_t position = record.start; position < record.end; ++position, row += dims) {
             const double core = position_core_[position];
             if (core > nearest_.reachability) continue;
             const double distance = euclidean_distance(query, PointView(row, dims));
-            nearest_.offer(tree_.indices[position], one_sided_reachability(distance, core));
+            nearest_.offer(tree.indices[position], one_sided_reachability(distance, core));
         }
     }
 
@@ -81,7 +83,6 @@ class ReachabilitySearch {
         return distance > core ? distance : core;
     }
 
-    const Tree& tree_;
     DistanceFloor<Tree> floor_;
     std::span<const double> position_core_;
     std::span<const double> node_min_core_;

@@ -55,9 +55,9 @@ NearestCandidate TrainingIndex::nearest(const double* point, double* scratch) co
     }
     return std::visit(
         [&](const auto& any_tree) {
-            ReachabilitySearch<std::decay_t<decltype(any_tree)>> search(
-                any_tree, core_distances, node_min_core, point, scratch);
-            walk_depth_first(any_tree, search);
+            using Search = ReachabilitySearch<std::decay_t<decltype(any_tree)>>;
+            const Search search = walk_depth_first(
+                any_tree, Search(any_tree, core_distances, node_min_core, point, scratch));
             return search.nearest();
         },
         tree);

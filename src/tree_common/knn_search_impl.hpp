@@ -20,48 +20,53 @@ namespace corvane {
 // and push(index, squared_distance). `Dims` fixes the column count at compile time (up to
 // Tree::UNROLLED_DIMS; DYNAMIC_DIMS otherwise) so that the per-column loops unroll.
 //
-// The walk is walk_depth_first; the tree's KnnRule<Tree, Dims>, built from the tree and
-// the query point, decides the rest:
-// - `Entry`, with `node` first, and `root()` (NO_NODE for an empty tree);
-// - `prunes(entry, kth_sq)`: whether a full heap whose worst kept distance is kth_sq has
-//   nothing to gain below the entry's node;
-// - `children(node, heap)`: the entries of the child to search first and of the other;
+// The walk is walk_depth_first; the tree's KnnRule<Tree, Dims> decides the rest, each
+// call given the tree and the query point:
+// - `Entry`, with `node` first, and `root(tree, point)` (NO_NODE for an empty tree);
+// - `prunes(tree, point, entry, kth_sq)`: whether a full heap whose worst kept distance is
+//   kth_sq has nothing to gain below the entry's node, and `outdated(entry, kth_sq)` the
+//   same judged on what the entry recorded when it was stacked;
+// - `children(tree, point, node, heap_full)`: the entries of the child to search first
+//   and of the other;
 // - `leaf_done(before, after)`: told the worst kept distance before and after a leaf.
 template <class Tree, std::size_t Dims, class Heap>
 class KnnSearch {
   public:
     using Rule = KnnRule<Tree, Dims>;
     using Entry = typename Rule::Entry;
+    using Node = typename Tree::Node;
 
-    KnnSearch(const Tree& tree, const double* point, Heap& heap)
-        : tree_(tree), rule_(tree, point), point_(point), heap_(heap) {}
+    KnnSearch(const double* point, Heap& heap) : point_(point), heap_(heap) {}
 
-    Entry root() const { return rule_.root(); }
+    Entry root(const Tree& tree) const { return rule_.root(tree, point_); }
 
-    bool pruned(const Entry& entry) const {
-        return heap_.is_full() && rule_.prunes(entry, heap_.max_distance());
+    bool pruned(const Tree& tree, const Entry& entry) const {
+        return heap_.is_full() && rule_.prunes(tree, point_, entry, heap_.max_distance());
     }
 
-    std::pair<Entry, Entry> children(const typename Tree::Node& record, const Entry&) {
-        return rule_.children(record, heap_);
+    bool outdated(const Entry& entry) const {
+        return heap_.is_full() && rule_.outdated(entry, heap_.max_distance());
     }
 
-    void leaf(const typename Tree::Node& record) {
-        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
+    std::pair<Entry, Entry> children(const Tree& tree, const Node& record) const {
+        return rule_.children(tree, point_, record, heap_.is_full());
+    }
+
+    void leaf(const Tree& tree, const Node& record) {
+        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
         const double before = heap_.max_distance();
-        const double* row = tree_.row(record.start);
+        const double* row = tree.tree_data.data() + record.start * dims;
         for (std::size_t i = record.start; i < record.end; ++i, row += dims) {
             // Once the heap is full, a distance that reaches its worst entry would be
             // rejected, so its computation may stop there.
             const double bound =
                 heap_.is_full() ? heap_.max_distance() : std::numeric_limits<double>::infinity();
-            heap_.push(tree_.indices[i], squared_distance<Dims>(row, point_, dims, bound));
+            heap_.push(tree.indices[i], squared_distance<Dims>(row, point_, dims, bound));
         }
         rule_.leaf_done(before, heap_.max_distance());
     }
 
   private:
-    const Tree& tree_;
     Rule rule_;
     const double* point_;
     Heap& heap_;
@@ -71,8 +76,7 @@ class KnnSearch {
 template <class Tree, class Heap>
 void search_knn_unchecked(const Tree& tree, const double* point, Heap& heap) {
     with_fixed_dims<Tree::UNROLLED_DIMS>(tree.dims, [&](auto dims) {
-        KnnSearch<Tree, decltype(dims)::value, Heap> search(tree, point, heap);
-        walk_depth_first(tree, search);
+        walk_depth_first(tree, KnnSearch<Tree, decltype(dims)::value, Heap>(point, heap));
     });
 }
 
