@@ -18,6 +18,7 @@
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condense.hpp"
 #include "condensed_tree/condensed_index.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 #include "condensed_tree/persistence.hpp"
 #include "labels/assign_labels.hpp"
 #include "linkage/edge_order.hpp"
@@ -62,9 +63,9 @@ int main(int argc, char** argv) {
     const double mst_seconds = std::chrono::duration<double>(Clock::now() - mst_start).count();
 
     constexpr double never = std::numeric_limits<double>::infinity();
-    double sort = never, linkage = never, relink = never, condense = never, index = never,
-           edges = never, select = never, labels = never, probabilities = never, scores = never,
-           persistence = never;
+    double sort = never, linkage = never, relink = never, condense = never, pack = never,
+           unpack = never, index = never, select = never, labels = never, probabilities = never,
+           scores = never, persistence = never;
     std::size_t clusters = 0;
     std::size_t kept_bytes = 0;
     for (int r = 0; r < repeats; ++r) {
@@ -75,24 +76,27 @@ int main(int argc, char** argv) {
         timed(relink, [&] { return corvane::build_single_linkage(spanning_tree); });
         const auto condensed =
             timed(condense, [&] { return corvane::condense(tree, n, min_cluster_size); });
-        const auto idx = timed(index, [&] { return corvane::index_condensed_tree(condensed, n); });
-        timed(edges, [&] { return corvane::condensed_edges(idx); });
+        const auto packed = timed(pack, [&] { return corvane::PackedCondensedTree(condensed, n); });
+        timed(unpack, [&] { return packed.unpacked(); });
+        const auto idx = timed(index, [&] { return corvane::index_condensed_tree(packed); });
         const auto selection = timed(select, [&] {
-            return corvane::select_clusters(idx, corvane::ClusterSelectionMethod::Eom, false, 0.0);
+            return corvane::select_clusters(packed, idx, corvane::ClusterSelectionMethod::Eom,
+                                            false, 0.0);
         });
         const auto assigned =
             timed(labels, [&] { return corvane::assign_labels(idx, selection, 0.0, false); });
         timed(probabilities,
               [&] { return corvane::membership_probabilities(idx, selection, assigned); });
         timed(scores, [&] { return corvane::outlier_scores(idx); });
-        clusters =
-            timed(persistence, [&] { return corvane::compute_persistence(idx, selection); }).size();
-        kept_bytes = spanning_tree.bytes() + idx.bytes();
+        clusters = timed(persistence, [&] {
+                       return corvane::compute_persistence(packed, idx, selection);
+                   }).size();
+        kept_bytes = spanning_tree.bytes() + packed.bytes();
     }
     std::printf("n %zu, %zu clusters; spanning tree %.3f s\n", n, clusters, mst_seconds);
     std::printf("edge sort %.4f\nsingle linkage (sorted edges) %.4f\n", sort, linkage);
     std::printf("single linkage (kept spanning tree) %.4f\ncondense %.4f\n", relink, condense);
-    std::printf("index %.4f\ncondensed edges from the index %.4f\n", index, edges);
+    std::printf("pack %.4f\nunpack %.4f\nindex %.4f\n", pack, unpack, index);
     std::printf("select %.4f\nlabels %.4f\nprobabilities %.4f\nscores %.4f\n", select, labels,
                 probabilities, scores);
     std::printf("persistence %.4f\n", persistence);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -27,10 +26,21 @@ class IndexArray {
     }
 
     std::size_t size() const { return narrow_ ? narrow_values_.size() : wide_values_.size(); }
-    bool empty() const { return size() == 0; }
 
     std::size_t operator[](std::size_t i) const {
         return narrow_ ? narrow_values_[i] : static_cast<std::size_t>(wide_values_[i]);
+    }
+
+    // Sets entry i to value_at(i) for every entry; values must be below the bound.
+    template <class ValueAt>
+    void fill(const ValueAt& value_at) {
+        if (narrow_) {
+            for (std::size_t i = 0; i < narrow_values_.size(); ++i)
+                narrow_values_[i] = static_cast<std::uint32_t>(value_at(i));
+        } else {
+            for (std::size_t i = 0; i < wide_values_.size(); ++i)
+                wide_values_[i] = value_at(i);
+        }
     }
 
     // `value` must be below the bound given at construction.
@@ -42,25 +52,9 @@ class IndexArray {
         }
     }
 
-    // Keeps the first `size` entries and releases the rest.
-    void shrink(std::size_t size) {
-        narrow_values_.resize(std::min(size, narrow_values_.size()));
-        narrow_values_.shrink_to_fit();
-        wide_values_.resize(std::min(size, wide_values_.size()));
-        wide_values_.shrink_to_fit();
-    }
-
     std::size_t bytes() const {
         return narrow_values_.capacity() * sizeof(std::uint32_t) +
                wide_values_.capacity() * sizeof(std::uint64_t);
-    }
-
-    friend bool operator==(const IndexArray& a, const IndexArray& b) {
-        if (a.size() != b.size()) return false;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (a[i] != b[i]) return false;
-        }
-        return true;
     }
 
   private:

@@ -1,37 +1,33 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
-#include "common/index_array.hpp"
-#include "condensed_tree/condensed_tree.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
-// A condensed tree as a fitted model keeps it: flat per-node arrays that the selection
-// and the per-point results read, and the order in which condensing emitted the edges,
-// so that the edge list comes back exactly (edge(i), condensed_edges) without being kept.
-//
+// Flat per-node view of a condensed tree, built when the steps after condensing run.
 // Ids are dense: points 0 .. n-1, the root n, the other clusters n+1 .. node_count-1,
 // each with a larger id than its parent, so one ascending pass over the clusters meets
 // every parent before its children and one descending pass every child before its
 // parent.
 struct CondensedIndex {
+    static constexpr std::size_t NO_PARENT = std::numeric_limits<std::size_t>::max();
+
     std::size_t n = 0;
     std::size_t node_count = 0;  // 1 + the largest id; 0 for an empty tree
-    // Per node: the cluster it is a child of (the root: itself), and the lambda of that
-    // edge: a point's lambda, a cluster's birth lambda (0.0 for the root).
-    IndexArray parent;
+    // Per node: the cluster it is a child of (NO_PARENT for the root), and the
+    // lambda of that edge: a point's lambda, a cluster's birth lambda (0.0 for
+    // the root).
+    std::vector<std::size_t> parent;
     std::vector<double> lambda;
     // Cluster children of cluster c, in edge order:
     // children[child_begin[c - n] .. child_begin[c - n + 1]).
     std::vector<std::size_t> child_begin;
     std::vector<std::size_t> children;
-    // Per cluster: the points under it (its edge's child_size; n for the root).
-    std::vector<std::size_t> cluster_size;
-    // The child of every edge, in emission order.
-    IndexArray emission;
 
     bool empty() const { return node_count == 0; }
     std::size_t root() const { return n; }
@@ -40,23 +36,11 @@ struct CondensedIndex {
         return std::span<const std::size_t>(children).subspan(
             child_begin[cluster - n], child_begin[cluster - n + 1] - child_begin[cluster - n]);
     }
-
-    std::size_t edge_count() const { return emission.size(); }
-    // The i-th edge in emission order.
-    CondensedEdge edge(std::size_t i) const {
-        const std::size_t child = emission[i];
-        return {parent[child], child, lambda[child], child < n ? 1 : cluster_size[child - n]};
-    }
-
-    std::size_t bytes() const;
 };
 
-// Builds the index and checks the tree's shape (root n, every other node a child exactly
-// once, cluster children above their parents, no gaps in the ids); a tree of another
-// shape throws InternalError.
-CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n);
-
-// The edge list of an index, in emission order: the tree it was built from.
-CondensedTree condensed_edges(const CondensedIndex& index);
+// Builds the index and checks the tree's shape (root n, every other node a
+// child exactly once, cluster children above their parents, no gaps in the
+// ids); a tree of another shape throws InternalError.
+CondensedIndex index_condensed_tree(const PackedCondensedTree& tree);
 
 }  // namespace corvane

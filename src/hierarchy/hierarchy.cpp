@@ -17,13 +17,13 @@ namespace {
 
 void condense_rows(Hierarchy& hierarchy, const SingleLinkageTree& linkage,
                    std::size_t min_cluster_size) {
-    const std::size_t n = hierarchy.spanning_tree.points();
+    const std::size_t n = hierarchy.points();
     if (min_cluster_size < 2) fail_internal("hierarchy: min_cluster_size below 2");
     if (n > 0 && linkage.rows.size() != n - 1) {
         fail_internal("hierarchy: the edges do not connect all " + std::to_string(n) + " points");
     }
     hierarchy.min_cluster_size = min_cluster_size;
-    hierarchy.condensed = index_condensed_tree(condense(linkage, n, min_cluster_size), n);
+    hierarchy.condensed = PackedCondensedTree(condense(linkage, n, min_cluster_size), n);
     hierarchy.selection = {};
 }
 
@@ -35,19 +35,15 @@ std::size_t Hierarchy::bytes() const {
 }
 
 Hierarchy build_hierarchy(std::vector<MstEdge> edges, std::size_t n, std::size_t min_cluster_size,
-                          const SelectionParams& selection, StageClock* clock) {
+                          StageClock* clock) {
     Hierarchy hierarchy;
-    {
-        std::vector<MstEdge> sorted = sorted_edges(edges);
-        std::vector<MstEdge>().swap(edges);
-        const SingleLinkageTree linkage = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
-        std::vector<MstEdge>().swap(sorted);
-        hierarchy_lap(clock, &StageTimes::single_linkage);
-        condense_rows(hierarchy, linkage, min_cluster_size);
-    }
+    std::vector<MstEdge> sorted = sorted_edges(edges);
+    std::vector<MstEdge>().swap(edges);
+    const SingleLinkageTree linkage = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
+    std::vector<MstEdge>().swap(sorted);
+    hierarchy_lap(clock, &StageTimes::single_linkage);
+    condense_rows(hierarchy, linkage, min_cluster_size);
     hierarchy_lap(clock, &StageTimes::condensed_tree);
-    select_hierarchy(hierarchy, selection);
-    hierarchy_lap(clock, &StageTimes::selection);
     return hierarchy;
 }
 
@@ -55,23 +51,23 @@ void condense_hierarchy(Hierarchy& hierarchy, std::size_t min_cluster_size) {
     condense_rows(hierarchy, build_single_linkage(hierarchy.spanning_tree), min_cluster_size);
 }
 
-void select_hierarchy(Hierarchy& hierarchy, const SelectionParams& selection) {
+void select_hierarchy(Hierarchy& hierarchy, const CondensedIndex& index,
+                      const SelectionParams& selection) {
     hierarchy.selected_with = selection;
-    hierarchy.selection = select_clusters(hierarchy.condensed, selection.method,
+    hierarchy.selection = select_clusters(hierarchy.condensed, index, selection.method,
                                           selection.allow_single_cluster, selection.epsilon);
 }
 
-SelectionResults derive_selection_results(const Hierarchy& hierarchy, StageClock* clock) {
-    const CondensedIndex& index = hierarchy.condensed;
-    const std::size_t n = hierarchy.spanning_tree.points();
+SelectionResults derive_selection_results(const Hierarchy& hierarchy, const CondensedIndex& index,
+                                          StageClock* clock) {
     SelectionResults results;
     if (index.empty()) {
-        results.labels.assign(n, -1);
-        results.probabilities.assign(n, 0.0);
+        results.labels.assign(hierarchy.points(), -1);
+        results.probabilities.assign(hierarchy.points(), 0.0);
         return results;
     }
     const SelectionParams& selection = hierarchy.selected_with;
-    results.persistence = compute_persistence(index, hierarchy.selection);
+    results.persistence = compute_persistence(hierarchy.condensed, index, hierarchy.selection);
     hierarchy_lap(clock, &StageTimes::selection);
     results.labels = assign_labels(index, hierarchy.selection, selection.epsilon,
                                    selection.allow_single_cluster);
@@ -81,11 +77,9 @@ SelectionResults derive_selection_results(const Hierarchy& hierarchy, StageClock
     return results;
 }
 
-std::vector<double> derive_outlier_scores(const Hierarchy& hierarchy) {
-    if (hierarchy.condensed.empty()) {
-        return std::vector<double>(hierarchy.spanning_tree.points(), 0.0);
-    }
-    return outlier_scores(hierarchy.condensed);
+std::vector<double> derive_outlier_scores(const CondensedIndex& index) {
+    if (index.empty()) return std::vector<double>(index.n, 0.0);
+    return outlier_scores(index);
 }
 
 }  // namespace corvane

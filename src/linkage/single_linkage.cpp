@@ -33,10 +33,10 @@ namespace {
 // The single-linkage pass over `count` edges in merge order, edge_at(i) being the i-th:
 // merge_records and number_linkage_rows in one go. At a merge, `low` and `high` are roots
 // of the first pass's sets, so the node holding each set can be kept by root instead of
-// in a second union-find. on_merge(edge) sees every edge that joins two sets.
-template <class EdgeAt, class OnMerge>
+// in a second union-find. on_skip(i) hears of every edge that closes a cycle.
+template <class EdgeAt, class OnSkip>
 SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::size_t n,
-                                const OnMerge& on_merge) {
+                                const OnSkip& on_skip) {
     UnionFind sets(n);
     std::vector<std::size_t> node_of(n);  // set by root; read only for sets of two or more
     SingleLinkageTree tree;
@@ -65,7 +65,10 @@ SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::s
         const MstEdge edge = edge_at(i);
         const std::size_t ra = sets.find(edge.a);
         const std::size_t rb = sets.find(edge.b);
-        if (ra == rb) continue;
+        if (ra == rb) {
+            on_skip(i);
+            continue;
+        }
         const std::size_t size_a = sets.set_size(ra);
         const std::size_t size_b = sets.set_size(rb);
         // A set of one point is its own node: no scattered read of node_of.
@@ -81,7 +84,6 @@ SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::s
         tree.rows.push_back({left, right, lambda, size_a + size_b});
         sets.unite(ra, rb);  // ra first: see merge_records
         node_of[sets.find(ra)] = n + tree.rows.size() - 1;
-        on_merge(edge);
     }
     return tree;
 }
@@ -91,23 +93,39 @@ SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::s
 SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n) {
     const std::vector<MstEdge> sorted = sorted_edges(edges);
     return link_in_order(
-        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n, [](const MstEdge&) {});
+        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n, [](std::size_t) {});
 }
 
 SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t n,
                                     SpanningTree& merged) {
-    merged = SpanningTree(n);
+    std::vector<std::size_t> skipped;
     SingleLinkageTree tree = link_in_order(
         sorted.size(), [&](std::size_t i) { return sorted[i]; }, n,
-        [&](const MstEdge& edge) { merged.append(edge); });
-    merged.shrink_to_fit();
+        [&](std::size_t i) { skipped.push_back(i); });
+    // Kept in passes of their own, which stream the edges: the pass above reads the sets
+    // out of order.
+    if (skipped.empty()) {
+        merged = SpanningTree(sorted, n);
+    } else {
+        std::vector<MstEdge> joined;
+        joined.reserve(sorted.size() - skipped.size());
+        auto next_skipped = skipped.begin();
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            if (next_skipped != skipped.end() && *next_skipped == i) {
+                ++next_skipped;
+            } else {
+                joined.push_back(sorted[i]);
+            }
+        }
+        merged = SpanningTree(joined, n);
+    }
     return tree;
 }
 
 SingleLinkageTree build_single_linkage(const SpanningTree& tree) {
     return link_in_order(
         tree.size(), [&](std::size_t i) { return tree.edge(i); }, tree.points(),
-        [](const MstEdge&) {});
+        [](std::size_t) {});
 }
 
 }  // namespace corvane

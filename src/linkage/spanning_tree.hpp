@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "common/index_array.hpp"
-#include "common/internal_error.hpp"
 #include "common/mst_edge.hpp"
 
 namespace corvane {
@@ -19,32 +19,19 @@ class SpanningTree {
   public:
     SpanningTree() = default;
 
-    // Room for up to n - 1 edges over n points, filled by append().
-    explicit SpanningTree(std::size_t n)
-        : n_(n), a_(n > 0 ? n - 1 : 0, n), b_(n > 0 ? n - 1 : 0, n) {
-        weight_.reserve(a_.size());
+    // The edges over n points that are already in merge order.
+    SpanningTree(std::span<const MstEdge> edges, std::size_t n)
+        : n_(n), a_(edges.size(), n), b_(edges.size(), n), weight_(edges.size()) {
+        a_.fill([&](std::size_t i) { return edges[i].a; });
+        b_.fill([&](std::size_t i) { return edges[i].b; });
+        for (std::size_t i = 0; i < edges.size(); ++i)
+            weight_[i] = edges[i].weight;
     }
 
     std::size_t points() const { return n_; }
     std::size_t size() const { return weight_.size(); }
 
     MstEdge edge(std::size_t i) const { return {a_[i], b_[i], weight_[i]}; }
-
-    // Appends the next edge in merge order; at most n - 1 of them.
-    void append(const MstEdge& edge) {
-        const std::size_t i = weight_.size();
-        check_index(i, a_.size(), "SpanningTree::append");
-        a_.set(i, edge.a);
-        b_.set(i, edge.b);
-        weight_.push_back(edge.weight);
-    }
-
-    // Releases the room of edges never appended.
-    void shrink_to_fit() {
-        a_.shrink(size());
-        b_.shrink(size());
-        weight_.shrink_to_fit();
-    }
 
     std::size_t bytes() const {
         return a_.bytes() + b_.bytes() + weight_.capacity() * sizeof(double);

@@ -34,17 +34,20 @@ FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data
     const SelectionParams selection{params.cluster_selection_method, params.allow_single_cluster,
                                     std::ldexp(params.cluster_selection_epsilon, units)};
     const std::size_t n = training_data.rows;
-    model.hierarchy =
-        build_hierarchy(std::move(mst.edges), n, params.min_cluster_size, selection, clock);
-
-    SelectionResults results = derive_selection_results(model.hierarchy, clock);
-    for (double& value : results.persistence)
-        value = std::ldexp(value, -units);
-    model.labels = std::move(results.labels);
-    model.probabilities = std::move(results.probabilities);
-    model.cluster_persistence = std::move(results.persistence);
-    model.outlier_scores = derive_outlier_scores(model.hierarchy);
-    hierarchy_lap(clock, &StageTimes::outlier_scores);
+    model.hierarchy = build_hierarchy(std::move(mst.edges), n, params.min_cluster_size, clock);
+    {
+        const CondensedIndex index = index_condensed_tree(model.hierarchy.condensed);
+        select_hierarchy(model.hierarchy, index, selection);
+        hierarchy_lap(clock, &StageTimes::selection);
+        SelectionResults results = derive_selection_results(model.hierarchy, index, clock);
+        for (double& value : results.persistence)
+            value = std::ldexp(value, -units);
+        model.labels = std::move(results.labels);
+        model.probabilities = std::move(results.probabilities);
+        model.cluster_persistence = std::move(results.persistence);
+        model.outlier_scores = derive_outlier_scores(index);
+        hierarchy_lap(clock, &StageTimes::outlier_scores);
+    }
 
     model.training_data = std::move(training_data);
     model.core_distances = std::move(mst.core_distances);

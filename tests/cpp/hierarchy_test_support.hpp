@@ -32,12 +32,12 @@ inline HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::si
                                          std::size_t min_cluster_size,
                                          ClusterSelectionMethod method, bool allow_single_cluster,
                                          double cluster_selection_epsilon) {
-    const Hierarchy hierarchy =
-        build_hierarchy({edges.begin(), edges.end()}, n, min_cluster_size,
-                        {method, allow_single_cluster, cluster_selection_epsilon});
-    SelectionResults selected = derive_selection_results(hierarchy);
+    Hierarchy hierarchy = build_hierarchy({edges.begin(), edges.end()}, n, min_cluster_size);
+    const CondensedIndex index = index_condensed_tree(hierarchy.condensed);
+    select_hierarchy(hierarchy, index, {method, allow_single_cluster, cluster_selection_epsilon});
+    SelectionResults selected = derive_selection_results(hierarchy, index);
     return {std::move(selected.labels), std::move(selected.probabilities),
-            derive_outlier_scores(hierarchy), std::move(selected.persistence)};
+            derive_outlier_scores(index), std::move(selected.persistence)};
 }
 
 // A random spanning tree over a random permutation of 0 .. n-1. Weights come
