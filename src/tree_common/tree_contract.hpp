@@ -25,14 +25,19 @@ namespace corvane {
 // Bounds of a node against a node: `tree.min_rdist_nodes(a, b)`, a lower bound on the
 // squared distance between any row of node a and any row of node b.
 //
-// Bounds of a node against a point, as the two point searches use them:
-// - KnnRule<Tree, Dims>: how the k-nearest-neighbour search (knn_search_impl.hpp) orders
-//   and prunes the nodes of that tree for one query point, in squared distances;
-// - DistanceFloor<Tree>: a value that euclidean_distance(point, row) never falls below,
-//   after rounding, for any row of a node (the reachability search of a fitted model's
-//   training index prunes on it).
-// Both are specialised in the tree's own folder; their members are described where the
-// searches use them.
+// Bounds of a node against a point, as the two point searches use them (both walk the
+// tree with walk_depth_first, depth_first.hpp):
+// - KnnRule<Tree, Dims>: how the k-nearest-neighbour search orders and prunes the nodes of
+//   that tree for one query point, in squared distances; its members are listed in
+//   knn_search_impl.hpp;
+// - DistanceFloor<Tree>: floor(node, point, scratch), a value that
+//   euclidean_distance(point, row) never falls below, after rounding, for any row of the
+//   node; the reachability search of a fitted model's training index
+//   (training_index/reachability_search.hpp) prunes on it.
+// Both are specialised in the tree's own folder (kd_tree_bounds.hpp,
+// ball_tree_bounds.hpp).
+//
+// Every tree is immutable once built; any number of threads may search it at once.
 
 // Node number of a missing child, and the result of building an empty range.
 inline constexpr std::size_t NO_NODE = std::numeric_limits<std::size_t>::max();
