@@ -15,15 +15,18 @@
 namespace corvane {
 namespace {
 
-void condense_rows(Hierarchy& hierarchy, const SingleLinkageTree& linkage,
-                   std::size_t min_cluster_size) {
+// Takes the single-linkage tree over and releases it before the condensed tree is packed,
+// so that the rows, the edge list and the packed edges are never held at once.
+void condense_rows(Hierarchy& hierarchy, SingleLinkageTree linkage, std::size_t min_cluster_size) {
     const std::size_t n = hierarchy.points();
     if (min_cluster_size < 2) fail_internal("hierarchy: min_cluster_size below 2");
     if (n > 0 && linkage.rows.size() != n - 1) {
         fail_internal("hierarchy: the edges do not connect all " + std::to_string(n) + " points");
     }
+    const CondensedTree condensed = condense(linkage, n, min_cluster_size);
+    std::vector<LinkageRow>().swap(linkage.rows);
     hierarchy.min_cluster_size = min_cluster_size;
-    hierarchy.condensed = PackedCondensedTree(condense(linkage, n, min_cluster_size), n);
+    hierarchy.condensed = PackedCondensedTree(condensed, n);
     hierarchy.selection = {};
 }
 
@@ -39,10 +42,10 @@ Hierarchy build_hierarchy(std::vector<MstEdge> edges, std::size_t n, std::size_t
     Hierarchy hierarchy;
     std::vector<MstEdge> sorted = sorted_edges(edges);
     std::vector<MstEdge>().swap(edges);
-    const SingleLinkageTree linkage = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
+    SingleLinkageTree linkage = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
     std::vector<MstEdge>().swap(sorted);
     hierarchy_lap(clock, &StageTimes::single_linkage);
-    condense_rows(hierarchy, linkage, min_cluster_size);
+    condense_rows(hierarchy, std::move(linkage), min_cluster_size);
     hierarchy_lap(clock, &StageTimes::condensed_tree);
     return hierarchy;
 }
