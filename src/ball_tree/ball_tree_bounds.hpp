@@ -6,26 +6,40 @@
 #include <utility>
 
 #include "ball_tree/ball_tree.hpp"
+#include "search_space/search_space.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 
+// A lower bound, in search units, on the distance between any row of node a and any row
+// of node b; ball trees serve the chord spaces only.
+template <class Space>
+double node_gap(const BallTree& tree, const Space& space, std::size_t a, std::size_t b) {
+    static_assert(Space::chord, "a ball tree bounds Euclidean distances only");
+    return space.lower(tree.min_rdist_nodes(a, b));
+}
+
 // The k-nearest-neighbour search of a BallTree: depth first, nearer centroid first (left
 // on ties). Each child carries its squared centroid distance c from the moment its parent
 // is split, and a full heap prunes it, then and again when it is taken up, once c reaches
-// (kth + radius)^2, kth being the square root of the worst kept distance. A node exactly
-// at that distance is pruned.
+// (kth + radius)^2, kth being the square root of the limit of the worst kept distance (in
+// the chord spaces a squared Euclidean distance). A node exactly at that distance is
+// pruned.
 //
 // `kth_` is refreshed only after a leaf that changed the worst kept distance, so there is
 // one square root per such leaf instead of one per visited node.
-template <std::size_t Dims>
-class KnnRule<BallTree, Dims> {
+template <std::size_t Dims, class Space>
+class KnnRule<BallTree, Dims, Space> {
+    static_assert(Space::chord, "a ball tree bounds Euclidean distances only");
+
   public:
     struct Entry {
         std::size_t node;  // NO_NODE when missing or already pruned
         double c;          // squared distance from the query to its centroid
     };
+
+    explicit KnnRule(const Space&) {}
 
     Entry root(const BallTree& tree, const double* point) const {
         if (tree.nodes.empty()) return {NO_NODE, INF};
@@ -49,9 +63,7 @@ class KnnRule<BallTree, Dims> {
         return {right, left};
     }
 
-    void leaf_done(double before, double after) {
-        if (after != before) kth_ = std::sqrt(after);
-    }
+    void limit_changed(const Limit& limit) { kth_ = std::sqrt(limit.bound); }
 
   private:
     static constexpr double INF = std::numeric_limits<double>::infinity();

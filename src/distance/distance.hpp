@@ -43,6 +43,20 @@ struct Manhattan {
     }
 };
 
+// The cosine distance from the dot product of two points and the square roots of their
+// sums of squares (each summed in index order from 0.0).
+inline double cosine_from_dot(double dot, double root_a, double root_b) {
+    const double denominator = root_a * root_b;
+    if (denominator == 0.0) return 0.0;
+    double c = dot / denominator;
+    if (c > 1.0) {
+        c = 1.0;
+    } else if (c < -1.0) {
+        c = -1.0;
+    }
+    return 1.0 - c;
+}
+
 // 1 - cos(angle), with the cosine clamped to [-1, 1] so that rounding cannot
 // give a distance below 0 or above 2; a NaN cosine passes through. A zero
 // vector is at distance 0 from everything.
@@ -56,15 +70,7 @@ struct Cosine {
             norm_a += x * x;
             norm_b += y * y;
         });
-        const double denominator = std::sqrt(norm_a) * std::sqrt(norm_b);
-        if (denominator == 0.0) return 0.0;
-        double c = dot / denominator;
-        if (c > 1.0) {
-            c = 1.0;
-        } else if (c < -1.0) {
-            c = -1.0;
-        }
-        return 1.0 - c;
+        return cosine_from_dot(dot, std::sqrt(norm_a), std::sqrt(norm_b));
     }
 };
 

@@ -1,40 +1,87 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <utility>
 
 #include "distance/euclidean/euclidean.hpp"
 #include "distance/point_view.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
+#include "search_space/search_space.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 
+// Box bounds in the bound units of a search space (search_space/search_space.hpp): the
+// per-column gaps between the box of `node` and `point`, or between two boxes, combined
+// from column 0 by space.accumulate. For the chord spaces these are min_rdist_point and
+// min_rdist_nodes.
+template <std::size_t Dims, class Space>
+double box_bound(const KdTree& tree, std::size_t node, const double* point, const Space& space) {
+    const std::size_t n = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
+    const double* lo = tree.lower_bounds.data() + node * n;
+    const double* hi = tree.upper_bounds.data() + node * n;
+    double total = 0.0;
+    for (std::size_t j = 0; j < n; ++j) {
+        const double gap = std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
+        total = space.accumulate(total, gap);
+    }
+    return total;
+}
+
+template <class Space>
+double box_gap(const KdTree& tree, std::size_t a, std::size_t b, const Space& space) {
+    const std::size_t dims = tree.dims;
+    const double* lo_a = tree.lower_bounds.data() + a * dims;
+    const double* hi_a = tree.upper_bounds.data() + a * dims;
+    const double* lo_b = tree.lower_bounds.data() + b * dims;
+    const double* hi_b = tree.upper_bounds.data() + b * dims;
+    double total = 0.0;
+    for (std::size_t j = 0; j < dims; ++j) {
+        const double gap = std::max(lo_b[j] - hi_a[j], 0.0) + std::max(lo_a[j] - hi_b[j], 0.0);
+        total = space.accumulate(total, gap);
+    }
+    return total;
+}
+
+// A lower bound, in search units, on the distance between any row of node a and any row
+// of node b.
+template <class Space>
+double node_gap(const KdTree& tree, const Space& space, std::size_t a, std::size_t b) {
+    if constexpr (Space::chord) {
+        return space.lower(tree.min_rdist_nodes(a, b));
+    } else {
+        return space.lower(box_gap(tree, a, b, space));
+    }
+}
+
 // The k-nearest-neighbour search of a KdTree: depth first, near child (the side of the
 // splitting plane the query lies on, the left one when on the plane) before far child.
-// A far child waits with its squared plane distance and is pruned when it is taken up if
-// the plane is no nearer than the worst kept row; any node is pruned once its box is at
-// least as far as that row. Equal distances prune: a row at exactly the worst kept
-// distance would be rejected by the full heap anyway.
-template <std::size_t Dims>
-class KnnRule<KdTree, Dims> {
+// A far child waits with its plane bound (the gap to the splitting plane, in bound units)
+// and is pruned when it is taken up if that reaches the limit of the worst kept row; any
+// node is pruned once its box bound reaches that limit. Equal values prune: a row at
+// exactly the worst kept distance would be rejected by the full heap anyway.
+template <std::size_t Dims, class Space>
+class KnnRule<KdTree, Dims, Space> {
   public:
     struct Entry {
         std::size_t node;
-        double plane_sq;  // squared distance to the splitting plane (a stacked far child)
+        double plane;  // bound to the splitting plane (a stacked far child)
     };
+
+    explicit KnnRule(const Space& space) : space_(space) {}
 
     Entry root(const KdTree& tree, const double*) const {
         return {tree.nodes.empty() ? NO_NODE : 0, 0.0};
     }
 
-    bool prunes(const KdTree& tree, const double* point, const Entry& entry, double kth_sq) const {
-        return tree.min_rdist_point<Dims>(entry.node, point) >= kth_sq;
+    bool prunes(const KdTree& tree, const double* point, const Entry& entry, double limit) const {
+        return box_bound<Dims>(tree, entry.node, point, space_) >= limit;
     }
 
-    bool outdated(const Entry& entry, double kth_sq) const { return kth_sq <= entry.plane_sq; }
+    bool outdated(const Entry& entry, double limit) const { return limit <= entry.plane; }
 
     std::pair<Entry, Entry> children(const KdTree& tree, const double* point, const KdNode& record,
                                      bool) const {
@@ -43,10 +90,13 @@ class KnnRule<KdTree, Dims> {
         const double diff = dims == 0 ? 0.0 : point[record.split_dim] - record.split_value;
         const bool left_near = diff <= 0.0;
         return {{left_near ? record.left : record.right, 0.0},
-                {left_near ? record.right : record.left, diff * diff}};
+                {left_near ? record.right : record.left, space_.accumulate(0.0, std::fabs(diff))}};
     }
 
-    void leaf_done(double, double) const {}
+    void limit_changed(const Limit&) const {}
+
+  private:
+    const Space& space_;
 };
 
 // The nearest point of the box is the query clamped to it, and the floor is

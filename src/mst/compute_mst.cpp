@@ -1,6 +1,7 @@
 #include "mst/compute_mst.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "ball_tree/ball_tree.hpp"
@@ -8,6 +9,7 @@
 #include "core_distance/core_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
+#include "mst/metric_trees.hpp"
 #include "mst/mst_route.hpp"
 #include "mst/prim/prim.hpp"
 
@@ -57,6 +59,12 @@ MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, 
             return zero_distance_mst(n);
         case MstRoute::PrimDense:
             return prim_dense_mst(data, metric, k, alpha, available_threads(), clock);
+        case MstRoute::MetricTrees: {
+            std::optional<MstResult> result =
+                metric_tree_mst(data, metric, alpha, k, available_threads(), clock);
+            if (result) return std::move(*result);
+            return prim_dense_mst(data, metric, k, alpha, available_threads(), clock);
+        }
         case MstRoute::BoruvkaKdTree:
             return boruvka_route<KdTree>(data, k, alpha, clock);
         case MstRoute::BoruvkaBallTree:

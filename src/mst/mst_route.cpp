@@ -11,11 +11,18 @@ std::size_t boruvka_threshold(std::size_t d) {
     return 2000;
 }
 
+std::size_t metric_tree_threshold(const Metric& metric, std::size_t d) {
+    (void)metric;
+    return d <= 16 ? 1000 : 2000;
+}
+
 MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, double alpha) {
     if (metric.kind == MetricKind::Precomputed) return MstRoute::PrimDense;
     // Without columns no tree can split and every distance is 0.
     if (d == 0) return MstRoute::NoColumns;
-    if (metric.kind != MetricKind::Euclidean) return MstRoute::PrimDense;
+    if (metric.kind != MetricKind::Euclidean) {
+        return n > metric_tree_threshold(metric, d) ? MstRoute::MetricTrees : MstRoute::PrimDense;
+    }
     if (n > boruvka_threshold(d)) {
         return d >= 17 ? MstRoute::BoruvkaBallTree : MstRoute::BoruvkaKdTree;
     }
@@ -40,6 +47,10 @@ std::size_t mst_working_bytes(MstRoute route, std::size_t n, std::size_t d, std:
             // Two tree-ordered copies of the rows, nodes, neighbour lists and
             // Boruvka's candidate tables.
             return times(n, plus(times(d, 16), plus(8 * k, 256)));
+        case MstRoute::MetricTrees:
+            // As Boruvka, with the rows scaled to unit length and the original rows in tree
+            // order besides (cosine).
+            return times(n, plus(times(d, 32), plus(8 * k, 256)));
         case MstRoute::PrimGram:
             return plus(times(times(n, n), 8), times(n, plus(times(d, 8), per_point)));
         case MstRoute::PrimKdTreeCore:

@@ -14,12 +14,17 @@ enum class MstRoute {
     PrimKdTreeCore,    // Euclidean, small n, d <= 10: KD-tree core distances, Prim on rows
     PrimBallTreeCore,  // Euclidean, small n, 11 <= d <= 512: ball tree core distances
     PrimBruteCore,     // Euclidean, small n, d >= 513: exhaustive core distances
+    MetricTrees,       // manhattan, minkowski, cosine, n above metric_tree_threshold(d)
     PrimDense,         // every other metric, including Precomputed
     NoColumns,         // zero columns under a computed metric: every distance is 0
 };
 
 // Row count above which Euclidean inputs with d columns go to dual-tree Boruvka.
 std::size_t boruvka_threshold(std::size_t d);
+
+// Row count above which the other computed metrics go through the trees
+// (mst/metric_trees.hpp).
+std::size_t metric_tree_threshold(const Metric& metric, std::size_t d);
 
 MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, double alpha);
 

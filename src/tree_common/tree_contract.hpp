@@ -27,9 +27,9 @@ namespace corvane {
 //
 // Bounds of a node against a point, as the two point searches use them (both walk the
 // tree with walk_depth_first, depth_first.hpp):
-// - KnnRule<Tree, Dims>: how the k-nearest-neighbour search orders and prunes the nodes of
-//   that tree for one query point, in squared distances; its members are listed in
-//   knn_search_impl.hpp;
+// - KnnRule<Tree, Dims, Space>: how the k-nearest-neighbour search orders and prunes the
+//   nodes of that tree for one query point, in the bound units of a search space
+//   (search_space/search_space.hpp); its members are listed in knn_search_impl.hpp;
 // - DistanceFloor<Tree>: floor(node, point, scratch), a value that
 //   euclidean_distance(point, row) never falls below, after rounding, for any row of the
 //   node; the reachability search of a fitted model's training index
@@ -67,7 +67,7 @@ struct TreeStorage {
     const double* row(std::size_t position) const { return tree_data.data() + position * dims; }
 };
 
-template <class Tree, std::size_t Dims>
+template <class Tree, std::size_t Dims, class Space>
 class KnnRule;
 
 template <class Tree>

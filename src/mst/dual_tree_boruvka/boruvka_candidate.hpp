@@ -9,7 +9,7 @@ namespace corvane {
 // `to` outside it, both given as tree positions. A weight of +infinity means that no
 // edge is known yet.
 struct BoruvkaCandidate {
-    double weight_sq = std::numeric_limits<double>::infinity();
+    double weight = std::numeric_limits<double>::infinity();
     std::size_t from = 0;
     std::size_t to = 0;
 };

@@ -7,15 +7,13 @@
 #include <string>
 #include <tuple>
 
-#include "ball_tree/ball_tree.hpp"
 #include "common/internal_error.hpp"
-#include "kdtree_bounded/kd_tree.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "mst/dual_tree_boruvka/parallel_search.hpp"
 #include "mst/mutual_reachability.hpp"
-#include "tree_common/squared_distance.hpp"
+#include "search_space/tree_spaces.hpp"
 #include "union_find/union_find.hpp"
 
 namespace corvane {
@@ -31,8 +29,8 @@ constexpr std::size_t PREFETCH_AHEAD = 8;
 // all runs for every entry.
 constexpr std::size_t MAX_BATCH_RUNS = 8;
 
-// One candidate offered to a merge batch. `weight` is squared in the seeding batches and a
-// true distance in the search batches; `from` and `to` are input row numbers, `component`
+// One candidate offered to a merge batch. `weight` is in search units (squared for
+// Euclidean data) in the seeding batches and a true distance in the search batches; `from` and `to` are input row numbers, `component`
 // and `other` the components of the two ends.
 struct BatchEntry {
     double weight;
@@ -49,7 +47,7 @@ bool batch_less(const BatchEntry& a, const BatchEntry& b) {
 // A neighbour pair offered to an entry owned by another seeding worker.
 struct Offer {
     std::size_t entry;
-    double weight_sq;
+    double weight;
     std::size_t to;
 };
 
@@ -60,24 +58,24 @@ struct Offer {
 // merge the surviving components are renumbered, so all per-component work is
 // proportional to the number of components, and the passes over all points run over
 // threads.
-template <class Tree>
+template <class Tree, class Space>
 class BoruvkaRun {
   public:
-    BoruvkaRun(const Tree& tree, std::span<const double> core_distances, double alpha,
-               std::size_t threads)
+    BoruvkaRun(const Tree& tree, const Space& space, std::span<const double> core_distances,
+               double alpha, std::size_t threads)
         : tree_(tree),
           n_(tree.n_points),
           threads_(threads >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf ? threads
                                                                                           : 1),
+          state_{space},
           candidates_(n_),
           component_size_(n_, 1),
           components_(n_) {
-        state_.mutual_reachability = MutualReachabilitySq(alpha);
-        state_.position_core_sq.resize(n_);
+        state_.mutual_reachability = Space::reachability(alpha);
+        state_.position_core.resize(n_);
         state_.position_component.resize(n_);
         for_rows(n_, [&](std::size_t p) {
-            const double core = core_distances[tree.indices[p]];
-            state_.position_core_sq[p] = core * core;
+            state_.position_core[p] = space.core_units(core_distances[tree.indices[p]]);
             state_.position_component[p] = p;
         });
         edges_.reserve(n_ - 1);
@@ -102,18 +100,16 @@ class BoruvkaRun {
         });
     }
 
-    double pair_weight_sq(std::size_t p, std::size_t q) const {
-        const std::size_t dims = tree_.dims;
-        const double* rows = tree_.tree_data.data();
-        const double d_sq = squared_distance(rows + p * dims, rows + q * dims, dims);
-        const std::vector<double>& core_sq = state_.position_core_sq;
-        return state_.mutual_reachability(max_ignoring_nan(core_sq[p], core_sq[q]), d_sq);
+    double pair_weight(std::size_t p, std::size_t q) const {
+        const double d = state_.space.pair(tree_, p, q);
+        const std::vector<double>& core = state_.position_core;
+        return state_.mutual_reachability(max_ignoring_nan(core[p], core[q]), d);
     }
 
-    // No edge at position p weighs less than mr² with p's core and a zero distance, since
-    // mr² grows with both the core term and the distance.
+    // No edge at position p weighs less than mr with p's core and a zero distance, since
+    // mr grows with both the core term and the distance.
     double seed_floor(std::size_t p) const {
-        return state_.mutual_reachability(state_.position_core_sq[p], 0.0);
+        return state_.mutual_reachability(state_.position_core[p], 0.0);
     }
 
     // Offers every neighbour pair to the entries of both its ends; every point is still its
@@ -126,11 +122,11 @@ class BoruvkaRun {
         if (per_point == 0) return;
         std::vector<std::size_t> position_of(n_);
         for_rows(n_, [&](std::size_t p) { position_of[tree_.indices[p]] = p; });
-        const auto offer = [&](std::size_t p, double weight_sq, std::size_t q) {
+        const auto offer = [&](std::size_t p, double weight, std::size_t q) {
             BoruvkaCandidate& current = candidates_[p];
-            if (weight_sq < current.weight_sq ||
-                (weight_sq == current.weight_sq && q < current.to)) {
-                current = {weight_sq, p, q};
+            if (weight < current.weight ||
+                (weight == current.weight && q < current.to)) {
+                current = {weight, p, q};
             }
         };
         const std::vector<RowChunk> chunks =
@@ -158,19 +154,19 @@ class BoruvkaRun {
                 for (std::size_t e = 0; e < per_point; ++e) {
                     if (row[e] == i || row[e] >= n_) continue;
                     const std::size_t q = position_of[row[e]];
-                    const double weight_sq = pair_weight_sq(p, q);
-                    offer(p, weight_sq, q);
+                    const double weight = pair_weight(p, q);
+                    offer(p, weight, q);
                     if (q >= chunk.start && q < chunk.end) {
-                        offer(q, weight_sq, p);
+                        offer(q, weight, p);
                     } else {
-                        foreign[c].push_back({q, weight_sq, p});
+                        foreign[c].push_back({q, weight, p});
                     }
                 }
             }
         });
         for (const std::vector<Offer>& offers : foreign) {
             for (const Offer& o : offers)
-                offer(o.entry, o.weight_sq, o.to);
+                offer(o.entry, o.weight, o.to);
         }
     }
 
@@ -190,7 +186,7 @@ class BoruvkaRun {
         const std::vector<std::size_t>& component = state_.position_component;
         const auto offered = [&](std::size_t c) {
             const BoruvkaCandidate& candidate = candidates_[c];
-            const double w = candidate.weight_sq;
+            const double w = candidate.weight;
             if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
             if (seeding && !(w <= seed_floor(candidate.from))) return false;
             return component[candidate.to] != c;
@@ -205,8 +201,8 @@ class BoruvkaRun {
             for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
                 if (!offered(c)) continue;
                 const BoruvkaCandidate& candidate = candidates_[c];
-                const double w = candidate.weight_sq;
-                run.push_back({seeding ? w : std::sqrt(w), tree_.indices[candidate.from],
+                const double w = candidate.weight;
+                run.push_back({seeding ? w : Space::to_distance(w), tree_.indices[candidate.from],
                                tree_.indices[candidate.to], c, component[candidate.to]});
             }
             std::sort(run.begin(), run.end(), batch_less);
@@ -218,7 +214,7 @@ class BoruvkaRun {
     // are still apart; then renumbers the components and hands the leftover candidates
     // up. Returns the number of edges added. The keys are distinct: each component offers
     // at most one candidate and its `from` lies inside that component.
-    std::size_t merge(std::vector<std::vector<BatchEntry>> runs, bool squared) {
+    std::size_t merge(std::vector<std::vector<BatchEntry>> runs, bool seeding) {
         UnionFind sets(component_size_);
         std::size_t added = 0;
         std::vector<std::size_t> head(runs.size(), 0);
@@ -239,7 +235,7 @@ class BoruvkaRun {
             const std::size_t ra = sets.find(e.component);
             const std::size_t rb = sets.find(e.other);
             if (ra == rb) continue;
-            edges_.push_back({e.from, e.to, squared ? std::sqrt(e.weight) : e.weight});
+            edges_.push_back({e.from, e.to, seeding ? Space::to_distance(e.weight) : e.weight});
             sets.unite(ra, rb);
             --components_;
             ++added;
@@ -281,14 +277,14 @@ class BoruvkaRun {
         std::vector<BoruvkaCandidate> handed(count);
         for_rows(old_count, [&](std::size_t c) {
             BoruvkaCandidate& own = candidates_[c];
-            if (own.weight_sq != INFINITE_WEIGHT && component[own.to] == renamed[c]) {
-                own.weight_sq = INFINITE_WEIGHT;
+            if (own.weight != INFINITE_WEIGHT && component[own.to] == renamed[c]) {
+                own.weight = INFINITE_WEIGHT;
             }
             if (survives[c] != 0) handed[renamed[c]] = own;
         });
         for (std::size_t c = 0; c < old_count; ++c) {
             BoruvkaCandidate& into = handed[renamed[c]];
-            if (survives[c] == 0 && candidates_[c].weight_sq < into.weight_sq) {
+            if (survives[c] == 0 && candidates_[c].weight < into.weight) {
                 into = candidates_[c];
             }
         }
@@ -297,8 +293,8 @@ class BoruvkaRun {
     }
 
     void iterate() {
-        ParallelSearch<Tree> search(tree_, threads_);
-        search.compute_min_core(state_.position_core_sq, state_.node_min_core_sq);
+        ParallelSearch<Tree, Space> search(tree_, threads_);
+        search.compute_min_core(state_.position_core, state_.node_min_core);
         while (components_ > 1) {
             search.summarise(state_, candidates_, node_bound_);
             search.search(state_, candidates_, node_bound_);
@@ -309,7 +305,7 @@ class BoruvkaRun {
     const Tree& tree_;
     std::size_t n_;
     std::size_t threads_;
-    BoruvkaSearchState state_;
+    BoruvkaSearchState<Space> state_;
     std::vector<BoruvkaCandidate> candidates_;  // one per component while components_ > 1
     std::vector<std::size_t> component_size_;   // points per component
     std::size_t components_;
@@ -319,11 +315,12 @@ class BoruvkaRun {
 
 }  // namespace
 
-template <class Tree>
-std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
-                                       std::vector<std::size_t> neighbors,
-                                       std::size_t neighbors_per_point, double alpha,
-                                       std::size_t threads) {
+template <class Tree, class Space>
+std::vector<MstEdge> space_dual_tree_boruvka(const Tree& tree, const Space& space,
+                                             std::span<const double> core_distances,
+                                             std::vector<std::size_t> neighbors,
+                                             std::size_t neighbors_per_point, double alpha,
+                                             std::size_t threads) {
     const std::size_t n = tree.n_points;
     if (core_distances.size() != n) {
         fail_internal("dual_tree_boruvka: " + std::to_string(core_distances.size()) +
@@ -335,8 +332,17 @@ std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double>
                       std::to_string(neighbors_per_point));
     }
     if (n <= 1) return {};
-    return BoruvkaRun<Tree>(tree, core_distances, alpha, threads)
+    return BoruvkaRun<Tree, Space>(tree, space, core_distances, alpha, threads)
         .run(std::move(neighbors), neighbors_per_point);
+}
+
+template <class Tree>
+std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
+                                       std::vector<std::size_t> neighbors,
+                                       std::size_t neighbors_per_point, double alpha,
+                                       std::size_t threads) {
+    return space_dual_tree_boruvka(tree, SquaredEuclideanSpace{}, core_distances,
+                                   std::move(neighbors), neighbors_per_point, alpha, threads);
 }
 
 template std::vector<MstEdge> dual_tree_boruvka(const KdTree&, std::span<const double>,
@@ -345,5 +351,12 @@ template std::vector<MstEdge> dual_tree_boruvka(const KdTree&, std::span<const d
 template std::vector<MstEdge> dual_tree_boruvka(const BallTree&, std::span<const double>,
                                                 std::vector<std::size_t>, std::size_t, double,
                                                 std::size_t);
+
+#define CORVANE_INSTANTIATE(TREE, SPACE)                                                         \
+    template std::vector<MstEdge> space_dual_tree_boruvka(                                       \
+        const TREE&, const SPACE&, std::span<const double>, std::vector<std::size_t>, std::size_t, \
+        double, std::size_t);
+CORVANE_FOR_EACH_TREE_SPACE(CORVANE_INSTANTIATE)
+#undef CORVANE_INSTANTIATE
 
 }  // namespace corvane

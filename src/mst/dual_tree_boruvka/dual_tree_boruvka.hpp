@@ -34,4 +34,15 @@ std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double>
                                        std::size_t neighbors_per_point, double alpha,
                                        std::size_t threads = available_threads());
 
+// The same under another metric: distances, bounds and weights as `space` measures them
+// (search_space/search_space.hpp), `tree` being the one the space belongs to. The
+// Euclidean form above is this one with SquaredEuclideanSpace. Instantiated for the
+// pairings of CORVANE_FOR_EACH_TREE_SPACE (search_space/tree_spaces.hpp).
+template <class Tree, class Space>
+std::vector<MstEdge> space_dual_tree_boruvka(const Tree& tree, const Space& space,
+                                             std::span<const double> core_distances,
+                                             std::vector<std::size_t> neighbors,
+                                             std::size_t neighbors_per_point, double alpha,
+                                             std::size_t threads = available_threads());
+
 }  // namespace corvane

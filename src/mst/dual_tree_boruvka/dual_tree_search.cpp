@@ -5,17 +5,16 @@
 #include <cmath>
 #include <limits>
 
-#include "ball_tree/ball_tree.hpp"
-#include "kdtree_bounded/kd_tree.hpp"
 #include "mst/mutual_reachability.hpp"
+#include "search_space/tree_spaces.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 namespace {
 
-// Marks a node-to-node gap that has not been computed yet; a squared distance is never
-// negative.
+// Marks a node-to-node gap that has not been computed yet; a distance in search units is
+// never negative.
 constexpr double UNKNOWN_GAP = -1.0;
 
 // One search over a private (or the shared) candidate table. `Dims` fixes the column
@@ -29,10 +28,11 @@ constexpr double UNKNOWN_GAP = -1.0;
 // Recursion: the query side recurses into its left child and loops on its right child;
 // the reference side recurses into its nearer child and loops on the other. The depth is
 // therefore bounded by twice the tree depth.
-template <class Tree, std::size_t Dims, bool Shared>
+template <class Tree, class Space, std::size_t Dims, bool Shared>
 class DualTreeSearcher {
   public:
-    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state, BoruvkaSearchTable table)
+    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState<Space>& state,
+                     BoruvkaSearchTable table)
         : tree_(tree),
           state_(state),
           candidates_(table.candidates.data()),
@@ -40,9 +40,8 @@ class DualTreeSearcher {
           journal_(table.journal),
           shared_bound_(table.shared_bound.data()) {}
 
-    // `gap_sq` is min_rdist_nodes(q, r) when the caller has computed it already, or
-    // UNKNOWN_GAP.
-    void search(std::size_t q, std::size_t r, double gap_sq) {
+    // `gap` is node_gap(q, r) when the caller has computed it already, or UNKNOWN_GAP.
+    void search(std::size_t q, std::size_t r, double gap) {
         constexpr double infinity = std::numeric_limits<double>::infinity();
         if (q == NO_NODE) return;
         for (;;) {
@@ -51,10 +50,10 @@ class DualTreeSearcher {
                 if (r == NO_NODE) return;
                 const std::size_t label = state_.node_component[q];
                 if (label != NO_COMPONENT && label == state_.node_component[r]) return;
-                if (gap_sq == UNKNOWN_GAP) gap_sq = tree_.min_rdist_nodes(q, r);
-                const double core_sq =
-                    max_ignoring_nan(state_.node_min_core_sq[q], state_.node_min_core_sq[r]);
-                if (!can_improve(q, query, state_.mutual_reachability(core_sq, gap_sq))) return;
+                if (gap == UNKNOWN_GAP) gap = node_gap(tree_, state_.space, q, r);
+                const double core =
+                    max_ignoring_nan(state_.node_min_core[q], state_.node_min_core[r]);
+                if (!can_improve(q, query, state_.mutual_reachability(core, gap))) return;
 
                 const auto& reference = tree_.nodes[r];
                 if (query.is_leaf && reference.is_leaf) {
@@ -65,20 +64,21 @@ class DualTreeSearcher {
                 if (reference.is_leaf || (!query.is_leaf && query.count >= reference.count)) {
                     break;
                 }
-                const double to_left =
-                    reference.left == NO_NODE ? infinity : tree_.min_rdist_nodes(q, reference.left);
+                const double to_left = reference.left == NO_NODE
+                                           ? infinity
+                                           : node_gap(tree_, state_.space, q, reference.left);
                 const double to_right = reference.right == NO_NODE
                                             ? infinity
-                                            : tree_.min_rdist_nodes(q, reference.right);
+                                            : node_gap(tree_, state_.space, q, reference.right);
                 const bool left_first = to_left <= to_right;
                 search(q, left_first ? reference.left : reference.right,
                        left_first ? to_left : to_right);
                 r = left_first ? reference.right : reference.left;
-                gap_sq = left_first ? to_right : to_left;
+                gap = left_first ? to_right : to_left;
             }
             if (query.left != NO_NODE) search(query.left, r, UNKNOWN_GAP);
             q = query.right;
-            gap_sq = UNKNOWN_GAP;
+            gap = UNKNOWN_GAP;
             if (q == NO_NODE) return;
         }
     }
@@ -97,7 +97,7 @@ class DualTreeSearcher {
     bool can_improve(std::size_t q, const Node& query, double bound) {
         const std::size_t label = state_.node_component[q];
         if (label != NO_COMPONENT) {
-            return candidates_[label].weight_sq > bound && shared_open(label, bound);
+            return candidates_[label].weight > bound && shared_open(label, bound);
         }
         if (node_bound_[q] <= bound) return false;
         const std::size_t* component = state_.position_component.data();
@@ -106,7 +106,7 @@ class DualTreeSearcher {
         for (std::size_t i = query.start; i < query.end; ++i) {
             if (component[i] == previous) continue;
             previous = component[i];
-            const double weight = candidates_[previous].weight_sq;
+            const double weight = candidates_[previous].weight;
             if (weight > bound && shared_open(previous, bound)) return true;
             if (weight > largest) largest = weight;
         }
@@ -129,18 +129,18 @@ class DualTreeSearcher {
         return !Shared || shared_weight(component) >= bound;
     }
 
-    void lower_shared(std::size_t component, double weight_sq) {
+    void lower_shared(std::size_t component, double weight) {
         std::atomic_ref<double> shared(shared_bound_[component]);
         double known = shared.load(std::memory_order_relaxed);
-        while (weight_sq < known &&
-               !shared.compare_exchange_weak(known, weight_sq, std::memory_order_relaxed)) {
+        while (weight < known &&
+               !shared.compare_exchange_weak(known, weight, std::memory_order_relaxed)) {
         }
     }
 
-    void improve(std::size_t component, double weight_sq, std::size_t from, std::size_t to) {
+    void improve(std::size_t component, double weight, std::size_t from, std::size_t to) {
         if (journal_ != nullptr) journal_->note(component);
-        candidates_[component] = {weight_sq, from, to};
-        if constexpr (Shared) lower_shared(component, weight_sq);
+        candidates_[component] = {weight, from, to};
+        if constexpr (Shared) lower_shared(component, weight);
     }
 
     // p's component takes an edge of weight w when w < own (its entry) and w <= shared (its
@@ -148,37 +148,35 @@ class DualTreeSearcher {
     // bound). A NaN weight is taken by neither, but never skipped before it is computed.
     template <class Node>
     void base_case(const Node& query, const Node& reference) {
-        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
         const std::size_t* component = state_.position_component.data();
-        const double* core_sq = state_.position_core_sq.data();
-        const double* rows = tree_.tree_data.data();
-        const MutualReachabilitySq& mr = state_.mutual_reachability;
+        const double* core_units = state_.position_core.data();
+        const auto& mr = state_.mutual_reachability;
+        const Space& space = state_.space;
         for (std::size_t i = query.start; i < query.end; ++i) {
             const std::size_t cp = component[i];
-            double own = candidates_[cp].weight_sq;
+            double own = candidates_[cp].weight;
             double shared = shared_weight(cp);
-            const double core_p = core_sq[i];
-            // mr² is at least the core term, so p cannot beat its component's candidate.
+            const double core_p = core_units[i];
+            // mr is at least the core term, so p cannot beat its component's candidate.
             if (core_p >= own || core_p > shared) continue;
-            const double* row_p = rows + i * dims;
             for (std::size_t j = reference.start; j < reference.end; ++j) {
                 const std::size_t cx = component[j];
                 if (cx == cp) continue;
-                const double c = max_ignoring_nan(core_sq[j], core_p);
-                const double other = Shared ? shared_weight(cx) : candidates_[cx].weight_sq;
+                const double c = max_ignoring_nan(core_units[j], core_p);
+                const double other = Shared ? shared_weight(cx) : candidates_[cx].weight;
                 const auto useless = [&](double w) {
                     return (w >= own || w > shared) && w >= other;
                 };
                 if (useless(c)) continue;
-                // mr² grows with the distance, so a partial sum that is already useless
-                // settles the pair.
-                double d_sq = 0.0;
-                if (!squared_distance_unless<Dims>(
-                        row_p, rows + j * dims, dims,
-                        [&](double partial) { return useless(mr(c, partial)); }, d_sq)) {
+                // mr grows with the distance, so a partial sum or a lower bound that is
+                // already useless settles the pair.
+                double d = 0.0;
+                if (!space.template pair_unless<Dims>(
+                        tree_, i, j, [&](double partial) { return useless(mr(c, partial)); },
+                        d)) {
                     continue;
                 }
-                const double w = mr(c, d_sq);
+                const double w = mr(c, d);
                 if (w < own && w <= shared) {
                     improve(cp, w, i, j);
                     own = w;
@@ -196,35 +194,36 @@ class DualTreeSearcher {
     }
 
     const Tree& tree_;
-    const BoruvkaSearchState& state_;
+    const BoruvkaSearchState<Space>& state_;
     BoruvkaCandidate* candidates_;
     double* node_bound_;
     CandidateJournal* journal_;
     double* shared_bound_;
 };
 
-template <std::size_t Dims, class Tree>
-void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q, std::size_t r,
-                BoruvkaSearchTable table) {
+template <std::size_t Dims, class Tree, class Space>
+void run_search(const Tree& tree, const BoruvkaSearchState<Space>& state, std::size_t q,
+                std::size_t r, BoruvkaSearchTable table) {
     if (table.shared_bound.empty()) {
-        DualTreeSearcher<Tree, Dims, false>(tree, state, table).search(q, r, UNKNOWN_GAP);
+        DualTreeSearcher<Tree, Space, Dims, false>(tree, state, table).search(q, r, UNKNOWN_GAP);
     } else {
-        DualTreeSearcher<Tree, Dims, true>(tree, state, table).search(q, r, UNKNOWN_GAP);
+        DualTreeSearcher<Tree, Space, Dims, true>(tree, state, table).search(q, r, UNKNOWN_GAP);
     }
 }
 
 }  // namespace
 
-template <class Tree>
-void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
+template <class Tree, class Space>
+void dual_tree_search(const Tree& tree, const BoruvkaSearchState<Space>& state, std::size_t q,
                       std::size_t r, BoruvkaSearchTable table) {
     with_fixed_dims<4>(
         tree.dims, [&](auto dims) { run_search<decltype(dims)::value>(tree, state, q, r, table); });
 }
 
-template void dual_tree_search(const KdTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
-                               BoruvkaSearchTable);
-template void dual_tree_search(const BallTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
-                               BoruvkaSearchTable);
+#define CORVANE_INSTANTIATE(TREE, SPACE)                                                  \
+    template void dual_tree_search(const TREE&, const BoruvkaSearchState<SPACE>&, std::size_t, \
+                                   std::size_t, BoruvkaSearchTable);
+CORVANE_FOR_EACH_TREE_SPACE(CORVANE_INSTANTIATE)
+#undef CORVANE_INSTANTIATE
 
 }  // namespace corvane

@@ -6,19 +6,23 @@
 
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/mutual_reachability.hpp"
+#include "search_space/search_space.hpp"
 
 namespace corvane {
 
 // Read-only inputs of one dual-tree search, shared by every worker of an iteration.
 // Per-point values are kept in tree order (entry i belongs to the point at tree position
 // i, input row `indices[i]`), so that a leaf's values are as contiguous as its rows.
-// Components are numbered 0 .. C-1 in each iteration.
+// Components are numbered 0 .. C-1 in each iteration. Core distances and weights are in
+// the search units of `Space` (search_space/search_space.hpp): squared for Euclidean data.
+template <class Space = SquaredEuclideanSpace>
 struct BoruvkaSearchState {
-    std::vector<double> position_core_sq;         // squared core distances, fixed per run
+    Space space;
+    std::vector<double> position_core;            // core distances, fixed per run
     std::vector<std::size_t> position_component;  // component numbers, rebuilt per iteration
-    std::vector<double> node_min_core_sq;         // smallest_per_node, fixed per run
+    std::vector<double> node_min_core;            // smallest_per_node, fixed per run
     std::vector<std::size_t> node_component;      // label_nodes, rebuilt per iteration
-    MutualReachabilitySq mutual_reachability{1.0};
+    typename Space::Reachability mutual_reachability = Space::reachability(1.0);
 };
 
 // Notes which candidate entries a search changed, each once, so that a private copy of
@@ -74,15 +78,16 @@ struct BoruvkaSearchTable {
 };
 
 // `Tree` is a SpatialTree (tree_common/tree_contract.hpp); of its bounds the search uses
-// min_rdist_nodes only. Instantiated for KdTree and BallTree.
+// the node-to-node gap only (node_gap in the tree's bounds header). Instantiated for the
+// pairings of CORVANE_FOR_EACH_TREE_SPACE (search_space/tree_spaces.hpp).
 
 // Lowers `table.candidates` (indexed by component) to the cheapest mutual-reachability
 // edge between a point of the query subtree q and a point of the reference subtree r
 // that lie in different components; an edge found improves both components' entries,
 // with `from` and `to` given as tree positions. Replacements are strict, so among equal
 // weights the pair met first stays. q or r may be NO_NODE (nothing to do).
-template <class Tree>
-void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
+template <class Tree, class Space>
+void dual_tree_search(const Tree& tree, const BoruvkaSearchState<Space>& state, std::size_t q,
                       std::size_t r, BoruvkaSearchTable table);
 
 }  // namespace corvane

@@ -69,7 +69,7 @@ void bound_nodes(const Tree& tree, std::span<const std::size_t> position_compone
         [&](std::size_t node, const auto& record) {
             double largest = 0.0;
             for (std::size_t i = record.start; i < record.end; ++i) {
-                const double weight = candidates[position_component[i]].weight_sq;
+                const double weight = candidates[position_component[i]].weight;
                 if (weight > largest) largest = weight;
             }
             node_bound[node] = largest;

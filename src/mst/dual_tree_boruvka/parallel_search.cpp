@@ -2,16 +2,15 @@
 
 #include <algorithm>
 
-#include "ball_tree/ball_tree.hpp"
-#include "kdtree_bounded/kd_tree.hpp"
+#include "search_space/tree_spaces.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "parallel/parallel.hpp"
 #include "tree_common/bottom_up.hpp"
 
 namespace corvane {
 
-template <class Tree>
-ParallelSearch<Tree>::ParallelSearch(const Tree& tree, std::size_t threads)
+template <class Tree, class Space>
+ParallelSearch<Tree, Space>::ParallelSearch(const Tree& tree, std::size_t threads)
     : tree_(tree), tasks_(collect_subtrees(tree, SEARCH_TASKS)) {
     workers_count_ = std::min(threads, tasks_.size());
     workers_.resize(workers_count_);
@@ -32,27 +31,27 @@ ParallelSearch<Tree>::ParallelSearch(const Tree& tree, std::size_t threads)
     std::reverse(top_nodes_.begin(), top_nodes_.end());
 }
 
-template <class Tree>
+template <class Tree, class Space>
 template <class Fill>
-void ParallelSearch<Tree>::fill_nodes(const Fill& fill) {
+void ParallelSearch<Tree, Space>::fill_nodes(const Fill& fill) {
     run_task_queue(workers_count_, tasks_.size(),
                    [&](std::size_t, std::size_t t) { fill(tasks_[t], task_end_[t]); });
     for (const std::size_t node : top_nodes_)
         fill(node, node + 1);
 }
 
-template <class Tree>
-void ParallelSearch<Tree>::compute_min_core(std::span<const double> position_core_sq,
-                                            std::vector<double>& node_min_core_sq) {
-    node_min_core_sq.resize(tree_.nodes.size());
+template <class Tree, class Space>
+void ParallelSearch<Tree, Space>::compute_min_core(std::span<const double> position_core,
+                                            std::vector<double>& node_min_core) {
+    node_min_core.resize(tree_.nodes.size());
     fill_nodes([&](std::size_t first, std::size_t last) {
-        smallest_per_node(tree_, position_core_sq, std::span<double>(node_min_core_sq), first,
+        smallest_per_node(tree_, position_core, std::span<double>(node_min_core), first,
                           last);
     });
 }
 
-template <class Tree>
-void ParallelSearch<Tree>::summarise(BoruvkaSearchState& state,
+template <class Tree, class Space>
+void ParallelSearch<Tree, Space>::summarise(BoruvkaSearchState<Space>& state,
                                      std::span<const BoruvkaCandidate> candidates,
                                      std::vector<double>& node_bound) {
     state.node_component.resize(tree_.nodes.size());
@@ -65,8 +64,8 @@ void ParallelSearch<Tree>::summarise(BoruvkaSearchState& state,
     });
 }
 
-template <class Tree>
-void ParallelSearch<Tree>::search(const BoruvkaSearchState& state,
+template <class Tree, class Space>
+void ParallelSearch<Tree, Space>::search(const BoruvkaSearchState<Space>& state,
                                   std::vector<BoruvkaCandidate>& candidates,
                                   std::span<double> node_bound) {
     if (tasks_.size() == 1) {
@@ -78,7 +77,7 @@ void ParallelSearch<Tree>::search(const BoruvkaSearchState& state,
         worker.ready = false;
     shared_bound_.resize(shared.size());
     for (std::size_t c = 0; c < shared.size(); ++c)
-        shared_bound_[c] = shared[c].weight_sq;
+        shared_bound_[c] = shared[c].weight;
     run_task_queue(workers_count_, tasks_.size(), [&](std::size_t w, std::size_t t) {
         Worker& worker = workers_[w];
         if (!worker.ready) {
@@ -98,12 +97,13 @@ void ParallelSearch<Tree>::search(const BoruvkaSearchState& state,
     });
     for (const auto& changes : changes_) {
         for (const auto& [c, candidate] : changes) {
-            if (candidate.weight_sq < candidates[c].weight_sq) candidates[c] = candidate;
+            if (candidate.weight < candidates[c].weight) candidates[c] = candidate;
         }
     }
 }
 
-template class ParallelSearch<KdTree>;
-template class ParallelSearch<BallTree>;
+#define CORVANE_INSTANTIATE(TREE, SPACE) template class ParallelSearch<TREE, SPACE>;
+CORVANE_FOR_EACH_TREE_SPACE(CORVANE_INSTANTIATE)
+#undef CORVANE_INSTANTIATE
 
 }  // namespace corvane

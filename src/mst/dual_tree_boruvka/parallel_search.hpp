@@ -28,23 +28,23 @@ namespace corvane {
 // is fixed by the tree. A tree too small to cut is searched in one piece.
 //
 // Node bounds are shared: a search tightens only nodes of its query subtree.
-template <class Tree>
+template <class Tree, class Space>
 class ParallelSearch {
   public:
     static constexpr std::size_t SEARCH_TASKS = 16;
 
     ParallelSearch(const Tree& tree, std::size_t threads);
 
-    // node_min_core_sq from the squared core distances in tree order.
-    void compute_min_core(std::span<const double> position_core_sq,
-                          std::vector<double>& node_min_core_sq);
+    // node_min_core from the core distances (in search units) in tree order.
+    void compute_min_core(std::span<const double> position_core,
+                          std::vector<double>& node_min_core);
 
     // node_component of `state` and `node_bound` from the components and candidates.
-    void summarise(BoruvkaSearchState& state, std::span<const BoruvkaCandidate> candidates,
+    void summarise(BoruvkaSearchState<Space>& state, std::span<const BoruvkaCandidate> candidates,
                    std::vector<double>& node_bound);
 
     // One search over every point, improving `candidates` as described above.
-    void search(const BoruvkaSearchState& state, std::vector<BoruvkaCandidate>& candidates,
+    void search(const BoruvkaSearchState<Space>& state, std::vector<BoruvkaCandidate>& candidates,
                 std::span<double> node_bound);
 
   private:
