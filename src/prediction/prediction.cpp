@@ -104,7 +104,8 @@ Prediction predict_with_index(const FittedModel& model, const TrainingIndex& ind
         model, points, threads,
         [&] {
             return
-                [&index, scratch = std::vector<double>(index.dims)](const double* point) mutable {
+                [&index, scratch = std::vector<double>(index.scratch_size())](
+                    const double* point) mutable {
                     return index.nearest(point, scratch.data());
                 };
         },
@@ -132,11 +133,8 @@ Expected<Prediction> approximate_predict(FittedModel& model, const DataMatrix& n
     // The route runs only after every check passed, so a failing call neither builds the
     // index nor counts its rows.
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
-        if (!uses_euclidean_distance(model.metric)) {
-            return predict_exhaustive(model, points, threads);
-        }
-        const TrainingIndex* index =
-            model.training_index.for_batch(model.training_data, model.core_distances, points.rows);
+        const TrainingIndex* index = model.training_index.for_batch(
+            model.training_data, model.core_distances, model.metric, points.rows);
         if (index == nullptr) return predict_exhaustive(model, points, threads);
         return predict_with_index(model, *index, points, threads);
     });
@@ -145,7 +143,7 @@ Expected<Prediction> approximate_predict(FittedModel& model, const DataMatrix& n
 Expected<Prediction> approximate_predict(const FittedModel& model, const TrainingIndex& index,
                                          const DataMatrix& new_points, std::size_t threads) {
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
-        if (!uses_euclidean_distance(model.metric)) {
+        if (model.metric.kind == MetricKind::Precomputed) {
             return predict_exhaustive(model, points, threads);
         }
         return predict_with_index(model, index, points, threads);

@@ -37,14 +37,14 @@ struct Prediction {
 // inconsistent arrays is an internal error.
 //
 // Every route gives the results of approximate_predict_exhaustive, bit for bit. This one
-// searches the model's training index for a Euclidean model once batches have paid for
-// building it (LazyTrainingIndex), and measures every training point otherwise; it
-// builds the index on the model, so it runs one call at a time per model.
+// searches the model's training index once batches have paid for building it
+// (LazyTrainingIndex), and measures every training point otherwise (always under
+// Precomputed); it builds the index on the model, so it runs one call at a time per model.
 Expected<Prediction> approximate_predict(FittedModel& model, const DataMatrix& new_points,
                                          std::size_t threads = available_threads());
 
-// The same, searching `index`, which must have been built from the model's training data
-// and core distances, for Euclidean models (other metrics ignore it).
+// The same, searching `index`, which must have been built from the model's training data,
+// core distances and metric (a Precomputed model ignores it).
 Expected<Prediction> approximate_predict(const FittedModel& model, const TrainingIndex& index,
                                          const DataMatrix& new_points,
                                          std::size_t threads = available_threads());

@@ -412,7 +412,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
 
     std::vector<BoruvkaCandidate> candidates(7);
     for (std::size_t c = 0; c < 6; ++c)
-        candidates[c].weight_sq = static_cast<double>((c * 5) % 7);
+        candidates[c].weight = static_cast<double>((c * 5) % 7);
 
     const std::size_t nodes = tree.nodes.size();
     std::vector<double> min_core(nodes, -1.0);
@@ -445,7 +445,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
                 smallest = std::min(smallest, core[tree.indices[i]]);
             }
             seen.insert(component[i]);
-            largest_weight = std::max(largest_weight, candidates[component[i]].weight_sq);
+            largest_weight = std::max(largest_weight, candidates[component[i]].weight);
         }
         EXPECT_EQ(bounds[node], largest_weight) << "node " << node;
         EXPECT_EQ(min_core[node], smallest * smallest) << "node " << node;
