@@ -18,6 +18,11 @@ scores) in brackets. Model sizes and stage shares need a build with the CMake
 option CORVANE_STAGE_TIMINGS=ON
 (pip install . -C cmake.define.CORVANE_STAGE_TIMINGS=ON); otherwise they show
 as "-".
+
+After the table: how the time of the 2-column Euclidean fits grows with n, each
+other metric's fit against the Euclidean fit of the same data (time, and peak
+memory per point), and how each metric's time grows from 50 000 to 800 000
+points, next to the exponent that n log n fits over the same range.
 """
 
 import argparse
@@ -32,25 +37,40 @@ from bench_data import make_blobs
 
 MIN_SAMPLES = 5
 
-# (name, n, d, metric)
+# (name, n, d, metric); "minkowski3" is minkowski with p = 3, "chebyshev" with p = inf.
+METRIC_SIZES = (50_000, 200_000, 800_000)
 FULL_CASES = [
     ("blobs", 10_000, 2, "euclidean"),
     ("blobs", 100_000, 2, "euclidean"),
     ("blobs", 1_000_000, 2, "euclidean"),
     ("blobs", 200_000, 10, "euclidean"),
     ("blobs", 50_000, 50, "euclidean"),
-    ("blobs", 20_000, 3, "manhattan"),
-    ("blobs", 20_000, 3, "cosine"),
+    *[("blobs", n, 3, "euclidean") for n in METRIC_SIZES],
+    *[
+        ("blobs", n, 3, metric)
+        for metric in ("manhattan", "minkowski3", "chebyshev")
+        for n in METRIC_SIZES
+    ],
+    *[("blobs", n, 10, "euclidean") for n in METRIC_SIZES if n != 200_000],
+    *[("blobs", n, 10, "cosine") for n in METRIC_SIZES],
     ("precomputed", 5_000, 5_000, "precomputed"),
 ]
 QUICK_CASES = [
     ("blobs", 10_000, 2, "euclidean"),
     ("blobs", 100_000, 2, "euclidean"),
     ("blobs", 20_000, 10, "euclidean"),
-    ("blobs", 5_000, 3, "manhattan"),
+    ("blobs", 20_000, 10, "cosine"),
+    ("blobs", 20_000, 3, "euclidean"),
+    ("blobs", 20_000, 3, "manhattan"),
+    ("blobs", 20_000, 3, "minkowski3"),
+    ("blobs", 20_000, 3, "chebyshev"),
     ("precomputed", 2_000, 2_000, "precomputed"),
 ]
 SCALING_SIZES = {10_000, 100_000, 1_000_000}
+METRIC_PARAMS = {
+    "minkowski3": {"metric": "minkowski", "p": 3.0},
+    "chebyshev": {"metric": "minkowski", "p": math.inf},
+}
 
 
 def status_bytes(field):
@@ -82,7 +102,8 @@ def run_case(name, n, d, metric):
     else:
         data = make_blobs(n, d)
         knn_input = data
-    model = corvane.HDBSCAN(min_cluster_size=MIN_SAMPLES, min_samples=MIN_SAMPLES, metric=metric)
+    params = METRIC_PARAMS.get(metric, {"metric": metric})
+    model = corvane.HDBSCAN(min_cluster_size=MIN_SAMPLES, min_samples=MIN_SAMPLES, **params)
 
     reset_peak_rss()
     before = status_bytes("VmRSS")
@@ -144,6 +165,44 @@ def format_stages(stages, total):
     return " / ".join(f"{100 * share:3.0f}%" for share in parts) + f" ({100 * largest:2.0f}%)"
 
 
+def fitted_exponent(sizes):
+    """Exponent of n in a power law through (n, seconds), and the one n log n fits."""
+    x = np.log([n for n, _ in sizes])
+    exponent = np.polyfit(x, np.log([seconds for _, seconds in sizes]), 1)[0]
+    nlogn = np.polyfit(x, np.log([n * math.log(n) for n, _ in sizes]), 1)[0]
+    return exponent, nlogn
+
+
+def print_metric_summary(results):
+    """Each metric against the Euclidean fit of the same data, and its growth with n."""
+    lines = []
+    for (name, n, d, metric), result in results.items():
+        euclidean = results.get((name, n, d, "euclidean"))
+        if metric in ("euclidean", "precomputed") or euclidean is None:
+            continue
+        lines.append(
+            f"  {metric:<11} {n:>9} x {d:<3} fit / Euclidean fit {result['fit'] / euclidean['fit']:5.2f}"
+            f"   peak {result['peak'] / n:6.0f} B/point (Euclidean {euclidean['peak'] / n:.0f})"
+        )
+    if lines:
+        print("\nother metrics against the Euclidean fit of the same data:")
+        print("\n".join(lines))
+    for metric in sorted({case[3] for case in results if case[3] != "precomputed"}):
+        for d in sorted({case[2] for case in results if case[3] == metric}):
+            sizes = sorted(
+                (n, r["fit"])
+                for (name, n, dd, m), r in results.items()
+                if name == "blobs" and dd == d and m == metric and n in METRIC_SIZES
+            )
+            if len(sizes) < 2:
+                continue
+            exponent, nlogn = fitted_exponent(sizes)
+            print(
+                f"scaling, {metric} in {d} columns at n = {', '.join(str(n) for n, _ in sizes)}: "
+                f"time ~ n^{exponent:.2f} (n log n over this range fits n^{nlogn:.2f})"
+            )
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="small cases, under a minute")
@@ -165,10 +224,12 @@ def main():
     print(header)
     print("-" * len(header))
     timings = {}
+    results = {}
     for case in cases:
         name, n, d, metric = case
         result = measure(case)
         timings[(name, n, d, metric)] = result["fit"]
+        results[(name, n, d, metric)] = result
         print(
             f"{name:<12} {n:>9} {d:>5} {metric:<11} {result['fit']:>8.3f} "
             f"{result['knn']:>8.3f} {result['fit'] / result['knn']:>8.2f} "
@@ -184,14 +245,12 @@ def main():
         if name == "blobs" and d == 2 and metric == "euclidean" and n in SCALING_SIZES
     )
     if len(sizes) >= 2:
-        x = np.log([n for n, _ in sizes])
-        y = np.log([seconds for _, seconds in sizes])
-        exponent = np.polyfit(x, y, 1)[0]
-        nlogn = np.polyfit(x, np.log([n * math.log(n) for n, _ in sizes]), 1)[0]
+        exponent, nlogn = fitted_exponent(sizes)
         print(
             f"\nscaling, 2-column blobs at n = {', '.join(str(n) for n, _ in sizes)}: "
             f"time ~ n^{exponent:.2f} (n log n over this range fits n^{nlogn:.2f})"
         )
+    print_metric_summary(results)
 
 
 if __name__ == "__main__":

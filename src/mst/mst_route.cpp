@@ -1,5 +1,6 @@
 #include "mst/mst_route.hpp"
 
+#include <cmath>
 #include <cstdint>
 
 namespace corvane {
@@ -11,9 +12,18 @@ std::size_t boruvka_threshold(std::size_t d) {
     return 2000;
 }
 
+// Measured with benchmarks/metric_route_bench.cpp on clustered data (two threads): the
+// general Minkowski kernel takes a power per column, so the trees pay almost at once;
+// the Manhattan kernel is cheapest, and its boxes prune least as columns grow.
 std::size_t metric_tree_threshold(const Metric& metric, std::size_t d) {
-    (void)metric;
-    return d <= 16 ? 1000 : 2000;
+    if (metric.kind == MetricKind::Cosine) return d <= 4 ? 500 : 1000;
+    const bool powers = metric.kind == MetricKind::Minkowski && metric.p != 1.0 &&
+                        metric.p != 2.0 && !std::isinf(metric.p);
+    if (powers) return 200;
+    const bool chebyshev = metric.kind == MetricKind::Minkowski && std::isinf(metric.p);
+    if (d <= 4) return 1000;
+    if (chebyshev) return 2000;
+    return d <= 16 ? 4000 : 8000;
 }
 
 MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, double alpha) {

@@ -22,8 +22,8 @@ enum class MstRoute {
 // Row count above which Euclidean inputs with d columns go to dual-tree Boruvka.
 std::size_t boruvka_threshold(std::size_t d);
 
-// Row count above which the other computed metrics go through the trees
-// (mst/metric_trees.hpp).
+// Row count above which manhattan, minkowski and cosine inputs with d columns go through
+// the trees (mst/metric_trees.hpp).
 std::size_t metric_tree_threshold(const Metric& metric, std::size_t d);
 
 MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, double alpha);

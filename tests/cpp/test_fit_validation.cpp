@@ -120,9 +120,12 @@ TEST(MstRoute, ThresholdsAndTreeSwitches) {
 }
 
 TEST(MstRoute, OtherMetricsAndNoColumns) {
-    for (Metric m :
-         {Metric::manhattan(), Metric::cosine(), Metric::minkowski(2.0), Metric::minkowski(inf)}) {
-        EXPECT_EQ(choose_mst_route(m, 1000000, 2, 1.0), MstRoute::PrimDense);
+    for (Metric m : {Metric::manhattan(), Metric::cosine(), Metric::minkowski(2.0),
+                     Metric::minkowski(3.0), Metric::minkowski(inf)}) {
+        const std::size_t threshold = metric_tree_threshold(m, 2);
+        EXPECT_EQ(choose_mst_route(m, threshold, 2, 1.0), MstRoute::PrimDense);
+        EXPECT_EQ(choose_mst_route(m, threshold + 1, 2, 0.5), MstRoute::MetricTrees);
+        EXPECT_EQ(choose_mst_route(m, 1000000, 40, 1.0), MstRoute::MetricTrees);
         EXPECT_EQ(choose_mst_route(m, 1000000, 0, 1.0), MstRoute::NoColumns);
     }
     EXPECT_EQ(choose_mst_route(Metric::precomputed(), 5000, 5000, 1.0), MstRoute::PrimDense);
