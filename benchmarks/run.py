@@ -4,7 +4,7 @@ Imports the installed corvane and builds nothing. Each case runs in a fresh
 process, so the peak resident memory it reports belongs to that fit alone:
 
     python benchmarks/run.py            # every case (several minutes)
-    python benchmarks/run.py --quick    # small cases, under a minute
+    python benchmarks/run.py --quick    # small cases, a minute or two
 
 Columns: corvane fit time, SciPy's cKDTree(X).query(X, k=min_samples,
 workers=-1) time (the floor any exact HDBSCAN pays for core distances), their
@@ -205,7 +205,7 @@ def print_metric_summary(results):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--quick", action="store_true", help="small cases, under a minute")
+    parser.add_argument("--quick", action="store_true", help="small cases, a minute or two")
     parser.add_argument("--case", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.case:

@@ -70,6 +70,47 @@ def test_other_metrics_match_the_dense_reference(metric, p, alpha):
 
 
 @pytest.mark.parametrize(
+    ("metric", "p", "d"),
+    [
+        ("manhattan", None, 3),
+        ("minkowski", 1.5, 3),
+        ("minkowski", 3.0, 2),
+        ("minkowski", np.inf, 3),
+        ("cosine", None, 3),
+        ("cosine", None, 20),  # ball tree over unit rows
+    ],
+)
+@pytest.mark.parametrize("alpha", [1.0, 0.8])
+def test_other_metrics_through_the_trees_match_the_dense_reference(metric, p, d, alpha):
+    data = blobs(1500, d, seed=17 + d)
+    params = {"min_cluster_size": 10, "min_samples": 5, "alpha": alpha}
+    model = HDBSCAN(metric=metric, p=p, **params).fit(data)
+    assert_same_results(model, reference_fit(data, metric=metric, p=p, **params))
+
+
+def test_cosine_rows_of_zeros_through_the_trees():
+    """Rows of zeros are at distance 0 from every row (SciPy would give NaN)."""
+    data = blobs(1500, 4, seed=23)
+    data[::97] = 0.0
+    norms = np.sqrt((data**2).sum(axis=1))
+    safe = np.where(norms == 0.0, 1.0, norms)
+    distances = 1.0 - np.clip((data @ data.T) / np.outer(safe, safe), -1.0, 1.0)
+    distances[norms == 0.0, :] = 0.0
+    distances[:, norms == 0.0] = 0.0
+    params = {"min_cluster_size": 10, "min_samples": 20}
+    model = HDBSCAN(metric="cosine", **params).fit(data)
+    assert_same_results(model, reference_fit(distances, metric="precomputed", **params))
+
+    # A large batch goes through the index, a small one measures every training point.
+    queries = np.vstack([np.zeros(4), data[:40], blobs(300, 4, seed=24)])
+    indexed = model.approximate_predict(queries)
+    fresh = HDBSCAN(metric="cosine", **params).fit(data)
+    measured = fresh.approximate_predict(queries[:60])
+    for got, expected in zip(indexed, measured):
+        assert np.array_equal(got[:60], expected)
+
+
+@pytest.mark.parametrize(
     "selection",
     [
         {"cluster_selection_method": "leaf"},
