@@ -7,6 +7,7 @@
 
 #include "common/data_matrix.hpp"
 #include "knn_heap/knn_heap.hpp"
+#include "parallel/execution_context.hpp"
 #include "tree_common/no_node.hpp"
 #include "tree_common/squared_distance.hpp"
 
@@ -54,7 +55,8 @@ struct BallTree {
     std::size_t n_points = 0;
 
     // Copies `matrix`; an empty matrix gives a tree without nodes.
-    static BallTree build(const DataMatrix& matrix);
+    static BallTree build(const DataMatrix& matrix,
+                          const ExecutionContext& context = ExecutionContext());
 
     // Offers the rows of the tree to `heap` (created with bound k and cleared by the
     // caller) so that it ends with the k nearest rows to `point` (dims values): squared

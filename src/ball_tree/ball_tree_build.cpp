@@ -25,15 +25,17 @@ double ordered_squared_distance(const double* a, const double* b, std::size_t di
 // contiguous block.
 class BallBuilder {
   public:
-    explicit BallBuilder(BallTree& tree)
+    BallBuilder(BallTree& tree, const ExecutionContext& context)
         : tree_(tree),
           dims_(tree.dims),
           scratch_(tree.n_points, tree.dims),
-          direction_(tree.dims) {}
+          direction_(tree.dims),
+          context_(context) {}
 
     std::size_t build(std::size_t start, std::size_t end) {
         if (start >= end) return NO_NODE;
         const std::size_t count = end - start;
+        if (count >= TREE_CHECK_ROWS) context_.check();
         const std::size_t node = tree_.nodes.size();
         tree_.centroids.resize(tree_.centroids.size() + dims_, 0.0);
         double* centroid = tree_.centroids.data() + node * dims_;
@@ -109,11 +111,12 @@ class BallBuilder {
     std::size_t dims_;
     PartitionScratch scratch_;
     std::vector<double> direction_;
+    const ExecutionContext& context_;
 };
 
 }  // namespace
 
-BallTree BallTree::build(const DataMatrix& matrix) {
+BallTree BallTree::build(const DataMatrix& matrix, const ExecutionContext& context) {
     BallTree tree;
     tree.dims = matrix.cols;
     tree.n_points = matrix.rows;
@@ -124,7 +127,7 @@ BallTree BallTree::build(const DataMatrix& matrix) {
     const std::size_t reserve = tree_node_count(matrix.rows, LEAF_SIZE);
     tree.nodes.reserve(reserve);
     tree.centroids.reserve(reserve * matrix.cols);
-    if (matrix.rows > 0) BallBuilder(tree).build(0, matrix.rows);
+    if (matrix.rows > 0) BallBuilder(tree, context).build(0, matrix.rows);
     return tree;
 }
 

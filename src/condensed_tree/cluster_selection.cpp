@@ -29,10 +29,13 @@ std::vector<std::size_t> topmost_flagged(const CondensedIndex& index,
 // Stability of every cluster: the sum over its edges of
 // (lambda - birth lambda) * child size. A span that is not positive (which
 // includes +infinity - +infinity) counts as 0, so no stability is NaN.
-std::vector<double> stabilities(const CondensedTree& tree, const CondensedIndex& index) {
+std::vector<double> stabilities(const CondensedTree& tree, const CondensedIndex& index,
+                                const ExecutionContext& context) {
     const std::size_t n = index.n;
     std::vector<double> stability(index.end() - n, 0.0);
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t e = 0; e < tree.edges.size(); ++e) {
+        context.check_every(e);
+        const CondensedEdge& edge = tree.edges[e];
         const double birth = index.lambda[edge.parent];
         const double span = edge.lambda > birth ? edge.lambda - birth : 0.0;
         stability[edge.parent - n] += span * static_cast<double>(edge.child_size);
@@ -45,12 +48,14 @@ std::vector<double> stabilities(const CondensedTree& tree, const CondensedIndex&
 // up. Every candidate that kept itself and has no such ancestor is selected,
 // which is what deselecting the descendants of every kept cluster gives.
 std::vector<std::size_t> excess_of_mass(const CondensedTree& tree, const CondensedIndex& index,
-                                        bool allow_single_cluster) {
+                                        bool allow_single_cluster,
+                                        const ExecutionContext& context) {
     const std::size_t n = index.n;
-    std::vector<double> stability = stabilities(tree, index);
+    std::vector<double> stability = stabilities(tree, index, context);
     std::vector<char> kept(index.end() - n, 0);
     const std::size_t lowest = allow_single_cluster ? index.root() : index.root() + 1;
     for (std::size_t c = index.end(); c-- > lowest;) {
+        context.check_every(c);
         const auto children = index.children_of(c);
         if (children.empty()) {
             kept[c - n] = 1;
@@ -121,11 +126,12 @@ ClusterSelection select_clusters(const CondensedTree& tree, std::size_t n,
 
 ClusterSelection select_clusters(const CondensedTree& tree, const CondensedIndex& index,
                                  ClusterSelectionMethod method, bool allow_single_cluster,
-                                 double cluster_selection_epsilon) {
+                                 double cluster_selection_epsilon,
+                                 const ExecutionContext& context) {
     ClusterSelection selection;
     if (index.empty()) return selection;
     selection.clusters = method == ClusterSelectionMethod::Eom
-                             ? excess_of_mass(tree, index, allow_single_cluster)
+                             ? excess_of_mass(tree, index, allow_single_cluster, context)
                              : leaves(index);
     if (cluster_selection_epsilon > 0.0) {
         selection.clusters = apply_epsilon(index, selection.clusters, cluster_selection_epsilon,

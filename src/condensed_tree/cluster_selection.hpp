@@ -6,6 +6,7 @@
 #include "common/params.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -37,6 +38,7 @@ ClusterSelection select_clusters(const CondensedTree& tree, std::size_t n,
 // The same with the tree's index already built.
 ClusterSelection select_clusters(const CondensedTree& tree, const CondensedIndex& index,
                                  ClusterSelectionMethod method, bool allow_single_cluster,
-                                 double cluster_selection_epsilon);
+                                 double cluster_selection_epsilon,
+                                 const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

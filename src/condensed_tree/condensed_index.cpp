@@ -6,14 +6,16 @@
 #include "common/internal_error.hpp"
 
 namespace corvane {
-
-CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n) {
+CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n,
+                                    const ExecutionContext& context) {
     CondensedIndex index;
     index.n = n;
     if (tree.edges.empty()) return index;
 
     std::size_t largest = n;
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t e = 0; e < tree.edges.size(); ++e) {
+        context.check_every(e);
+        const CondensedEdge& edge = tree.edges[e];
         if (edge.parent < n) fail_internal("condensed tree: a point is a parent");
         largest = std::max({largest, edge.parent, edge.child});
     }
@@ -23,7 +25,9 @@ CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n) {
     index.lambda.assign(count, 0.0);
     index.child_begin.assign(count - n + 1, 0);
 
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t e = 0; e < tree.edges.size(); ++e) {
+        context.check_every(e);
+        const CondensedEdge& edge = tree.edges[e];
         if (edge.child == n) fail_internal("condensed tree: the root is a child");
         if (index.parent[edge.child] != CondensedIndex::NO_PARENT) {
             fail_internal("condensed tree: node " + std::to_string(edge.child) +
@@ -40,6 +44,7 @@ CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n) {
         }
     }
     for (std::size_t node = 0; node < count; ++node) {
+        context.check_every(node);
         if (node != n && index.parent[node] == CondensedIndex::NO_PARENT) {
             fail_internal("condensed tree: node " + std::to_string(node) + " has no parent");
         }
@@ -50,7 +55,9 @@ CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n) {
     }
     index.children.resize(index.child_begin.back());
     std::vector<std::size_t> fill(index.child_begin.begin(), index.child_begin.end() - 1);
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t e = 0; e < tree.edges.size(); ++e) {
+        context.check_every(e);
+        const CondensedEdge& edge = tree.edges[e];
         if (edge.child >= n) index.children[fill[edge.parent - n]++] = edge.child;
     }
     return index;

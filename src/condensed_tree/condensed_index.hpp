@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "condensed_tree/condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -40,6 +41,7 @@ struct CondensedIndex {
 // Builds the index and checks the tree's shape (root n, every other node a
 // child exactly once, cluster children above their parents, no gaps in the
 // ids); a tree of another shape throws InternalError.
-CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n);
+CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n,
+                                    const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -23,12 +23,15 @@ std::vector<double> compute_persistence(const CondensedTree& tree,
 }
 
 std::vector<double> compute_persistence(const CondensedTree& tree, const CondensedIndex& index,
-                                        const ClusterSelection& selection) {
+                                        const ClusterSelection& selection,
+                                        const ExecutionContext& context) {
     std::vector<double> persistence;
     if (index.empty()) return persistence;
     const std::size_t n = index.n;
     std::vector<double> deepest(index.end() - n, 0.0);
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t e = 0; e < tree.edges.size(); ++e) {
+        context.check_every(e);
+        const CondensedEdge& edge = tree.edges[e];
         double& slot = deepest[edge.parent - n];
         if (edge.lambda > slot) slot = edge.lambda;
     }

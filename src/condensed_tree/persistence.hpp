@@ -5,6 +5,7 @@
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -18,6 +19,7 @@ std::vector<double> compute_persistence(const CondensedTree& tree,
 
 // The same with the tree's index already built.
 std::vector<double> compute_persistence(const CondensedTree& tree, const CondensedIndex& index,
-                                        const ClusterSelection& selection);
+                                        const ClusterSelection& selection,
+                                        const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

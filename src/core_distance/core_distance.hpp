@@ -20,8 +20,8 @@ struct CoreDistanceResult {
 
 // Core distances of every row of `matrix` (and optionally its neighbour lists) from a
 // k-nearest-neighbour search over `tree`, which must have been built from `matrix`;
-// 1 <= k <= n. Rows are spread over `threads` workers; every row is computed on its own
-// from read-only inputs, so the result is bit-identical for any thread count.
+// 1 <= k <= n. Rows are spread over the threads of `context`; every row is computed on
+// its own from read-only inputs, so the result is bit-identical for any thread count.
 //
 // Tree contract (KdTree and BallTree): fields `n_points`, `dims`, `indices` (tree
 // position -> input row) and `tree_data` (rows in tree order, `dims` per row), and
@@ -30,6 +30,6 @@ struct CoreDistanceResult {
 template <class Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
                                        bool keep_neighbors,
-                                       std::size_t threads = available_threads());
+                                       const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -13,7 +13,8 @@
 
 namespace corvane {
 
-Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix, StageTimes* times) {
+Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix,
+                                const ExecutionContext& context, StageTimes* times) {
     if (auto error = validate_fit_input(params, matrix)) return std::unexpected(*error);
     // Refuse what cannot fit before any of it is allocated: the route's
     // working memory, then the hierarchy's (about 300 bytes a point).
@@ -30,11 +31,12 @@ Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix, 
     const int units = distance_shift(params.metric, shift);
 
     StageClock clock(times);
-    MstResult mst =
-        compute_mst(matrix, params.metric, params.alpha, params.effective_min_samples(), &clock);
-    HierarchyResult hierarchy = cluster_hierarchy(
-        mst.edges, matrix.rows, params.min_cluster_size, params.cluster_selection_method,
-        params.allow_single_cluster, std::ldexp(params.cluster_selection_epsilon, units), &clock);
+    MstResult mst = compute_mst(matrix, params.metric, params.alpha, params.effective_min_samples(),
+                                context, &clock);
+    HierarchyResult hierarchy =
+        cluster_hierarchy(mst.edges, matrix.rows, params.min_cluster_size,
+                          params.cluster_selection_method, params.allow_single_cluster,
+                          std::ldexp(params.cluster_selection_epsilon, units), context, &clock);
     mst.edges = {};
     for (double& value : hierarchy.persistence)
         value = std::ldexp(value, -units);

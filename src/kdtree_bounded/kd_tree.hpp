@@ -7,7 +7,7 @@
 
 #include "common/data_matrix.hpp"
 #include "knn_heap/knn_heap.hpp"
-#include "parallel/parallel.hpp"
+#include "parallel/execution_context.hpp"
 #include "tree_common/no_node.hpp"
 
 namespace corvane {
@@ -56,9 +56,10 @@ struct KdTree {
     static std::size_t leaf_size(std::size_t dims) { return dims < 5 ? 10 : 20; }
 
     // Copies `matrix`; an empty matrix gives a tree without nodes. The subtrees of large
-    // ranges near the root are built on up to `threads` threads; the tree is the same for
-    // any thread count.
-    static KdTree build(const DataMatrix& matrix, std::size_t threads = available_threads());
+    // ranges near the root are built on up to context.threads() threads; the tree is the
+    // same for any thread count.
+    static KdTree build(const DataMatrix& matrix,
+                        const ExecutionContext& context = ExecutionContext());
 
     // Offers the rows of the tree to `heap` (created with bound k and cleared by the
     // caller) so that it ends with the k nearest rows to `point` (dims values): squared

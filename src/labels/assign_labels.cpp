@@ -17,8 +17,8 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
 
 std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
                                         const ClusterSelection& selection,
-                                        double cluster_selection_epsilon,
-                                        bool allow_single_cluster) {
+                                        double cluster_selection_epsilon, bool allow_single_cluster,
+                                        const ExecutionContext& context) {
     const std::size_t n = index.n;
     std::vector<std::int32_t> labels(n, -1);
     if (selection.clusters.empty()) return labels;
@@ -40,6 +40,7 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
     }
     std::vector<std::size_t> top(index.end() - n, root);
     for (std::size_t c = root + 1; c < index.end(); ++c) {
+        context.check_every(c);
         top[c - n] = label_of[c - n] >= 0 ? c : top[index.parent[c] - n];
     }
 
@@ -53,6 +54,7 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
             threshold = 1.0 / cluster_selection_epsilon;
         } else {
             for (std::size_t node = 0; node < index.end(); ++node) {
+                context.check_every(node);
                 if (index.parent[node] == root && index.lambda[node] > threshold) {
                     threshold = index.lambda[node];
                 }
@@ -61,6 +63,7 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
     }
 
     for (std::size_t p = 0; p < n; ++p) {
+        context.check_every(p);
         const std::size_t r = top[index.parent[p] - n];
         if (r == root) {
             if (single_root && threshold <= index.lambda[p]) labels[p] = label_of[root - n];

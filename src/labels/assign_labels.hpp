@@ -7,6 +7,7 @@
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -25,7 +26,7 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
 // The same from the tree's index (not empty).
 std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
                                         const ClusterSelection& selection,
-                                        double cluster_selection_epsilon,
-                                        bool allow_single_cluster);
+                                        double cluster_selection_epsilon, bool allow_single_cluster,
+                                        const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

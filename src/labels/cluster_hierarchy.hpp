@@ -8,6 +8,7 @@
 #include "common/mst_edge.hpp"
 #include "common/params.hpp"
 #include "common/stage_clock.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -24,11 +25,12 @@ struct HierarchyResult {
 // calling thread. `edges` must connect all n points (a spanning tree of the
 // mutual-reachability graph; extra edges closing cycles are ignored) and
 // min_cluster_size must be at least 2; otherwise InternalError. One point
-// gives label -1, probability 0, score 0 and no clusters. `clock`, when
-// given, is charged with each step.
+// gives label -1, probability 0, score 0 and no clusters. Every step checks
+// `context` for interruption. `clock`, when given, is charged with each step.
 HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::size_t n,
                                   std::size_t min_cluster_size, ClusterSelectionMethod method,
                                   bool allow_single_cluster, double cluster_selection_epsilon,
+                                  const ExecutionContext& context = ExecutionContext(),
                                   StageClock* clock = nullptr);
 
 }  // namespace corvane

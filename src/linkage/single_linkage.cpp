@@ -28,11 +28,12 @@ std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size
     return records;
 }
 
-SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n) {
+SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n,
+                                       const ExecutionContext& context) {
     // The first pass and the node numbering in one go: at a merge, `low` and
     // `high` are roots of the first pass's sets, so the node holding each set
     // can be kept by root instead of in a second union-find.
-    const std::vector<MstEdge> sorted = sorted_edges(edges);
+    const std::vector<MstEdge> sorted = sorted_edges(edges, context);
     UnionFind sets(n);
     std::vector<std::size_t> node_of(n);  // set by root; read only for sets of two or more
     SingleLinkageTree tree;
@@ -48,6 +49,7 @@ SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size
         if (parent != point && parent < n) __builtin_prefetch(&node_of[parent]);
     };
     for (std::size_t i = 0; i < sorted.size(); ++i) {
+        context.check_every(i);
         if (i + 2 * ahead < sorted.size()) {
             sets.prefetch(sorted[i + 2 * ahead].a);
             sets.prefetch(sorted[i + 2 * ahead].b);

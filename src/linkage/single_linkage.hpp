@@ -6,6 +6,7 @@
 
 #include "common/mst_edge.hpp"
 #include "linkage/single_linkage_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -19,6 +20,7 @@ std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size
 // The single-linkage tree: the merges of merge_records, numbered and turned
 // into lambdas as number_linkage_rows does, in one union-find pass. The two
 // separate passes are kept as the reference it is tested against.
-SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n);
+SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n,
+                                       const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -22,7 +22,8 @@ std::vector<double> membership_probabilities(const CondensedTree& tree,
 
 std::vector<double> membership_probabilities(const CondensedIndex& index,
                                              const ClusterSelection& selection,
-                                             std::span<const std::int32_t> labels) {
+                                             std::span<const std::int32_t> labels,
+                                             const ExecutionContext& context) {
     const std::size_t n = index.n;
     if (labels.size() != n) fail_internal("membership_probabilities: one label per point");
     std::vector<double> probabilities(n, 0.0);
@@ -38,11 +39,13 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
         owner[c - n] = c;
     }
     for (std::size_t c = index.root() + 1; c < index.end(); ++c) {
+        context.check_every(c);
         if (owner[c - n] == none) owner[c - n] = owner[index.parent[c] - n];
     }
 
     std::vector<double> deepest(index.end() - n, 0.0);
     for (std::size_t p = 0; p < n; ++p) {
+        context.check_every(p);
         const std::size_t c = owner[index.parent[p] - n];
         const double lambda = index.lambda[p];
         if (c != none && std::isfinite(lambda)) {
@@ -51,6 +54,7 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
     }
 
     for (std::size_t p = 0; p < n; ++p) {
+        context.check_every(p);
         if (labels[p] < 0) continue;
         const auto k = static_cast<std::size_t>(labels[p]);
         check_index(k, selection.clusters.size(), "membership_probabilities: label");

@@ -62,18 +62,19 @@ void assign(const PredictionData& model, const NearestCandidate& nearest, std::i
                                        model.core_distances[nearest.index], nearest.reachability);
 }
 
-// Runs the per-row loop over threads. `make_finder()` is called once per chunk and
+// Runs the per-row loop over threads. `make_finder()` is called once per piece and
 // returns a callable mapping a row of `points` to its NearestCandidate, so that each
 // worker owns its scratch space. Rows are visited in `order` when one is given (each
 // chunk taking a contiguous stretch of it), in row order otherwise; results always land
 // in their row's slot.
 template <class MakeFinder>
-Prediction predict_rows(const PredictionData& model, const DataMatrix& points, std::size_t threads,
-                        MakeFinder&& make_finder, const std::vector<std::size_t>& order = {}) {
+Prediction predict_rows(const PredictionData& model, const DataMatrix& points,
+                        const ExecutionContext& context, MakeFinder&& make_finder,
+                        const std::vector<std::size_t>& order = {}) {
     Prediction out;
     out.labels.assign(points.rows, -1);
     out.probabilities.assign(points.rows, 0.0);
-    for_each_row_chunk(points.rows, threads, [&](RowChunk chunk) {
+    for_each_row_chunk(context, points.rows, [&](RowChunk chunk) {
         auto find = make_finder();
         for (std::size_t k = chunk.start; k < chunk.end; ++k) {
             const std::size_t i = order.empty() ? k : order[k];
@@ -84,26 +85,26 @@ Prediction predict_rows(const PredictionData& model, const DataMatrix& points, s
 }
 
 Prediction predict_exhaustive(const PredictionData& model, const DataMatrix& points,
-                              std::size_t threads) {
+                              const ExecutionContext& context) {
     if (model.metric.kind == MetricKind::Precomputed) {
-        return predict_rows(model, points, threads, [&] {
+        return predict_rows(model, points, context, [&] {
             return [&](const double* distances) { return precomputed_nearest(model, distances); };
         });
     }
     return visit_metric(model.metric, [&](auto kernel) {
-        return predict_rows(model, points, threads, [&] {
+        return predict_rows(model, points, context, [&] {
             return [&](const double* point) { return exhaustive_nearest(model, kernel, point); };
         });
     });
 }
 
 Prediction predict_with_index(const PredictionData& model, const PredictionIndex& index,
-                              const DataMatrix& points, std::size_t threads) {
+                              const DataMatrix& points, const ExecutionContext& context) {
     if (index.n_points != model.n || index.dims != model.n_features) {
         fail_internal("approximate_predict: the index was not built from this model");
     }
     return predict_rows(
-        model, points, threads,
+        model, points, context,
         [&] {
             return
                 [&index, scratch = std::vector<double>(index.dims)](const double* point) mutable {
@@ -130,25 +131,26 @@ Expected<Prediction> predict_checked(const PredictionData& model, const DataMatr
 }  // namespace
 
 Expected<Prediction> approximate_predict(const PredictionData& model, const DataMatrix& new_points,
-                                         std::size_t threads) {
-    return PredictionCache().predict(model, new_points, threads);
+                                         const ExecutionContext& context) {
+    return PredictionCache().predict(model, new_points, context);
 }
 
 Expected<Prediction> approximate_predict(const PredictionData& model, const PredictionIndex& index,
-                                         const DataMatrix& new_points, std::size_t threads) {
+                                         const DataMatrix& new_points,
+                                         const ExecutionContext& context) {
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
         if (!uses_euclidean_distance(model.metric)) {
-            return predict_exhaustive(model, points, threads);
+            return predict_exhaustive(model, points, context);
         }
-        return predict_with_index(model, index, points, threads);
+        return predict_with_index(model, index, points, context);
     });
 }
 
 Expected<Prediction> approximate_predict_exhaustive(const PredictionData& model,
                                                     const DataMatrix& new_points,
-                                                    std::size_t threads) {
+                                                    const ExecutionContext& context) {
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
-        return predict_exhaustive(model, points, threads);
+        return predict_exhaustive(model, points, context);
     });
 }
 
@@ -157,21 +159,23 @@ std::size_t PredictionCache::index_threshold(std::size_t n) {
 }
 
 Expected<Prediction> PredictionCache::predict(const PredictionData& model,
-                                              const DataMatrix& new_points, std::size_t threads) {
+                                              const DataMatrix& new_points,
+                                              const ExecutionContext& context) {
     // The route runs only after every check passed, so a failing call neither builds the
     // index nor counts its rows.
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
         if (!uses_euclidean_distance(model.metric)) {
-            return predict_exhaustive(model, points, threads);
+            return predict_exhaustive(model, points, context);
         }
         if (index_ == nullptr) {
             if (exhaustive_rows_ + points.rows < index_threshold(model.n)) {
                 exhaustive_rows_ += points.rows;
-                return predict_exhaustive(model, points, threads);
+                return predict_exhaustive(model, points, context);
             }
-            index_ = std::make_unique<const PredictionIndex>(PredictionIndex::build(model));
+            index_ =
+                std::make_unique<const PredictionIndex>(PredictionIndex::build(model, context));
         }
-        return predict_with_index(model, *index_, points, threads);
+        return predict_with_index(model, *index_, points, context);
     });
 }
 

@@ -33,25 +33,25 @@ struct Prediction {
 // at finite reachability (a NaN or infinite coordinate, say) gets label -1 and
 // probability 0.0. Ties go to the lowest training index.
 //
-// Rows are split over `threads` workers; results do not depend on the split. A model with
+// Rows are split over the threads of `context`; results do not depend on the split. A model with
 // inconsistent arrays is an internal error.
 //
 // Every route gives the results of approximate_predict_exhaustive, bit for bit. This one
 // builds a PredictionIndex for a Euclidean model when the batch is large enough to pay
 // for it (see PredictionCache), and measures every training point otherwise.
 Expected<Prediction> approximate_predict(const PredictionData& model, const DataMatrix& new_points,
-                                         std::size_t threads = available_threads());
+                                         const ExecutionContext& context = ExecutionContext());
 
 // The same, searching `index`, which must have been built from `model`, for Euclidean
 // models (other metrics ignore it).
 Expected<Prediction> approximate_predict(const PredictionData& model, const PredictionIndex& index,
                                          const DataMatrix& new_points,
-                                         std::size_t threads = available_threads());
+                                         const ExecutionContext& context = ExecutionContext());
 
 // The same with every training point measured in index order, whatever the metric.
-Expected<Prediction> approximate_predict_exhaustive(const PredictionData& model,
-                                                    const DataMatrix& new_points,
-                                                    std::size_t threads = available_threads());
+Expected<Prediction> approximate_predict_exhaustive(
+    const PredictionData& model, const DataMatrix& new_points,
+    const ExecutionContext& context = ExecutionContext());
 
 // The PredictionIndex of one fitted model, built once it pays for itself. Building costs
 // about as much as measuring every training point for index_threshold(n) new points, so
@@ -65,7 +65,7 @@ Expected<Prediction> approximate_predict_exhaustive(const PredictionData& model,
 class PredictionCache {
   public:
     Expected<Prediction> predict(const PredictionData& model, const DataMatrix& new_points,
-                                 std::size_t threads = available_threads());
+                                 const ExecutionContext& context = ExecutionContext());
 
     bool has_index() const { return index_ != nullptr; }
 

@@ -47,7 +47,8 @@ bool uses_euclidean_distance(const Metric& metric) {
            (metric.kind == MetricKind::Minkowski && metric.p == 2.0);
 }
 
-PredictionIndex PredictionIndex::build(const PredictionData& model) {
+PredictionIndex PredictionIndex::build(const PredictionData& model,
+                                       const ExecutionContext& context) {
     if (!uses_euclidean_distance(model.metric)) {
         fail_internal("PredictionIndex::build: the model's metric is not Euclidean");
     }
@@ -60,9 +61,9 @@ PredictionIndex PredictionIndex::build(const PredictionData& model) {
     index.n_points = data.rows;
     index.dims = data.cols;
     if (data.cols <= MAX_KD_DIMS) {
-        index.tree = KdTree::build(data);
+        index.tree = KdTree::build(data, context);
     } else {
-        index.tree = BallTree::build(data);
+        index.tree = BallTree::build(data, context);
     }
     std::visit(
         [&](const auto& any_tree) { gather_core_distances(any_tree, model.core_distances, index); },

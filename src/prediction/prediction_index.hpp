@@ -35,8 +35,10 @@ struct PredictionIndex {
     std::size_t n_points = 0;
     std::size_t dims = 0;
 
-    // Requires a Euclidean model with consistent arrays (internal error otherwise).
-    static PredictionIndex build(const PredictionData& model);
+    // Requires a Euclidean model with consistent arrays (internal error otherwise). The
+    // tree is built on the threads of `context`.
+    static PredictionIndex build(const PredictionData& model,
+                                 const ExecutionContext& context = ExecutionContext());
 
     // The nearest training point of `point` (dims coordinates, shifted like the training
     // data): the same point and the same reachability, bit for bit, as

@@ -9,6 +9,10 @@
 
 namespace corvane {
 
+// The tree builders check for interruption before they split a range of at least this
+// many rows; a smaller subtree takes well under a millisecond.
+inline constexpr std::size_t TREE_CHECK_ROWS = 2048;
+
 // A row of a node's range with its split key; `offset` counts from the range start.
 struct KeyedRow {
     double key;

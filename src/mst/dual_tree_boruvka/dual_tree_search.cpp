@@ -17,6 +17,10 @@ namespace {
 // negative.
 constexpr double UNKNOWN_GAP = -1.0;
 
+// A base case pairs two leaves (up to a few hundred distances): a check for interruption
+// after every this many costs nothing.
+constexpr std::size_t BASE_CASES_PER_CHECK = 256;
+
 // One search over a private (or the shared) candidate table. `Dims` fixes the column
 // count at compile time for small counts so that the distance loop unrolls. With
 // `Shared` the search runs beside others and prunes with the shared bounds; it then keeps
@@ -31,13 +35,15 @@ constexpr double UNKNOWN_GAP = -1.0;
 template <class Tree, std::size_t Dims, bool Shared>
 class DualTreeSearcher {
   public:
-    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state, BoruvkaSearchTable table)
+    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state, BoruvkaSearchTable table,
+                     const ExecutionContext& context)
         : tree_(tree),
           state_(state),
           candidates_(table.candidates.data()),
           node_bound_(table.node_bound.data()),
           journal_(table.journal),
-          shared_bound_(table.shared_bound.data()) {}
+          shared_bound_(table.shared_bound.data()),
+          context_(context) {}
 
     // `gap_sq` is min_rdist_nodes(q, r) when the caller has computed it already, or
     // UNKNOWN_GAP.
@@ -57,6 +63,7 @@ class DualTreeSearcher {
 
                 const auto& reference = tree_.nodes[r];
                 if (query.is_leaf && reference.is_leaf) {
+                    context_.check_every(++base_cases_, BASE_CASES_PER_CHECK);
                     base_case(query, reference);
                     return;
                 }
@@ -200,15 +207,17 @@ class DualTreeSearcher {
     double* node_bound_;
     CandidateJournal* journal_;
     double* shared_bound_;
+    const ExecutionContext& context_;
+    std::size_t base_cases_ = 0;
 };
 
 template <std::size_t Dims, class Tree>
 void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q, std::size_t r,
-                BoruvkaSearchTable table) {
+                BoruvkaSearchTable table, const ExecutionContext& context) {
     if (table.shared_bound.empty()) {
-        DualTreeSearcher<Tree, Dims, false>(tree, state, table).search(q, r, UNKNOWN_GAP);
+        DualTreeSearcher<Tree, Dims, false>(tree, state, table, context).search(q, r, UNKNOWN_GAP);
     } else {
-        DualTreeSearcher<Tree, Dims, true>(tree, state, table).search(q, r, UNKNOWN_GAP);
+        DualTreeSearcher<Tree, Dims, true>(tree, state, table, context).search(q, r, UNKNOWN_GAP);
     }
 }
 
@@ -216,24 +225,24 @@ void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q
 
 template <class Tree>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
-                      std::size_t r, BoruvkaSearchTable table) {
+                      std::size_t r, BoruvkaSearchTable table, const ExecutionContext& context) {
     switch (tree.dims) {
         case 1:
-            return run_search<1>(tree, state, q, r, table);
+            return run_search<1>(tree, state, q, r, table, context);
         case 2:
-            return run_search<2>(tree, state, q, r, table);
+            return run_search<2>(tree, state, q, r, table, context);
         case 3:
-            return run_search<3>(tree, state, q, r, table);
+            return run_search<3>(tree, state, q, r, table, context);
         case 4:
-            return run_search<4>(tree, state, q, r, table);
+            return run_search<4>(tree, state, q, r, table, context);
         default:
-            return run_search<DYNAMIC_DIMS>(tree, state, q, r, table);
+            return run_search<DYNAMIC_DIMS>(tree, state, q, r, table, context);
     }
 }
 
 template void dual_tree_search(const KdTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
-                               BoruvkaSearchTable);
+                               BoruvkaSearchTable, const ExecutionContext&);
 template void dual_tree_search(const BallTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
-                               BoruvkaSearchTable);
+                               BoruvkaSearchTable, const ExecutionContext&);
 
 }  // namespace corvane
