@@ -42,6 +42,7 @@ class BallBuilder {
         const double* rows = tree_.tree_data.data() + start * dims_;
 
         for (std::size_t i = 0; i < count; ++i) {
+            context_.check_every(i);
             const double* row = rows + i * dims_;
             for (std::size_t j = 0; j < dims_; ++j)
                 centroid[j] += row[j];
@@ -70,6 +71,7 @@ class BallBuilder {
             direction_[j] = b_row[j] - a_row[j];
         const std::span<KeyedRow> keyed = scratch_.keyed_range(start, count);
         for (std::size_t i = 0; i < count; ++i) {
+            context_.check_every(i);
             const double* row = rows + i * dims_;
             double key = 0.0;
             for (std::size_t j = 0; j < dims_; ++j)
@@ -77,8 +79,8 @@ class BallBuilder {
             keyed[i] = {key, i};
         }
         const std::size_t mid = count / 2;
-        select_median(keyed, mid);
-        reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_,
+        select_median(keyed, mid, context_);
+        reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_, context_,
                      [](std::size_t, const double*) {});
 
         tree_.nodes.push_back(record);
@@ -101,6 +103,7 @@ class BallBuilder {
                           std::size_t fallback) const {
         Farthest best{fallback, 0.0};
         for (std::size_t i = 0; i < count; ++i) {
+            context_.check_every(i);
             const double d = ordered_squared_distance(rows + i * dims_, from, dims_);
             if (d > best.distance) best = {i, d};
         }

@@ -120,13 +120,15 @@ class KdBuilder {
             }
         };
         in_halves([&](std::size_t first, std::size_t last) {
-            for (std::size_t t = first; t < last; ++t)
+            for (std::size_t t = first; t < last; ++t) {
+                context_.check_every(t);
                 keyed[t] = {key[t * dims_], t};
+            }
         });
-        select_median(keyed, mid);
+        select_median(keyed, mid, context_);
         in_halves([&](std::size_t first, std::size_t last) {
             gather_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, first, last, scratch_,
-                        [&](std::size_t t, const double* row) {
+                        context_, [&](std::size_t t, const double* row) {
                             if (t < mid) {
                                 extend_box(left_lo, left_hi, row, dims_);
                             } else {

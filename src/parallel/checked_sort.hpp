@@ -37,6 +37,8 @@ void move_median_to(Iterator result, Iterator a, Iterator b, Iterator c, Less& l
 // Partitions [first + 1, last) around the median of three moved to *first and returns
 // the cut: nothing before it is greater than the pivot, nothing from it on is smaller.
 // The pivot at *first and the largest of the three stop the scans without bounds checks.
+// These are the very steps of libstdc++'s introsort and introselect, so a selection made
+// of them leaves the elements in the order std::nth_element leaves them.
 template <class Iterator, class Less>
 Iterator partition_around_median(const ExecutionContext& context, Iterator first, Iterator last,
                                  Less& less) {
@@ -78,6 +80,27 @@ void sort_range(const ExecutionContext& context, Iterator first, Iterator last, 
 }
 
 }  // namespace checked_sort_detail
+
+// std::nth_element with interruption checks: while the range that holds `nth` is large it
+// is narrowed by the same partition steps as std::nth_element takes, then std::nth_element
+// finishes it. The result is that of std::nth_element (of libstdc++), unless its
+// depth limit would have cut in, which only contrived inputs reach.
+template <class Iterator, class Less>
+void checked_nth_element(const ExecutionContext& context, Iterator first, Iterator nth,
+                         Iterator last, Less less) {
+    while (last - first > checked_sort_detail::PIECE) {
+        context.check();
+        const Iterator cut =
+            checked_sort_detail::partition_around_median(context, first, last, less);
+        if (cut <= nth) {
+            first = cut;
+        } else {
+            last = cut;
+        }
+    }
+    context.check();
+    std::nth_element(first, nth, last, less);
+}
 
 // Sorts [first, last) by `less` like std::sort, checking `context` for interruption at
 // least every few milliseconds: large ranges are partitioned around medians of three

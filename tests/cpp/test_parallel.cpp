@@ -331,6 +331,28 @@ TEST(CheckedSort, MatchesStdSortOnDistinctKeys) {
     EXPECT_THROW(checked_sort(stopping, large.begin(), large.end(), std::less<>()), Interrupted);
 }
 
+// The tree builds rely on the checked selection leaving every element where
+// std::nth_element leaves it, ties included, so that the trees do not change.
+TEST(CheckedNthElement, SameOrderAsStdNthElement) {
+    std::mt19937_64 rng(11);
+    const ExecutionContext context(1);
+    for (const std::size_t n : {1, 100, 65537, 400000}) {
+        for (const std::uint64_t distinct : {std::uint64_t{3}, std::uint64_t{1} << 40}) {
+            std::vector<std::pair<std::uint64_t, std::size_t>> items(n);
+            for (std::size_t i = 0; i < n; ++i)
+                items[i] = {rng() % distinct, i};
+            const auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
+            for (const std::size_t nth : {std::size_t{0}, n / 2, n - 1}) {
+                auto got = items;
+                auto expected = items;
+                checked_nth_element(context, got.begin(), got.begin() + nth, got.end(), by_key);
+                std::nth_element(expected.begin(), expected.begin() + nth, expected.end(), by_key);
+                ASSERT_EQ(got, expected) << n << " items, " << distinct << " keys, nth " << nth;
+            }
+        }
+    }
+}
+
 TEST(AvailableThreads, AtLeastOne) {
     EXPECT_GE(available_threads(), 1u);
     EXPECT_EQ(ExecutionContext(0).threads(), 1u);
