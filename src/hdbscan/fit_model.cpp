@@ -22,6 +22,7 @@ Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix,
     const MstRoute route = choose_mst_route(params.metric, n, matrix.cols, params.alpha);
     const std::size_t k = std::min(params.effective_min_samples(), n);
     require_memory(std::max(mst_working_bytes(route, n, matrix.cols, k), 300 * n));
+    context.check();
 
     // Extreme magnitudes are brought near 1 by an exact power of two; the
     // hierarchy then sees distances 2^units times the true ones, so epsilon
@@ -29,6 +30,7 @@ Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix,
     const int shift = magnitude_shift(matrix, params.metric);
     apply_shift(matrix, shift);
     const int units = distance_shift(params.metric, shift);
+    context.check();
 
     StageClock clock(times);
     MstResult mst = compute_mst(matrix, params.metric, params.alpha, params.effective_min_samples(),

@@ -175,8 +175,10 @@ KdTree KdTree::build(const DataMatrix& matrix, const ExecutionContext& context) 
     const auto fill = [&](std::size_t part) {
         if (part == 0) {
             tree.tree_data = matrix.values;
-            for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t i = 0; i < n; ++i) {
+                context.check_every(i);
                 extend_box(root_lo.data(), root_hi.data(), tree.tree_data.data() + i * dims, dims);
+            }
         } else {
             tree.indices.resize(n);
             std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
