@@ -1,6 +1,7 @@
 """scikit-learn's estimator protocol: parameters as given, set_params, clone, pipelines,
 grid searches and tags."""
 
+import inspect
 import warnings
 
 import numpy as np
@@ -15,17 +16,8 @@ from sklearn.utils.validation import check_is_fitted
 
 from corvane import HDBSCAN
 
-NAMES = [
-    "min_cluster_size",
-    "min_samples",
-    "metric",
-    "p",
-    "alpha",
-    "cluster_selection_epsilon",
-    "cluster_selection_method",
-    "allow_single_cluster",
-    "n_jobs",
-]
+# get_params covers exactly the constructor's parameters (pinned in test_constructor).
+NAMES = list(inspect.signature(HDBSCAN).parameters)
 
 
 def blobs(seed=0, n=300):
