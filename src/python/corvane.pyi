@@ -13,7 +13,9 @@ else:
 
 __all__ = ["HDBSCAN"]
 
-_MetricName = Literal["euclidean", "manhattan", "cityblock", "l1", "cosine", "minkowski", "precomputed"]
+_MetricName = Literal[
+    "euclidean", "manhattan", "cityblock", "l1", "cosine", "minkowski", "precomputed"
+]
 _SelectionMethod = Literal["eom", "leaf"]
 _Real = SupportsFloat | SupportsIndex
 _Flag = bool | np.bool_
