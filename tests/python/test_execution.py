@@ -101,6 +101,7 @@ def test_an_exception_from_a_signal_handler_stops_the_fit_and_keeps_the_state():
     def stop(*_):
         raise Stop
 
+    references = sys.getrefcount(x)
     previous = signal.signal(signal.SIGALRM, stop)
     try:
         for jobs in (1, None):
@@ -116,6 +117,7 @@ def test_an_exception_from_a_signal_handler_stops_the_fit_and_keeps_the_state():
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0, 0)
         signal.signal(signal.SIGALRM, previous)
+    assert sys.getrefcount(x) == references
     assert np.array_equal(model.fit_predict(blobs(n=500, d=3)), labels)
 
 
