@@ -111,7 +111,7 @@ Prediction predict_with_index(const PredictionData& model, const PredictionIndex
                     return index.nearest(point, scratch.data());
                 };
         },
-        z_order(points));
+        z_order(points, context));
 }
 
 // The checks shared by every route, then `route(points)` on the new points brought to the
