@@ -51,7 +51,7 @@ CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tre
         const RowChunk chunk{t * piece, std::min(n, (t + 1) * piece)};
         KnnHeap heap(k);
         for (std::size_t position = chunk.start; position < chunk.end; ++position) {
-            context.check_every(position, 64);
+            context.check_every(position, 16);
             const std::size_t row = tree.indices[position];
             heap.clear();
             tree.search_knn(std::span<const double>(tree.tree_data.data() + position * dims, dims),

@@ -17,10 +17,6 @@ namespace {
 // negative.
 constexpr double UNKNOWN_GAP = -1.0;
 
-// A base case pairs two leaves (up to a few hundred distances): a check for interruption
-// after every this many costs nothing.
-constexpr std::size_t BASE_CASES_PER_CHECK = 256;
-
 // One search over a private (or the shared) candidate table. `Dims` fixes the column
 // count at compile time for small counts so that the distance loop unrolls. With
 // `Shared` the search runs beside others and prunes with the shared bounds; it then keeps
@@ -54,6 +50,7 @@ class DualTreeSearcher {
             const auto& query = tree_.nodes[q];
             for (;;) {
                 if (r == NO_NODE) return;
+                context_.check_every(++visits_);
                 const std::size_t label = state_.node_component[q];
                 if (label != NO_COMPONENT && label == state_.node_component[r]) return;
                 if (gap_sq == UNKNOWN_GAP) gap_sq = tree_.min_rdist_nodes(q, r);
@@ -63,7 +60,6 @@ class DualTreeSearcher {
 
                 const auto& reference = tree_.nodes[r];
                 if (query.is_leaf && reference.is_leaf) {
-                    context_.check_every(++base_cases_, BASE_CASES_PER_CHECK);
                     base_case(query, reference);
                     return;
                 }
@@ -208,7 +204,7 @@ class DualTreeSearcher {
     CandidateJournal* journal_;
     double* shared_bound_;
     const ExecutionContext& context_;
-    std::size_t base_cases_ = 0;
+    std::size_t visits_ = 0;  // node pairs, for the interruption checks
 };
 
 template <std::size_t Dims, class Tree>
