@@ -12,8 +12,7 @@ namespace {
 
 class Condenser {
   public:
-    Condenser(const SingleLinkageTree& tree, std::size_t n, const ExecutionContext& context)
-        : rows_(tree.rows), n_(n), context_(context) {}
+    Condenser(const SingleLinkageTree& tree, std::size_t n) : rows_(tree.rows), n_(n) {}
 
     const LinkageRow& row_of(std::size_t node) const {
         check_index(node - n_, rows_.size(), "single-linkage node");
@@ -31,7 +30,6 @@ class Condenser {
         while (!pending_.empty()) {
             const Pending top = pending_.back();
             if (top.node < n_) {
-                context_.check_every(out.size());
                 out.push_back({cluster, top.node, top.lambda, 1});
                 pending_.pop_back();
                 continue;
@@ -54,20 +52,18 @@ class Condenser {
 
     const std::vector<LinkageRow>& rows_;
     std::size_t n_;
-    const ExecutionContext& context_;
     std::vector<Pending> pending_;
 };
 
 }  // namespace
 
-CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t min_cluster_size,
-                       const ExecutionContext& context) {
+CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t min_cluster_size) {
     CondensedTree result;
     if (tree.rows.empty()) return result;
     if (min_cluster_size < 2) fail_internal("condense: min_cluster_size must be at least 2");
     if (tree.rows.back().size != n) fail_internal("condense: the root does not hold every point");
 
-    Condenser condenser(tree, n, context);
+    Condenser condenser(tree, n);
     result.edges.reserve(n + n / min_cluster_size);
 
     struct Work {
@@ -80,9 +76,7 @@ CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t
     std::size_t next_cluster = n + 1;
     const std::size_t m = min_cluster_size;
 
-    std::size_t steps = 0;
     while (!work.empty()) {
-        context.check_every(++steps);
         const Work item = work.back();
         work.pop_back();
         const double lambda = condenser.row_of(item.node).lambda;
@@ -96,7 +90,6 @@ CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t
         parts.clear();
         expand.assign({item.node});
         while (!expand.empty()) {
-            context.check_every(++steps);
             const std::size_t node = expand.back();
             expand.pop_back();
             if (node >= n && condenser.row_of(node).lambda == lambda) {

@@ -4,7 +4,6 @@
 
 #include "condensed_tree/condensed_tree.hpp"
 #include "linkage/single_linkage_tree.hpp"
-#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -23,7 +22,6 @@ namespace corvane {
 //
 // The root row must hold all n points; min_cluster_size must be at least 2.
 // Broken inputs throw InternalError. An empty tree gives an empty result.
-CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t min_cluster_size,
-                       const ExecutionContext& context = ExecutionContext());
+CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t min_cluster_size);
 
 }  // namespace corvane

@@ -6,16 +6,16 @@
 #include "common/internal_error.hpp"
 
 namespace corvane {
-CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n,
-                                    const ExecutionContext& context) {
+
+CondensedIndex index_condensed_tree(const PackedCondensedTree& tree) {
+    const std::size_t n = tree.points();
     CondensedIndex index;
     index.n = n;
-    if (tree.edges.empty()) return index;
+    if (tree.empty()) return index;
 
     std::size_t largest = n;
-    for (std::size_t e = 0; e < tree.edges.size(); ++e) {
-        context.check_every(e);
-        const CondensedEdge& edge = tree.edges[e];
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const CondensedEdge edge = tree.edge(i);
         if (edge.parent < n) fail_internal("condensed tree: a point is a parent");
         largest = std::max({largest, edge.parent, edge.child});
     }
@@ -25,9 +25,8 @@ CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n,
     index.lambda.assign(count, 0.0);
     index.child_begin.assign(count - n + 1, 0);
 
-    for (std::size_t e = 0; e < tree.edges.size(); ++e) {
-        context.check_every(e);
-        const CondensedEdge& edge = tree.edges[e];
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const CondensedEdge edge = tree.edge(i);
         if (edge.child == n) fail_internal("condensed tree: the root is a child");
         if (index.parent[edge.child] != CondensedIndex::NO_PARENT) {
             fail_internal("condensed tree: node " + std::to_string(edge.child) +
@@ -44,7 +43,6 @@ CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n,
         }
     }
     for (std::size_t node = 0; node < count; ++node) {
-        context.check_every(node);
         if (node != n && index.parent[node] == CondensedIndex::NO_PARENT) {
             fail_internal("condensed tree: node " + std::to_string(node) + " has no parent");
         }
@@ -55,9 +53,8 @@ CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n,
     }
     index.children.resize(index.child_begin.back());
     std::vector<std::size_t> fill(index.child_begin.begin(), index.child_begin.end() - 1);
-    for (std::size_t e = 0; e < tree.edges.size(); ++e) {
-        context.check_every(e);
-        const CondensedEdge& edge = tree.edges[e];
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const CondensedEdge edge = tree.edge(i);
         if (edge.child >= n) index.children[fill[edge.parent - n]++] = edge.child;
     }
     return index;

@@ -9,6 +9,7 @@
 #include "common/internal_error.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "knn_heap/knn_heap.hpp"
+#include "tree_common/knn_search.hpp"
 
 namespace corvane {
 namespace {
@@ -18,7 +19,7 @@ constexpr std::size_t PIECES_PER_WORKER = 16;
 
 }  // namespace
 
-template <class Tree>
+template <SpatialTree Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
                                        bool keep_neighbors, const ExecutionContext& context) {
     const std::size_t n = tree.n_points;
@@ -54,8 +55,7 @@ CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tre
             context.check_every(position, 16);
             const std::size_t row = tree.indices[position];
             heap.clear();
-            tree.search_knn(std::span<const double>(tree.tree_data.data() + position * dims, dims),
-                            heap);
+            search_knn(tree, std::span<const double>(tree.row(position), dims), heap);
             result.core_distances[row] = std::sqrt(heap.max_distance());
             if (!keep_neighbors) continue;
             std::size_t* out = result.neighbors.data() + row * width;

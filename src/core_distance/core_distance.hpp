@@ -5,6 +5,7 @@
 
 #include "common/data_matrix.hpp"
 #include "parallel/parallel.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 
@@ -23,11 +24,9 @@ struct CoreDistanceResult {
 // 1 <= k <= n. Rows are spread over the threads of `context`; every row is computed on
 // its own from read-only inputs, so the result is bit-identical for any thread count.
 //
-// Tree contract (KdTree and BallTree): fields `n_points`, `dims`, `indices` (tree
-// position -> input row) and `tree_data` (rows in tree order, `dims` per row), and
-// `search_knn(std::span<const double> point, KnnHeap& heap)` filling a cleared heap of
-// bound k with squared distances and input row numbers. Instantiated for both trees.
-template <class Tree>
+// `Tree` is a SpatialTree (tree_common/tree_contract.hpp) with an instantiated search_knn;
+// instantiated for KdTree and BallTree.
+template <SpatialTree Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
                                        bool keep_neighbors,
                                        const ExecutionContext& context = ExecutionContext());

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "common/internal_error.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
@@ -10,15 +11,15 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
                                         const ClusterSelection& selection, std::size_t n,
                                         double cluster_selection_epsilon,
                                         bool allow_single_cluster) {
-    const CondensedIndex index = index_condensed_tree(tree, n);
+    const CondensedIndex index = index_condensed_tree(PackedCondensedTree(tree, n));
     if (index.empty()) return std::vector<std::int32_t>(n, -1);
     return assign_labels(index, selection, cluster_selection_epsilon, allow_single_cluster);
 }
 
 std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
                                         const ClusterSelection& selection,
-                                        double cluster_selection_epsilon, bool allow_single_cluster,
-                                        const ExecutionContext& context) {
+                                        double cluster_selection_epsilon,
+                                        bool allow_single_cluster) {
     const std::size_t n = index.n;
     std::vector<std::int32_t> labels(n, -1);
     if (selection.clusters.empty()) return labels;
@@ -40,7 +41,6 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
     }
     std::vector<std::size_t> top(index.end() - n, root);
     for (std::size_t c = root + 1; c < index.end(); ++c) {
-        context.check_every(c);
         top[c - n] = label_of[c - n] >= 0 ? c : top[index.parent[c] - n];
     }
 
@@ -54,7 +54,6 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
             threshold = 1.0 / cluster_selection_epsilon;
         } else {
             for (std::size_t node = 0; node < index.end(); ++node) {
-                context.check_every(node);
                 if (index.parent[node] == root && index.lambda[node] > threshold) {
                     threshold = index.lambda[node];
                 }
@@ -63,7 +62,6 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
     }
 
     for (std::size_t p = 0; p < n; ++p) {
-        context.check_every(p);
         const std::size_t r = top[index.parent[p] - n];
         if (r == root) {
             if (single_root && threshold <= index.lambda[p]) labels[p] = label_of[root - n];

@@ -7,7 +7,6 @@
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
-#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -26,7 +25,7 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
 // The same from the tree's index (not empty).
 std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
                                         const ClusterSelection& selection,
-                                        double cluster_selection_epsilon, bool allow_single_cluster,
-                                        const ExecutionContext& context = ExecutionContext());
+                                        double cluster_selection_epsilon,
+                                        bool allow_single_cluster);
 
 }  // namespace corvane

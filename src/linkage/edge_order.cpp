@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <utility>
 
-#include "parallel/checked_sort.hpp"
-
 namespace corvane {
 namespace {
 
@@ -32,16 +30,15 @@ struct KeyedEdge {
 // the scatter within the caches. One read fills every digit's histogram;
 // digits that every key shares (usually the high ones: similar weights share
 // sign and exponent) are skipped.
-void radix_sort(std::vector<KeyedEdge>& items, const ExecutionContext& context) {
+void radix_sort(std::vector<KeyedEdge>& items) {
     constexpr int digit_bits = 11;
     constexpr int digits = (64 + digit_bits - 1) / digit_bits;
     constexpr std::size_t buckets = std::size_t{1} << digit_bits;
     constexpr std::uint64_t mask = buckets - 1;
     std::vector<std::size_t> count(digits * buckets, 0);
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        context.check_every(i);
+    for (const KeyedEdge& item : items) {
         for (int digit = 0; digit < digits; ++digit)
-            ++count[digit * buckets + ((items[i].key >> (digit * digit_bits)) & mask)];
+            ++count[digit * buckets + ((item.key >> (digit * digit_bits)) & mask)];
     }
     std::vector<KeyedEdge> buffer(items.size());
     for (int digit = 0; digit < digits; ++digit) {
@@ -51,10 +48,8 @@ void radix_sort(std::vector<KeyedEdge>& items, const ExecutionContext& context) 
         std::size_t offset = 0;
         for (std::size_t b = 0; b < buckets; ++b)
             offset += std::exchange(offsets[b], offset);
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            context.check_every(i);
-            buffer[offsets[(items[i].key >> shift) & mask]++] = items[i];
-        }
+        for (const KeyedEdge& item : items)
+            buffer[offsets[(item.key >> shift) & mask]++] = item;
         items.swap(buffer);
     }
 }
@@ -72,11 +67,9 @@ bool weight_less(const MstEdge& x, const MstEdge& y) {
 
 // Starts of the maximal runs already in weight order, or nothing when there
 // are more than `limit` of them.
-std::vector<std::size_t> sorted_run_starts(std::span<const MstEdge> edges, std::size_t limit,
-                                           const ExecutionContext& context) {
+std::vector<std::size_t> sorted_run_starts(std::span<const MstEdge> edges, std::size_t limit) {
     std::vector<std::size_t> starts{0};
     for (std::size_t i = 1; i < edges.size(); ++i) {
-        context.check_every(i);
         if (weight_less(edges[i], edges[i - 1])) {
             if (starts.size() == limit) return {};
             starts.push_back(i);
@@ -85,19 +78,8 @@ std::vector<std::size_t> sorted_run_starts(std::span<const MstEdge> edges, std::
     return starts;
 }
 
-// std::merge by weight, with interruption checks.
-template <class In, class Out>
-Out merge_by_weight(In a, In a_end, In b, In b_end, Out out, const ExecutionContext& context) {
-    for (std::size_t step = 0; a != a_end && b != b_end; ++step) {
-        context.check_every(step);
-        *out++ = weight_less(*b, *a) ? *b++ : *a++;
-    }
-    return std::copy(b, b_end, std::copy(a, a_end, out));
-}
-
 // Merges neighbouring runs pairwise until one is left.
-std::vector<MstEdge> merge_runs(std::span<const MstEdge> edges, std::vector<std::size_t> starts,
-                                const ExecutionContext& context) {
+std::vector<MstEdge> merge_runs(std::span<const MstEdge> edges, std::vector<std::size_t> starts) {
     std::vector<MstEdge> merged(edges.begin(), edges.end());
     starts.push_back(edges.size());
     std::vector<MstEdge> buffer(starts.size() > 2 ? edges.size() : 0);
@@ -111,7 +93,7 @@ std::vector<MstEdge> merge_runs(std::span<const MstEdge> edges, std::vector<std:
             const auto last = r + 2 < starts.size()
                                   ? merged.begin() + static_cast<std::ptrdiff_t>(starts[r + 2])
                                   : middle;
-            out = merge_by_weight(first, middle, middle, last, out, context);
+            out = std::merge(first, middle, middle, last, out, weight_less);
         }
         next.push_back(edges.size());
         merged.swap(buffer);
@@ -120,43 +102,36 @@ std::vector<MstEdge> merge_runs(std::span<const MstEdge> edges, std::vector<std:
     return merged;
 }
 
-std::vector<MstEdge> radix_sorted(std::span<const MstEdge> edges, const ExecutionContext& context) {
+std::vector<MstEdge> radix_sorted(std::span<const MstEdge> edges) {
     std::vector<KeyedEdge> keyed(edges.size());
     for (std::size_t i = 0; i < edges.size(); ++i)
         keyed[i] = {weight_key(edges[i].weight), i};
-    radix_sort(keyed, context);
+    radix_sort(keyed);
     std::vector<MstEdge> sorted;
     sorted.reserve(edges.size());
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
-        context.check_every(i);
-        sorted.push_back(edges[keyed[i].index]);
-    }
+    for (const KeyedEdge& item : keyed)
+        sorted.push_back(edges[item.index]);
     return sorted;
 }
 
 }  // namespace
 
-std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges, const ExecutionContext& context) {
+std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges) {
     if (edges.empty()) return {};
     // Edges that arrive as a few sorted batches (as Boruvka emits them) are
     // merged, which reads memory in order; anything else is radix sorted.
     constexpr std::size_t max_runs = 64;
-    const std::vector<std::size_t> starts = sorted_run_starts(edges, max_runs, context);
-    std::vector<MstEdge> sorted =
-        starts.empty() ? radix_sorted(edges, context) : merge_runs(edges, starts, context);
+    const std::vector<std::size_t> starts = sorted_run_starts(edges, max_runs);
+    std::vector<MstEdge> sorted = starts.empty() ? radix_sorted(edges) : merge_runs(edges, starts);
 
     // Equal weights: by endpoints, run by run.
     for (std::size_t start = 0; start < sorted.size();) {
         std::size_t end = start + 1;
         while (end < sorted.size() && !weight_less(sorted[start], sorted[end]))
             ++end;
-        if (end / ExecutionContext::SHORT_STEPS_PER_CHECK !=
-            start / ExecutionContext::SHORT_STEPS_PER_CHECK) {
-            context.check();
-        }
         if (end - start > 1) {
-            checked_sort(context, sorted.begin() + static_cast<std::ptrdiff_t>(start),
-                         sorted.begin() + static_cast<std::ptrdiff_t>(end), endpoints_less);
+            std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(start),
+                      sorted.begin() + static_cast<std::ptrdiff_t>(end), endpoints_less);
         }
         start = end;
     }

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "common/mst_edge.hpp"
-#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -12,7 +11,6 @@ namespace corvane {
 // compare as numbers (-0 equals +0); a NaN weight sorts after every number.
 // Only identical edges can tie, so the result does not depend on the input
 // order.
-std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges,
-                                  const ExecutionContext& context = ExecutionContext());
+std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges);
 
 }  // namespace corvane

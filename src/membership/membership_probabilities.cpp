@@ -6,13 +6,14 @@
 
 #include "common/internal_error.hpp"
 #include "condensed_tree/condensed_index.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
 std::vector<double> membership_probabilities(const CondensedTree& tree,
                                              const ClusterSelection& selection,
                                              std::span<const std::int32_t> labels, std::size_t n) {
-    const CondensedIndex index = index_condensed_tree(tree, n);
+    const CondensedIndex index = index_condensed_tree(PackedCondensedTree(tree, n));
     if (index.empty()) {
         if (labels.size() != n) fail_internal("membership_probabilities: one label per point");
         return std::vector<double>(n, 0.0);
@@ -22,8 +23,7 @@ std::vector<double> membership_probabilities(const CondensedTree& tree,
 
 std::vector<double> membership_probabilities(const CondensedIndex& index,
                                              const ClusterSelection& selection,
-                                             std::span<const std::int32_t> labels,
-                                             const ExecutionContext& context) {
+                                             std::span<const std::int32_t> labels) {
     const std::size_t n = index.n;
     if (labels.size() != n) fail_internal("membership_probabilities: one label per point");
     std::vector<double> probabilities(n, 0.0);
@@ -39,13 +39,11 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
         owner[c - n] = c;
     }
     for (std::size_t c = index.root() + 1; c < index.end(); ++c) {
-        context.check_every(c);
         if (owner[c - n] == none) owner[c - n] = owner[index.parent[c] - n];
     }
 
     std::vector<double> deepest(index.end() - n, 0.0);
     for (std::size_t p = 0; p < n; ++p) {
-        context.check_every(p);
         const std::size_t c = owner[index.parent[p] - n];
         const double lambda = index.lambda[p];
         if (c != none && std::isfinite(lambda)) {
@@ -54,7 +52,6 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
     }
 
     for (std::size_t p = 0; p < n; ++p) {
-        context.check_every(p);
         if (labels[p] < 0) continue;
         const auto k = static_cast<std::size_t>(labels[p]);
         check_index(k, selection.clusters.size(), "membership_probabilities: label");

@@ -8,7 +8,6 @@
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
-#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -23,7 +22,6 @@ std::vector<double> membership_probabilities(const CondensedTree& tree,
 // The same from the tree's index (not empty).
 std::vector<double> membership_probabilities(const CondensedIndex& index,
                                              const ClusterSelection& selection,
-                                             std::span<const std::int32_t> labels,
-                                             const ExecutionContext& context = ExecutionContext());
+                                             std::span<const std::int32_t> labels);
 
 }  // namespace corvane

@@ -4,22 +4,22 @@
 #include <cmath>
 
 #include "condensed_tree/condensed_index.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
 std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n) {
-    const CondensedIndex index = index_condensed_tree(tree, n);
+    const CondensedIndex index = index_condensed_tree(PackedCondensedTree(tree, n));
     if (index.empty()) return std::vector<double>(n, 0.0);
     return outlier_scores(index);
 }
 
-std::vector<double> outlier_scores(const CondensedIndex& index, const ExecutionContext& context) {
+std::vector<double> outlier_scores(const CondensedIndex& index) {
     const std::size_t n = index.n;
     std::vector<double> scores(n, 0.0);
 
     std::vector<double> deepest(index.end() - n, 0.0);
     for (std::size_t p = 0; p < n; ++p) {
-        context.check_every(p);
         const double lambda = index.lambda[p];
         double& slot = deepest[index.parent[p] - n];
         if (std::isfinite(lambda)) slot = std::max(slot, lambda);
@@ -27,13 +27,11 @@ std::vector<double> outlier_scores(const CondensedIndex& index, const ExecutionC
     // Children have larger ids than their parents: a descending pass carries
     // each subtree's deepest lambda up before the parent is read.
     for (std::size_t c = index.end(); c-- > index.root() + 1;) {
-        context.check_every(c);
         double& up = deepest[index.parent[c] - n];
         up = std::max(up, deepest[c - n]);
     }
 
     for (std::size_t p = 0; p < n; ++p) {
-        context.check_every(p);
         const double m = deepest[index.parent[p] - n];
         if (std::isfinite(m) && m > 0.0) {
             scores[p] = std::min(1.0, std::max(0.0, (m - index.lambda[p]) / m));

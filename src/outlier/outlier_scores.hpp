@@ -5,7 +5,6 @@
 
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
-#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -17,7 +16,6 @@ namespace corvane {
 std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n);
 
 // The same from the tree's index (not empty).
-std::vector<double> outlier_scores(const CondensedIndex& index,
-                                   const ExecutionContext& context = ExecutionContext());
+std::vector<double> outlier_scores(const CondensedIndex& index);
 
 }  // namespace corvane

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/stage_clock.hpp"
-#include "hdbscan/fitted_model.hpp"
+#include "model/fitted_model.hpp"
 #include "python/parameters.hpp"
 
 namespace corvane::python {

@@ -55,11 +55,9 @@ PyObject* hdbscan_approximate_predict(PyObject* self, PyObject* args, PyObject* 
         if (model == nullptr) return raise_hdbscan_error(HdbscanError::not_fitted());
         // The interpreter lock is held for the whole call; a signal handler may run a
         // prediction of its own in the middle of it, which completes before this one goes
-        // on, so the cache never sees two calls at once.
-        if (!model->prediction_cache) model->prediction_cache = std::make_shared<PredictionCache>();
+        // on, so the model sees one prediction at a time.
         const ExecutionContext context = call_context(state.parameters.n_jobs);
-        Expected<Prediction> prediction =
-            model->prediction_cache->predict(model->prediction, *points, context);
+        Expected<Prediction> prediction = approximate_predict(*model, *points, context);
         if (!prediction) return raise_hdbscan_error(prediction.error());
         return prediction_tuple(std::move(*prediction));
     });

@@ -2,12 +2,33 @@
 
 #include <cstddef>
 #include <limits>
+#include <type_traits>
+#include <utility>
 
 namespace corvane {
 
 // Marks a column count known only at run time in the kernels below; the trees
 // instantiate their searches for small fixed counts so that the per-column loops unroll.
 inline constexpr std::size_t DYNAMIC_DIMS = std::numeric_limits<std::size_t>::max();
+
+// Calls f(std::integral_constant<std::size_t, dims>) when 1 <= dims <= Max, and
+// f(std::integral_constant<std::size_t, DYNAMIC_DIMS>) otherwise: the column counts that
+// a search instantiates its loops for. The fixed counts are reached through one table.
+template <std::size_t Max, class F>
+void with_fixed_dims(std::size_t dims, F&& f) {
+    if constexpr (Max > 0) {
+        if (dims >= 1 && dims <= Max) {
+            [&]<std::size_t... D>(std::index_sequence<D...>) {
+                using Call = void (*)(F&);
+                static constexpr Call calls[] = {
+                    [](F& g) { g(std::integral_constant<std::size_t, D + 1>{}); }...};
+                calls[dims - 1](f);
+            }(std::make_index_sequence<Max>{});
+            return;
+        }
+    }
+    f(std::integral_constant<std::size_t, DYNAMIC_DIMS>{});
+}
 
 // Squared Euclidean distance between two contiguous rows of `dims` values (`Dims` when
 // fixed) into `d_sq`, giving up once `settled(partial)` holds for the sum so far: then it

@@ -106,17 +106,15 @@ TEST(ExecutionBudget, OneThreadStartsNoneAndRefusedThreadsChangeNothing) {
 
 TEST(ExecutionBudget, PredictionOnOneThreadStartsNone) {
     const Case c = cases().front();
-    const FittedModel model = fit_model(params_of(c), input_of(c), ExecutionContext(2)).value();
+    FittedModel model = fit_model(params_of(c), input_of(c), ExecutionContext(2)).value();
     const DataMatrix points = grid_data(5000, 2, 9);
     ThreadStarts starts;
     const Prediction one =
-        approximate_predict(model.prediction, points, ExecutionContext(1, {}, starts.starter()))
-            .value();
+        approximate_predict(model, points, ExecutionContext(1, {}, starts.starter())).value();
     EXPECT_EQ(starts.started(), 0u);
     ThreadStarts refused(0);
     const Prediction four =
-        approximate_predict(model.prediction, points, ExecutionContext(4, {}, refused.starter()))
-            .value();
+        approximate_predict(model, points, ExecutionContext(4, {}, refused.starter())).value();
     EXPECT_EQ(one.labels, four.labels);
     EXPECT_TRUE(same_bits(one.probabilities, four.probabilities));
 }

@@ -9,8 +9,8 @@
 
 #include "common/data_matrix.hpp"
 #include "knn_heap/knn_heap.hpp"
-#include "tree_common/no_node.hpp"
 #include "tree_common/squared_distance.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane::testing {
 

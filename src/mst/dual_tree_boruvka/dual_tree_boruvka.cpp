@@ -14,6 +14,7 @@
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "mst/dual_tree_boruvka/parallel_search.hpp"
+#include "mst/mutual_reachability.hpp"
 #include "parallel/checked_sort.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "union_find/union_find.hpp"
@@ -71,7 +72,6 @@ class BoruvkaRun {
           threads_(context.threads() >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf
                        ? context.threads()
                        : 1),
-          core_distances_(core_distances),
           candidates_(n_),
           component_size_(n_, 1),
           components_(n_) {
@@ -308,7 +308,7 @@ class BoruvkaRun {
 
     void iterate() {
         ParallelSearch<Tree> search(tree_, threads_, context_);
-        search.compute_min_core(core_distances_, state_.node_min_core_sq);
+        search.compute_min_core(state_.position_core_sq, state_.node_min_core_sq);
         while (components_ > 1) {
             search.summarise(state_, candidates_, node_bound_);
             search.search(state_, candidates_, node_bound_);
@@ -320,7 +320,6 @@ class BoruvkaRun {
     const ExecutionContext& context_;
     std::size_t n_;
     std::size_t threads_;
-    std::span<const double> core_distances_;
     BoruvkaSearchState state_;
     std::vector<BoruvkaCandidate> candidates_;  // one per component while components_ > 1
     std::vector<std::size_t> component_size_;   // points per component

@@ -7,8 +7,9 @@
 
 #include "ball_tree/ball_tree.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
-#include "tree_common/no_node.hpp"
+#include "mst/mutual_reachability.hpp"
 #include "tree_common/squared_distance.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 namespace {
@@ -222,18 +223,9 @@ void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q
 template <class Tree>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
                       std::size_t r, BoruvkaSearchTable table, const ExecutionContext& context) {
-    switch (tree.dims) {
-        case 1:
-            return run_search<1>(tree, state, q, r, table, context);
-        case 2:
-            return run_search<2>(tree, state, q, r, table, context);
-        case 3:
-            return run_search<3>(tree, state, q, r, table, context);
-        case 4:
-            return run_search<4>(tree, state, q, r, table, context);
-        default:
-            return run_search<DYNAMIC_DIMS>(tree, state, q, r, table, context);
-    }
+    with_fixed_dims<4>(tree.dims, [&](auto dims) {
+        run_search<decltype(dims)::value>(tree, state, q, r, table, context);
+    });
 }
 
 template void dual_tree_search(const KdTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
