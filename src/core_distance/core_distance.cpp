@@ -10,16 +10,18 @@ namespace corvane {
 
 template <SpatialTree Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
-                                       bool keep_neighbors, std::size_t threads) {
+                                       bool keep_neighbors, const ExecutionContext& context) {
     if (matrix.rows != tree.n_points || matrix.cols != tree.dims) {
         fail_internal("tree_core_distances: the matrix shape does not match the tree");
     }
-    return space_core_distances(tree, SquaredEuclideanSpace{}, k, keep_neighbors, threads);
+    return space_core_distances(tree, SquaredEuclideanSpace{}, k, keep_neighbors, context);
 }
 
 template CoreDistanceResult tree_core_distances<KdTree>(const DataMatrix&, const KdTree&,
-                                                        std::size_t, bool, std::size_t);
+                                                        std::size_t, bool,
+                                                        const ExecutionContext&);
 template CoreDistanceResult tree_core_distances<BallTree>(const DataMatrix&, const BallTree&,
-                                                          std::size_t, bool, std::size_t);
+                                                          std::size_t, bool,
+                                                          const ExecutionContext&);
 
 }  // namespace corvane

@@ -7,7 +7,7 @@
 #include "common/metric.hpp"
 #include "common/mst_edge.hpp"
 #include "common/stage_clock.hpp"
-#include "parallel/parallel.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -31,7 +31,7 @@ namespace corvane {
 // metric_trees_apply), for the caller to take the dense route.
 std::optional<MstResult> metric_tree_mst(const DataMatrix& data, const Metric& metric,
                                          double alpha, std::size_t k,
-                                         std::size_t threads = available_threads(),
+                                         const ExecutionContext& context = ExecutionContext(),
                                          StageClock* clock = nullptr);
 
 }  // namespace corvane

@@ -23,7 +23,7 @@ std::size_t metric_tree_threshold(const Metric& metric, std::size_t d) {
     const bool chebyshev = metric.kind == MetricKind::Minkowski && std::isinf(metric.p);
     if (d <= 4) return 1000;
     if (chebyshev) return 2000;
-    return d <= 16 ? 4000 : 8000;
+    return d <= 16 ? 2000 : 8000;
 }
 
 MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, double alpha) {

@@ -16,7 +16,8 @@ std::size_t LazyTrainingIndex::index_threshold(std::size_t n) {
 
 const TrainingIndex* LazyTrainingIndex::for_batch(const DataMatrix& training_data,
                                                   std::span<const double> core_distances,
-                                                  const Metric& metric, std::size_t rows) {
+                                                  const Metric& metric, std::size_t rows,
+                                                  const ExecutionContext& context) {
     if (index_ == nullptr) {
         if (exhaustive_rows_ + rows < index_threshold(training_data.rows)) {
             exhaustive_rows_ += rows;
@@ -24,7 +25,7 @@ const TrainingIndex* LazyTrainingIndex::for_batch(const DataMatrix& training_dat
         }
         if (!TrainingIndex::serves(training_data, metric)) return nullptr;
         index_ = std::make_unique<const TrainingIndex>(
-            TrainingIndex::build(training_data, core_distances, metric));
+            TrainingIndex::build(training_data, core_distances, metric, context));
     }
     return index_.get();
 }

@@ -29,10 +29,12 @@ class LazyTrainingIndex {
 
     // The index for a batch of `rows` new points, or nullptr (the rows are then counted)
     // while measuring every training point is still the cheaper choice, or for good when
-    // no index serves the model (TrainingIndex::serves).
+    // no index serves the model (TrainingIndex::serves). A build runs on the threads of
+    // `context`.
     const TrainingIndex* for_batch(const DataMatrix& training_data,
                                    std::span<const double> core_distances, const Metric& metric,
-                                   std::size_t rows);
+                                   std::size_t rows,
+                                   const ExecutionContext& context = ExecutionContext());
 
     bool built() const { return index_ != nullptr; }
 

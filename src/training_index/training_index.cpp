@@ -98,7 +98,8 @@ bool TrainingIndex::serves(const DataMatrix& training_data, const Metric& metric
 }
 
 TrainingIndex TrainingIndex::build(const DataMatrix& training_data,
-                                   std::span<const double> core_distances, const Metric& metric) {
+                                   std::span<const double> core_distances, const Metric& metric,
+                                   const ExecutionContext& context) {
     if (core_distances.size() != training_data.rows ||
         training_data.values.size() != training_data.rows * training_data.cols ||
         metric.kind == MetricKind::Precomputed) {
@@ -118,9 +119,9 @@ TrainingIndex TrainingIndex::build(const DataMatrix& training_data,
             index.tree = std::move(tree);
         };
         if (training_data.cols <= MAX_KD_DIMS) {
-            adopt(KdTree::build(rows->unit));
+            adopt(KdTree::build(rows->unit, context));
         } else {
-            adopt(BallTree::build(rows->unit));
+            adopt(BallTree::build(rows->unit, context));
         }
         std::size_t next_kept = 0;
         for (std::size_t row = 0; row < training_data.rows; ++row) {
@@ -132,9 +133,9 @@ TrainingIndex TrainingIndex::build(const DataMatrix& training_data,
             }
         }
     } else if (training_data.cols <= MAX_KD_DIMS || !uses_euclidean_distance(metric)) {
-        index.tree = KdTree::build(training_data);
+        index.tree = KdTree::build(training_data, context);
     } else {
-        index.tree = BallTree::build(training_data);
+        index.tree = BallTree::build(training_data, context);
     }
     std::visit(
         [&](const auto& tree) {

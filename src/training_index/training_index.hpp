@@ -10,6 +10,7 @@
 #include "common/data_matrix.hpp"
 #include "common/metric.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
+#include "parallel/execution_context.hpp"
 #include "search_space/cosine_space.hpp"
 #include "training_index/nearest_candidate.hpp"
 
@@ -53,10 +54,11 @@ struct TrainingIndex {
     static bool serves(const DataMatrix& training_data, const Metric& metric);
 
     // Over finite training rows with one core distance each that the index serves
-    // (internal error otherwise).
+    // (internal error otherwise); the tree is built on the threads of `context`.
     static TrainingIndex build(const DataMatrix& training_data,
                                std::span<const double> core_distances,
-                               const Metric& metric = Metric::euclidean());
+                               const Metric& metric = Metric::euclidean(),
+                               const ExecutionContext& context = ExecutionContext());
 
     // Doubles of scratch space that nearest() needs.
     std::size_t scratch_size() const { return 2 * dims; }

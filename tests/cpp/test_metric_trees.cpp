@@ -47,9 +47,9 @@ std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 void expect_tree_route_exact(const DataMatrix& data, const Metric& metric, std::size_t k,
                              double alpha, const std::string& what) {
     SCOPED_TRACE(what + ", " + name_of(metric) + ", k " + std::to_string(k));
-    const MstResult dense = prim_dense_mst(data, metric, k, alpha, 1);
-    const std::optional<MstResult> one = metric_tree_mst(data, metric, alpha, k, 1);
-    const std::optional<MstResult> two = metric_tree_mst(data, metric, alpha, k, 2);
+    const MstResult dense = prim_dense_mst(data, metric, k, alpha, ExecutionContext(1));
+    const std::optional<MstResult> one = metric_tree_mst(data, metric, alpha, k, ExecutionContext(1));
+    const std::optional<MstResult> two = metric_tree_mst(data, metric, alpha, k, ExecutionContext(2));
     ASSERT_TRUE(one && two);
     const std::size_t n = data.rows;
     ASSERT_EQ(one->core_distances.size(), n);

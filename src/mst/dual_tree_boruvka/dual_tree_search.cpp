@@ -32,13 +32,14 @@ template <class Tree, class Space, std::size_t Dims, bool Shared>
 class DualTreeSearcher {
   public:
     DualTreeSearcher(const Tree& tree, const BoruvkaSearchState<Space>& state,
-                     BoruvkaSearchTable table)
+                     BoruvkaSearchTable table, const ExecutionContext& context)
         : tree_(tree),
           state_(state),
           candidates_(table.candidates.data()),
           node_bound_(table.node_bound.data()),
           journal_(table.journal),
-          shared_bound_(table.shared_bound.data()) {}
+          shared_bound_(table.shared_bound.data()),
+          context_(context) {}
 
     // `gap` is node_gap(q, r) when the caller has computed it already, or UNKNOWN_GAP.
     void search(std::size_t q, std::size_t r, double gap) {
@@ -48,6 +49,7 @@ class DualTreeSearcher {
             const auto& query = tree_.nodes[q];
             for (;;) {
                 if (r == NO_NODE) return;
+                context_.check_every(++visits_);
                 const std::size_t label = state_.node_component[q];
                 if (label != NO_COMPONENT && label == state_.node_component[r]) return;
                 if (gap == UNKNOWN_GAP) gap = node_gap(tree_, state_.space, q, r);
@@ -199,15 +201,19 @@ class DualTreeSearcher {
     double* node_bound_;
     CandidateJournal* journal_;
     double* shared_bound_;
+    const ExecutionContext& context_;
+    std::size_t visits_ = 0;  // node pairs, for the interruption checks
 };
 
 template <std::size_t Dims, class Tree, class Space>
 void run_search(const Tree& tree, const BoruvkaSearchState<Space>& state, std::size_t q,
-                std::size_t r, BoruvkaSearchTable table) {
+                std::size_t r, BoruvkaSearchTable table, const ExecutionContext& context) {
     if (table.shared_bound.empty()) {
-        DualTreeSearcher<Tree, Space, Dims, false>(tree, state, table).search(q, r, UNKNOWN_GAP);
+        DualTreeSearcher<Tree, Space, Dims, false>(tree, state, table, context)
+            .search(q, r, UNKNOWN_GAP);
     } else {
-        DualTreeSearcher<Tree, Space, Dims, true>(tree, state, table).search(q, r, UNKNOWN_GAP);
+        DualTreeSearcher<Tree, Space, Dims, true>(tree, state, table, context)
+            .search(q, r, UNKNOWN_GAP);
     }
 }
 
@@ -215,14 +221,15 @@ void run_search(const Tree& tree, const BoruvkaSearchState<Space>& state, std::s
 
 template <class Tree, class Space>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState<Space>& state, std::size_t q,
-                      std::size_t r, BoruvkaSearchTable table) {
-    with_fixed_dims<4>(
-        tree.dims, [&](auto dims) { run_search<decltype(dims)::value>(tree, state, q, r, table); });
+                      std::size_t r, BoruvkaSearchTable table, const ExecutionContext& context) {
+    with_fixed_dims<4>(tree.dims, [&](auto dims) {
+        run_search<decltype(dims)::value>(tree, state, q, r, table, context);
+    });
 }
 
 #define CORVANE_INSTANTIATE(TREE, SPACE)                                                  \
     template void dual_tree_search(const TREE&, const BoruvkaSearchState<SPACE>&, std::size_t, \
-                                   std::size_t, BoruvkaSearchTable);
+                                   std::size_t, BoruvkaSearchTable, const ExecutionContext&);
 CORVANE_FOR_EACH_TREE_SPACE(CORVANE_INSTANTIATE)
 #undef CORVANE_INSTANTIATE
 
