@@ -18,8 +18,7 @@ CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tre
 }
 
 template CoreDistanceResult tree_core_distances<KdTree>(const DataMatrix&, const KdTree&,
-                                                        std::size_t, bool,
-                                                        const ExecutionContext&);
+                                                        std::size_t, bool, const ExecutionContext&);
 template CoreDistanceResult tree_core_distances<BallTree>(const DataMatrix&, const BallTree&,
                                                           std::size_t, bool,
                                                           const ExecutionContext&);

@@ -62,7 +62,8 @@ MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, 
         case MstRoute::PrimDense:
             return prim_dense_mst(data, metric, k, alpha, context, clock);
         case MstRoute::MetricTrees: {
-            std::optional<MstResult> result = metric_tree_mst(data, metric, alpha, k, context, clock);
+            std::optional<MstResult> result =
+                metric_tree_mst(data, metric, alpha, k, context, clock);
             if (result) return std::move(*result);
             return prim_dense_mst(data, metric, k, alpha, context, clock);
         }

@@ -46,8 +46,8 @@ MstResult minkowski_family_mst(const DataMatrix& data, const Metric& metric, dou
 
 // The cosine route over the prepared rows; see the header for the rows of zeros.
 template <class Tree>
-MstResult cosine_mst(const DataMatrix& data, const CosineRows& rows, double alpha,
-                     std::size_t k, const ExecutionContext& context, StageClock* clock) {
+MstResult cosine_mst(const DataMatrix& data, const CosineRows& rows, double alpha, std::size_t k,
+                     const ExecutionContext& context, StageClock* clock) {
     const std::size_t n = data.rows;
     const std::size_t zeros = n - rows.kept.size();
     const Tree tree = Tree::build(rows.unit, context);
@@ -76,8 +76,8 @@ MstResult cosine_mst(const DataMatrix& data, const CosineRows& rows, double alph
 
 }  // namespace
 
-std::optional<MstResult> metric_tree_mst(const DataMatrix& data, const Metric& metric,
-                                         double alpha, std::size_t k, const ExecutionContext& context,
+std::optional<MstResult> metric_tree_mst(const DataMatrix& data, const Metric& metric, double alpha,
+                                         std::size_t k, const ExecutionContext& context,
                                          StageClock* clock) {
     if (metric.kind == MetricKind::Cosine) {
         const std::optional<CosineRows> rows = prepare_cosine_rows(data);
@@ -87,8 +87,8 @@ std::optional<MstResult> metric_tree_mst(const DataMatrix& data, const Metric& m
         }
         return cosine_mst<BallTree>(data, *rows, alpha, k, context, clock);
     }
-    const bool powers = metric.kind == MetricKind::Minkowski && std::isfinite(metric.p) &&
-                        metric.p != 1.0;
+    const bool powers =
+        metric.kind == MetricKind::Minkowski && std::isfinite(metric.p) && metric.p != 1.0;
     if (powers && !powers_stay_finite(data, metric.p)) return std::nullopt;
     return minkowski_family_mst(data, metric, alpha, k, context, clock);
 }

@@ -29,8 +29,8 @@ namespace corvane {
 //
 // Returns nothing when the data does not suit the trees' margins (see
 // metric_trees_apply), for the caller to take the dense route.
-std::optional<MstResult> metric_tree_mst(const DataMatrix& data, const Metric& metric,
-                                         double alpha, std::size_t k,
+std::optional<MstResult> metric_tree_mst(const DataMatrix& data, const Metric& metric, double alpha,
+                                         std::size_t k,
                                          const ExecutionContext& context = ExecutionContext(),
                                          StageClock* clock = nullptr);
 

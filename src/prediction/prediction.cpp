@@ -106,9 +106,7 @@ Prediction predict_with_index(const FittedModel& model, const TrainingIndex& ind
         [&] {
             return
                 [&index, scratch = std::vector<double>(index.scratch_size())](
-                    const double* point) mutable {
-                    return index.nearest(point, scratch.data());
-                };
+                    const double* point) mutable { return index.nearest(point, scratch.data()); };
         },
         z_order(points, context));
 }

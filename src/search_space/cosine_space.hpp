@@ -47,6 +47,7 @@ std::vector<double> cosine_root_norms(const DataMatrix& data);
 // being at most 4.
 struct CosineSpace {
     static constexpr bool chord = true;
+    static constexpr bool plain_limits = false;
     using Reachability = PlainReachability;
 
     struct Query {
@@ -85,17 +86,17 @@ struct CosineSpace {
         return metric_kernels::cosine_from_dot(dot, root_a, roots_[position]);
     }
 
-    template <std::size_t Dims, class Tree>
-    double distance(const Tree& tree, std::size_t position, const Query& query,
+    template <std::size_t Dims>
+    double distance(const double*, std::size_t position, std::size_t dims, const Query& query,
                     const Limit&) const {
         if (position == query.self) return 0.0;
-        return exact(query.exact, query.root, position, tree.dims);
+        return exact(query.exact, query.root, position, dims);
     }
 
-    template <std::size_t Dims, class Tree, class Settled>
-    bool pair_unless(const Tree& tree, std::size_t i, std::size_t j, const Settled&,
-                     double& d) const {
-        d = pair(tree, i, j);
+    template <std::size_t Dims, class Settled>
+    bool pair_unless(const double*, const double*, std::size_t i, std::size_t j, std::size_t dims,
+                     const Settled&, double& d) const {
+        d = exact(exact_ + i * dims, roots_[i], j, dims);
         return true;
     }
 

@@ -43,21 +43,22 @@ struct KernelSpace {
 // margin, and a limit is the distance itself.
 struct ManhattanSpace : KernelSpace<metric_kernels::Manhattan> {
     static constexpr bool chord = false;
+    static constexpr bool plain_limits = true;
 
     static double accumulate(double total, double gap) { return total + gap; }
     static Limit limit(double units) { return {units, units}; }
     static double lower(double bound) { return bound; }
 
-    template <std::size_t Dims, class Tree>
-    double distance(const Tree& tree, std::size_t position, const Query& query,
+    template <std::size_t Dims>
+    double distance(const double* row, std::size_t, std::size_t dims, const Query& query,
                     const Limit&) const {
-        return exact(query.point, tree.row(position), tree.dims);
+        return exact(query.point, row, dims);
     }
 
-    template <std::size_t Dims, class Tree, class Settled>
-    bool pair_unless(const Tree& tree, std::size_t i, std::size_t j, const Settled&,
-                     double& d) const {
-        d = exact(tree.row(i), tree.row(j), tree.dims);
+    template <std::size_t Dims, class Settled>
+    bool pair_unless(const double* a, const double* b, std::size_t, std::size_t, std::size_t dims,
+                     const Settled&, double& d) const {
+        d = exact(a, b, dims);
         return true;
     }
 
@@ -70,21 +71,22 @@ struct ManhattanSpace : KernelSpace<metric_kernels::Manhattan> {
 // Chebyshev: the largest gap is no larger than the largest |x - y|, exactly.
 struct ChebyshevSpace : KernelSpace<metric_kernels::Chebyshev> {
     static constexpr bool chord = false;
+    static constexpr bool plain_limits = true;
 
     static double accumulate(double total, double gap) { return gap > total ? gap : total; }
     static Limit limit(double units) { return {units, units}; }
     static double lower(double bound) { return bound; }
 
-    template <std::size_t Dims, class Tree>
-    double distance(const Tree& tree, std::size_t position, const Query& query,
+    template <std::size_t Dims>
+    double distance(const double* row, std::size_t, std::size_t dims, const Query& query,
                     const Limit&) const {
-        return exact(query.point, tree.row(position), tree.dims);
+        return exact(query.point, row, dims);
     }
 
-    template <std::size_t Dims, class Tree, class Settled>
-    bool pair_unless(const Tree& tree, std::size_t i, std::size_t j, const Settled&,
-                     double& d) const {
-        d = exact(tree.row(i), tree.row(j), tree.dims);
+    template <std::size_t Dims, class Settled>
+    bool pair_unless(const double* a, const double* b, std::size_t, std::size_t, std::size_t dims,
+                     const Settled&, double& d) const {
+        d = exact(a, b, dims);
         return true;
     }
 
@@ -117,6 +119,7 @@ struct MinkowskiSpace : KernelSpace<Kernel> {
     using Base = KernelSpace<Kernel>;
     using typename Base::Query;
     static constexpr bool chord = false;
+    static constexpr bool plain_limits = false;
     static constexpr double TINY = 0x1p-990;
     static constexpr double SLACK = 0x1p-980;
 
@@ -128,8 +131,8 @@ struct MinkowskiSpace : KernelSpace<Kernel> {
                         ? static_cast<unsigned>(exponent)
                         : 0),
           limit_margin(16.0 * (static_cast<double>(dims) + exponent + 8.0) * EPSILON_HALF),
-          lower_margin(8.0 * ((2.0 * static_cast<double>(dims) + 2.0 * exponent + 8.0) / exponent +
-                              2.0) *
+          lower_margin(8.0 *
+                       ((2.0 * static_cast<double>(dims) + 2.0 * exponent + 8.0) / exponent + 2.0) *
                        EPSILON_HALF) {}
 
     double p;
@@ -148,9 +151,7 @@ struct MinkowskiSpace : KernelSpace<Kernel> {
 
     double accumulate(double total, double gap) const { return total + power(gap); }
 
-    Limit limit(double units) const {
-        return {units, power(units) * (1.0 + limit_margin) + SLACK};
-    }
+    Limit limit(double units) const { return {units, power(units) * (1.0 + limit_margin) + SLACK}; }
 
     double lower(double bound) const {
         if (!(bound >= TINY)) return 0.0;
@@ -167,30 +168,27 @@ struct MinkowskiSpace : KernelSpace<Kernel> {
 
     // With integer powers the power sum costs a fraction of the kernel's, so it screens
     // rows first; with std::pow it would cost as much.
-    template <std::size_t Dims, class Tree>
-    double distance(const Tree& tree, std::size_t position, const Query& query,
+    template <std::size_t Dims>
+    double distance(const double* row, std::size_t, std::size_t dims, const Query& query,
                     const Limit& limit) const {
-        const double* row = tree.row(position);
         if (integer_p != 0 && limit.bound < INF &&
-            power_sum(query.point, row, tree.dims) >= limit.bound) {
+            power_sum(query.point, row, dims) >= limit.bound) {
             return limit.units;
         }
-        return this->exact(query.point, row, tree.dims);
+        return this->exact(query.point, row, dims);
     }
 
-    template <std::size_t Dims, class Tree, class Settled>
-    bool pair_unless(const Tree& tree, std::size_t i, std::size_t j, const Settled& settled,
-                     double& d) const {
-        const double* a = tree.row(i);
-        const double* b = tree.row(j);
+    template <std::size_t Dims, class Settled>
+    bool pair_unless(const double* a, const double* b, std::size_t, std::size_t, std::size_t dims,
+                     const Settled& settled, double& d) const {
         if (integer_p != 0) {
-            const double floor = lower(power_sum(a, b, tree.dims));
+            const double floor = lower(power_sum(a, b, dims));
             if (settled(floor)) {
                 d = floor;
                 return false;
             }
         }
-        d = this->exact(a, b, tree.dims);
+        d = this->exact(a, b, dims);
         return true;
     }
 

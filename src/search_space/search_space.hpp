@@ -29,13 +29,15 @@ namespace corvane {
 // A space also offers:
 // - `Query` and `query_at(tree, position)`: a tree row as a query; `bound_point(query)`
 //   the coordinates the tree's bounds see;
-// - `distance<Dims>(tree, position, query, limit)`: the exact distance in search units
-//   when below `limit` (the Limit of a full heap's worst entry); otherwise any value at
-//   or above limit.units;
-// - `pair_unless<Dims>(tree, i, j, settled, d)`: the exact distance between tree
-//   positions i and j into d and true, or false once `settled(lower bound)` holds for a
-//   lower bound in search units (then d holds that bound); `settled` must hold for every
-//   value above one it holds for;
+// - `distance<Dims>(row, position, dims, query, limit)`: the exact distance in search
+//   units to the tree row at `position` (`row` points at it) when below `limit` (the
+//   Limit of a full heap's worst entry); otherwise any value at or above limit.units;
+// - `pair_unless<Dims>(row_i, row_j, i, j, dims, settled, d)`: the exact distance between
+//   the tree rows at positions i and j into d and true, or false once `settled(lower
+//   bound)` holds for a lower bound in search units (then d holds that bound); `settled`
+//   must hold for every value above one it holds for; `pair(tree, i, j)` the exact
+//   distance alone;
+// - `plain_limits`: whether limit(d) is {d, d}, so that a search can skip the conversion;
 // - `core_units(core)`, `to_distance(units)`: between true distances and search units;
 // - `reachability(alpha)`: the mutual-reachability weight in search units from the
 //   larger core term and the distance, both in search units;
@@ -70,6 +72,7 @@ class PlainReachability {
 // Euclidean data: the tree's own rows and kernel, everything squared.
 struct SquaredEuclideanSpace {
     static constexpr bool chord = true;
+    static constexpr bool plain_limits = true;
     using Reachability = MutualReachabilitySq;
 
     struct Query {
@@ -89,16 +92,16 @@ struct SquaredEuclideanSpace {
     static double to_distance(double units) { return std::sqrt(units); }
     static Reachability reachability(double alpha) { return MutualReachabilitySq(alpha); }
 
-    template <std::size_t Dims, class Tree>
-    double distance(const Tree& tree, std::size_t position, const Query& query,
+    template <std::size_t Dims>
+    double distance(const double* row, std::size_t, std::size_t dims, const Query& query,
                     const Limit& limit) const {
-        return squared_distance<Dims>(tree.row(position), query.point, tree.dims, limit.units);
+        return squared_distance<Dims>(row, query.point, dims, limit.units);
     }
 
-    template <std::size_t Dims, class Tree, class Settled>
-    bool pair_unless(const Tree& tree, std::size_t i, std::size_t j, const Settled& settled,
-                     double& d) const {
-        return squared_distance_unless<Dims>(tree.row(i), tree.row(j), tree.dims, settled, d);
+    template <std::size_t Dims, class Settled>
+    bool pair_unless(const double* a, const double* b, std::size_t, std::size_t, std::size_t dims,
+                     const Settled& settled, double& d) const {
+        return squared_distance_unless<Dims>(a, b, dims, settled, d);
     }
 
     template <class Tree>

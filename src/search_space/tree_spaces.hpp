@@ -15,14 +15,14 @@
 // Every pairing of a tree and a search space that the fits use, for the explicit
 // instantiations of the searches: the chord spaces over both trees, the Minkowski family
 // over the KdTree.
-#define CORVANE_FOR_EACH_TREE_SPACE(X)                                     \
-    X(KdTree, SquaredEuclideanSpace)                                       \
-    X(BallTree, SquaredEuclideanSpace)                                     \
-    X(KdTree, CosineSpace)                                                 \
-    X(BallTree, CosineSpace)                                               \
-    X(KdTree, ManhattanSpace)                                              \
-    X(KdTree, ChebyshevSpace)                                              \
-    X(KdTree, MinkowskiSpace<metric_kernels::GeneralMinkowski>)            \
+#define CORVANE_FOR_EACH_TREE_SPACE(X)                          \
+    X(KdTree, SquaredEuclideanSpace)                            \
+    X(BallTree, SquaredEuclideanSpace)                          \
+    X(KdTree, CosineSpace)                                      \
+    X(BallTree, CosineSpace)                                    \
+    X(KdTree, ManhattanSpace)                                   \
+    X(KdTree, ChebyshevSpace)                                   \
+    X(KdTree, MinkowskiSpace<metric_kernels::GeneralMinkowski>) \
     X(KdTree, MinkowskiSpace<metric_kernels::Euclidean>)
 
 namespace corvane {

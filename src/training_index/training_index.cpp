@@ -49,8 +49,7 @@ double root_norm(const double* point, std::size_t dims) {
     return std::sqrt(sum);
 }
 
-NearestCandidate nearest_cosine(const TrainingIndex& index, const double* point,
-                                double* scratch) {
+NearestCandidate nearest_cosine(const TrainingIndex& index, const double* point, double* scratch) {
     const std::size_t dims = index.dims;
     const double root = root_norm(point, dims);
     if (root == 0.0) return index.every_row;
@@ -63,8 +62,7 @@ NearestCandidate nearest_cosine(const TrainingIndex& index, const double* point,
                 for (std::size_t position = 0; position < tree.n_points; ++position) {
                     const double distance = space.exact(point, root, position, dims);
                     nearest.offer(tree.indices[position],
-                                  one_sided_reachability(distance,
-                                                         index.core_distances[position]));
+                                  one_sided_reachability(distance, index.core_distances[position]));
                 }
             },
             index.tree);

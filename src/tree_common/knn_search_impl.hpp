@@ -46,17 +46,20 @@ class KnnSearch {
     using Query = typename Space::Query;
 
     KnnSearch(const Space& space, const Query& query, Heap& heap)
-        : rule_(space), space_(space), query_(query), point_(Space::bound_point(query)),
+        : rule_(space),
+          space_(space),
+          query_(query),
+          point_(Space::bound_point(query)),
           heap_(heap) {}
 
     Entry root(const Tree& tree) const { return rule_.root(tree, point_); }
 
     bool pruned(const Tree& tree, const Entry& entry) const {
-        return heap_.is_full() && rule_.prunes(tree, point_, entry, limit_.bound);
+        return heap_.is_full() && rule_.prunes(tree, point_, entry, limit_bound());
     }
 
     bool outdated(const Entry& entry) const {
-        return heap_.is_full() && rule_.outdated(entry, limit_.bound);
+        return heap_.is_full() && rule_.outdated(entry, limit_bound());
     }
 
     std::pair<Entry, Entry> children(const Tree& tree, const Node& record) const {
@@ -64,12 +67,14 @@ class KnnSearch {
     }
 
     void leaf(const Tree& tree, const Node& record) {
+        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
         const double before = heap_.max_distance();
-        for (std::size_t i = record.start; i < record.end; ++i) {
+        const double* row = tree.tree_data.data() + record.start * dims;
+        for (std::size_t i = record.start; i < record.end; ++i, row += dims) {
             // Once the heap is full, a distance that reaches its worst entry would be
             // rejected, so its computation may stop there.
             heap_.push(tree.indices[i],
-                       space_.template distance<Dims>(tree, i, query_, full_limit()));
+                       space_.template distance<Dims>(row, i, dims, query_, full_limit()));
         }
         const double after = heap_.max_distance();
         if (after != before) {
@@ -81,8 +86,21 @@ class KnnSearch {
   private:
     Limit full_limit() {
         if (!heap_.is_full()) return {};
-        refresh(heap_.max_distance());
-        return limit_;
+        if constexpr (Space::plain_limits) {
+            const double worst = heap_.max_distance();
+            return {worst, worst};
+        } else {
+            refresh(heap_.max_distance());
+            return limit_;
+        }
+    }
+
+    double limit_bound() const {
+        if constexpr (Space::plain_limits) {
+            return heap_.max_distance();
+        } else {
+            return limit_.bound;
+        }
     }
 
     void refresh(double worst) {
@@ -99,8 +117,8 @@ class KnnSearch {
 
 // The search without checks, for any heap.
 template <class Tree, class Space, class Heap>
-void search_knn_unchecked(const Tree& tree, const Space& space,
-                          const typename Space::Query& query, Heap& heap) {
+void search_knn_unchecked(const Tree& tree, const Space& space, const typename Space::Query& query,
+                          Heap& heap) {
     with_fixed_dims<Tree::UNROLLED_DIMS>(tree.dims, [&](auto dims) {
         walk_depth_first(tree,
                          KnnSearch<Tree, decltype(dims)::value, Heap, Space>(space, query, heap));

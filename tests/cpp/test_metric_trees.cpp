@@ -35,7 +35,9 @@ std::string name_of(const Metric& metric) {
     }
 }
 
-std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
+std::uint64_t bits(double value) {
+    return std::bit_cast<std::uint64_t>(value);
+}
 
 // The tree route against the dense route, which evaluates every pair with
 // compute_distance: the same core distances bit for bit, and edges that form a minimum
@@ -48,8 +50,10 @@ void expect_tree_route_exact(const DataMatrix& data, const Metric& metric, std::
                              double alpha, const std::string& what) {
     SCOPED_TRACE(what + ", " + name_of(metric) + ", k " + std::to_string(k));
     const MstResult dense = prim_dense_mst(data, metric, k, alpha, ExecutionContext(1));
-    const std::optional<MstResult> one = metric_tree_mst(data, metric, alpha, k, ExecutionContext(1));
-    const std::optional<MstResult> two = metric_tree_mst(data, metric, alpha, k, ExecutionContext(2));
+    const std::optional<MstResult> one =
+        metric_tree_mst(data, metric, alpha, k, ExecutionContext(1));
+    const std::optional<MstResult> two =
+        metric_tree_mst(data, metric, alpha, k, ExecutionContext(2));
     ASSERT_TRUE(one && two);
     const std::size_t n = data.rows;
     ASSERT_EQ(one->core_distances.size(), n);
@@ -86,8 +90,8 @@ void expect_tree_route_exact(const DataMatrix& data, const Metric& metric, std::
 
 const std::vector<Metric>& tree_metrics() {
     static const std::vector<Metric> metrics = {
-        Metric::manhattan(),     Metric::minkowski(1.0), Metric::minkowski(1.5),
-        Metric::minkowski(2.0),  Metric::minkowski(3.0), Metric::minkowski(INF),
+        Metric::manhattan(),    Metric::minkowski(1.0), Metric::minkowski(1.5),
+        Metric::minkowski(2.0), Metric::minkowski(3.0), Metric::minkowski(INF),
         Metric::cosine(),
     };
     return metrics;
@@ -117,9 +121,8 @@ TEST(MetricTrees, MatchDenseRouteOnEveryMetric) {
                 ++seed;
                 const DataMatrix data = adversarial(700, d, seed, kind);
                 expect_tree_route_exact(data, metric, 1 + seed % 7, seed % 3 == 0 ? 0.7 : 1.0,
-                                        "d " + std::to_string(d) + " kind " +
-                                            std::to_string(kind) + " seed " +
-                                            std::to_string(seed));
+                                        "d " + std::to_string(d) + " kind " + std::to_string(kind) +
+                                            " seed " + std::to_string(seed));
             }
         }
     }
@@ -209,9 +212,9 @@ TEST(MetricTrees, MinkowskiBoxBoundsHoldAfterRounding) {
             expect_box_bounds_hold(data, ManhattanSpace{}, queries, what + " manhattan");
             expect_box_bounds_hold(data, ChebyshevSpace{}, queries, what + " chebyshev");
             for (const double p : {1.5, 3.0, 7.0}) {
-                expect_box_bounds_hold(
-                    data, MinkowskiSpace<metric_kernels::GeneralMinkowski>({p}, p, d), queries,
-                    what + " p " + std::to_string(p));
+                expect_box_bounds_hold(data,
+                                       MinkowskiSpace<metric_kernels::GeneralMinkowski>({p}, p, d),
+                                       queries, what + " p " + std::to_string(p));
             }
             expect_box_bounds_hold(data, MinkowskiSpace<metric_kernels::Euclidean>({}, 2.0, d),
                                    queries, what + " p 2");

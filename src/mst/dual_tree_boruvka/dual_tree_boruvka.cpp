@@ -31,8 +31,8 @@ constexpr std::size_t PREFETCH_AHEAD = 8;
 constexpr std::size_t MAX_BATCH_RUNS = 8;
 
 // One candidate offered to a merge batch. `weight` is in search units (squared for
-// Euclidean data) in the seeding batches and a true distance in the search batches; `from` and `to` are input row numbers, `component`
-// and `other` the components of the two ends.
+// Euclidean data) in the seeding batches and a true distance in the search batches; `from` and `to`
+// are input row numbers, `component` and `other` the components of the two ends.
 struct BatchEntry {
     double weight;
     std::size_t from;
@@ -70,11 +70,10 @@ class BoruvkaRun {
           threads_(context.threads() >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf
                        ? context.threads()
                        : 1),
-          state_{space},
+          state_{space, {}, {}, {}, {}, Space::reachability(alpha)},
           candidates_(n_),
           component_size_(n_, 1),
           components_(n_) {
-        state_.mutual_reachability = Space::reachability(alpha);
         state_.position_core.resize(n_);
         state_.position_component.resize(n_);
         for_rows(n_, [&](std::size_t p) {
@@ -127,8 +126,7 @@ class BoruvkaRun {
         for_rows(n_, [&](std::size_t p) { position_of[tree_.indices[p]] = p; });
         const auto offer = [&](std::size_t p, double weight, std::size_t q) {
             BoruvkaCandidate& current = candidates_[p];
-            if (weight < current.weight ||
-                (weight == current.weight && q < current.to)) {
+            if (weight < current.weight || (weight == current.weight && q < current.to)) {
                 current = {weight, p, q};
             }
         };
@@ -363,8 +361,8 @@ template std::vector<MstEdge> dual_tree_boruvka(const BallTree&, std::span<const
                                                 std::vector<std::size_t>, std::size_t, double,
                                                 const ExecutionContext&);
 
-#define CORVANE_INSTANTIATE(TREE, SPACE)                                                         \
-    template std::vector<MstEdge> space_dual_tree_boruvka(                                       \
+#define CORVANE_INSTANTIATE(TREE, SPACE)                                                           \
+    template std::vector<MstEdge> space_dual_tree_boruvka(                                         \
         const TREE&, const SPACE&, std::span<const double>, std::vector<std::size_t>, std::size_t, \
         double, const ExecutionContext&);
 CORVANE_FOR_EACH_TREE_SPACE(CORVANE_INSTANTIATE)

@@ -154,6 +154,8 @@ class DualTreeSearcher {
         const double* core_units = state_.position_core.data();
         const auto& mr = state_.mutual_reachability;
         const Space& space = state_.space;
+        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
+        const double* rows = tree_.tree_data.data();
         for (std::size_t i = query.start; i < query.end; ++i) {
             const std::size_t cp = component[i];
             double own = candidates_[cp].weight;
@@ -161,6 +163,7 @@ class DualTreeSearcher {
             const double core_p = core_units[i];
             // mr is at least the core term, so p cannot beat its component's candidate.
             if (core_p >= own || core_p > shared) continue;
+            const double* row_p = rows + i * dims;
             for (std::size_t j = reference.start; j < reference.end; ++j) {
                 const std::size_t cx = component[j];
                 if (cx == cp) continue;
@@ -174,8 +177,8 @@ class DualTreeSearcher {
                 // already useless settles the pair.
                 double d = 0.0;
                 if (!space.template pair_unless<Dims>(
-                        tree_, i, j, [&](double partial) { return useless(mr(c, partial)); },
-                        d)) {
+                        row_p, rows + j * dims, i, j, dims,
+                        [&](double partial) { return useless(mr(c, partial)); }, d)) {
                     continue;
                 }
                 const double w = mr(c, d);
@@ -227,7 +230,7 @@ void dual_tree_search(const Tree& tree, const BoruvkaSearchState<Space>& state, 
     });
 }
 
-#define CORVANE_INSTANTIATE(TREE, SPACE)                                                  \
+#define CORVANE_INSTANTIATE(TREE, SPACE)                                                       \
     template void dual_tree_search(const TREE&, const BoruvkaSearchState<SPACE>&, std::size_t, \
                                    std::size_t, BoruvkaSearchTable, const ExecutionContext&);
 CORVANE_FOR_EACH_TREE_SPACE(CORVANE_INSTANTIATE)

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "search_space/tree_spaces.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "parallel/parallel.hpp"
+#include "search_space/tree_spaces.hpp"
 #include "tree_common/bottom_up.hpp"
 
 namespace corvane {
@@ -43,18 +43,17 @@ void ParallelSearch<Tree, Space>::fill_nodes(const Fill& fill) {
 
 template <class Tree, class Space>
 void ParallelSearch<Tree, Space>::compute_min_core(std::span<const double> position_core,
-                                            std::vector<double>& node_min_core) {
+                                                   std::vector<double>& node_min_core) {
     node_min_core.resize(tree_.nodes.size());
     fill_nodes([&](std::size_t first, std::size_t last) {
-        smallest_per_node(tree_, position_core, std::span<double>(node_min_core), first,
-                          last);
+        smallest_per_node(tree_, position_core, std::span<double>(node_min_core), first, last);
     });
 }
 
 template <class Tree, class Space>
 void ParallelSearch<Tree, Space>::summarise(BoruvkaSearchState<Space>& state,
-                                     std::span<const BoruvkaCandidate> candidates,
-                                     std::vector<double>& node_bound) {
+                                            std::span<const BoruvkaCandidate> candidates,
+                                            std::vector<double>& node_bound) {
     state.node_component.resize(tree_.nodes.size());
     node_bound.resize(tree_.nodes.size());
     fill_nodes([&](std::size_t first, std::size_t last) {
@@ -67,8 +66,8 @@ void ParallelSearch<Tree, Space>::summarise(BoruvkaSearchState<Space>& state,
 
 template <class Tree, class Space>
 void ParallelSearch<Tree, Space>::search(const BoruvkaSearchState<Space>& state,
-                                  std::vector<BoruvkaCandidate>& candidates,
-                                  std::span<double> node_bound) {
+                                         std::vector<BoruvkaCandidate>& candidates,
+                                         std::span<double> node_bound) {
     if (tasks_.size() == 1) {
         dual_tree_search(tree_, state, tasks_.front(), 0, {candidates, node_bound}, context_);
         return;
