@@ -13,20 +13,12 @@ namespace corvane {
 // accumulate the box gaps in the metric. A box gap never exceeds the computed |x - y| of
 // any row in the box, since subtraction rounds monotonically (tree_contract.hpp).
 
-// Shared by the Lp spaces: a tree row as query, distances through the metric's kernel.
+// Shared by the Lp spaces: a tree row as query, every distance through the metric's
+// kernel. MinkowskiSpace replaces distance() and pair_unless() with screened versions.
 template <class Kernel>
-struct KernelSpace {
+struct KernelSpace : RowQueries {
     using Reachability = PlainReachability;
 
-    struct Query {
-        const double* point;
-    };
-
-    template <class Tree>
-    Query query_at(const Tree& tree, std::size_t position) const {
-        return {tree.row(position)};
-    }
-    static const double* bound_point(const Query& query) { return query.point; }
     static double core_units(double core) { return core; }
     static double to_distance(double units) { return units; }
     static Reachability reachability(double alpha) { return PlainReachability(alpha); }
@@ -35,6 +27,24 @@ struct KernelSpace {
 
     double exact(const double* a, const double* b, std::size_t dims) const {
         return kernel(PointView(a, dims), PointView(b, dims));
+    }
+
+    template <std::size_t Dims>
+    double distance(const double* row, std::size_t, std::size_t dims, const Query& query,
+                    const Limit&) const {
+        return exact(query.point, row, dims);
+    }
+
+    template <std::size_t Dims, class Settled>
+    bool pair_unless(const double* a, const double* b, std::size_t, std::size_t, std::size_t dims,
+                     const Settled&, double& d) const {
+        d = exact(a, b, dims);
+        return true;
+    }
+
+    template <class Tree>
+    double pair(const Tree& tree, std::size_t i, std::size_t j) const {
+        return exact(tree.row(i), tree.row(j), tree.dims);
     }
 };
 
@@ -48,24 +58,6 @@ struct ManhattanSpace : KernelSpace<metric_kernels::Manhattan> {
     static double accumulate(double total, double gap) { return total + gap; }
     static Limit limit(double units) { return {units, units}; }
     static double lower(double bound) { return bound; }
-
-    template <std::size_t Dims>
-    double distance(const double* row, std::size_t, std::size_t dims, const Query& query,
-                    const Limit&) const {
-        return exact(query.point, row, dims);
-    }
-
-    template <std::size_t Dims, class Settled>
-    bool pair_unless(const double* a, const double* b, std::size_t, std::size_t, std::size_t dims,
-                     const Settled&, double& d) const {
-        d = exact(a, b, dims);
-        return true;
-    }
-
-    template <class Tree>
-    double pair(const Tree& tree, std::size_t i, std::size_t j) const {
-        return exact(tree.row(i), tree.row(j), tree.dims);
-    }
 };
 
 // Chebyshev: the largest gap is no larger than the largest |x - y|, exactly.
@@ -76,24 +68,6 @@ struct ChebyshevSpace : KernelSpace<metric_kernels::Chebyshev> {
     static double accumulate(double total, double gap) { return gap > total ? gap : total; }
     static Limit limit(double units) { return {units, units}; }
     static double lower(double bound) { return bound; }
-
-    template <std::size_t Dims>
-    double distance(const double* row, std::size_t, std::size_t dims, const Query& query,
-                    const Limit&) const {
-        return exact(query.point, row, dims);
-    }
-
-    template <std::size_t Dims, class Settled>
-    bool pair_unless(const double* a, const double* b, std::size_t, std::size_t, std::size_t dims,
-                     const Settled&, double& d) const {
-        d = exact(a, b, dims);
-        return true;
-    }
-
-    template <class Tree>
-    double pair(const Tree& tree, std::size_t i, std::size_t j) const {
-        return exact(tree.row(i), tree.row(j), tree.dims);
-    }
 };
 
 // Minkowski with 1 < p < infinity: `Kernel` is GeneralMinkowski, or Euclidean for p = 2,
@@ -124,7 +98,7 @@ struct MinkowskiSpace : KernelSpace<Kernel> {
     static constexpr double SLACK = 0x1p-980;
 
     MinkowskiSpace(Kernel kernel_, double exponent, std::size_t dims)
-        : Base{kernel_},
+        : Base{{}, kernel_},
           p(exponent),
           inverse_p(1.0 / exponent),
           integer_p(exponent == std::floor(exponent) && exponent <= 16.0
@@ -190,11 +164,6 @@ struct MinkowskiSpace : KernelSpace<Kernel> {
         }
         d = this->exact(a, b, dims);
         return true;
-    }
-
-    template <class Tree>
-    double pair(const Tree& tree, std::size_t i, std::size_t j) const {
-        return this->exact(tree.row(i), tree.row(j), tree.dims);
     }
 
   private:

@@ -69,12 +69,9 @@ class PlainReachability {
     bool unit_alpha_;
 };
 
-// Euclidean data: the tree's own rows and kernel, everything squared.
-struct SquaredEuclideanSpace {
-    static constexpr bool chord = true;
-    static constexpr bool plain_limits = true;
-    using Reachability = MutualReachabilitySq;
-
+// Queries that are rows in the tree's own coordinates, for the spaces whose bounds and
+// distances both see the tree's rows.
+struct RowQueries {
     struct Query {
         const double* point;
     };
@@ -84,6 +81,13 @@ struct SquaredEuclideanSpace {
         return {tree.row(position)};
     }
     static const double* bound_point(const Query& query) { return query.point; }
+};
+
+// Euclidean data: the tree's own rows and kernel, everything squared.
+struct SquaredEuclideanSpace : RowQueries {
+    static constexpr bool chord = true;
+    static constexpr bool plain_limits = true;
+    using Reachability = MutualReachabilitySq;
 
     static double accumulate(double total, double gap) { return total + gap * gap; }
     static Limit limit(double units) { return {units, units}; }
