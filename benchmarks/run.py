@@ -180,8 +180,9 @@ def print_metric_summary(results):
         euclidean = results.get((name, n, d, "euclidean"))
         if metric in ("euclidean", "precomputed") or euclidean is None:
             continue
+        ratio = result["fit"] / euclidean["fit"]
         lines.append(
-            f"  {metric:<11} {n:>9} x {d:<3} fit / Euclidean fit {result['fit'] / euclidean['fit']:5.2f}"
+            f"  {metric:<11} {n:>9} x {d:<3} fit / Euclidean fit {ratio:5.2f}"
             f"   peak {result['peak'] / n:6.0f} B/point (Euclidean {euclidean['peak'] / n:.0f})"
         )
     if lines:
