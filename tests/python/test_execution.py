@@ -122,9 +122,11 @@ def test_an_exception_from_a_signal_handler_stops_the_fit_and_keeps_the_state():
 
 
 def test_a_handler_may_fit_and_predict_on_the_same_object_meanwhile():
-    model = HDBSCAN(metric="l1").fit(blobs(n=400))
-    x = blobs(n=30_000)
-    small = blobs(seed=2, n=300)
+    # Twenty columns keep both calls long enough for the timer: the fit below the size at
+    # which the trees take over, the prediction's index close to a scan.
+    model = HDBSCAN(metric="l1").fit(blobs(n=400, d=20))
+    x = blobs(n=30_000, d=20)
+    small = blobs(seed=2, n=300, d=20)
     seen = []
 
     def meddle(*_):
@@ -153,12 +155,13 @@ CHILD = textwrap.dedent(
     big = rng.normal(size=(3_000_000, 2))
     model = corvane.HDBSCAN(min_cluster_size=20).fit(big[:2000])
     before = model.labels_
-    dense = corvane.HDBSCAN(metric="manhattan").fit(rng.normal(size=(3000, 3)))
-    queries = rng.normal(size=(4_000_000, 3))
+    # In twenty columns the index of the training points prunes little: a long prediction.
+    wide = corvane.HDBSCAN(metric="manhattan").fit(rng.normal(size=(3000, 20)))
+    queries = rng.normal(size=(1_000_000, 20))
     phases = [
         ("fit", lambda: model.set_params(n_jobs=None).fit(big)),
         ("fit on one thread", lambda: model.set_params(n_jobs=1).fit(big)),
-        ("prediction", lambda: dense.approximate_predict(queries)),
+        ("prediction", lambda: wide.approximate_predict(queries)),
     ]
     for name, run in phases:
         print("start", name, flush=True)
