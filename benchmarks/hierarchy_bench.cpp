@@ -80,8 +80,7 @@ int main(int argc, char** argv) {
         timed(unpack, [&] { return packed.unpacked(); });
         const auto idx = timed(index, [&] { return corvane::index_condensed_tree(packed); });
         const auto selection = timed(select, [&] {
-            return corvane::select_clusters(packed, idx, corvane::ClusterSelectionMethod::Eom,
-                                            false, 0.0);
+            return corvane::select_clusters(packed, idx, corvane::SelectionParams{});
         });
         const auto assigned =
             timed(labels, [&] { return corvane::assign_labels(idx, selection, 0.0, false); });

@@ -30,6 +30,13 @@ std::string HdbscanError::message() const {
                    to_string(second);
         case ErrorKind::InvalidMinkowskiP:
             return "Minkowski p must be >= 1.0, got " + float_text(p);
+        case ErrorKind::MaxClusterSizeTooSmall:
+            return "max_cluster_size must be at least min_cluster_size (" + to_string(first) +
+                   "), got " + to_string(second);
+        case ErrorKind::EpsilonMaxTooSmall:
+            return "cluster_selection_epsilon_max must be greater than "
+                   "cluster_selection_epsilon (" +
+                   float_text(p) + "), got " + float_text(q);
     }
     return "unknown error";
 }

@@ -31,6 +31,11 @@ class PackedCondensedTree {
         return {parent_[i], child, lambda_[i], child < n_ ? 1 : cluster_size_[child - n_]};
     }
 
+    // The number of points under a cluster (the root holds all n).
+    std::size_t cluster_size(std::size_t cluster) const {
+        return cluster == n_ ? n_ : cluster_size_[cluster - n_];
+    }
+
     // The edge list it was packed from.
     CondensedTree unpacked() const;
 

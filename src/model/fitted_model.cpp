@@ -1,6 +1,7 @@
 #include "model/fitted_model.hpp"
 
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "model/magnitude_scaling.hpp"
@@ -11,6 +12,27 @@ namespace {
 template <class T>
 std::size_t held(const std::vector<T>& values) {
     return values.capacity() * sizeof(T);
+}
+
+// The selection parameters of `params` in the model's distance units.
+SelectionParams selection_params(const HdbscanParams& params, int units) {
+    constexpr double no_cap = std::numeric_limits<double>::infinity();
+    return {params.cluster_selection_method, params.allow_single_cluster,
+            std::ldexp(params.cluster_selection_epsilon, units),
+            params.max_cluster_size.value_or(SelectionParams::NO_SIZE_CAP),
+            std::ldexp(params.cluster_selection_epsilon_max.value_or(no_cap), units)};
+}
+
+// Makes `selected` the model's, with persistence in the units of the data.
+void take_selection(FittedModel& model, HierarchySelection& selected) noexcept {
+    const int units = model.distance_units();
+    for (double& value : selected.results.persistence)
+        value = std::ldexp(value, -units);
+    model.labels = std::move(selected.results.labels);
+    model.probabilities = std::move(selected.results.probabilities);
+    model.cluster_persistence = std::move(selected.results.persistence);
+    if (selected.outlier_scores) model.outlier_scores = std::move(*selected.outlier_scores);
+    install_selection(model.hierarchy, selected);
 }
 
 }  // namespace
@@ -29,29 +51,19 @@ FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data
     FittedModel model;
     model.metric = params.metric;
     model.magnitude_shift = magnitude_shift;
-    const int units = model.distance_units();
-    // Epsilon joins the hierarchy's distances in the model's units.
-    const SelectionParams selection{params.cluster_selection_method, params.allow_single_cluster,
-                                    std::ldexp(params.cluster_selection_epsilon, units)};
-    const std::size_t n = training_data.rows;
-    model.hierarchy = build_hierarchy(std::move(mst.edges), n, params.min_cluster_size, clock);
-    {
-        const CondensedIndex index = index_condensed_tree(model.hierarchy.condensed);
-        select_hierarchy(model.hierarchy, index, selection);
-        hierarchy_lap(clock, &StageTimes::selection);
-        SelectionResults results = derive_selection_results(model.hierarchy, index, clock);
-        for (double& value : results.persistence)
-            value = std::ldexp(value, -units);
-        model.labels = std::move(results.labels);
-        model.probabilities = std::move(results.probabilities);
-        model.cluster_persistence = std::move(results.persistence);
-        model.outlier_scores = derive_outlier_scores(index);
-        hierarchy_lap(clock, &StageTimes::outlier_scores);
-    }
-
+    model.min_samples = params.effective_min_samples();
+    model.hierarchy = link_hierarchy(std::move(mst.edges), training_data.rows, clock);
+    reselect_model(model, params, clock);
     model.training_data = std::move(training_data);
     model.core_distances = std::move(mst.core_distances);
     return model;
+}
+
+void reselect_model(FittedModel& model, const HdbscanParams& params, StageClock* clock) {
+    HierarchySelection selected =
+        select_hierarchy(model.hierarchy, params.min_cluster_size,
+                         selection_params(params, model.distance_units()), clock);
+    take_selection(model, selected);
 }
 
 }  // namespace corvane

@@ -36,6 +36,7 @@ struct ModelBytes {
 struct FittedModel {
     Metric metric;
     int magnitude_shift = 0;
+    std::size_t min_samples = 0;  // the neighbour count of the core distances
     // One row per point, in input order; the n x n matrix under Precomputed. Its width is
     // the model's number of features.
     DataMatrix training_data;
@@ -67,5 +68,12 @@ struct FittedModel {
 // steps.
 FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data,
                            int magnitude_shift, MstResult mst, StageClock* clock = nullptr);
+
+// Rewrites what depends on min_cluster_size and the selection parameters of `params`
+// (the condensed tree, the selection, labels, probabilities, persistence and outlier
+// scores) from the kept hierarchy, as assemble_model computes them; its other parameters
+// are not read. The model changes only once everything has been computed, so a failure
+// leaves it as it was.
+void reselect_model(FittedModel& model, const HdbscanParams& params, StageClock* clock = nullptr);
 
 }  // namespace corvane

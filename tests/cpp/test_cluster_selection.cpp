@@ -21,7 +21,7 @@ constexpr auto Leaf = ClusterSelectionMethod::Leaf;
 
 Ids select(const CondensedTree& tree, std::size_t n, ClusterSelectionMethod method, bool single,
            double epsilon = 0.0) {
-    return select_clusters(tree, n, method, single, epsilon).clusters;
+    return select_clusters(tree, n, {method, single, epsilon}).clusters;
 }
 
 TEST(ClusterSelection, EomTiesFavourTheParent) {
