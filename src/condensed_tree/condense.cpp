@@ -56,7 +56,8 @@ struct PreorderTree {
 };
 
 // The condensing walk, written once over a binary tree that offers root(), is_point(),
-// point(), size(), lambda(), left() and right() of its Node type.
+// point(), size(), lambda(), left() and right() of its Node type. The edges go to an
+// output that offers reserve() and push_back(CondensedEdge).
 template <class Tree>
 class Condenser {
   public:
@@ -65,56 +66,46 @@ class Condenser {
     Condenser(const Tree& tree, std::size_t n, std::size_t min_cluster_size)
         : tree_(tree), n_(n), m_(min_cluster_size) {}
 
-    CondensedTree run() {
-        CondensedTree result;
-        result.edges.reserve(n_ + n_ / m_);
+    template <class Out>
+    void run(Out& out) {
+        out.reserve(n_ + n_ / m_);
         std::vector<Work> work{{tree_.root(), n_}};
         std::size_t next_cluster = n_ + 1;
 
         while (!work.empty()) {
-            const Work item = work.back();
+            Work item = work.back();
             work.pop_back();
-            const double lambda = tree_.lambda(item.node);
+            // A cluster that goes on into one large part is followed down in this loop.
+            for (bool goes_on = true; goes_on;) {
+                goes_on = false;
+                const double lambda = tree_.lambda(item.node);
+                level_parts(item.node, lambda);
 
-            // Merges at the same lambda are one level of the hierarchy, however
-            // the single-linkage tree happened to pair them: the parts that split
-            // here are the nodes below this level, left side first. Reading the
-            // pairing as splits would give clusters that are born and end at the
-            // same lambda and could separate identical points. At lambda
-            // +infinity every part is a single point.
-            parts_.clear();
-            expand_.assign({item.node});
-            while (!expand_.empty()) {
-                const Node node = expand_.back();
-                expand_.pop_back();
-                if (!tree_.is_point(node) && tree_.lambda(node) == lambda) {
-                    expand_.push_back(tree_.right(node));
-                    expand_.push_back(tree_.left(node));
-                } else {
-                    parts_.push_back(node);
+                std::size_t large_parts = 0;
+                for (const Node& part : parts_)
+                    large_parts += tree_.size(part) >= m_ ? 1 : 0;
+
+                Node next{};
+                for (const Node& part : parts_) {
+                    const std::size_t size = tree_.size(part);
+                    if (size < m_) {
+                        drop_points(part, item.cluster, lambda, out);
+                    } else if (large_parts == 1) {
+                        // Taken up once the small parts after it are dropped, as the work
+                        // stack would.
+                        next = part;
+                        goes_on = true;
+                    } else {
+                        // A real split: new clusters in part order; last in, first
+                        // out, so the rightmost part is condensed, and numbered, first.
+                        const std::size_t child = next_cluster++;
+                        out.push_back({item.cluster, child, lambda, size});
+                        work.push_back({part, child});
+                    }
                 }
-            }
-
-            std::size_t large_parts = 0;
-            for (const Node& part : parts_)
-                large_parts += tree_.size(part) >= m_ ? 1 : 0;
-
-            for (const Node& part : parts_) {
-                const std::size_t size = tree_.size(part);
-                if (size < m_) {
-                    drop_points(part, item.cluster, lambda, result.edges);
-                } else if (large_parts == 1) {
-                    work.push_back({part, item.cluster});
-                } else {
-                    // A real split: new clusters in part order; last in, first
-                    // out, so the rightmost part is condensed, and numbered, first.
-                    const std::size_t child = next_cluster++;
-                    result.edges.push_back({item.cluster, child, lambda, size});
-                    work.push_back({part, child});
-                }
+                if (goes_on) item.node = next;
             }
         }
-        return result;
     }
 
   private:
@@ -127,10 +118,46 @@ class Condenser {
         double lambda;
     };
 
+    // Merges at the same lambda are one level of the hierarchy, however the
+    // single-linkage tree happened to pair them: the parts that split at the
+    // level of `node` are the nodes below it, left side first. Reading the
+    // pairing as splits would give clusters that are born and end at the same
+    // lambda and could separate identical points. At lambda +infinity every part
+    // is a single point.
+    void level_parts(const Node& node, double lambda) {
+        parts_.clear();
+        const Node left = tree_.left(node);
+        const Node right = tree_.right(node);
+        if (!on_level(left, lambda) && !on_level(right, lambda)) {
+            parts_.push_back(left);
+            parts_.push_back(right);
+            return;
+        }
+        expand_.assign({right, left});
+        while (!expand_.empty()) {
+            const Node below = expand_.back();
+            expand_.pop_back();
+            if (on_level(below, lambda)) {
+                expand_.push_back(tree_.right(below));
+                expand_.push_back(tree_.left(below));
+            } else {
+                parts_.push_back(below);
+            }
+        }
+    }
+
+    bool on_level(const Node& node, double lambda) const {
+        return !tree_.is_point(node) && tree_.lambda(node) == lambda;
+    }
+
     // Emits every point under `node` as a child of `cluster`, each with the
     // largest lambda on its path from `node` down, left side first.
-    void drop_points(const Node& node, std::size_t cluster, double lambda,
-                     std::vector<CondensedEdge>& out) {
+    template <class Out>
+    void drop_points(const Node& node, std::size_t cluster, double lambda, Out& out) {
+        if (tree_.is_point(node)) {
+            out.push_back({cluster, tree_.point(node), lambda, 1});
+            return;
+        }
         pending_.clear();
         pending_.push_back({node, lambda});
         while (!pending_.empty()) {
@@ -167,14 +194,18 @@ CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t
     check_min_cluster_size(min_cluster_size);
     if (tree.rows.back().size != n) fail_internal("condense: the root does not hold every point");
     const RowTree rows(tree, n);
-    return Condenser<RowTree>(rows, n, min_cluster_size).run();
+    CondensedTree result;
+    Condenser<RowTree>(rows, n, min_cluster_size).run(result.edges);
+    return result;
 }
 
-CondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size) {
-    if (tree.empty()) return {};
+PackedCondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size) {
+    PackedCondensedTree result(tree.points());
+    if (tree.empty()) return result;
     check_min_cluster_size(min_cluster_size);
     const PreorderTree preorder{tree};
-    return Condenser<PreorderTree>(preorder, tree.points(), min_cluster_size).run();
+    Condenser<PreorderTree>(preorder, tree.points(), min_cluster_size).run(result);
+    return result;
 }
 
 }  // namespace corvane

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "condensed_tree/condensed_tree.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 #include "linkage/preorder_linkage.hpp"
 #include "linkage/single_linkage_tree.hpp"
 
@@ -27,6 +28,6 @@ CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t
 
 // The same from the tree in pre-order, whose top-down walk reads memory forwards: what a
 // fit and a re-selection condense. The rows version is its reference.
-CondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size);
+PackedCondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size);
 
 }  // namespace corvane

@@ -42,7 +42,7 @@ HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_
     selected.params = params;
     const std::size_t n = hierarchy.points();
     if (min_cluster_size != hierarchy.min_cluster_size) {
-        selected.condensed.emplace(condense(hierarchy.linkage, min_cluster_size), n);
+        selected.condensed = condense(hierarchy.linkage, min_cluster_size);
         hierarchy_lap(clock, &StageTimes::condensed_tree);
     }
     const PackedCondensedTree& tree =
@@ -56,7 +56,7 @@ HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_
         return selected;
     }
     selected.selection = select_clusters(tree, index, params);
-    results.persistence = compute_persistence(tree, index, selected.selection);
+    results.persistence = compute_persistence(index, selected.selection);
     hierarchy_lap(clock, &StageTimes::selection);
     results.labels =
         assign_labels(index, selected.selection, params.epsilon, params.allow_single_cluster);

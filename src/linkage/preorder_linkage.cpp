@@ -41,15 +41,21 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n)
     for (std::size_t r = count; r-- > 0;) {
         const LinkageRow& row = rows[r];
         const std::size_t left_size = size_of(row.left, r);
-        if (row.size != left_size + size_of(row.right, r)) {
+        const std::size_t right_size = size_of(row.right, r);
+        if (row.size != left_size + right_size) {
             fail_internal("single-linkage tree: row " + std::to_string(r) +
                           " is not the sum of its sides");
         }
         const std::size_t at = position[r];
         lambda_[at] = row.lambda;
         left_size_.set(at, left_size);
-        place(row.left, at + 1, first[r]);
-        place(row.right, at + left_size, first[r] + left_size);
+        if (right_size < left_size) {
+            place(row.right, at + 1, first[r]);
+            place(row.left, at + right_size, first[r] + right_size);
+        } else {
+            place(row.left, at + 1, first[r]);
+            place(row.right, at + left_size, first[r] + left_size);
+        }
     }
     if (placed != n) fail_internal("single-linkage tree: the rows do not name every point once");
 }
