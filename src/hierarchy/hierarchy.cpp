@@ -20,22 +20,26 @@ std::size_t Hierarchy::bytes() const {
            selection.clusters.capacity() * sizeof(std::size_t);
 }
 
-Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n, StageClock* clock) {
+Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n,
+                         const ExecutionContext& context, StageClock* clock) {
     Hierarchy hierarchy;
     std::vector<MstEdge> sorted = sorted_edges(edges);
     std::vector<MstEdge>().swap(edges);
+    context.check();
     const SingleLinkageTree rows = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
     std::vector<MstEdge>().swap(sorted);
     if (n > 0 && rows.rows.size() != n - 1) {
         fail_internal("hierarchy: the edges do not connect all " + std::to_string(n) + " points");
     }
+    context.check();
     hierarchy.linkage = PreorderLinkage(rows, n);
     hierarchy_lap(clock, &StageTimes::single_linkage);
     return hierarchy;
 }
 
 HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_cluster_size,
-                                    const SelectionParams& params, StageClock* clock) {
+                                    const SelectionParams& params,
+                                    const ExecutionContext& context, StageClock* clock) {
     if (min_cluster_size < 2) fail_internal("hierarchy: min_cluster_size below 2");
     HierarchySelection selected;
     selected.min_cluster_size = min_cluster_size;
@@ -44,6 +48,7 @@ HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_
     if (min_cluster_size != hierarchy.min_cluster_size) {
         selected.condensed = condense(hierarchy.linkage, min_cluster_size);
         hierarchy_lap(clock, &StageTimes::condensed_tree);
+        context.check();
     }
     const PackedCondensedTree& tree =
         selected.condensed ? *selected.condensed : hierarchy.condensed;
@@ -58,12 +63,15 @@ HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_
     selected.selection = select_clusters(tree, index, params);
     results.persistence = compute_persistence(index, selected.selection);
     hierarchy_lap(clock, &StageTimes::selection);
+    context.check();
     results.labels =
         assign_labels(index, selected.selection, params.epsilon, params.allow_single_cluster);
     hierarchy_lap(clock, &StageTimes::labels);
+    context.check();
     results.probabilities = membership_probabilities(index, selected.selection, results.labels);
     hierarchy_lap(clock, &StageTimes::probabilities);
     if (selected.condensed) {
+        context.check();
         selected.outlier_scores = outlier_scores(index);
         hierarchy_lap(clock, &StageTimes::outlier_scores);
     }

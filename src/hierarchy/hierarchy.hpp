@@ -11,6 +11,7 @@
 #include "condensed_tree/packed_condensed_tree.hpp"
 #include "linkage/preorder_linkage.hpp"
 #include "linkage/spanning_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -47,9 +48,11 @@ struct Hierarchy {
 // The spanning tree and the pre-order single-linkage tree from the edges of a minimum
 // spanning tree of the mutual-reachability graph over n points, in any order; extra edges
 // that close cycles are ignored. The edges are released once sorted. Edges that do not
-// connect the points throw InternalError. `clock`, when given, is charged with the
-// single-linkage tree.
-Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n, StageClock* clock = nullptr);
+// connect the points throw InternalError. `context` is checked for interruption between
+// the steps. `clock`, when given, is charged with the single-linkage tree.
+Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n,
+                         const ExecutionContext& context = ExecutionContext(),
+                         StageClock* clock = nullptr);
 
 // The results that depend on the selection.
 struct SelectionResults {
@@ -75,10 +78,12 @@ struct HierarchySelection {
 // The selection under `params` from the condensed tree at `min_cluster_size` (at least 2),
 // condensing the pre-order tree again when the hierarchy holds another one; then
 // persistence, labels and probabilities. One point, or no cluster at all, gives no
-// persistence, label -1 and probability 0. The hierarchy is not changed. `clock`, when
-// given, is charged with each step.
+// persistence, label -1 and probability 0. The hierarchy is not changed. `context` is
+// checked for interruption between the steps; `clock`, when given, is charged with each.
 HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_cluster_size,
-                                    const SelectionParams& params, StageClock* clock = nullptr);
+                                    const SelectionParams& params,
+                                    const ExecutionContext& context = ExecutionContext(),
+                                    StageClock* clock = nullptr);
 
 // Makes the condensed tree and the selection of `selected` the hierarchy's (the per-point
 // results are the caller's to take).

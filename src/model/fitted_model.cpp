@@ -47,22 +47,24 @@ ModelBytes FittedModel::bytes() const {
 }
 
 FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data,
-                           int magnitude_shift, MstResult mst, StageClock* clock) {
+                           int magnitude_shift, MstResult mst, const ExecutionContext& context,
+                           StageClock* clock) {
     FittedModel model;
     model.metric = params.metric;
     model.magnitude_shift = magnitude_shift;
     model.min_samples = params.effective_min_samples();
-    model.hierarchy = link_hierarchy(std::move(mst.edges), training_data.rows, clock);
-    reselect_model(model, params, clock);
+    model.hierarchy = link_hierarchy(std::move(mst.edges), training_data.rows, context, clock);
+    reselect_model(model, params, context, clock);
     model.training_data = std::move(training_data);
     model.core_distances = std::move(mst.core_distances);
     return model;
 }
 
-void reselect_model(FittedModel& model, const HdbscanParams& params, StageClock* clock) {
+void reselect_model(FittedModel& model, const HdbscanParams& params,
+                    const ExecutionContext& context, StageClock* clock) {
     HierarchySelection selected =
         select_hierarchy(model.hierarchy, params.min_cluster_size,
-                         selection_params(params, model.distance_units()), clock);
+                         selection_params(params, model.distance_units()), context, clock);
     take_selection(model, selected);
 }
 

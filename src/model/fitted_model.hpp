@@ -64,16 +64,18 @@ struct FittedModel {
 
 // The model of one fit: `training_data` and the `mst` computed on it, both in the
 // model's units (shifted by `magnitude_shift`), then the hierarchy under `params` and
-// every result derived from it. `clock`, when given, is charged with the hierarchy's
-// steps.
+// every result derived from it, checking `context` for interruption between the steps.
+// `clock`, when given, is charged with the hierarchy's steps.
 FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data,
-                           int magnitude_shift, MstResult mst, StageClock* clock = nullptr);
+                           int magnitude_shift, MstResult mst, const ExecutionContext& context,
+                           StageClock* clock = nullptr);
 
 // Rewrites what depends on min_cluster_size and the selection parameters of `params`
 // (the condensed tree, the selection, labels, probabilities, persistence and outlier
 // scores) from the kept hierarchy, as assemble_model computes them; its other parameters
 // are not read. The model changes only once everything has been computed, so a failure
-// leaves it as it was.
-void reselect_model(FittedModel& model, const HdbscanParams& params, StageClock* clock = nullptr);
+// or an interruption (`context` is checked between the steps) leaves it as it was.
+void reselect_model(FittedModel& model, const HdbscanParams& params,
+                    const ExecutionContext& context, StageClock* clock = nullptr);
 
 }  // namespace corvane
