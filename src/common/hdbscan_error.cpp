@@ -37,6 +37,9 @@ std::string HdbscanError::message() const {
             return "cluster_selection_epsilon_max must be greater than "
                    "cluster_selection_epsilon (" +
                    float_text(p) + "), got " + float_text(q);
+        case ErrorKind::RefitRequired:
+            return "reselect keeps the fitted hierarchy: fit again to change min_samples, "
+                   "metric, p or alpha";
     }
     return "unknown error";
 }

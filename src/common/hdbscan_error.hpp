@@ -20,6 +20,7 @@ enum class ErrorKind : std::uint8_t {
     InvalidMinkowskiP,
     MaxClusterSizeTooSmall,
     EpsilonMaxTooSmall,
+    RefitRequired,
 };
 
 // A failure reported as a value. `first` and `second` carry the numbers of the
@@ -62,6 +63,7 @@ struct HdbscanError {
     static HdbscanError epsilon_max_too_small(double epsilon, double value) {
         return {ErrorKind::EpsilonMaxTooSmall, 0, 0, epsilon, value};
     }
+    static HdbscanError refit_required() { return {ErrorKind::RefitRequired}; }
 
     std::string message() const;
 };

@@ -23,8 +23,9 @@ SelectionParams selection_params(const HdbscanParams& params, int units) {
             std::ldexp(params.cluster_selection_epsilon_max.value_or(no_cap), units)};
 }
 
-// Makes `selected` the model's, with persistence in the units of the data.
-void take_selection(FittedModel& model, HierarchySelection& selected) noexcept {
+}  // namespace
+
+void install_selection(FittedModel& model, HierarchySelection& selected) noexcept {
     const int units = model.distance_units();
     for (double& value : selected.results.persistence)
         value = std::ldexp(value, -units);
@@ -34,8 +35,6 @@ void take_selection(FittedModel& model, HierarchySelection& selected) noexcept {
     if (selected.outlier_scores) model.outlier_scores = std::move(*selected.outlier_scores);
     install_selection(model.hierarchy, selected);
 }
-
-}  // namespace
 
 int FittedModel::distance_units() const {
     return distance_shift(metric, magnitude_shift);
@@ -53,19 +52,19 @@ FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data
     model.metric = params.metric;
     model.magnitude_shift = magnitude_shift;
     model.min_samples = params.effective_min_samples();
+    model.alpha = params.alpha;
     model.hierarchy = link_hierarchy(std::move(mst.edges), training_data.rows, context, clock);
-    reselect_model(model, params, context, clock);
+    HierarchySelection selected = reselect_model(model, params, context, clock);
+    install_selection(model, selected);
     model.training_data = std::move(training_data);
     model.core_distances = std::move(mst.core_distances);
     return model;
 }
 
-void reselect_model(FittedModel& model, const HdbscanParams& params,
-                    const ExecutionContext& context, StageClock* clock) {
-    HierarchySelection selected =
-        select_hierarchy(model.hierarchy, params.min_cluster_size,
-                         selection_params(params, model.distance_units()), context, clock);
-    take_selection(model, selected);
+HierarchySelection reselect_model(const FittedModel& model, const HdbscanParams& params,
+                                  const ExecutionContext& context, StageClock* clock) {
+    return select_hierarchy(model.hierarchy, params.min_cluster_size,
+                            selection_params(params, model.distance_units()), context, clock);
 }
 
 }  // namespace corvane
