@@ -27,7 +27,8 @@ class PackedCondensedTree {
     // InternalError; the rest of the shape is checked by index_condensed_tree.
     void push_back(const CondensedEdge& edge) {
         const std::size_t largest = edge.parent > edge.child ? edge.parent : edge.child;
-        if (largest >= id_bound_ || (edge.child < n_ ? edge.child_size != 1 : edge.child_size > n_)) {
+        if (largest >= id_bound_ ||
+            (edge.child < n_ ? edge.child_size != 1 : edge.child_size > n_)) {
             fail_shape(edge);
         }
         if (largest >= node_count_) node_count_ = largest + 1;

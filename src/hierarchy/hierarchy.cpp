@@ -20,8 +20,8 @@ std::size_t Hierarchy::bytes() const {
            selection.clusters.capacity() * sizeof(std::size_t);
 }
 
-Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n,
-                         const ExecutionContext& context, StageClock* clock) {
+Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n, const ExecutionContext& context,
+                         StageClock* clock) {
     Hierarchy hierarchy;
     std::vector<MstEdge> sorted = sorted_edges(edges);
     std::vector<MstEdge>().swap(edges);
@@ -38,8 +38,8 @@ Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n,
 }
 
 HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_cluster_size,
-                                    const SelectionParams& params,
-                                    const ExecutionContext& context, StageClock* clock) {
+                                    const SelectionParams& params, const ExecutionContext& context,
+                                    StageClock* clock) {
     if (min_cluster_size < 2) fail_internal("hierarchy: min_cluster_size below 2");
     HierarchySelection selected;
     selected.min_cluster_size = min_cluster_size;

@@ -15,7 +15,8 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n)
                       std::to_string(n) + " points");
     }
     if (count == 0) return;
-    if (rows.back().size != n) fail_internal("single-linkage tree: the root does not hold every point");
+    if (rows.back().size != n)
+        fail_internal("single-linkage tree: the root does not hold every point");
 
     // Parents come after their children in merge order, so a pass from the root down
     // places every row before its children are reached.

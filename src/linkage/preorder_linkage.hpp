@@ -63,7 +63,9 @@ class PreorderLinkage {
     std::size_t bytes() const;
 
   private:
-    static Node first(const Node& node, std::size_t size) { return {node.row + 1, node.first, size}; }
+    static Node first(const Node& node, std::size_t size) {
+        return {node.row + 1, node.first, size};
+    }
     static Node second(const Node& node, std::size_t skipped, std::size_t size) {
         return {node.row + skipped, node.first + skipped, size};
     }

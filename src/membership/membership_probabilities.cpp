@@ -70,8 +70,7 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
                                   ? index.lambda[p]
                                   : -std::numeric_limits<double>::infinity();
         if (std::isfinite(span.length) && span.length > 0.0) {
-            probabilities[p] =
-                std::min(1.0, std::max(0.0, (lambda - span.birth) / span.length));
+            probabilities[p] = std::min(1.0, std::max(0.0, (lambda - span.birth) / span.length));
         } else {
             probabilities[p] = 1.0;
         }

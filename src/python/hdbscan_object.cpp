@@ -236,7 +236,8 @@ std::string constructor_text(const ConstructorArguments& arguments) {
         text += ", max_cluster_size=" + std::to_string(*arguments.max_cluster_size);
     }
     if (arguments.cluster_selection_epsilon_max) {
-        text += ", cluster_selection_epsilon_max=" + float_text(*arguments.cluster_selection_epsilon_max);
+        text += ", cluster_selection_epsilon_max=" +
+                float_text(*arguments.cluster_selection_epsilon_max);
     }
     text += ")";
     return text;

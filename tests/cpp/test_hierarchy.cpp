@@ -236,7 +236,8 @@ TEST(ClusterHierarchy, StepsRerunOnTheKeptHierarchyMatchAFreshBuild) {
             const std::string context = "seed " + std::to_string(seed) + " m " + std::to_string(m);
             for (const SelectionParams params :
                  {SelectionParams{Leaf, true, 0.7}, SelectionParams{Eom, false, 1.5},
-                  SelectionParams{Eom, true, 0.0}}) {
+                  SelectionParams{Eom, true, 0.0}, SelectionParams{Eom, true, 0.6, 2 * m, 1.0},
+                  SelectionParams{Leaf, false, 1.0, m, 1.5}}) {
                 const std::size_t condensed_at = kept.min_cluster_size;
                 HierarchySelection again = select_hierarchy(kept, m, params);
                 EXPECT_EQ(again.condensed.has_value(), m != condensed_at) << context;
