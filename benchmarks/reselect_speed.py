@@ -51,6 +51,7 @@ def main():
     for jobs in (1, None):
         model = corvane.HDBSCAN(**FIT, n_jobs=jobs)
         fit = min(seconds(lambda: model.fit(x)) for _ in range(2))
+        print(f"{str(jobs):>6} (the fit: {fit:.2f} s, for scale)")
         for name, change in CHANGES:
             best = float("inf")
             for _ in range(arguments.repeats):
