@@ -237,3 +237,18 @@ def test_parameters_convert_check_and_print_like_the_others():
     with pytest.raises(ValueError, match=r"^max_cluster_size must be at least min_cluster_size"):
         model.set_params(min_cluster_size=30)
     assert model.set_params(min_cluster_size=30, max_cluster_size=None).min_cluster_size == 30
+
+
+@pytest.mark.parametrize("scale", [2.0**600, 2.0**-600])
+def test_epsilon_max_is_in_the_units_of_the_data_at_any_magnitude(scale):
+    x = giant(np.random.default_rng(1))
+    for kwargs in (
+        {"cluster_selection_epsilon_max": 6.0},
+        {"cluster_selection_epsilon": 0.3, "cluster_selection_epsilon_max": 6.0},
+    ):
+        plain = HDBSCAN(min_cluster_size=15, **kwargs).fit(x)
+        scaled = {name: value * scale for name, value in kwargs.items()}
+        model = HDBSCAN(min_cluster_size=15, **scaled).fit(x * scale)
+        assert len(np.unique(plain.labels_)) == 4, kwargs
+        assert np.array_equal(model.labels_, plain.labels_), kwargs
+        assert np.array_equal(model.cluster_persistence_, plain.cluster_persistence_ * scale)
