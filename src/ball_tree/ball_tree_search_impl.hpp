@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "ball_tree/ball_tree.hpp"
-#include "tree_common/squared_distance.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 
 namespace corvane {
 

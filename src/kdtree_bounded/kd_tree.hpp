@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/data_matrix.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "knn_heap/knn_heap.hpp"
 #include "parallel/parallel.hpp"
 #include "tree_common/no_node.hpp"
@@ -67,31 +68,38 @@ struct KdTree {
     // row. Requires a non-empty tree.
     void search_knn(std::span<const double> point, KnnHeap& heap) const;
 
-    // Squared distance from `point` to the box of `node`, summed from column 0.
-    double min_rdist_point(std::size_t node, const double* point) const {
+    // Squared distance from `point` to the box of `node`, in the one summation order of
+    // squared_distance: a row of the node differs from `point` in every column by at least
+    // the box's gap, so its computed distance is never below this (see
+    // lane_sum_of_squares_unless), and pruning on it needs no margin.
+    [[gnu::always_inline]] double min_rdist_point(std::size_t node, const double* point) const {
         const double* lo = lower_bounds.data() + node * dims;
         const double* hi = upper_bounds.data() + node * dims;
-        double sum = 0.0;
-        for (std::size_t j = 0; j < dims; ++j) {
-            const double gap = std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
-            sum += gap * gap;
+        const auto gap = [lo, hi, point](std::size_t j) {
+            return std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
+        };
+        if (dims <= 3) {
+            // The same order without the empty lanes: the hot case of 2 and 3 columns.
+            double sum = 0.0;
+            for (std::size_t j = 0; j < dims; ++j) {
+                const double g = gap(j);
+                sum += g * g;
+            }
+            return sum;
         }
-        return sum;
+        return lane_sum_of_squares(dims, gap);
     }
 
-    // Squared distance between the boxes of nodes a and b, summed from column 0: a lower
-    // bound on the squared distance between any row of a and any row of b.
+    // Squared distance between the boxes of nodes a and b in the same order: a lower bound
+    // on the computed squared distance between any row of a and any row of b.
     double min_rdist_nodes(std::size_t a, std::size_t b) const {
         const double* lo_a = lower_bounds.data() + a * dims;
         const double* hi_a = upper_bounds.data() + a * dims;
         const double* lo_b = lower_bounds.data() + b * dims;
         const double* hi_b = upper_bounds.data() + b * dims;
-        double sum = 0.0;
-        for (std::size_t j = 0; j < dims; ++j) {
-            const double gap = std::max(lo_b[j] - hi_a[j], 0.0) + std::max(lo_a[j] - hi_b[j], 0.0);
-            sum += gap * gap;
-        }
-        return sum;
+        return lane_sum_of_squares(dims, [lo_a, hi_a, lo_b, hi_b](std::size_t j) {
+            return std::max(lo_b[j] - hi_a[j], 0.0) + std::max(lo_a[j] - hi_b[j], 0.0);
+        });
     }
 };
 

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <limits>
 
+#include "distance/euclidean/squared_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
-#include "tree_common/squared_distance.hpp"
 
 namespace corvane {
 

@@ -7,12 +7,12 @@
 
 #include "ball_tree/ball_tree.hpp"
 #include "distance/euclidean/euclidean.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "distance/point_view.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "prediction/nearest_candidate.hpp"
 #include "prediction/prediction_index.hpp"
 #include "tree_common/no_node.hpp"
-#include "tree_common/squared_distance.hpp"
 
 namespace corvane {
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "common/data_matrix.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "knn_heap/knn_heap.hpp"
 #include "tree_common/no_node.hpp"
-#include "tree_common/squared_distance.hpp"
 
 namespace corvane::testing {
 

@@ -6,9 +6,9 @@
 #include <limits>
 
 #include "ball_tree/ball_tree.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "tree_common/no_node.hpp"
-#include "tree_common/squared_distance.hpp"
 
 namespace corvane {
 namespace {
