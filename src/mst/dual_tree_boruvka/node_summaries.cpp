@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ball_tree/ball_tree.hpp"
+#include "block_search/block_tree.hpp"
 #include "common/internal_error.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
@@ -171,5 +172,10 @@ template void bound_nodes(const BallTree&, std::span<const std::size_t>,
                           std::span<const BoruvkaCandidate>, std::span<double>, std::size_t,
                           std::size_t);
 template std::vector<std::size_t> collect_subtrees(const BallTree&, std::size_t);
+
+template void compute_node_min_core(const BlockTree&, std::span<const double>, std::span<double>,
+                                    std::size_t, std::size_t);
+template void label_nodes(const BlockTree&, std::span<const std::size_t>, std::span<std::size_t>,
+                          std::size_t, std::size_t);
 
 }  // namespace corvane

@@ -29,19 +29,14 @@ namespace corvane {
 MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k, double alpha,
                          std::size_t threads = available_threads(), StageClock* clock = nullptr);
 
-// Euclidean route through the Gram matrix of the column-centred data, for
-// alpha = 1: n x n doubles of memory. The core-distance pass runs on up to
-// `threads` threads; its result does not depend on the count.
-MstResult prim_gram_mst(const DataMatrix& data, std::size_t k,
-                        std::size_t threads = available_threads(), StageClock* clock = nullptr);
-
 // Euclidean route on the rows with given core distances (one per row): squared
 // weights when alpha is exactly 1, plain weights otherwise.
 MstResult prim_euclidean_mst(const DataMatrix& data, std::vector<double> core_distances,
                              double alpha);
 
 // Euclidean core distances by exhaustive search: for each row, the k-th
-// smallest distance to all rows, itself included.
+// smallest distance to all rows, itself included. The slow reference of the
+// faster core-distance searches.
 std::vector<double> euclidean_brute_core_distances(const DataMatrix& data, std::size_t k);
 
 }  // namespace corvane

@@ -1,0 +1,103 @@
+#include "core_distance/blocked_core_distances.hpp"
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "block_search/block_search.hpp"
+#include "common/internal_error.hpp"
+#include "distance/euclidean/squared_distance.hpp"
+#include "knn_heap/knn_heap.hpp"
+
+namespace corvane {
+namespace {
+
+// The k nearest rows of every row of one block.
+class NearestRows {
+  public:
+    NearestRows(const BlockTree& tree, std::size_t k)
+        : tree_(tree), heaps_(GramScreen::MAX_BLOCK_ROWS, KnnHeap(k)) {}
+
+    void start(std::size_t first, std::size_t rows) {
+        first_ = first;
+        rows_ = rows;
+        for (std::size_t i = 0; i < rows; ++i)
+            heaps_[i].clear();
+    }
+
+    const KnnHeap& heap(std::size_t i) const { return heaps_[i]; }
+
+    // A full heap rejects anything at or beyond its worst entry.
+    void thresholds(std::span<double> t) {
+        largest_ = 0.0;
+        for (std::size_t i = 0; i < rows_; ++i) {
+            t[i] = heaps_[i].is_full() ? heaps_[i].max_distance()
+                                       : std::numeric_limits<double>::infinity();
+            if (!(t[i] <= largest_)) largest_ = t[i];
+        }
+    }
+
+    // Every row of `node` lies at a squared distance of at least floor^2 from every query
+    // row, so once that reaches every heap's worst entry nothing there can enter.
+    bool prune(std::size_t, double floor) const { return floor > 0.0 && floor * floor >= largest_; }
+
+    void open_pair(std::size_t query, std::size_t reference) {
+        KnnHeap& heap = heaps_[query - first_];
+        const std::size_t dims = tree_.dims;
+        const double* rows = tree_.tree_data.data();
+        const double bound =
+            heap.is_full() ? heap.max_distance() : std::numeric_limits<double>::infinity();
+        heap.push(tree_.indices[reference],
+                  squared_distance(rows + query * dims, rows + reference * dims, dims, bound));
+    }
+
+  private:
+    const BlockTree& tree_;
+    std::vector<KnnHeap> heaps_;
+    std::size_t first_ = 0;
+    std::size_t rows_ = 0;
+    double largest_ = 0.0;
+};
+
+}  // namespace
+
+CoreDistanceResult blocked_core_distances(const BlockTree& blocks, std::size_t k,
+                                          bool keep_neighbors, std::size_t threads) {
+    const BlockTree& tree = blocks;
+    const std::size_t n = tree.n_points;
+    if (k == 0 || k > n) {
+        fail_internal("blocked_core_distances: k = " + std::to_string(k) + " outside [1, " +
+                      std::to_string(n) + "]");
+    }
+    const std::size_t width = k - 1;
+    CoreDistanceResult result;
+    result.core_distances.assign(n, 0.0);
+    if (keep_neighbors) result.neighbors.assign(n * width, 0);
+
+    const std::size_t workers = n >= PARALLEL_MIN_ROWS ? std::max<std::size_t>(threads, 1) : 1;
+    std::vector<NearestRows> nearest(workers, NearestRows(tree, k));
+    std::vector<BlockSearchScratch> scratch(workers);
+    run_task_queue(workers, blocks.blocks(), [&](std::size_t worker, std::size_t block) {
+        NearestRows& rows = nearest[worker];
+        const std::size_t first = blocks.block_start[block];
+        const std::size_t count = blocks.block_end(block) - first;
+        rows.start(first, count);
+        search_block(blocks, block, rows, scratch[worker]);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t row = tree.indices[first + i];
+            const KnnHeap& heap = rows.heap(i);
+            result.core_distances[row] = std::sqrt(heap.max_distance());
+            if (!keep_neighbors) continue;
+            std::size_t* out = result.neighbors.data() + row * width;
+            std::size_t written = 0;
+            for (const KnnEntry& entry : heap.entries()) {
+                if (written == width) break;
+                if (entry.index != row) out[written++] = entry.index;
+            }
+        }
+    });
+    return result;
+}
+
+}  // namespace corvane

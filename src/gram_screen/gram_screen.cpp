@@ -1,0 +1,62 @@
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "common/internal_error.hpp"
+#include "gram_screen/gram_screen.hpp"
+
+namespace corvane {
+
+GramScreen GramScreen::build(std::span<const double> rows, std::size_t dims,
+                             std::span<const std::size_t> block_starts) {
+    const std::size_t n = dims == 0 ? 0 : rows.size() / dims;
+    if (dims == 0 || rows.size() != n * dims || block_starts.empty() || block_starts[0] != 0) {
+        fail_internal("GramScreen::build: inconsistent rows or blocks");
+    }
+    GramScreen screen;
+    screen.dims = dims;
+
+    std::vector<double> mean(dims, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t c = 0; c < dims; ++c)
+            mean[c] += rows[i * dims + c];
+    }
+    for (double& m : mean)
+        m /= static_cast<double>(n);
+
+    constexpr double u = std::numeric_limits<double>::epsilon() / 2;
+    const double kappa = (4.0 * static_cast<double>(dims) + 40.0) * u;
+    const double mu = std::ldexp(8.0 * static_cast<double>(dims) + 32.0, -1074);
+    screen.offset.resize(n);
+    screen.block_offset.resize(block_starts.size());
+    std::size_t total = 0;
+    for (std::size_t b = 0; b < block_starts.size(); ++b) {
+        const std::size_t end = b + 1 < block_starts.size() ? block_starts[b + 1] : n;
+        const std::size_t count = end - block_starts[b];
+        if (end <= block_starts[b] || count > MAX_BLOCK_ROWS) {
+            fail_internal("GramScreen::build: block of " + std::to_string(count) + " rows");
+        }
+        screen.block_offset[b] = total;
+        total += (count + PANEL - 1) / PANEL * PANEL * dims;
+    }
+    screen.packed.assign(total, 0.0);
+    for (std::size_t b = 0; b < block_starts.size(); ++b) {
+        const std::size_t start = block_starts[b];
+        const std::size_t end = b + 1 < block_starts.size() ? block_starts[b + 1] : n;
+        double* block = screen.packed.data() + screen.block_offset[b];
+        for (std::size_t i = start; i < end; ++i) {
+            const std::size_t r = i - start;
+            double* dest = block + r / PANEL * PANEL * dims + r % PANEL;
+            double norm = 0.0;
+            for (std::size_t c = 0; c < dims; ++c) {
+                const double centred = rows[i * dims + c] - mean[c];
+                dest[c * PANEL] = centred;
+                norm += centred * centred;
+            }
+            screen.offset[i] = norm * (1.0 - kappa) - mu / 2;
+        }
+    }
+    return screen;
+}
+
+}  // namespace corvane

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace corvane {
+
+// A screen that decides most comparisons "is the squared distance of rows x and y above
+// T?" from norms and dot products, at the pace of a matrix product, and leaves every
+// comparison it cannot decide to the exact distance (squared_distance, the one summation
+// order). It never yields a distance itself: what it rejects is provably rejected by the
+// exact value too, so the routes that use it give the results of the exact distance.
+//
+// Rows are grouped into blocks (contiguous ranges of at most MAX_BLOCK_ROWS rows). The
+// screen works on the rows with the column means subtracted, x' = x - m (rounded), so that
+// a common offset of the data does not cancel catastrophically in the dot products. Each
+// block is packed in panels of PANEL rows, column-interleaved (panel p, column c, row r at
+// p * PANEL * dims + c * PANEL + r, padding rows zero), the layout the block kernel
+// streams.
+//
+// Rounding argument. Let u = 2^-53, R = |x'| + |y'|, S the exact squared distance of x and
+// y as computed (any fixed summation order), N_x and N_y the computed squared norms of x'
+// and y', G their computed dot product (any order, with or without fused multiply-adds),
+// and D = N_x + N_y - 2 G in real arithmetic.
+//   1. |S - |x - y|^2| <= (d + 2) u |x - y|^2: one rounding per difference and square,
+//      and d - 1 additions of non-negative terms in any order (gamma bounds).
+//   2. Each x'[c] - (x[c] - m[c]) is at most u |x'[c]| in size, so by the triangle
+//      inequality ||x' - y'| - |x - y|| <= u R and ||x' - y'|^2 - |x - y|^2| <= 2.01 u R^2.
+//   3. |N_x - |x'|^2| <= d u |x'|^2 and |G - x'.y'| <= d u |x'| |y'| (Cauchy-Schwarz), so
+//      |D - |x' - y'|^2| <= d u R^2.
+// With |x - y|^2 <= 1.01 R^2 and R^2 <= 2 (N_x + N_y) (1 + d u), S >= D - (4d + 11) u
+// (N_x + N_y). The screen evaluates L = (P_x + P_y) - 2 G with P_x = N_x (1 - KAPPA) -
+// MU / 2, whose roundings add at most 5 u (N_x + N_y); KAPPA = (4d + 40) u covers both
+// with room to spare, so L <= S. Terms that fall below the smallest normal double lose
+// their relative accuracy but not more than 2^-1075 each; MU = (8d + 32) 2^-1074 covers
+// them (where N_x + N_y is large, the relative margin does, and where it is tiny,
+// subnormal additions and subtractions are exact). A comparison "S >= T" is therefore
+// decided when L >= T, and left to the exact distance otherwise. L is NaN or +infinity only
+// when the norms overflow, and such pairs are left to the exact distance as well.
+struct GramScreen {
+    static constexpr std::size_t PANEL = 8;
+    static constexpr std::size_t MAX_BLOCK_ROWS = 128;
+
+    std::size_t dims = 0;
+    // Packed centred rows of block b start at packed[block_offset[b]]; the block's rows are
+    // padded to a multiple of PANEL.
+    std::vector<double> packed;
+    std::vector<std::size_t> block_offset;
+    // Per row (in the order of the rows given to build): N (1 - KAPPA) - MU / 2.
+    std::vector<double> offset;
+
+    // `rows`: n x dims, row-major; `blocks`: ascending, disjoint ranges covering [0, n),
+    // each of at most MAX_BLOCK_ROWS rows.
+    static GramScreen build(std::span<const double> rows, std::size_t dims,
+                            std::span<const std::size_t> block_starts);
+
+    const double* block(std::size_t b) const { return packed.data() + block_offset[b]; }
+};
+
+// Row pairs of one block pair that the screen leaves open, as (query row, reference row)
+// offsets within the two blocks.
+struct OpenPair {
+    std::uint16_t query;
+    std::uint16_t reference;
+};
+
+// Scratch of one worker: the dot products of a block pair and the open pairs.
+struct ScreenScratch {
+    std::vector<double> dots =
+        std::vector<double>(GramScreen::MAX_BLOCK_ROWS * GramScreen::MAX_BLOCK_ROWS);
+    std::vector<OpenPair> open =
+        std::vector<OpenPair>(GramScreen::MAX_BLOCK_ROWS * GramScreen::MAX_BLOCK_ROWS);
+};
+
+// One block pair to screen: the first `query_rows` rows of block `query_block` against the
+// first `reference_rows` rows of `reference_block`. `query_first` and `reference_first` are
+// the numbers of the two blocks' first rows (indices into GramScreen::offset).
+struct BlockPair {
+    std::size_t query_block;
+    std::size_t query_first;
+    std::size_t query_rows;
+    std::size_t reference_block;
+    std::size_t reference_first;
+    std::size_t reference_rows;
+};
+
+// The pairs of `pair` whose squared distance the screen cannot prove to exceed the query
+// row's threshold (`threshold[i]` for query row i): they are written to scratch.open,
+// ascending by (query, reference), and their count is returned. A row with threshold
+// +infinity keeps every pair open; one with -infinity only pairs whose screen value
+// overflowed.
+std::size_t screen_block_pair(const GramScreen& screen, const BlockPair& pair,
+                              std::span<const double> threshold, ScreenScratch& scratch);
+
+}  // namespace corvane

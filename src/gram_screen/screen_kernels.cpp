@@ -1,0 +1,130 @@
+// The hot loops of the screen: dot products of two packed blocks and the comparison of the
+// screen values with the thresholds. This file is compiled with fused multiply-adds
+// allowed: the rounding argument of gram_screen.hpp holds with and without them, so the
+// machine's best instructions may differ in the last bits of a dot product without
+// changing any result.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "gram_screen/gram_screen.hpp"
+
+namespace corvane {
+namespace {
+
+constexpr std::size_t PANEL = GramScreen::PANEL;
+// Query rows per micro-tile: the tile of 4 x PANEL dot products stays in registers (four
+// 512-bit, eight 256-bit or sixteen 128-bit accumulators) while the columns stream by.
+constexpr std::size_t TILE_ROWS = 4;
+// Columns per pass, so that a reference panel's slice stays in the L1 cache.
+constexpr std::size_t DEPTH = 256;
+
+typedef double Lanes __attribute__((vector_size(PANEL * sizeof(double))));
+
+// Run-time dispatch: one clone per instruction-set level, chosen by the loader on the
+// machine at hand; the portable baseline is the fallback and what the default build
+// targets otherwise. ThreadSanitizer instruments the clone resolver, which the loader
+// runs before the sanitizer's runtime exists, so those builds keep the default only.
+#ifdef __SANITIZE_THREAD__
+#define CORVANE_DISPATCH
+#else
+#define CORVANE_DISPATCH \
+    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
+
+// tile[r][j] (+)= sum over c < depth of a[c * PANEL + r] * b[c * PANEL + j], for the
+// TILE_ROWS query rows at `a` (packed panel layout, possibly the second half of a panel)
+// and the PANEL reference rows at `b`.
+[[gnu::always_inline]] inline void micro_tile(const double* __restrict a,
+                                              const double* __restrict b, std::size_t depth,
+                                              double* __restrict tile, std::size_t stride,
+                                              bool accumulate) {
+    Lanes acc[TILE_ROWS];
+    for (std::size_t r = 0; r < TILE_ROWS; ++r) {
+        if (accumulate) {
+            std::memcpy(&acc[r], tile + r * stride, sizeof(Lanes));
+        } else {
+            acc[r] = Lanes{};
+        }
+    }
+    for (std::size_t c = 0; c < depth; ++c) {
+        Lanes column;
+        std::memcpy(&column, b + c * PANEL, sizeof(Lanes));
+        for (std::size_t r = 0; r < TILE_ROWS; ++r)
+            acc[r] += a[c * PANEL + r] * column;
+    }
+    for (std::size_t r = 0; r < TILE_ROWS; ++r)
+        std::memcpy(tile + r * stride, &acc[r], sizeof(Lanes));
+}
+
+// dots[i * stride + j] = centred row i of the query block . centred row j of the
+// reference block, for i below `query_rows` rounded up to TILE_ROWS and j below
+// `reference_rows` rounded up to PANEL (padding rows are zero).
+CORVANE_DISPATCH void block_dot_products(const double* query, std::size_t query_rows,
+                                         const double* reference, std::size_t reference_rows,
+                                         std::size_t dims, double* dots, std::size_t stride) {
+    const std::size_t panel_size = PANEL * dims;
+    for (std::size_t c0 = 0; c0 < dims; c0 += DEPTH) {
+        const std::size_t depth = std::min(DEPTH, dims - c0);
+        for (std::size_t j = 0; j < reference_rows; j += PANEL) {
+            const double* b = reference + j / PANEL * panel_size + c0 * PANEL;
+            for (std::size_t i = 0; i < query_rows; i += TILE_ROWS) {
+                const double* a = query + i / PANEL * panel_size + c0 * PANEL + i % PANEL;
+                micro_tile(a, b, depth, dots + i * stride + j, stride, c0 > 0);
+            }
+        }
+    }
+}
+
+// Appends the open pairs of query rows [0, query_rows) to `open`; returns the new count.
+// A pair is closed when L = (P_i + P_j) - 2 dot > threshold and L is finite (see the
+// rounding argument); rows are first counted with a vectorised pass, and only rows with
+// open pairs are scanned for them.
+CORVANE_DISPATCH std::size_t open_pairs(const double* dots, std::size_t stride,
+                                        std::size_t query_rows, std::size_t reference_rows,
+                                        const double* query_offset, const double* reference_offset,
+                                        const double* threshold, OpenPair* open) {
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < query_rows; ++i) {
+        const double t = threshold[i];
+        const double p = query_offset[i];
+        const double* row = dots + i * stride;
+        const auto closed = [&](std::size_t j) {
+            const double l = (p + reference_offset[j]) - 2.0 * row[j];
+            return l > t && l < infinity;
+        };
+        if (!(t < infinity)) {
+            for (std::size_t j = 0; j < reference_rows; ++j)
+                open[count++] = {static_cast<std::uint16_t>(i), static_cast<std::uint16_t>(j)};
+            continue;
+        }
+        std::size_t hits = 0;
+        for (std::size_t j = 0; j < reference_rows; ++j)
+            hits += closed(j) ? 0 : 1;
+        if (hits == 0) continue;
+        for (std::size_t j = 0; j < reference_rows; ++j) {
+            if (!closed(j)) {
+                open[count++] = {static_cast<std::uint16_t>(i), static_cast<std::uint16_t>(j)};
+            }
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+std::size_t screen_block_pair(const GramScreen& screen, const BlockPair& pair,
+                              std::span<const double> threshold, ScreenScratch& scratch) {
+    const std::size_t query_rows = (pair.query_rows + TILE_ROWS - 1) / TILE_ROWS * TILE_ROWS;
+    const std::size_t reference_rows = (pair.reference_rows + PANEL - 1) / PANEL * PANEL;
+    block_dot_products(screen.block(pair.query_block), query_rows,
+                       screen.block(pair.reference_block), reference_rows, screen.dims,
+                       scratch.dots.data(), reference_rows);
+    return open_pairs(scratch.dots.data(), reference_rows, pair.query_rows, pair.reference_rows,
+                      screen.offset.data() + pair.query_first,
+                      screen.offset.data() + pair.reference_first, threshold.data(),
+                      scratch.open.data());
+}
+
+}  // namespace corvane
