@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <span>
 #include <vector>
 
 #include "block_search/block_tree.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "gram_screen/gram_screen.hpp"
 #include "tree_common/no_node.hpp"
 
@@ -14,28 +16,26 @@ namespace corvane {
 struct BlockSearchScratch {
     ScreenScratch screen;
     std::vector<double> threshold = std::vector<double>(GramScreen::MAX_BLOCK_ROWS);
-    struct Pending {
-        std::size_t node;
-        double floor;
-    };
-    std::vector<Pending> stack;
+    std::vector<double> floor = std::vector<double>(GramScreen::MAX_BLOCK_ROWS);
+    std::vector<std::size_t> stack;
 };
 
 // Searches the rows of one block (the query rows) against every row of the tree: the block
-// against itself first, then the other blocks depth first from the root, the nearer child
-// (by distance_floor from the query block) first, the left one on ties. Between blocks
-// the visitor refreshes the per-row squared-distance thresholds of the screen and may
-// prune whole nodes; every row pair the screen leaves open is handed to the visitor, which
-// settles it with the exact distance. The visiting order depends only on the tree, so a
-// visitor whose state depends only on the pairs it was handed gives the same result
-// whichever thread runs the block.
+// against itself first, then the other blocks depth first from the root, the child whose
+// centroid is nearer to the query block's first, the left one on ties. At every node the
+// search measures each query row's floor (BlockTree::distance_floor of the node and the
+// row: no row of the node is nearer), and the visitor may prune the node with them; at a
+// block it sets the per-row squared-distance thresholds of the screen. Every row pair the
+// screen leaves open is handed to the visitor, which settles it with the exact distance.
+// The visiting order depends only on the tree, so a visitor whose state depends only on
+// the pairs it was handed gives the same result whichever thread runs the block.
 //
-// Visitor contract:
-//   void thresholds(std::span<double> t): t[i] for query row i (tree position
-//       block start + i): the screen keeps open the pairs that may lie at or below it;
-//   bool prune(std::size_t node, double floor): whether no pair of the query rows with a
-//       row of `node` can matter, given `floor` (BlockTree::distance_floor of the query
-//       block's node and `node`); asked again when a stacked node is taken up;
+// Visitor contract (`floor[i]` belongs to query row i, tree position block start + i):
+//   bool prune(std::size_t node, std::span<const double> floor): whether no query row can
+//       gain from a row of `node`;
+//   void thresholds(std::span<double> t, std::span<const double> floor): t[i] for query
+//       row i against the block about to be screened: the screen keeps open the pairs that
+//       may lie at or below it (-infinity for a row that wants nothing there);
 //   void open_pair(std::size_t query, std::size_t reference): tree positions.
 template <class Visitor>
 void search_block(const BlockTree& blocks, std::size_t block, Visitor& visitor,
@@ -44,9 +44,20 @@ void search_block(const BlockTree& blocks, std::size_t block, Visitor& visitor,
     const std::size_t first = blocks.block_start[block];
     const std::size_t rows = blocks.block_end(block) - first;
     const std::span<double> threshold(scratch.threshold.data(), rows);
+    const std::span<double> floor(scratch.floor.data(), rows);
 
+    // A node that holds the query block is at floor 0 from all its rows.
+    const auto measure = [&](std::size_t node) {
+        const BlockNode& record = blocks.nodes[node];
+        if (record.start <= first && first < record.end) {
+            std::fill(floor.begin(), floor.end(), 0.0);
+            return;
+        }
+        for (std::size_t i = 0; i < rows; ++i)
+            floor[i] = blocks.distance_floor(node, blocks.row(first + i));
+    };
     const auto base_case = [&](std::size_t other) {
-        visitor.thresholds(threshold);
+        visitor.thresholds(threshold, floor);
         const std::size_t other_first = blocks.block_start[other];
         const BlockPair pair{block, first,       rows,
                              other, other_first, blocks.block_end(other) - other_first};
@@ -57,14 +68,17 @@ void search_block(const BlockTree& blocks, std::size_t block, Visitor& visitor,
         }
     };
 
+    measure(query_node);
     base_case(block);
     auto& stack = scratch.stack;
-    stack.clear();
-    stack.push_back({0, blocks.distance_floor(query_node, std::size_t{0})});
+    stack.assign(1, 0);
+    const double* centre = blocks.centroid(query_node);
     while (!stack.empty()) {
-        const auto [node, floor] = stack.back();
+        const std::size_t node = stack.back();
         stack.pop_back();
-        if (node == query_node || visitor.prune(node, floor)) continue;
+        if (node == query_node) continue;
+        measure(node);
+        if (visitor.prune(node, floor)) continue;
         if (blocks.block_of_node[node] != BlockTree::NO_BLOCK) {
             base_case(blocks.block_of_node[node]);
             continue;
@@ -72,14 +86,16 @@ void search_block(const BlockTree& blocks, std::size_t block, Visitor& visitor,
         const BlockNode& record = blocks.nodes[node];
         const std::size_t left = record.left;
         const std::size_t right = record.right;
-        const double to_left = left == NO_NODE ? 0.0 : blocks.distance_floor(query_node, left);
-        const double to_right = right == NO_NODE ? 0.0 : blocks.distance_floor(query_node, right);
+        const auto distance_to = [&](std::size_t child) {
+            return child == NO_NODE ? 0.0
+                                    : squared_distance(blocks.centroid(child), centre, blocks.dims);
+        };
         // The nearer child is taken up first, so it goes on the stack last.
-        const bool left_first = !(to_right < to_left);
+        const bool left_first = !(distance_to(right) < distance_to(left));
         const std::size_t near = left_first ? left : right;
         const std::size_t far = left_first ? right : left;
-        if (far != NO_NODE) stack.push_back({far, left_first ? to_right : to_left});
-        if (near != NO_NODE) stack.push_back({near, left_first ? to_left : to_right});
+        if (far != NO_NODE) stack.push_back(far);
+        if (near != NO_NODE) stack.push_back(near);
     }
 }
 

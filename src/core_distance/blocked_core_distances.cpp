@@ -28,19 +28,30 @@ class NearestRows {
 
     const KnnHeap& heap(std::size_t i) const { return heaps_[i]; }
 
-    // A full heap rejects anything at or beyond its worst entry.
-    void thresholds(std::span<double> t) {
-        largest_ = 0.0;
+    // Every row of a node lies at a squared distance of at least floor^2 from a query row,
+    // so once that reaches the row's worst kept entry nothing there can enter its heap (a
+    // full heap rejects anything at or beyond its worst entry).
+    bool prune(std::size_t, std::span<const double> floor) const {
         for (std::size_t i = 0; i < rows_; ++i) {
-            t[i] = heaps_[i].is_full() ? heaps_[i].max_distance()
-                                       : std::numeric_limits<double>::infinity();
-            if (!(t[i] <= largest_)) largest_ = t[i];
+            if (!heaps_[i].is_full() || !(floor[i] * floor[i] >= heaps_[i].max_distance())) {
+                return false;
+            }
         }
+        return true;
     }
 
-    // Every row of `node` lies at a squared distance of at least floor^2 from every query
-    // row, so once that reaches every heap's worst entry nothing there can enter.
-    bool prune(std::size_t, double floor) const { return floor > 0.0 && floor * floor >= largest_; }
+    void thresholds(std::span<double> t, std::span<const double> floor) const {
+        for (std::size_t i = 0; i < rows_; ++i) {
+            const KnnHeap& heap = heaps_[i];
+            if (!heap.is_full()) {
+                t[i] = std::numeric_limits<double>::infinity();
+            } else {
+                t[i] = floor[i] * floor[i] >= heap.max_distance()
+                           ? -std::numeric_limits<double>::infinity()
+                           : heap.max_distance();
+            }
+        }
+    }
 
     void open_pair(std::size_t query, std::size_t reference) {
         KnnHeap& heap = heaps_[query - first_];
@@ -57,7 +68,6 @@ class NearestRows {
     std::vector<KnnHeap> heaps_;
     std::size_t first_ = 0;
     std::size_t rows_ = 0;
-    double largest_ = 0.0;
 };
 
 }  // namespace

@@ -64,38 +64,33 @@ class CheapestEdges {
         }
     }
 
-    // A row is active while its core distance alone does not exceed what its component
-    // already has; its threshold is the squared distance below which a pair could still
-    // weigh no more than that.
-    void thresholds(std::span<double> t) {
-        const std::size_t* component = s_.state.position_component.data();
-        const double* core_sq = s_.state.position_core_sq.data();
-        largest_bound_ = -INF;
-        smallest_core_ = INF;
-        bound_.resize(rows_);
-        for (std::size_t i = 0; i < rows_; ++i) {
-            const std::size_t p = first_ + i;
-            const std::size_t c = component[p];
-            double bound = std::min(s_.candidates[c].weight_sq, load(s_.shared_bound[c]));
-            bound = std::min(bound, s_.best[p].weight_sq);
-            bound_[i] = bound;
-            if (!(core_sq[p] <= bound)) {
-                t[i] = -INF;
-                continue;
-            }
-            t[i] = s_.alpha_sq_slack == 1.0 ? bound : bound * s_.alpha_sq_slack;
-            if (bound > largest_bound_) largest_bound_ = bound;
-            if (core_sq[p] < smallest_core_) smallest_core_ = core_sq[p];
-        }
-    }
-
-    bool prune(std::size_t node, double floor) const {
-        if (largest_bound_ == -INF) return true;
+    // A row can gain from a node only while its component's bound exceeds neither its own
+    // core distance nor the mutual reachability that the row's floor and the node's
+    // smallest core distance allow. The bound of a row is what its component already has:
+    // its candidate, what some worker found for it, what the row itself found.
+    bool prune(std::size_t node, std::span<const double> floor) {
         if (block_component_ != NO_COMPONENT && s_.state.node_component[node] == block_component_) {
             return true;
         }
-        const double core = max_ignoring_nan(smallest_core_, s_.state.node_min_core_sq[node]);
-        return s_.state.mutual_reachability(core, floor * floor) > largest_bound_;
+        refresh_bounds();
+        const double node_core = s_.state.node_min_core_sq[node];
+        for (std::size_t i = 0; i < rows_; ++i) {
+            if (wants(i, node_core, floor[i])) return false;
+        }
+        return true;
+    }
+
+    // For a row that can gain from the block: the squared distance below which a pair could
+    // weigh no more than the row's bound.
+    void thresholds(std::span<double> t, std::span<const double> floor) {
+        refresh_bounds();
+        for (std::size_t i = 0; i < rows_; ++i) {
+            if (!wants(i, -INF, floor[i])) {
+                t[i] = -INF;
+            } else {
+                t[i] = s_.alpha_sq_slack == 1.0 ? bound_[i] : bound_[i] * s_.alpha_sq_slack;
+            }
+        }
     }
 
     void open_pair(std::size_t p, std::size_t q) {
@@ -124,13 +119,26 @@ class CheapestEdges {
     }
 
   private:
+    void refresh_bounds() {
+        const std::size_t* component = s_.state.position_component.data();
+        for (std::size_t i = 0; i < rows_; ++i) {
+            const std::size_t p = first_ + i;
+            const std::size_t c = component[p];
+            const double bound = std::min(s_.candidates[c].weight_sq, load(s_.shared_bound[c]));
+            bound_[i] = std::min(bound, s_.best[p].weight_sq);
+        }
+    }
+
+    bool wants(std::size_t i, double node_core_sq, double floor) const {
+        const double core = max_ignoring_nan(s_.state.position_core_sq[first_ + i], node_core_sq);
+        return !(s_.state.mutual_reachability(core, floor * floor) > bound_[i]);
+    }
+
     SearchShared& s_;
     std::size_t first_ = 0;
     std::size_t rows_ = 0;
     std::size_t block_component_ = NO_COMPONENT;
-    std::vector<double> bound_;
-    double largest_bound_ = -INF;
-    double smallest_core_ = INF;
+    std::vector<double> bound_ = std::vector<double>(GramScreen::MAX_BLOCK_ROWS);
 };
 
 // The search of BoruvkaRun's iterations over a BlockTree.
