@@ -15,7 +15,6 @@ namespace corvane {
 // Scratch of one searching thread, reused from block to block.
 struct BlockSearchScratch {
     ScreenScratch screen;
-    std::vector<double> threshold = std::vector<double>(GramScreen::MAX_BLOCK_ROWS);
     std::vector<double> floor = std::vector<double>(GramScreen::MAX_BLOCK_ROWS);
     std::vector<std::size_t> stack;
 };
@@ -33,9 +32,10 @@ struct BlockSearchScratch {
 // Visitor contract (`floor[i]` belongs to query row i, tree position block start + i):
 //   bool prune(std::size_t node, std::span<const double> floor): whether no query row can
 //       gain from a row of `node`;
-//   void thresholds(std::span<double> t, std::span<const double> floor): t[i] for query
-//       row i against the block about to be screened: the screen keeps open the pairs that
-//       may lie at or below it (-infinity for a row that wants nothing there);
+//   std::size_t screen(const BlockPair& pair, std::span<const double> floor,
+//       std::size_t node, ScreenScratch& scratch): screens the block pair (the query block
+//       against the block of `node`, its own node first) with screen_block_pair or
+//       screen_grouped_pair and returns the number of open pairs;
 //   void open_pair(std::size_t query, std::size_t reference): tree positions.
 template <class Visitor>
 void search_block(const BlockTree& blocks, std::size_t block, Visitor& visitor,
@@ -43,7 +43,6 @@ void search_block(const BlockTree& blocks, std::size_t block, Visitor& visitor,
     const std::size_t query_node = blocks.block_node[block];
     const std::size_t first = blocks.block_start[block];
     const std::size_t rows = blocks.block_end(block) - first;
-    const std::span<double> threshold(scratch.threshold.data(), rows);
     const std::span<double> floor(scratch.floor.data(), rows);
 
     // A node that holds the query block is at floor 0 from all its rows.
@@ -57,11 +56,11 @@ void search_block(const BlockTree& blocks, std::size_t block, Visitor& visitor,
             floor[i] = blocks.distance_floor(node, blocks.row(first + i));
     };
     const auto base_case = [&](std::size_t other) {
-        visitor.thresholds(threshold, floor);
         const std::size_t other_first = blocks.block_start[other];
         const BlockPair pair{block, first,       rows,
                              other, other_first, blocks.block_end(other) - other_first};
-        const std::size_t open = screen_block_pair(blocks.screen, pair, threshold, scratch.screen);
+        const std::size_t open =
+            visitor.screen(pair, floor, blocks.block_node[other], scratch.screen);
         for (std::size_t t = 0; t < open; ++t) {
             const OpenPair& p = scratch.screen.open[t];
             visitor.open_pair(first + p.query, other_first + p.reference);

@@ -40,7 +40,10 @@ class NearestRows {
         return true;
     }
 
-    void thresholds(std::span<double> t, std::span<const double> floor) const {
+    // A row whose floor reaches its worst kept entry wants nothing from the block.
+    std::size_t screen(const BlockPair& pair, std::span<const double> floor, std::size_t,
+                       ScreenScratch& scratch) {
+        const std::span<double> t(threshold_.data(), rows_);
         for (std::size_t i = 0; i < rows_; ++i) {
             const KnnHeap& heap = heaps_[i];
             if (!heap.is_full()) {
@@ -51,6 +54,7 @@ class NearestRows {
                            : heap.max_distance();
             }
         }
+        return screen_block_pair(tree_.screen, pair, t, scratch);
     }
 
     void open_pair(std::size_t query, std::size_t reference) {
@@ -66,6 +70,7 @@ class NearestRows {
   private:
     const BlockTree& tree_;
     std::vector<KnnHeap> heaps_;
+    std::vector<double> threshold_ = std::vector<double>(GramScreen::MAX_BLOCK_ROWS);
     std::size_t first_ = 0;
     std::size_t rows_ = 0;
 };

@@ -28,6 +28,7 @@ GramScreen GramScreen::build(std::span<const double> rows, std::size_t dims,
     const double kappa = (4.0 * static_cast<double>(dims) + 40.0) * u;
     const double mu = std::ldexp(8.0 * static_cast<double>(dims) + 32.0, -1074);
     screen.offset.resize(n);
+    screen.upper_offset.resize(n);
     screen.block_offset.resize(block_starts.size());
     std::size_t total = 0;
     for (std::size_t b = 0; b < block_starts.size(); ++b) {
@@ -54,6 +55,7 @@ GramScreen GramScreen::build(std::span<const double> rows, std::size_t dims,
                 norm += centred * centred;
             }
             screen.offset[i] = norm * (1.0 - kappa) - mu / 2;
+            screen.upper_offset[i] = norm * (1.0 + kappa) + mu / 2;
         }
     }
     return screen;

@@ -33,12 +33,13 @@ namespace corvane {
 // With |x - y|^2 <= 1.01 R^2 and R^2 <= 2 (N_x + N_y) (1 + d u), S >= D - (4d + 11) u
 // (N_x + N_y). The screen evaluates L = (P_x + P_y) - 2 G with P_x = N_x (1 - KAPPA) -
 // MU / 2, whose roundings add at most 5 u (N_x + N_y); KAPPA = (4d + 40) u covers both
-// with room to spare, so L <= S. Terms that fall below the smallest normal double lose
-// their relative accuracy but not more than 2^-1075 each; MU = (8d + 32) 2^-1074 covers
-// them (where N_x + N_y is large, the relative margin does, and where it is tiny,
-// subnormal additions and subtractions are exact). A comparison "S >= T" is therefore
-// decided when L >= T, and left to the exact distance otherwise. L is NaN or +infinity only
-// when the norms overflow, and such pairs are left to the exact distance as well.
+// with room to spare, so L <= S. The same margins make U = (Q_x + Q_y) - 2 G with Q_x =
+// N_x (1 + KAPPA) + MU / 2 an upper bound: S <= U. Terms that fall below the smallest normal double
+// lose their relative accuracy but not more than 2^-1075 each; MU = (8d + 32) 2^-1074 covers them
+// (where N_x + N_y is large, the relative margin does, and where it is tiny, subnormal additions
+// and subtractions are exact). A comparison "S >= T" is therefore decided when L >= T, and left to
+// the exact distance otherwise. L is NaN or +infinity only when the norms overflow, and such pairs
+// are left to the exact distance as well.
 struct GramScreen {
     static constexpr std::size_t PANEL = 8;
     static constexpr std::size_t MAX_BLOCK_ROWS = 128;
@@ -48,8 +49,10 @@ struct GramScreen {
     // padded to a multiple of PANEL.
     std::vector<double> packed;
     std::vector<std::size_t> block_offset;
-    // Per row (in the order of the rows given to build): N (1 - KAPPA) - MU / 2.
+    // Per row (in the order of the rows given to build): N (1 - KAPPA) - MU / 2 for the
+    // lower bound L, N (1 + KAPPA) + MU / 2 for the upper bound U.
     std::vector<double> offset;
+    std::vector<double> upper_offset;
 
     // `rows`: n x dims, row-major; `blocks`: ascending, disjoint ranges covering [0, n),
     // each of at most MAX_BLOCK_ROWS rows.
@@ -72,6 +75,7 @@ struct ScreenScratch {
         std::vector<double>(GramScreen::MAX_BLOCK_ROWS * GramScreen::MAX_BLOCK_ROWS);
     std::vector<OpenPair> open =
         std::vector<OpenPair>(GramScreen::MAX_BLOCK_ROWS * GramScreen::MAX_BLOCK_ROWS);
+    std::size_t stride = 0;  // of `dots`
 };
 
 // One block pair to screen: the first `query_rows` rows of block `query_block` against the
@@ -93,5 +97,30 @@ struct BlockPair {
 // overflowed.
 std::size_t screen_block_pair(const GramScreen& screen, const BlockPair& pair,
                               std::span<const double> threshold, ScreenScratch& scratch);
+
+// One side of a grouped screen: per row a squared-distance threshold, a group and a term
+// that every pair weight of the row is at least (a squared core distance; -infinity for
+// none), in the units of the threshold.
+struct ScreenSide {
+    std::span<double> threshold;
+    std::span<const std::size_t> group;
+    std::span<const double> floor;
+};
+
+// The screen of a search for pairs of different groups whose weight max(floor_i, floor_j,
+// S) may lie at or below the larger of their two rows' thresholds. A pair of one group is
+// never open. With `tighten` every row's threshold is
+// first lowered to the smallest upper bound max(floor_i, floor_j, U) over its pairs with
+// other groups (it holds an edge at least that cheap), so that a threshold of +infinity
+// does not open every pair; the lowered thresholds are written back. The weights must then
+// be exactly max(floor_i, floor_j, S). Works on the dot products that block_dots left in
+// `scratch` and appends the open pairs, as screen_block_pair writes them, to
+// scratch.open from position `open`; returns the new count.
+std::size_t screen_grouped_pair(const GramScreen& screen, const BlockPair& pair,
+                                const ScreenSide& query, const ScreenSide& reference, bool tighten,
+                                ScreenScratch& scratch, std::size_t open);
+
+// The dot products of a block pair into scratch, for screen_grouped_pair.
+void block_dots(const GramScreen& screen, const BlockPair& pair, ScreenScratch& scratch);
 
 }  // namespace corvane

@@ -112,16 +112,94 @@ CORVANE_DISPATCH std::size_t open_pairs(const double* dots, std::size_t stride,
     return count;
 }
 
+struct SideView {
+    const double* lower;  // offsets for L
+    const double* upper;  // offsets for U
+    double* threshold;
+    const std::size_t* group;
+    const double* floor;
+};
+
+// See screen_grouped_pair. The first pass lowers the thresholds (row minima and column
+// minima of the pairs' upper bounds), the second collects the open pairs.
+CORVANE_DISPATCH std::size_t open_grouped_pairs(const double* dots, std::size_t stride,
+                                                std::size_t query_rows, std::size_t reference_rows,
+                                                SideView q, SideView r, bool tighten,
+                                                OpenPair* open) {
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    if (tighten) {
+        for (std::size_t i = 0; i < query_rows; ++i) {
+            const double* row = dots + i * stride;
+            const double up = q.upper[i];
+            const double fi = q.floor[i];
+            const std::size_t gi = q.group[i];
+            double smallest = q.threshold[i];
+            for (std::size_t j = 0; j < reference_rows; ++j) {
+                double w = (up + r.upper[j]) - 2.0 * row[j];
+                w = w < fi ? fi : w;
+                w = w < r.floor[j] ? r.floor[j] : w;
+                const double counted = r.group[j] != gi ? w : infinity;
+                smallest = counted < smallest ? counted : smallest;
+                r.threshold[j] = counted < r.threshold[j] ? counted : r.threshold[j];
+            }
+            q.threshold[i] = smallest;
+        }
+    }
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < query_rows; ++i) {
+        const double* row = dots + i * stride;
+        const double low = q.lower[i];
+        const double ti = q.threshold[i];
+        const double fi = q.floor[i];
+        const std::size_t gi = q.group[i];
+        const auto is_open = [&](std::size_t j) {
+            const double t = ti < r.threshold[j] ? r.threshold[j] : ti;
+            const double f = fi < r.floor[j] ? r.floor[j] : fi;
+            const double l = (low + r.lower[j]) - 2.0 * row[j];
+            const bool closed = f > t || (l > t && l < infinity);
+            return r.group[j] != gi && !closed;
+        };
+        std::size_t hits = 0;
+        for (std::size_t j = 0; j < reference_rows; ++j)
+            hits += is_open(j) ? 1 : 0;
+        if (hits == 0) continue;
+        for (std::size_t j = 0; j < reference_rows; ++j) {
+            if (is_open(j)) {
+                open[count++] = {static_cast<std::uint16_t>(i), static_cast<std::uint16_t>(j)};
+            }
+        }
+    }
+    return count;
+}
+
 }  // namespace
+
+void block_dots(const GramScreen& screen, const BlockPair& pair, ScreenScratch& scratch) {
+    const std::size_t query_rows = (pair.query_rows + TILE_ROWS - 1) / TILE_ROWS * TILE_ROWS;
+    scratch.stride = (pair.reference_rows + PANEL - 1) / PANEL * PANEL;
+    block_dot_products(screen.block(pair.query_block), query_rows,
+                       screen.block(pair.reference_block), scratch.stride, screen.dims,
+                       scratch.dots.data(), scratch.stride);
+}
+
+std::size_t screen_grouped_pair(const GramScreen& screen, const BlockPair& pair,
+                                const ScreenSide& query, const ScreenSide& reference, bool tighten,
+                                ScreenScratch& scratch, std::size_t open) {
+    const SideView q{screen.offset.data() + pair.query_first,
+                     screen.upper_offset.data() + pair.query_first, query.threshold.data(),
+                     query.group.data(), query.floor.data()};
+    const SideView r{screen.offset.data() + pair.reference_first,
+                     screen.upper_offset.data() + pair.reference_first, reference.threshold.data(),
+                     reference.group.data(), reference.floor.data()};
+    return open + open_grouped_pairs(scratch.dots.data(), scratch.stride, pair.query_rows,
+                                     pair.reference_rows, q, r, tighten,
+                                     scratch.open.data() + open);
+}
 
 std::size_t screen_block_pair(const GramScreen& screen, const BlockPair& pair,
                               std::span<const double> threshold, ScreenScratch& scratch) {
-    const std::size_t query_rows = (pair.query_rows + TILE_ROWS - 1) / TILE_ROWS * TILE_ROWS;
-    const std::size_t reference_rows = (pair.reference_rows + PANEL - 1) / PANEL * PANEL;
-    block_dot_products(screen.block(pair.query_block), query_rows,
-                       screen.block(pair.reference_block), reference_rows, screen.dims,
-                       scratch.dots.data(), reference_rows);
-    return open_pairs(scratch.dots.data(), reference_rows, pair.query_rows, pair.reference_rows,
+    block_dots(screen, pair, scratch);
+    return open_pairs(scratch.dots.data(), scratch.stride, pair.query_rows, pair.reference_rows,
                       screen.offset.data() + pair.query_first,
                       screen.offset.data() + pair.reference_first, threshold.data(),
                       scratch.open.data());

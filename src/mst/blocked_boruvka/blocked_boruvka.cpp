@@ -1,5 +1,6 @@
 #include "mst/blocked_boruvka/blocked_boruvka.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -15,6 +16,9 @@ namespace corvane {
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
+// Relative margin for the rounding of alpha^2 times a squared distance or core distance,
+// which the exact weight compares in true units instead.
+constexpr double SCALE_MARGIN = 16.0 * std::numeric_limits<double>::epsilon();
 
 // (weight, from, to) order of candidates; a NaN weight is never less.
 bool cheaper(const BoruvkaCandidate& a, const BoruvkaCandidate& b) {
@@ -22,25 +26,13 @@ bool cheaper(const BoruvkaCandidate& a, const BoruvkaCandidate& b) {
     return a.from != b.from ? a.from < b.from : a.to < b.to;
 }
 
-// What one search shares between its workers.
-struct SearchShared {
-    const BlockTree& tree;
-    const BoruvkaSearchState& state;
-    std::span<const BoruvkaCandidate> candidates;
-    // Per component: the weight of an edge some worker has found, lowered atomically.
-    // A pair is skipped only when it weighs strictly more, so every edge that could be
-    // the smallest under (weight, from, to) is still met.
-    std::vector<double>& shared_bound;
-    // Per tree position: the cheapest edge found from that point, under (weight, to).
-    std::vector<BoruvkaCandidate>& best;
-    // Squared-distance threshold of a squared mutual-reachability bound.
-    double alpha_sq_slack;
-};
-
 double load(double& value) {
     return std::atomic_ref<double>(value).load(std::memory_order_relaxed);
 }
 
+// Lowers a bound shared by the workers. A pair is skipped only when it weighs strictly
+// more than a bound, so every edge that could be the smallest under (weight, from, to) is
+// still met: what the workers find does not depend on their timing, only their work does.
 void lower(double& value, double weight) {
     std::atomic_ref<double> shared(value);
     double known = shared.load(std::memory_order_relaxed);
@@ -49,151 +41,177 @@ void lower(double& value, double weight) {
     }
 }
 
-// The rows of one block looking for their cheapest edges to other components.
+// What the workers of one search share. Screen values are in squared distance units: with
+// alpha = 1 weights are max(core_sq, d_sq) as they stand; otherwise core terms are scaled
+// down and thresholds up by alpha^2 with a margin for the rounding of the scaled distance,
+// so the screen still closes only pairs that cannot matter (and does not lower thresholds
+// by upper bounds, which would need the exact scaled weight).
+struct SearchInputs {
+    const BlockTree& tree;
+    const BoruvkaSearchState& state;
+    std::span<const double> floor;  // per tree position: the core term, screen units
+    double alpha_sq_up;             // 1 when alpha is 1
+    std::span<double> shared;       // per component: an edge weight some worker found
+};
+
+// The rows of one block looking for their components' cheapest edges to other components,
+// into a worker's private table (indexed by component). Every pair is met from both of its
+// rows' blocks, so an edge improves the query row's component only.
 class CheapestEdges {
   public:
-    explicit CheapestEdges(SearchShared& shared) : s_(shared) {}
+    CheapestEdges(const SearchInputs& in, std::vector<BoruvkaCandidate>& table)
+        : in_(in), table_(table) {}
 
     void start(std::size_t first, std::size_t rows) {
         first_ = first;
         rows_ = rows;
-        const std::size_t* component = s_.state.position_component.data();
+        const std::size_t* component = in_.state.position_component.data();
         block_component_ = component[first];
         for (std::size_t i = 1; i < rows; ++i) {
             if (component[first + i] != block_component_) block_component_ = NO_COMPONENT;
         }
     }
 
-    // A row can gain from a node only while its component's bound exceeds neither its own
-    // core distance nor the mutual reachability that the row's floor and the node's
-    // smallest core distance allow. The bound of a row is what its component already has:
-    // its candidate, what some worker found for it, what the row itself found.
-    bool prune(std::size_t node, std::span<const double> floor) {
-        if (block_component_ != NO_COMPONENT && s_.state.node_component[node] == block_component_) {
+    // A node is of no use when it lies in the block's own component, or when for every row
+    // the mutual reachability that the row's floor and the node's smallest core distance
+    // allow exceeds what the row's component already has.
+    bool prune(std::size_t node, std::span<const double> floor) const {
+        if (block_component_ != NO_COMPONENT &&
+            in_.state.node_component[node] == block_component_) {
             return true;
         }
-        refresh_bounds();
-        const double node_core = s_.state.node_min_core_sq[node];
+        const double node_core = in_.state.node_min_core_sq[node];
         for (std::size_t i = 0; i < rows_; ++i) {
-            if (wants(i, node_core, floor[i])) return false;
+            const double core = max_ignoring_nan(in_.state.position_core_sq[first_ + i], node_core);
+            if (!(in_.state.mutual_reachability(core, floor[i] * floor[i]) > bound(first_ + i))) {
+                return false;
+            }
         }
         return true;
     }
 
-    // For a row that can gain from the block: the squared distance below which a pair could
-    // weigh no more than the row's bound.
-    void thresholds(std::span<double> t, std::span<const double> floor) {
-        refresh_bounds();
+    // Rows look for pairs up to their component's bound; reference rows want nothing.
+    std::size_t screen(const BlockPair& pair, std::span<const double>, std::size_t,
+                       ScreenScratch& scratch) {
         for (std::size_t i = 0; i < rows_; ++i) {
-            if (!wants(i, -INF, floor[i])) {
-                t[i] = -INF;
-            } else {
-                t[i] = s_.alpha_sq_slack == 1.0 ? bound_[i] : bound_[i] * s_.alpha_sq_slack;
-            }
+            const double b = bound(first_ + i);
+            query_threshold_[i] = in_.alpha_sq_up == 1.0 ? b : b * in_.alpha_sq_up;
         }
+        std::fill(reference_threshold_.begin(), reference_threshold_.end(), -INF);
+        const auto side = [&](std::size_t first, std::size_t rows, std::vector<double>& t) {
+            return ScreenSide{{t.data(), rows},
+                              {in_.state.position_component.data() + first, rows},
+                              {in_.floor.data() + first, rows}};
+        };
+        block_dots(in_.tree.screen, pair, scratch);
+        return screen_grouped_pair(
+            in_.tree.screen, pair, side(first_, rows_, query_threshold_),
+            side(pair.reference_first, pair.reference_rows, reference_threshold_),
+            in_.alpha_sq_up == 1.0, scratch, 0);
     }
 
     void open_pair(std::size_t p, std::size_t q) {
-        const std::size_t* component = s_.state.position_component.data();
+        const std::size_t* component = in_.state.position_component.data();
         const std::size_t cp = component[p];
         if (component[q] == cp) return;
-        BoruvkaCandidate& best = s_.best[p];
-        const double bound = std::min(bound_[p - first_], best.weight_sq);
-        const double* core_sq = s_.state.position_core_sq.data();
+        const double limit = bound(p);
+        const double* core_sq = in_.state.position_core_sq.data();
         const double core = max_ignoring_nan(core_sq[p], core_sq[q]);
-        if (!(core <= bound)) return;
-        const MutualReachabilitySq& mr = s_.state.mutual_reachability;
-        const std::size_t dims = s_.tree.dims;
+        if (!(core <= limit)) return;
+        const MutualReachabilitySq& mr = in_.state.mutual_reachability;
         double d_sq = 0.0;
         if (!squared_distance_unless<DYNAMIC_DIMS>(
-                s_.tree.row(p), s_.tree.row(q), dims,
-                [&](double partial) { return mr(core, partial) > bound; }, d_sq)) {
+                in_.tree.row(p), in_.tree.row(q), in_.tree.dims,
+                [&](double partial) { return mr(core, partial) > limit; }, d_sq)) {
             return;
         }
         const double w = mr(core, d_sq);
-        if (!(w <= bound)) return;
-        if (w < best.weight_sq || (w == best.weight_sq && q < best.to)) {
-            best = {w, p, q};
-            lower(s_.shared_bound[cp], w);
+        const BoruvkaCandidate edge{w, p, q};
+        if (w <= limit && cheaper(edge, table_[cp])) {
+            table_[cp] = edge;
+            lower(in_.shared[cp], w);
         }
     }
 
   private:
-    void refresh_bounds() {
-        const std::size_t* component = s_.state.position_component.data();
-        for (std::size_t i = 0; i < rows_; ++i) {
-            const std::size_t p = first_ + i;
-            const std::size_t c = component[p];
-            const double bound = std::min(s_.candidates[c].weight_sq, load(s_.shared_bound[c]));
-            bound_[i] = std::min(bound, s_.best[p].weight_sq);
-        }
+    // The weight above which an edge of row p cannot become its component's candidate.
+    double bound(std::size_t p) const {
+        const std::size_t c = in_.state.position_component[p];
+        return std::min(table_[c].weight_sq, load(in_.shared[c]));
     }
 
-    bool wants(std::size_t i, double node_core_sq, double floor) const {
-        const double core = max_ignoring_nan(s_.state.position_core_sq[first_ + i], node_core_sq);
-        return !(s_.state.mutual_reachability(core, floor * floor) > bound_[i]);
-    }
-
-    SearchShared& s_;
+    const SearchInputs& in_;
+    std::vector<BoruvkaCandidate>& table_;
     std::size_t first_ = 0;
     std::size_t rows_ = 0;
     std::size_t block_component_ = NO_COMPONENT;
-    std::vector<double> bound_ = std::vector<double>(GramScreen::MAX_BLOCK_ROWS);
+    std::vector<double> query_threshold_ = std::vector<double>(GramScreen::MAX_BLOCK_ROWS);
+    std::vector<double> reference_threshold_ = std::vector<double>(GramScreen::MAX_BLOCK_ROWS);
 };
 
-// The search of BoruvkaRun's iterations over a BlockTree.
+// The search of BoruvkaRun's iterations over a BlockTree: every block against the tree,
+// the blocks taken from a queue by the workers; each worker owns a private copy of the
+// candidate table, and the copies are merged under (weight, from, to) after the pass.
 class BlockedSearch {
   public:
     BlockedSearch(const BlockTree& tree, double alpha, std::size_t threads)
         : tree_(tree),
           workers_(threads),
-          alpha_sq_slack_(alpha == 1.0 ? 1.0
-                                       : alpha * alpha *
-                                             (1.0 + 16.0 * std::numeric_limits<double>::epsilon())),
-          scratch_(threads) {}
+          alpha_sq_up_(alpha == 1.0 ? 1.0 : alpha * alpha * (1.0 + SCALE_MARGIN)),
+          alpha_sq_down_(alpha == 1.0 ? 1.0 : alpha * alpha * (1.0 - SCALE_MARGIN)),
+          scratch_(threads),
+          tables_(threads) {}
 
     void compute_min_core(std::span<const double> core_distances,
                           std::vector<double>& node_min_core_sq) {
         node_min_core_sq.assign(tree_.nodes.size(), INF);
         corvane::compute_node_min_core(tree_, core_distances, node_min_core_sq, 0,
                                        tree_.nodes.size());
+        floor_.resize(tree_.n_points);
+        for (std::size_t p = 0; p < tree_.n_points; ++p) {
+            const double core = core_distances[tree_.indices[p]];
+            floor_[p] = std::isnan(core) ? -INF : core * core * alpha_sq_down_;
+        }
     }
 
     void summarise(BoruvkaSearchState& state, std::span<const BoruvkaCandidate>,
                    std::vector<double>&) {
-        state.node_component.assign(tree_.nodes.size(), NO_COMPONENT);
-        label_nodes(tree_, state.position_component, state.node_component, 0, tree_.nodes.size());
+        const std::size_t nodes = tree_.nodes.size();
+        state.node_component.assign(nodes, NO_COMPONENT);
+        label_nodes(tree_, state.position_component, state.node_component, 0, nodes);
     }
 
     void search(const BoruvkaSearchState& state, std::vector<BoruvkaCandidate>& candidates,
                 std::span<double>) {
-        const std::size_t n = tree_.n_points;
-        shared_bound_.resize(candidates.size());
-        for (std::size_t c = 0; c < candidates.size(); ++c)
-            shared_bound_[c] = candidates[c].weight_sq;
-        best_.assign(n, BoruvkaCandidate{});
-        SearchShared shared{tree_, state, candidates, shared_bound_, best_, alpha_sq_slack_};
-        std::vector<CheapestEdges> edges(workers_, CheapestEdges(shared));
+        const std::size_t count = candidates.size();
+        shared_.resize(count);
+        for (std::size_t c = 0; c < count; ++c)
+            shared_[c] = candidates[c].weight_sq;
+        for (auto& table : tables_)
+            table = candidates;
+        const SearchInputs in{tree_, state, floor_, alpha_sq_up_, shared_};
         run_task_queue(workers_, tree_.blocks(), [&](std::size_t worker, std::size_t block) {
+            CheapestEdges edges(in, tables_[worker]);
             const std::size_t first = tree_.block_start[block];
-            edges[worker].start(first, tree_.block_end(block) - first);
-            search_block(tree_, block, edges[worker], scratch_[worker]);
+            edges.start(first, tree_.block_end(block) - first);
+            search_block(tree_, block, edges, scratch_[worker]);
         });
-        const std::vector<std::size_t>& component = state.position_component;
-        for (std::size_t p = 0; p < n; ++p) {
-            if (best_[p].weight_sq == INF) continue;
-            BoruvkaCandidate& into = candidates[component[p]];
-            if (cheaper(best_[p], into)) into = best_[p];
+        for (const auto& table : tables_) {
+            for (std::size_t c = 0; c < count; ++c) {
+                if (cheaper(table[c], candidates[c])) candidates[c] = table[c];
+            }
         }
     }
 
   private:
     const BlockTree& tree_;
     std::size_t workers_;
-    double alpha_sq_slack_;
+    double alpha_sq_up_;
+    double alpha_sq_down_;
+    std::vector<double> floor_;
     std::vector<BlockSearchScratch> scratch_;
-    std::vector<double> shared_bound_;
-    std::vector<BoruvkaCandidate> best_;
+    std::vector<std::vector<BoruvkaCandidate>> tables_;
+    std::vector<double> shared_;
 };
 
 }  // namespace
