@@ -23,13 +23,15 @@ typedef double Lanes __attribute__((vector_size(PANEL * sizeof(double))));
 
 // Run-time dispatch: one clone per instruction-set level, chosen by the loader on the
 // machine at hand; the portable baseline is the fallback and what the default build
-// targets otherwise. ThreadSanitizer instruments the clone resolver, which the loader
-// runs before the sanitizer's runtime exists, so those builds keep the default only.
-#ifdef __SANITIZE_THREAD__
-#define CORVANE_DISPATCH
-#else
+// targets otherwise. Compilers or targets without x86-64 function clones get the plain
+// loops only. ThreadSanitizer instruments the clone resolver, which the loader runs before
+// the sanitizer's runtime exists, so those builds keep the default only.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12 && \
+    !defined(__SANITIZE_THREAD__)
 #define CORVANE_DISPATCH \
     __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define CORVANE_DISPATCH
 #endif
 
 // tile[r][j] (+)= sum over c < depth of a[c * PANEL + r] * b[c * PANEL + j], for the
