@@ -54,7 +54,7 @@ class NearestRows {
                            : heap.max_distance();
             }
         }
-        return screen_block_pair(tree_.screen, pair, t, scratch);
+        return screen_block_pair(pair, t, scratch);
     }
 
     void open_pair(std::size_t query, std::size_t reference) {
@@ -98,7 +98,7 @@ CoreDistanceResult blocked_core_distances(const BlockTree& blocks, std::size_t k
         const std::size_t first = blocks.block_start[block];
         const std::size_t count = blocks.block_end(block) - first;
         rows.start(first, count);
-        search_block(blocks, block, rows, scratch[worker]);
+        search_block(blocks, tree_query_block(blocks, block), rows, scratch[worker]);
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t row = tree.indices[first + i];
             const KnnHeap& heap = rows.heap(i);

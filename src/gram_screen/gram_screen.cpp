@@ -8,21 +8,27 @@
 namespace corvane {
 
 GramScreen GramScreen::build(std::span<const double> rows, std::size_t dims,
-                             std::span<const std::size_t> block_starts) {
+                             std::span<const std::size_t> block_starts, const GramScreen* like) {
     const std::size_t n = dims == 0 ? 0 : rows.size() / dims;
-    if (dims == 0 || rows.size() != n * dims || block_starts.empty() || block_starts[0] != 0) {
+    if (dims == 0 || rows.size() != n * dims || block_starts.empty() || block_starts[0] != 0 ||
+        (like != nullptr && like->dims != dims)) {
         fail_internal("GramScreen::build: inconsistent rows or blocks");
     }
     GramScreen screen;
     screen.dims = dims;
 
-    std::vector<double> mean(dims, 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t c = 0; c < dims; ++c)
-            mean[c] += rows[i * dims + c];
+    std::vector<double>& mean = screen.mean;
+    if (like != nullptr) {
+        mean = like->mean;
+    } else {
+        mean.assign(dims, 0.0);
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t c = 0; c < dims; ++c)
+                mean[c] += rows[i * dims + c];
+        }
+        for (double& m : mean)
+            m /= static_cast<double>(n);
     }
-    for (double& m : mean)
-        m /= static_cast<double>(n);
 
     constexpr double u = std::numeric_limits<double>::epsilon() / 2;
     const double kappa = (4.0 * static_cast<double>(dims) + 40.0) * u;

@@ -53,11 +53,15 @@ struct GramScreen {
     // lower bound L, N (1 + KAPPA) + MU / 2 for the upper bound U.
     std::vector<double> offset;
     std::vector<double> upper_offset;
+    std::vector<double> mean;  // the column means subtracted
 
-    // `rows`: n x dims, row-major; `blocks`: ascending, disjoint ranges covering [0, n),
-    // each of at most MAX_BLOCK_ROWS rows.
+    // `rows`: n x dims, row-major; `block_starts`: the first rows of ascending, disjoint
+    // blocks covering [0, n), each of at most MAX_BLOCK_ROWS rows. The column means are
+    // those of `rows`, or those of `like` when given, so that rows packed apart (new
+    // points) can be screened against its blocks.
     static GramScreen build(std::span<const double> rows, std::size_t dims,
-                            std::span<const std::size_t> block_starts);
+                            std::span<const std::size_t> block_starts,
+                            const GramScreen* like = nullptr);
 
     const double* block(std::size_t b) const { return packed.data() + block_offset[b]; }
 };
@@ -78,13 +82,17 @@ struct ScreenScratch {
     std::size_t stride = 0;  // of `dots`
 };
 
-// One block pair to screen: the first `query_rows` rows of block `query_block` against the
-// first `reference_rows` rows of `reference_block`. `query_first` and `reference_first` are
-// the numbers of the two blocks' first rows (indices into GramScreen::offset).
+// One block pair to screen: the `query_rows` rows of block `query_block` of the query
+// screen against the `reference_rows` rows of `reference_block` of the reference screen
+// (the same screen in a fit, the training screen and the new points' in a prediction).
+// `query_first` and `reference_first` are the numbers of the two blocks' first rows in their
+// screens (indices into GramScreen::offset).
 struct BlockPair {
+    const GramScreen* query_screen;
     std::size_t query_block;
     std::size_t query_first;
     std::size_t query_rows;
+    const GramScreen* reference_screen;
     std::size_t reference_block;
     std::size_t reference_first;
     std::size_t reference_rows;
@@ -95,8 +103,8 @@ struct BlockPair {
 // ascending by (query, reference), and their count is returned. A row with threshold
 // +infinity keeps every pair open; one with -infinity only pairs whose screen value
 // overflowed.
-std::size_t screen_block_pair(const GramScreen& screen, const BlockPair& pair,
-                              std::span<const double> threshold, ScreenScratch& scratch);
+std::size_t screen_block_pair(const BlockPair& pair, std::span<const double> threshold,
+                              ScreenScratch& scratch);
 
 // One side of a grouped screen: per row a squared-distance threshold, a group and a term
 // that every pair weight of the row is at least (a squared core distance; -infinity for
@@ -116,11 +124,11 @@ struct ScreenSide {
 // be exactly max(floor_i, floor_j, S). Works on the dot products that block_dots left in
 // `scratch` and appends the open pairs, as screen_block_pair writes them, to
 // scratch.open from position `open`; returns the new count.
-std::size_t screen_grouped_pair(const GramScreen& screen, const BlockPair& pair,
-                                const ScreenSide& query, const ScreenSide& reference, bool tighten,
-                                ScreenScratch& scratch, std::size_t open);
+std::size_t screen_grouped_pair(const BlockPair& pair, const ScreenSide& query,
+                                const ScreenSide& reference, bool tighten, ScreenScratch& scratch,
+                                std::size_t open);
 
 // The dot products of a block pair into scratch, for screen_grouped_pair.
-void block_dots(const GramScreen& screen, const BlockPair& pair, ScreenScratch& scratch);
+void block_dots(const BlockPair& pair, ScreenScratch& scratch);
 
 }  // namespace corvane

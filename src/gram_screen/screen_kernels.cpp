@@ -176,34 +176,35 @@ CORVANE_DISPATCH std::size_t open_grouped_pairs(const double* dots, std::size_t 
 
 }  // namespace
 
-void block_dots(const GramScreen& screen, const BlockPair& pair, ScreenScratch& scratch) {
+void block_dots(const BlockPair& pair, ScreenScratch& scratch) {
     const std::size_t query_rows = (pair.query_rows + TILE_ROWS - 1) / TILE_ROWS * TILE_ROWS;
     scratch.stride = (pair.reference_rows + PANEL - 1) / PANEL * PANEL;
-    block_dot_products(screen.block(pair.query_block), query_rows,
-                       screen.block(pair.reference_block), scratch.stride, screen.dims,
-                       scratch.dots.data(), scratch.stride);
+    block_dot_products(pair.query_screen->block(pair.query_block), query_rows,
+                       pair.reference_screen->block(pair.reference_block), scratch.stride,
+                       pair.query_screen->dims, scratch.dots.data(), scratch.stride);
 }
 
-std::size_t screen_grouped_pair(const GramScreen& screen, const BlockPair& pair,
-                                const ScreenSide& query, const ScreenSide& reference, bool tighten,
-                                ScreenScratch& scratch, std::size_t open) {
-    const SideView q{screen.offset.data() + pair.query_first,
-                     screen.upper_offset.data() + pair.query_first, query.threshold.data(),
-                     query.group.data(), query.floor.data()};
-    const SideView r{screen.offset.data() + pair.reference_first,
-                     screen.upper_offset.data() + pair.reference_first, reference.threshold.data(),
+std::size_t screen_grouped_pair(const BlockPair& pair, const ScreenSide& query,
+                                const ScreenSide& reference, bool tighten, ScreenScratch& scratch,
+                                std::size_t open) {
+    const GramScreen& qs = *pair.query_screen;
+    const GramScreen& rs = *pair.reference_screen;
+    const SideView q{qs.offset.data() + pair.query_first, qs.upper_offset.data() + pair.query_first,
+                     query.threshold.data(), query.group.data(), query.floor.data()};
+    const SideView r{rs.offset.data() + pair.reference_first,
+                     rs.upper_offset.data() + pair.reference_first, reference.threshold.data(),
                      reference.group.data(), reference.floor.data()};
     return open + open_grouped_pairs(scratch.dots.data(), scratch.stride, pair.query_rows,
                                      pair.reference_rows, q, r, tighten,
                                      scratch.open.data() + open);
 }
 
-std::size_t screen_block_pair(const GramScreen& screen, const BlockPair& pair,
-                              std::span<const double> threshold, ScreenScratch& scratch) {
-    block_dots(screen, pair, scratch);
+std::size_t screen_block_pair(const BlockPair& pair, std::span<const double> threshold,
+                              ScreenScratch& scratch) {
+    block_dots(pair, scratch);
     return open_pairs(scratch.dots.data(), scratch.stride, pair.query_rows, pair.reference_rows,
-                      screen.offset.data() + pair.query_first,
-                      screen.offset.data() + pair.reference_first, threshold.data(),
+                      pair.query_screen->offset.data() + pair.query_first,
+                      pair.reference_screen->offset.data() + pair.reference_first, threshold.data(),
                       scratch.open.data());
 }
 

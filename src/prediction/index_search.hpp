@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <limits>
 
-#include "ball_tree/ball_tree.hpp"
 #include "distance/euclidean/euclidean.hpp"
 #include "distance/euclidean/squared_distance.hpp"
 #include "distance/point_view.hpp"
@@ -45,34 +44,6 @@ struct DistanceFloor<KdTree> {
     }
 };
 
-// Triangle inequality: |x - row| >= |x - centroid| - radius. The centroid distance, the
-// stored radius and a row's computed distance each carry a relative rounding error of
-// about (dims / 2 + 2) units in the last place of their size, and every size involved is
-// at most centroid distance + radius, so the floor gives up
-// (centroid distance + radius) * 2 (dims + 8) epsilon. Squares that fall below the
-// smallest normal double lose their relative precision; their absolute error, at most
-// sqrt(dims) * 2^-537.5 after the square root, is covered by the absolute slack. An
-// overflowing centroid distance gives NaN, which never prunes.
-template <>
-struct DistanceFloor<BallTree> {
-    const BallTree& tree;
-    double relative_slack;
-    double absolute_slack;
-
-    explicit DistanceFloor(const BallTree& ball_tree)
-        : tree(ball_tree),
-          relative_slack(2.0 * (static_cast<double>(ball_tree.dims) + 8.0) *
-                         std::numeric_limits<double>::epsilon()),
-          absolute_slack(
-              std::ldexp(4.0 * std::sqrt(static_cast<double>(ball_tree.dims) + 1.0), -537)) {}
-
-    double operator()(std::size_t node, const double* point, double*) const {
-        const double centre = std::sqrt(squared_distance(tree.centroid(node), point, tree.dims));
-        const double radius = tree.nodes[node].radius;
-        return (centre - radius) - ((centre + radius) * relative_slack + absolute_slack);
-    }
-};
-
 // Branch-and-bound search for the nearest training point under one-sided mutual
 // reachability. A node's bound is the larger of its distance floor and its smallest core
 // distance; it is pruned when the bound exceeds the best reachability so far (an equal
@@ -81,7 +52,7 @@ struct DistanceFloor<BallTree> {
 // first, the left one on ties. Every row that survives is measured with
 // euclidean_distance, exactly as the exhaustive scan measures it.
 //
-// Tree contract (KdTree and BallTree): `nodes` in preorder with `is_leaf`, `left`,
+// Tree contract (KdTree): `nodes` in preorder with `is_leaf`, `left`,
 // `right`, `start` and `end`; `tree_data` and `indices` in tree order; `dims`; and a
 // DistanceFloor specialisation.
 template <class Tree>

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <variant>
 
 #include "common/internal_error.hpp"
 #include "distance/distance.hpp"
 #include "hdbscan/input_validation.hpp"
 #include "hdbscan/magnitude_scaling.hpp"
+#include "prediction/blocked_nearest.hpp"
 #include "prediction/exhaustive_search.hpp"
 #include "prediction/query_order.hpp"
 
@@ -101,6 +103,16 @@ Prediction predict_with_index(const PredictionData& model, const PredictionIndex
                               const DataMatrix& points, std::size_t threads) {
     if (index.n_points != model.n || index.dims != model.n_features) {
         fail_internal("approximate_predict: the index was not built from this model");
+    }
+    if (std::holds_alternative<BlockTree>(index.tree)) {
+        std::vector<NearestCandidate> nearest(points.rows);
+        blocked_nearest(index, points, z_order(points), nearest, threads);
+        Prediction out;
+        out.labels.assign(points.rows, -1);
+        out.probabilities.assign(points.rows, 0.0);
+        for (std::size_t i = 0; i < points.rows; ++i)
+            assign(model, nearest[i], out.labels[i], out.probabilities[i]);
+        return out;
     }
     return predict_rows(
         model, points, threads,

@@ -1,11 +1,13 @@
 #include "prediction/prediction_index.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <type_traits>
 #include <variant>
 
 #include "common/internal_error.hpp"
+#include "prediction/blocked_nearest.hpp"
 #include "prediction/index_search.hpp"
 
 namespace corvane {
@@ -62,7 +64,7 @@ PredictionIndex PredictionIndex::build(const PredictionData& model) {
     if (data.cols <= MAX_KD_DIMS) {
         index.tree = KdTree::build(data);
     } else {
-        index.tree = BallTree::build(data);
+        index.tree = BlockTree::build(data);
     }
     std::visit(
         [&](const auto& any_tree) { gather_core_distances(any_tree, model.core_distances, index); },
@@ -77,12 +79,15 @@ NearestCandidate PredictionIndex::nearest(const double* point, double* scratch) 
     for (std::size_t j = 0; j < dims; ++j) {
         if (!std::isfinite(point[j])) return {};
     }
-    return std::visit(
-        [&](const auto& any_tree) {
-            using Tree = std::decay_t<decltype(any_tree)>;
-            return IndexSearch<Tree>(any_tree, *this, point, scratch).run();
-        },
-        tree);
+    if (const KdTree* kd_tree = std::get_if<KdTree>(&tree)) {
+        return IndexSearch<KdTree>(*kd_tree, *this, point, scratch).run();
+    }
+    DataMatrix one(1, dims);
+    std::copy(point, point + dims, one.values.begin());
+    NearestCandidate found;
+    const std::size_t first = 0;
+    blocked_nearest(*this, one, {&first, 1}, {&found, 1}, 1);
+    return found;
 }
 
 }  // namespace corvane

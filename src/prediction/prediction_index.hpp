@@ -4,7 +4,7 @@
 #include <variant>
 #include <vector>
 
-#include "ball_tree/ball_tree.hpp"
+#include "block_search/block_tree.hpp"
 #include "common/metric.hpp"
 #include "hdbscan/fitted_model.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
@@ -19,7 +19,7 @@ bool uses_euclidean_distance(const Metric& metric);
 // training point under one-sided mutual reachability is found without looking at every
 // one of them.
 //
-// Layout: a KdTree up to MAX_KD_DIMS columns, a BallTree above, over the model's stored
+// Layout: a KdTree up to MAX_KD_DIMS columns, a BlockTree above, over the model's stored
 // (shifted) training data. Next to the tree, the core distances in tree order, so that a
 // leaf's core distances are one contiguous block like its rows, and the smallest core
 // distance under every node. A training point's reachability is at least its core
@@ -29,7 +29,7 @@ bool uses_euclidean_distance(const Metric& metric);
 struct PredictionIndex {
     static constexpr std::size_t MAX_KD_DIMS = 16;
 
-    std::variant<KdTree, BallTree> tree;
+    std::variant<KdTree, BlockTree> tree;
     std::vector<double> core_distances;  // tree order
     std::vector<double> node_min_core;   // one per tree node
     std::size_t n_points = 0;

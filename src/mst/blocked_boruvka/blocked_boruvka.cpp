@@ -103,9 +103,9 @@ class CheapestEdges {
                               {in_.state.position_component.data() + first, rows},
                               {in_.floor.data() + first, rows}};
         };
-        block_dots(in_.tree.screen, pair, scratch);
+        block_dots(pair, scratch);
         return screen_grouped_pair(
-            in_.tree.screen, pair, side(first_, rows_, query_threshold_),
+            pair, side(first_, rows_, query_threshold_),
             side(pair.reference_first, pair.reference_rows, reference_threshold_),
             in_.alpha_sq_up == 1.0, scratch, 0);
     }
@@ -194,7 +194,7 @@ class BlockedSearch {
             CheapestEdges edges(in, tables_[worker]);
             const std::size_t first = tree_.block_start[block];
             edges.start(first, tree_.block_end(block) - first);
-            search_block(tree_, block, edges, scratch_[worker]);
+            search_block(tree_, tree_query_block(tree_, block), edges, scratch_[worker]);
         });
         for (const auto& table : tables_) {
             for (std::size_t c = 0; c < count; ++c) {
