@@ -99,18 +99,8 @@ CoreDistanceResult blocked_core_distances(const BlockTree& blocks, std::size_t k
         const std::size_t count = blocks.block_end(block) - first;
         rows.start(first, count);
         search_block(blocks, tree_query_block(blocks, block), rows, scratch[worker]);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t row = tree.indices[first + i];
-            const KnnHeap& heap = rows.heap(i);
-            result.core_distances[row] = std::sqrt(heap.max_distance());
-            if (!keep_neighbors) continue;
-            std::size_t* out = result.neighbors.data() + row * width;
-            std::size_t written = 0;
-            for (const KnnEntry& entry : heap.entries()) {
-                if (written == width) break;
-                if (entry.index != row) out[written++] = entry.index;
-            }
-        }
+        for (std::size_t i = 0; i < count; ++i)
+            record_heap(rows.heap(i), tree.indices[first + i], result);
     });
     return result;
 }
