@@ -7,7 +7,7 @@
 // EXHAUSTIVE_SAMPLE new points only and is extrapolated to all of them; its results are
 // compared with the accelerated route's on those points. Also prints how many new points
 // the exhaustive scan handles in the time one index build takes, the figure that
-// PredictionCache::index_threshold estimates.
+// LazyTrainingIndex::index_threshold estimates.
 //
 // The model: Gaussian blobs plus uniform background noise, core distances from a KD-tree
 // search with k = 5, a synthetic label per blob (-1 for the background) and synthetic
@@ -68,10 +68,8 @@ int main(int argc, char** argv) {
     const std::size_t threads = corvane::available_threads();
 
     Mixture mixture(12345);
-    corvane::PredictionData model;
+    corvane::FittedModel model;
     model.metric = corvane::Metric::euclidean();
-    model.n = n;
-    model.n_features = 2;
     model.training_data = corvane::DataMatrix(n, 2);
     model.labels.resize(n);
     for (std::size_t i = 0; i < n; ++i)
@@ -94,7 +92,8 @@ int main(int argc, char** argv) {
     std::copy_n(new_points.values.begin(), subset.values.size(), subset.values.begin());
 
     auto start = std::chrono::steady_clock::now();
-    const corvane::PredictionIndex index = corvane::PredictionIndex::build(model);
+    const corvane::TrainingIndex index =
+        corvane::TrainingIndex::build(model.training_data, model.core_distances);
     const double build = seconds_since(start);
 
     start = std::chrono::steady_clock::now();
@@ -131,9 +130,9 @@ int main(int argc, char** argv) {
                 per_call / exhaustive_all);
     std::printf(
         "index build costs as much as the exhaustive scan of %.0f new points "
-        "(PredictionCache::index_threshold: %zu)\n",
+        "(LazyTrainingIndex::index_threshold: %zu)\n",
         build / (exhaustive_sample / static_cast<double>(subset.rows)),
-        corvane::PredictionCache::index_threshold(n));
+        corvane::LazyTrainingIndex::index_threshold(n));
     std::printf("results identical on the sample: %s\n", same ? "yes" : "NO");
     return same ? 0 : 1;
 }

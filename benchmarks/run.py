@@ -14,12 +14,15 @@ the product; min_samples = min_cluster_size = 10.
 Columns: corvane fit time, SciPy's cKDTree(X).query(X, k=min_samples,
 workers=-1) time (the floor any exact HDBSCAN pays for core distances), their
 ratio, the fit's peak resident memory above the process before the fit (also
-per point), and the share of the fit spent in core distances, the spanning
-tree and the hierarchy, with the share of the hierarchy's largest step
+per point), what the fitted model holds at rest beyond its training data, per
+point (in brackets the part that is the hierarchy: spanning tree, condensed
+tree, selection), and the share of the fit spent in core distances, the
+spanning tree and the hierarchy, with the share of the hierarchy's largest step
 (single linkage, condensed tree, selection, labels, probabilities or outlier
-scores) in brackets. Stage shares need a build with the CMake option
-CORVANE_STAGE_TIMINGS=ON (pip install . -C cmake.define.CORVANE_STAGE_TIMINGS=ON);
-otherwise they show as "-".
+scores) in brackets. Model sizes and stage shares need a build with the CMake
+option CORVANE_STAGE_TIMINGS=ON
+(pip install . -C cmake.define.CORVANE_STAGE_TIMINGS=ON); otherwise they show
+as "-".
 """
 
 import argparse
@@ -111,13 +114,13 @@ def run_case(name, n, d, metric):
     cKDTree(knn_input).query(knn_input, k=MIN_SAMPLES, workers=-1)
     knn_seconds = time.perf_counter() - start
 
-    stages = getattr(model, "_stage_seconds_", None)
     return {
         "fit": fit_seconds,
         "knn": knn_seconds,
         "peak": peak,
         "clusters": int(model.labels_.max()) + 1,
-        "stages": stages,
+        "stages": getattr(model, "_stage_seconds_", None),
+        "model_bytes": getattr(model, "_model_bytes_", None),
     }
 
 
@@ -185,6 +188,14 @@ HIERARCHY_STEPS = (
 )
 
 
+def format_model_bytes(parts, n):
+    """Bytes per point the model holds beyond its training data (the hierarchy's share)."""
+    if not parts:
+        return "-"
+    beyond = sum(parts.values()) - parts["training_data"]
+    return f"{beyond / n:.1f} ({parts['hierarchy'] / n:.1f})"
+
+
 def format_stages(stages, total):
     """Shares of core distances, spanning tree and hierarchy, and the largest hierarchy step."""
     if not stages:
@@ -215,7 +226,8 @@ def main():
     print(f"corvane {corvane.__file__}")
     header = (
         f"{'data':<12} {'n':>9} {'d':>5} {'metric':<11} {'fit s':>8} {'kNN s':>8} "
-        f"{'fit/kNN':>8} {'peak MB':>8} {'B/point':>8} {'core / tree / hierarchy (step)':>31}"
+        f"{'fit/kNN':>8} {'peak MB':>8} {'B/point':>8} {'model B/pt':>12} "
+        f"{'core / tree / hierarchy (step)':>31}"
     )
     print(header)
     print("-" * len(header))
@@ -228,6 +240,7 @@ def main():
             f"{name:<12} {n:>9} {d:>5} {metric:<11} {result['fit']:>8.3f} "
             f"{result['knn']:>8.3f} {result['fit'] / result['knn']:>8.2f} "
             f"{result['peak'] / 2**20:>8.1f} {result['peak'] / n:>8.0f} "
+            f"{format_model_bytes(result['model_bytes'], n):>12} "
             f"{format_stages(result['stages'], result['fit']):>31}",
             flush=True,
         )

@@ -2,39 +2,30 @@
 
 #include <cmath>
 #include <cstddef>
-#include <span>
 #include <vector>
 
 #include "common/data_matrix.hpp"
 #include "distance/euclidean/squared_distance.hpp"
-#include "knn_heap/knn_heap.hpp"
-#include "tree_common/no_node.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 
 // One node of a BallTree: the rows at tree positions [start, end) lie within `radius`
 // of the node's centroid. An internal node's left child holds [start, start + count / 2)
 // and its right child the rest.
-struct BallNode {
+struct BallNode : TreeNode {
     double radius_sq = 0.0;  // largest squared distance from the centroid to a row
     double radius = 0.0;     // sqrt(radius_sq)
-    std::size_t left = NO_NODE;
-    std::size_t right = NO_NODE;
-    std::size_t count = 0;
-    std::size_t start = 0;
-    std::size_t end = 0;
-    bool is_leaf = false;
 
     friend bool operator==(const BallNode&, const BallNode&) = default;
 };
 
-// Ball tree for Euclidean data with many columns, where boxes prune poorly.
+// Ball tree for Euclidean data with many columns, where boxes prune poorly. Offers the
+// tree contract of tree_common/tree_contract.hpp; its bounds for point searches are in
+// ball_tree_bounds.hpp.
 //
-// Layout: nodes in preorder (root 0, a node before its left subtree, the left subtree
-// before the right); node i's centroid is centroids[i * dims, i * dims + dims).
-// `tree_data` holds the rows in tree order (a node's rows are one contiguous block) and
-// `indices` maps a tree position to its input row number; the input rows are not kept.
-// All distances are squared Euclidean distances.
+// Layout: node i's centroid is centroids[i * dims, i * dims + dims). The input rows are
+// not kept. All distances are squared Euclidean distances.
 //
 // Splits: a node with more than LEAF_SIZE rows is cut at its median along the line
 // through two poles, A = the row farthest from the centroid and B = the row farthest
@@ -43,26 +34,15 @@ struct BallNode {
 //
 // Immutable after build(); any number of threads may search it at once, each with its
 // own KnnHeap.
-struct BallTree {
+struct BallTree : TreeStorage<BallNode> {
     static constexpr std::size_t LEAF_SIZE = 40;
+    // Point searches keep their column loops general: ball trees hold wide rows.
+    static constexpr std::size_t UNROLLED_DIMS = 0;
 
-    std::vector<BallNode> nodes;
     std::vector<double> centroids;
-    std::vector<double> tree_data;
-    std::vector<std::size_t> indices;
-    std::size_t dims = 0;
-    std::size_t n_points = 0;
 
     // Copies `matrix`; an empty matrix gives a tree without nodes.
     static BallTree build(const DataMatrix& matrix);
-
-    // Offers the rows of the tree to `heap` (created with bound k and cleared by the
-    // caller) so that it ends with the k nearest rows to `point` (dims values): squared
-    // distances, input row numbers. Children are visited nearer centroid first (left on
-    // ties); a node is pruned once the heap is full and its centroid lies at least
-    // (kth + radius) away, kth being the square root of the worst kept distance.
-    // Requires a non-empty tree.
-    void search_knn(std::span<const double> point, KnnHeap& heap) const;
 
     const double* centroid(std::size_t node) const { return centroids.data() + node * dims; }
 

@@ -8,7 +8,7 @@
 #include "block_search/block_tree.hpp"
 #include "distance/euclidean/squared_distance.hpp"
 #include "gram_screen/gram_screen.hpp"
-#include "tree_common/no_node.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 

@@ -7,29 +7,24 @@
 #include "common/data_matrix.hpp"
 #include "gram_screen/gram_screen.hpp"
 #include "parallel/parallel.hpp"
-#include "tree_common/no_node.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 
 // One node of a BlockTree: the rows at tree positions [start, end) lie within `radius` of
 // the node's centroid. A leaf is a block of at most GramScreen::MAX_BLOCK_ROWS rows.
-struct BlockNode {
+struct BlockNode : TreeNode {
     double radius = 0.0;  // sqrt of the largest squared distance from the centroid to a row
-    std::size_t left = NO_NODE;
-    std::size_t right = NO_NODE;
-    std::size_t count = 0;
-    std::size_t start = 0;
-    std::size_t end = 0;
-    bool is_leaf = false;
 };
 
 // A ball tree whose leaves are blocks of rows for searches whose leaf-against-leaf work is
 // a small matrix product screened by GramScreen.
 //
-// Layout: as BallTree (nodes in preorder, centroids parallel to them, rows copied into
-// tree order in `tree_data`, `indices` mapping a tree position to its input row). Block b
-// is leaf `block_node[b]`, rows [block_start[b], block_end(b)); blocks are numbered in
-// ascending order of their rows, which is the numbering of the screen's blocks.
+// Layout: the tree contract's storage (tree_contract.hpp), with the centroids parallel to
+// the nodes. Block b is leaf `block_node[b]`, rows [block_start[b], block_end(b)); blocks
+// are numbered in ascending order of their rows, which is the numbering of the screen's
+// blocks. Unlike the median-split trees, a node's children need not split its rows in
+// halves.
 //
 // Splits: a node of more than MAX_BLOCK_ROWS rows is split by two-means, started from the
 // row farthest from the centroid and the row farthest from that one and refined by a few
@@ -41,15 +36,10 @@ struct BlockNode {
 // depth stays logarithmic.
 //
 // Immutable after build(); any number of threads may search it at once.
-struct BlockTree {
+struct BlockTree : TreeStorage<BlockNode> {
     static constexpr std::size_t NO_BLOCK = std::numeric_limits<std::size_t>::max();
 
-    std::vector<BlockNode> nodes;
     std::vector<double> centroids;
-    std::vector<double> tree_data;
-    std::vector<std::size_t> indices;
-    std::size_t dims = 0;
-    std::size_t n_points = 0;
 
     std::vector<std::size_t> block_of_node;  // per node: its block, or NO_BLOCK
     std::vector<std::size_t> block_node;     // per block: its leaf
@@ -65,7 +55,6 @@ struct BlockTree {
     std::size_t blocks() const { return block_node.size(); }
     std::size_t block_end(std::size_t b) const { return nodes[block_node[b]].end; }
     const double* centroid(std::size_t node) const { return centroids.data() + node * dims; }
-    const double* row(std::size_t position) const { return tree_data.data() + position * dims; }
 
     // A value that the computed distance sqrt(squared_distance(p, q)) never falls below for
     // any row p of node a and row q of node b: the gap between their balls less a margin

@@ -29,10 +29,11 @@ std::vector<std::size_t> topmost_flagged(const CondensedIndex& index,
 // Stability of every cluster: the sum over its edges of
 // (lambda - birth lambda) * child size. A span that is not positive (which
 // includes +infinity - +infinity) counts as 0, so no stability is NaN.
-std::vector<double> stabilities(const CondensedTree& tree, const CondensedIndex& index) {
+std::vector<double> stabilities(const PackedCondensedTree& tree, const CondensedIndex& index) {
     const std::size_t n = index.n;
     std::vector<double> stability(index.end() - n, 0.0);
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const CondensedEdge edge = tree.edge(i);
         const double birth = index.lambda[edge.parent];
         const double span = edge.lambda > birth ? edge.lambda - birth : 0.0;
         stability[edge.parent - n] += span * static_cast<double>(edge.child_size);
@@ -44,8 +45,8 @@ std::vector<double> stabilities(const CondensedTree& tree, const CondensedIndex&
 // at least its children's total keeps them out; otherwise it passes the total
 // up. Every candidate that kept itself and has no such ancestor is selected,
 // which is what deselecting the descendants of every kept cluster gives.
-std::vector<std::size_t> excess_of_mass(const CondensedTree& tree, const CondensedIndex& index,
-                                        bool allow_single_cluster) {
+std::vector<std::size_t> excess_of_mass(const PackedCondensedTree& tree,
+                                        const CondensedIndex& index, bool allow_single_cluster) {
     const std::size_t n = index.n;
     std::vector<double> stability = stabilities(tree, index);
     std::vector<char> kept(index.end() - n, 0);
@@ -115,11 +116,12 @@ std::vector<std::size_t> apply_epsilon(const CondensedIndex& index,
 ClusterSelection select_clusters(const CondensedTree& tree, std::size_t n,
                                  ClusterSelectionMethod method, bool allow_single_cluster,
                                  double cluster_selection_epsilon) {
-    return select_clusters(tree, index_condensed_tree(tree, n), method, allow_single_cluster,
+    const PackedCondensedTree packed(tree, n);
+    return select_clusters(packed, index_condensed_tree(packed), method, allow_single_cluster,
                            cluster_selection_epsilon);
 }
 
-ClusterSelection select_clusters(const CondensedTree& tree, const CondensedIndex& index,
+ClusterSelection select_clusters(const PackedCondensedTree& tree, const CondensedIndex& index,
                                  ClusterSelectionMethod method, bool allow_single_cluster,
                                  double cluster_selection_epsilon) {
     ClusterSelection selection;

@@ -6,6 +6,7 @@
 #include "common/params.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
@@ -34,8 +35,8 @@ ClusterSelection select_clusters(const CondensedTree& tree, std::size_t n,
                                  ClusterSelectionMethod method, bool allow_single_cluster,
                                  double cluster_selection_epsilon);
 
-// The same with the tree's index already built.
-ClusterSelection select_clusters(const CondensedTree& tree, const CondensedIndex& index,
+// The same from the tree as a model keeps it, with its index.
+ClusterSelection select_clusters(const PackedCondensedTree& tree, const CondensedIndex& index,
                                  ClusterSelectionMethod method, bool allow_single_cluster,
                                  double cluster_selection_epsilon);
 

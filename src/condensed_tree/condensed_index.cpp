@@ -7,13 +7,15 @@
 
 namespace corvane {
 
-CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n) {
+CondensedIndex index_condensed_tree(const PackedCondensedTree& tree) {
+    const std::size_t n = tree.points();
     CondensedIndex index;
     index.n = n;
-    if (tree.edges.empty()) return index;
+    if (tree.empty()) return index;
 
     std::size_t largest = n;
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const CondensedEdge edge = tree.edge(i);
         if (edge.parent < n) fail_internal("condensed tree: a point is a parent");
         largest = std::max({largest, edge.parent, edge.child});
     }
@@ -23,7 +25,8 @@ CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n) {
     index.lambda.assign(count, 0.0);
     index.child_begin.assign(count - n + 1, 0);
 
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const CondensedEdge edge = tree.edge(i);
         if (edge.child == n) fail_internal("condensed tree: the root is a child");
         if (index.parent[edge.child] != CondensedIndex::NO_PARENT) {
             fail_internal("condensed tree: node " + std::to_string(edge.child) +
@@ -50,7 +53,8 @@ CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n) {
     }
     index.children.resize(index.child_begin.back());
     std::vector<std::size_t> fill(index.child_begin.begin(), index.child_begin.end() - 1);
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const CondensedEdge edge = tree.edge(i);
         if (edge.child >= n) index.children[fill[edge.parent - n]++] = edge.child;
     }
     return index;

@@ -5,14 +5,15 @@
 #include <span>
 #include <vector>
 
-#include "condensed_tree/condensed_tree.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
-// Flat per-node view of a condensed tree. Ids are dense: points 0 .. n-1, the
-// root n, the other clusters n+1 .. node_count-1, each with a larger id than
-// its parent, so one ascending pass over the clusters meets every parent
-// before its children and one descending pass every child before its parent.
+// Flat per-node view of a condensed tree, built when the steps after condensing run.
+// Ids are dense: points 0 .. n-1, the root n, the other clusters n+1 .. node_count-1,
+// each with a larger id than its parent, so one ascending pass over the clusters meets
+// every parent before its children and one descending pass every child before its
+// parent.
 struct CondensedIndex {
     static constexpr std::size_t NO_PARENT = std::numeric_limits<std::size_t>::max();
 
@@ -40,6 +41,6 @@ struct CondensedIndex {
 // Builds the index and checks the tree's shape (root n, every other node a
 // child exactly once, cluster children above their parents, no gaps in the
 // ids); a tree of another shape throws InternalError.
-CondensedIndex index_condensed_tree(const CondensedTree& tree, std::size_t n);
+CondensedIndex index_condensed_tree(const PackedCondensedTree& tree);
 
 }  // namespace corvane

@@ -19,16 +19,19 @@ std::vector<double> compute_persistence(const CondensedTree& tree,
     for (const CondensedEdge& edge : tree.edges) {
         n = std::min(n, edge.parent);
     }
-    return compute_persistence(tree, index_condensed_tree(tree, n), selection);
+    const PackedCondensedTree packed(tree, n);
+    return compute_persistence(packed, index_condensed_tree(packed), selection);
 }
 
-std::vector<double> compute_persistence(const CondensedTree& tree, const CondensedIndex& index,
+std::vector<double> compute_persistence(const PackedCondensedTree& tree,
+                                        const CondensedIndex& index,
                                         const ClusterSelection& selection) {
     std::vector<double> persistence;
     if (index.empty()) return persistence;
     const std::size_t n = index.n;
     std::vector<double> deepest(index.end() - n, 0.0);
-    for (const CondensedEdge& edge : tree.edges) {
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const CondensedEdge edge = tree.edge(i);
         double& slot = deepest[edge.parent - n];
         if (edge.lambda > slot) slot = edge.lambda;
     }

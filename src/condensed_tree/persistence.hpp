@@ -5,6 +5,7 @@
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
@@ -16,8 +17,9 @@ namespace corvane {
 std::vector<double> compute_persistence(const CondensedTree& tree,
                                         const ClusterSelection& selection);
 
-// The same with the tree's index already built.
-std::vector<double> compute_persistence(const CondensedTree& tree, const CondensedIndex& index,
+// The same from the tree as a model keeps it, with its index.
+std::vector<double> compute_persistence(const PackedCondensedTree& tree,
+                                        const CondensedIndex& index,
                                         const ClusterSelection& selection);
 
 }  // namespace corvane

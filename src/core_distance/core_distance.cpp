@@ -9,6 +9,7 @@
 #include "common/internal_error.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "knn_heap/knn_heap.hpp"
+#include "tree_common/knn_search.hpp"
 
 namespace corvane {
 namespace {
@@ -30,7 +31,7 @@ void record_heap(const KnnHeap& heap, std::size_t row, CoreDistanceResult& resul
     }
 }
 
-template <class Tree>
+template <SpatialTree Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
                                        bool keep_neighbors, std::size_t threads) {
     const std::size_t n = tree.n_points;
@@ -65,8 +66,7 @@ CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tre
         for (std::size_t position = chunk.start; position < chunk.end; ++position) {
             const std::size_t row = tree.indices[position];
             heap.clear();
-            tree.search_knn(std::span<const double>(tree.tree_data.data() + position * dims, dims),
-                            heap);
+            search_knn(tree, std::span<const double>(tree.row(position), dims), heap);
             record_heap(heap, row, result);
         }
     });

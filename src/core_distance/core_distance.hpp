@@ -6,6 +6,7 @@
 #include "common/data_matrix.hpp"
 #include "knn_heap/knn_heap.hpp"
 #include "parallel/parallel.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 
@@ -29,11 +30,9 @@ void record_heap(const KnnHeap& heap, std::size_t row, CoreDistanceResult& resul
 // 1 <= k <= n. Rows are spread over `threads` workers; every row is computed on its own
 // from read-only inputs, so the result is bit-identical for any thread count.
 //
-// Tree contract (KdTree and BallTree): fields `n_points`, `dims`, `indices` (tree
-// position -> input row) and `tree_data` (rows in tree order, `dims` per row), and
-// `search_knn(std::span<const double> point, KnnHeap& heap)` filling a cleared heap of
-// bound k with squared distances and input row numbers. Instantiated for both trees.
-template <class Tree>
+// `Tree` is a SpatialTree (tree_common/tree_contract.hpp) with an instantiated search_knn;
+// instantiated for KdTree and BallTree.
+template <SpatialTree Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
                                        bool keep_neighbors,
                                        std::size_t threads = available_threads());

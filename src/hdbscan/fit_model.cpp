@@ -1,13 +1,11 @@
 #include "hdbscan/fit_model.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 #include "common/memory_guard.hpp"
 #include "hdbscan/input_validation.hpp"
-#include "hdbscan/magnitude_scaling.hpp"
-#include "labels/cluster_hierarchy.hpp"
+#include "model/magnitude_scaling.hpp"
 #include "mst/compute_mst.hpp"
 #include "mst/mst_route.hpp"
 
@@ -22,38 +20,15 @@ Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix, 
     const std::size_t k = std::min(params.effective_min_samples(), n);
     require_memory(std::max(mst_working_bytes(route, n, matrix.cols, k), 300 * n));
 
-    // Extreme magnitudes are brought near 1 by an exact power of two; the
-    // hierarchy then sees distances 2^units times the true ones, so epsilon
-    // joins them in the same units and persistence is converted back.
+    // Extreme magnitudes are brought near 1 by an exact power of two: the model works
+    // in the shifted units.
     const int shift = magnitude_shift(matrix, params.metric);
     apply_shift(matrix, shift);
-    const int units = distance_shift(params.metric, shift);
 
     StageClock clock(times);
     MstResult mst =
         compute_mst(matrix, params.metric, params.alpha, params.effective_min_samples(), &clock);
-    HierarchyResult hierarchy = cluster_hierarchy(
-        mst.edges, matrix.rows, params.min_cluster_size, params.cluster_selection_method,
-        params.allow_single_cluster, std::ldexp(params.cluster_selection_epsilon, units), &clock);
-    mst.edges = {};
-    for (double& value : hierarchy.persistence)
-        value = std::ldexp(value, -units);
-    clock.hierarchy_lap(&StageTimes::selection);
-
-    FittedModel model;
-    model.prediction.metric = params.metric;
-    model.prediction.n = matrix.rows;
-    model.prediction.n_features = matrix.cols;
-    model.prediction.magnitude_shift = shift;
-    model.prediction.labels = hierarchy.labels;
-    model.prediction.probabilities = hierarchy.probabilities;
-    model.prediction.core_distances = std::move(mst.core_distances);
-    model.prediction.training_data = std::move(matrix);
-    model.labels = std::move(hierarchy.labels);
-    model.probabilities = std::move(hierarchy.probabilities);
-    model.outlier_scores = std::move(hierarchy.outlier_scores);
-    model.cluster_persistence = std::move(hierarchy.persistence);
-    return model;
+    return assemble_model(params, std::move(matrix), shift, std::move(mst), &clock);
 }
 
 }  // namespace corvane

@@ -4,7 +4,7 @@
 #include "common/hdbscan_error.hpp"
 #include "common/params.hpp"
 #include "common/stage_clock.hpp"
-#include "hdbscan/fitted_model.hpp"
+#include "model/fitted_model.hpp"
 
 namespace corvane {
 

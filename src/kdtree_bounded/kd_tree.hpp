@@ -2,40 +2,32 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <span>
 #include <vector>
 
 #include "common/data_matrix.hpp"
 #include "distance/euclidean/squared_distance.hpp"
-#include "knn_heap/knn_heap.hpp"
 #include "parallel/parallel.hpp"
-#include "tree_common/no_node.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 
 // One node of a KdTree. Its points are the tree positions [start, end); an internal
 // node's left child holds [start, start + count / 2) and its right child the rest,
 // including the median row whose key is `split_value`.
-struct KdNode {
+struct KdNode : TreeNode {
     std::size_t split_dim = 0;  // 0 in a leaf
     double split_value = 0.0;   // 0.0 in a leaf
-    std::size_t left = NO_NODE;
-    std::size_t right = NO_NODE;
-    std::size_t count = 0;
-    std::size_t start = 0;
-    std::size_t end = 0;
-    bool is_leaf = false;
 
     friend bool operator==(const KdNode&, const KdNode&) = default;
 };
 
-// KD-tree with tight axis-aligned boxes, for Euclidean data with few columns.
+// KD-tree with tight axis-aligned boxes, for Euclidean data with few columns. Offers the
+// tree contract of tree_common/tree_contract.hpp; its bounds for point searches are in
+// kd_tree_bounds.hpp.
 //
-// Layout: nodes in preorder (a node, its left subtree, then its right subtree; the
-// root is node 0). Node i's box is lower_bounds / upper_bounds[i * dims, i * dims + dims).
-// `tree_data` holds the rows in tree order, so a node's rows are one contiguous block;
-// `indices` maps a tree position back to the input row number. The input rows are not
-// kept: the caller's matrix has them. All distances are squared Euclidean distances.
+// Layout: node i's box is lower_bounds / upper_bounds[i * dims, i * dims + dims). The
+// input rows are not kept: the caller's matrix has them. All distances are squared
+// Euclidean distances.
 //
 // Splits: a node with more than leaf_size(dims) rows splits on the column of largest
 // spread (the lowest column on ties) at its median row. A matrix without columns is cut
@@ -45,14 +37,13 @@ struct KdNode {
 //
 // Immutable after build(); any number of threads may search it at once, each with its
 // own KnnHeap.
-struct KdTree {
-    std::vector<KdNode> nodes;
+struct KdTree : TreeStorage<KdNode> {
+    // The point searches unroll their column loops up to this many columns, the widest
+    // data a KD-tree is built for.
+    static constexpr std::size_t UNROLLED_DIMS = 16;
+
     std::vector<double> lower_bounds;
     std::vector<double> upper_bounds;
-    std::vector<double> tree_data;
-    std::vector<std::size_t> indices;
-    std::size_t dims = 0;
-    std::size_t n_points = 0;
 
     static std::size_t leaf_size(std::size_t dims) { return dims < 5 ? 10 : 20; }
 
@@ -61,33 +52,29 @@ struct KdTree {
     // any thread count.
     static KdTree build(const DataMatrix& matrix, std::size_t threads = available_threads());
 
-    // Offers the rows of the tree to `heap` (created with bound k and cleared by the
-    // caller) so that it ends with the k nearest rows to `point` (dims values): squared
-    // distances, input row numbers. A node is pruned once the heap is full and its box,
-    // or for the far child its splitting plane, is at least as far as the worst kept
-    // row. Requires a non-empty tree.
-    void search_knn(std::span<const double> point, KnnHeap& heap) const;
-
     // Squared distance from `point` to the box of `node`, in the one summation order of
     // squared_distance: a row of the node differs from `point` in every column by at least
     // the box's gap, so its computed distance is never below this (see
-    // lane_sum_of_squares_unless), and pruning on it needs no margin.
-    [[gnu::always_inline]] double min_rdist_point(std::size_t node, const double* point) const {
-        const double* lo = lower_bounds.data() + node * dims;
-        const double* hi = upper_bounds.data() + node * dims;
+    // lane_sum_of_squares_unless), and pruning on it needs no margin. `Dims` fixes the
+    // column count at compile time (DYNAMIC_DIMS: `dims`).
+    template <std::size_t Dims = DYNAMIC_DIMS>
+    double min_rdist_point(std::size_t node, const double* point) const {
+        const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
+        const double* lo = lower_bounds.data() + node * n;
+        const double* hi = upper_bounds.data() + node * n;
         const auto gap = [lo, hi, point](std::size_t j) {
             return std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
         };
-        if (dims <= 3) {
+        if (n <= 3) {
             // The same order without the empty lanes: the hot case of 2 and 3 columns.
             double sum = 0.0;
-            for (std::size_t j = 0; j < dims; ++j) {
+            for (std::size_t j = 0; j < n; ++j) {
                 const double g = gap(j);
                 sum += g * g;
             }
             return sum;
         }
-        return lane_sum_of_squares(dims, gap);
+        return lane_sum_of_squares<Dims>(n, gap);
     }
 
     // Squared distance between the boxes of nodes a and b in the same order: a lower bound

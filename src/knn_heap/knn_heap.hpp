@@ -23,19 +23,23 @@ class KnnHeap {
   public:
     explicit KnnHeap(std::size_t k) : k_(k) { entries_.reserve(k); }
 
-    void clear() { entries_.clear(); }
+    void clear() {
+        entries_.clear();
+        full_ = k_ == 0;
+    }
     std::size_t size() const { return entries_.size(); }
     std::size_t k() const { return k_; }
-    bool is_full() const { return entries_.size() >= k_; }
+    bool is_full() const { return full_; }
     double max_distance() const {
         return entries_.empty() ? std::numeric_limits<double>::infinity() : entries_[0].distance;
     }
     std::span<const KnnEntry> entries() const { return entries_; }
 
     void push(std::size_t index, double distance) {
-        if (entries_.size() < k_) {
+        if (!full_) {
             entries_.push_back({distance, index});
             sift_up(entries_.size() - 1);
+            full_ = entries_.size() >= k_;
         } else if (distance < entries_[0].distance) {
             entries_[0] = {distance, index};
             sift_down();
@@ -71,6 +75,7 @@ class KnnHeap {
 
     std::vector<KnnEntry> entries_;
     std::size_t k_;
+    bool full_ = k_ == 0;  // entries_.size() >= k_: searches ask at every node
 };
 
 }  // namespace corvane

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "common/internal_error.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
@@ -10,7 +11,7 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
                                         const ClusterSelection& selection, std::size_t n,
                                         double cluster_selection_epsilon,
                                         bool allow_single_cluster) {
-    const CondensedIndex index = index_condensed_tree(tree, n);
+    const CondensedIndex index = index_condensed_tree(PackedCondensedTree(tree, n));
     if (index.empty()) return std::vector<std::int32_t>(n, -1);
     return assign_labels(index, selection, cluster_selection_epsilon, allow_single_cluster);
 }

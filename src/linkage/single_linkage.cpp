@@ -28,38 +28,47 @@ std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size
     return records;
 }
 
-SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n) {
-    // The first pass and the node numbering in one go: at a merge, `low` and
-    // `high` are roots of the first pass's sets, so the node holding each set
-    // can be kept by root instead of in a second union-find.
-    const std::vector<MstEdge> sorted = sorted_edges(edges);
+namespace {
+
+// The single-linkage pass over `count` edges in merge order, edge_at(i) being the i-th:
+// merge_records and number_linkage_rows in one go. At a merge, `low` and `high` are roots
+// of the first pass's sets, so the node holding each set can be kept by root instead of
+// in a second union-find. on_skip(i) hears of every edge that closes a cycle.
+template <class EdgeAt, class OnSkip>
+SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::size_t n,
+                                const OnSkip& on_skip) {
     UnionFind sets(n);
     std::vector<std::size_t> node_of(n);  // set by root; read only for sets of two or more
     SingleLinkageTree tree;
     tree.rows.reserve(n > 0 ? n - 1 : 0);
 
-    // The endpoints of sorted edges are scattered over the sets: their entries
-    // are fetched two steps ahead, then their parents' entries (usually the
-    // roots) and those roots' nodes one step ahead.
+    // The endpoints of sorted edges are scattered over the sets: their entries are
+    // fetched two steps ahead, then their parents' entries (usually the roots) and those
+    // roots' nodes one step ahead.
     constexpr std::size_t ahead = 8;
     const auto prefetch_parents = [&](std::size_t point) {
         const std::size_t parent = sets.parent_hint(point);
         sets.prefetch(parent);
         if (parent != point && parent < n) __builtin_prefetch(&node_of[parent]);
     };
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        if (i + 2 * ahead < sorted.size()) {
-            sets.prefetch(sorted[i + 2 * ahead].a);
-            sets.prefetch(sorted[i + 2 * ahead].b);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + 2 * ahead < count) {
+            const MstEdge later = edge_at(i + 2 * ahead);
+            sets.prefetch(later.a);
+            sets.prefetch(later.b);
         }
-        if (i + ahead < sorted.size()) {
-            prefetch_parents(sorted[i + ahead].a);
-            prefetch_parents(sorted[i + ahead].b);
+        if (i + ahead < count) {
+            const MstEdge next = edge_at(i + ahead);
+            prefetch_parents(next.a);
+            prefetch_parents(next.b);
         }
-        const MstEdge& edge = sorted[i];
+        const MstEdge edge = edge_at(i);
         const std::size_t ra = sets.find(edge.a);
         const std::size_t rb = sets.find(edge.b);
-        if (ra == rb) continue;
+        if (ra == rb) {
+            on_skip(i);
+            continue;
+        }
         const std::size_t size_a = sets.set_size(ra);
         const std::size_t size_b = sets.set_size(rb);
         // A set of one point is its own node: no scattered read of node_of.
@@ -77,6 +86,46 @@ SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size
         node_of[sets.find(ra)] = n + tree.rows.size() - 1;
     }
     return tree;
+}
+
+}  // namespace
+
+SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n) {
+    const std::vector<MstEdge> sorted = sorted_edges(edges);
+    return link_in_order(
+        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n, [](std::size_t) {});
+}
+
+SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t n,
+                                    SpanningTree& merged) {
+    std::vector<std::size_t> skipped;
+    SingleLinkageTree tree = link_in_order(
+        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n,
+        [&](std::size_t i) { skipped.push_back(i); });
+    // Kept in passes of their own, which stream the edges: the pass above reads the sets
+    // out of order.
+    if (skipped.empty()) {
+        merged = SpanningTree(sorted, n);
+    } else {
+        std::vector<MstEdge> joined;
+        joined.reserve(sorted.size() - skipped.size());
+        auto next_skipped = skipped.begin();
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            if (next_skipped != skipped.end() && *next_skipped == i) {
+                ++next_skipped;
+            } else {
+                joined.push_back(sorted[i]);
+            }
+        }
+        merged = SpanningTree(joined, n);
+    }
+    return tree;
+}
+
+SingleLinkageTree build_single_linkage(const SpanningTree& tree) {
+    return link_in_order(
+        tree.size(), [&](std::size_t i) { return tree.edge(i); }, tree.points(),
+        [](std::size_t) {});
 }
 
 }  // namespace corvane

@@ -6,13 +6,14 @@
 
 #include "common/internal_error.hpp"
 #include "condensed_tree/condensed_index.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
 std::vector<double> membership_probabilities(const CondensedTree& tree,
                                              const ClusterSelection& selection,
                                              std::span<const std::int32_t> labels, std::size_t n) {
-    const CondensedIndex index = index_condensed_tree(tree, n);
+    const CondensedIndex index = index_condensed_tree(PackedCondensedTree(tree, n));
     if (index.empty()) {
         if (labels.size() != n) fail_internal("membership_probabilities: one label per point");
         return std::vector<double>(n, 0.0);

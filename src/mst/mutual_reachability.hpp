@@ -4,11 +4,14 @@
 
 namespace corvane {
 
+// The mutual-reachability weight max(c(x), c(y), d / alpha) as every spanning-tree route
+// takes it, and the maximum it is taken with.
+
 // Maximum in which a NaN operand is ignored (the other operand is taken).
-// Equal operands give `a`, so the result is always one of the operands as given.
+// Equal operands give `a`, so the result is always one of the operands as given. A NaN
+// `b` fails the comparison and leaves `a`.
 inline double max_ignoring_nan(double a, double b) {
     if (std::isnan(a)) return b;
-    if (std::isnan(b)) return a;
     return a < b ? b : a;
 }
 
@@ -28,5 +31,24 @@ inline double mutual_reachability(double core_outer, double core_inner, double d
 inline double mutual_reachability_sq(double core_sq_a, double core_sq_b, double distance_sq) {
     return max_ignoring_nan(max_ignoring_nan(core_sq_a, core_sq_b), distance_sq);
 }
+
+// Squared mutual reachability from the larger squared core distance of the two ends
+// (`core_sq`) and their squared Euclidean distance. With alpha exactly 1 no root is
+// taken and nothing is divided: max(core_sq, d_sq). Otherwise the distance is scaled in
+// true units, (max(sqrt(core_sq), sqrt(d_sq) / alpha))². A NaN core term is ignored.
+class MutualReachabilitySq {
+  public:
+    explicit MutualReachabilitySq(double alpha) : alpha_(alpha), unit_alpha_(alpha == 1.0) {}
+
+    double operator()(double core_sq, double d_sq) const {
+        if (unit_alpha_) return max_ignoring_nan(core_sq, d_sq);
+        const double larger = max_ignoring_nan(std::sqrt(core_sq), std::sqrt(d_sq) / alpha_);
+        return larger * larger;
+    }
+
+  private:
+    double alpha_;
+    bool unit_alpha_;
+};
 
 }  // namespace corvane

@@ -4,11 +4,12 @@
 #include <cmath>
 
 #include "condensed_tree/condensed_index.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 
 namespace corvane {
 
 std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n) {
-    const CondensedIndex index = index_condensed_tree(tree, n);
+    const CondensedIndex index = index_condensed_tree(PackedCondensedTree(tree, n));
     if (index.empty()) return std::vector<double>(n, 0.0);
     return outlier_scores(index);
 }

@@ -1,7 +1,6 @@
 #include "prediction/prediction.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -10,30 +9,29 @@
 #include "common/internal_error.hpp"
 #include "distance/distance.hpp"
 #include "hdbscan/input_validation.hpp"
-#include "hdbscan/magnitude_scaling.hpp"
-#include "prediction/blocked_nearest.hpp"
+#include "model/magnitude_scaling.hpp"
 #include "prediction/exhaustive_search.hpp"
 #include "prediction/query_order.hpp"
+#include "training_index/blocked_nearest.hpp"
 
 namespace corvane {
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-void check_model(const PredictionData& model) {
-    const std::size_t n = model.n;
+void check_model(const FittedModel& model) {
+    const std::size_t n = model.n();
     const DataMatrix& data = model.training_data;
     if (model.labels.size() != n || model.probabilities.size() != n ||
-        model.core_distances.size() != n || data.rows != n || data.cols != model.n_features ||
-        data.values.size() != data.rows * data.cols) {
-        fail_internal("approximate_predict: inconsistent prediction data");
+        model.core_distances.size() != n || data.values.size() != data.rows * data.cols) {
+        fail_internal("approximate_predict: inconsistent model");
     }
 }
 
-std::optional<HdbscanError> check_new_points(const PredictionData& model,
+std::optional<HdbscanError> check_new_points(const FittedModel& model,
                                              const DataMatrix& new_points) {
-    if (new_points.cols != model.n_features) {
-        return HdbscanError::dimension_mismatch(model.n_features, new_points.cols);
+    if (new_points.cols != model.n_features()) {
+        return HdbscanError::dimension_mismatch(model.n_features(), new_points.cols);
     }
     if (model.metric.kind == MetricKind::Precomputed) return scan_precomputed_values(new_points);
     return std::nullopt;
@@ -50,7 +48,7 @@ double scaled_probability(double probability, double core_distance, double reach
     return probability * std::min(lambda_reachability / lambda_core, 1.0);
 }
 
-void assign(const PredictionData& model, const NearestCandidate& nearest, std::int32_t& label,
+void assign(const FittedModel& model, const NearestCandidate& nearest, std::int32_t& label,
             double& probability) {
     if (!nearest.found()) {
         label = -1;
@@ -70,7 +68,7 @@ void assign(const PredictionData& model, const NearestCandidate& nearest, std::i
 // chunk taking a contiguous stretch of it), in row order otherwise; results always land
 // in their row's slot.
 template <class MakeFinder>
-Prediction predict_rows(const PredictionData& model, const DataMatrix& points, std::size_t threads,
+Prediction predict_rows(const FittedModel& model, const DataMatrix& points, std::size_t threads,
                         MakeFinder&& make_finder, const std::vector<std::size_t>& order = {}) {
     Prediction out;
     out.labels.assign(points.rows, -1);
@@ -85,7 +83,7 @@ Prediction predict_rows(const PredictionData& model, const DataMatrix& points, s
     return out;
 }
 
-Prediction predict_exhaustive(const PredictionData& model, const DataMatrix& points,
+Prediction predict_exhaustive(const FittedModel& model, const DataMatrix& points,
                               std::size_t threads) {
     if (model.metric.kind == MetricKind::Precomputed) {
         return predict_rows(model, points, threads, [&] {
@@ -99,9 +97,9 @@ Prediction predict_exhaustive(const PredictionData& model, const DataMatrix& poi
     });
 }
 
-Prediction predict_with_index(const PredictionData& model, const PredictionIndex& index,
+Prediction predict_with_index(const FittedModel& model, const TrainingIndex& index,
                               const DataMatrix& points, std::size_t threads) {
-    if (index.n_points != model.n || index.dims != model.n_features) {
+    if (index.n_points != model.n() || index.dims != model.n_features()) {
         fail_internal("approximate_predict: the index was not built from this model");
     }
     if (std::holds_alternative<BlockTree>(index.tree)) {
@@ -128,7 +126,7 @@ Prediction predict_with_index(const PredictionData& model, const PredictionIndex
 // The checks shared by every route, then `route(points)` on the new points brought to the
 // model's scale.
 template <class Route>
-Expected<Prediction> predict_checked(const PredictionData& model, const DataMatrix& new_points,
+Expected<Prediction> predict_checked(const FittedModel& model, const DataMatrix& new_points,
                                      Route&& route) {
     check_model(model);
     if (new_points.rows == 0) return Prediction{};
@@ -141,12 +139,22 @@ Expected<Prediction> predict_checked(const PredictionData& model, const DataMatr
 
 }  // namespace
 
-Expected<Prediction> approximate_predict(const PredictionData& model, const DataMatrix& new_points,
+Expected<Prediction> approximate_predict(FittedModel& model, const DataMatrix& new_points,
                                          std::size_t threads) {
-    return PredictionCache().predict(model, new_points, threads);
+    // The route runs only after every check passed, so a failing call neither builds the
+    // index nor counts its rows.
+    return predict_checked(model, new_points, [&](const DataMatrix& points) {
+        if (!uses_euclidean_distance(model.metric)) {
+            return predict_exhaustive(model, points, threads);
+        }
+        const TrainingIndex* index =
+            model.training_index.for_batch(model.training_data, model.core_distances, points.rows);
+        if (index == nullptr) return predict_exhaustive(model, points, threads);
+        return predict_with_index(model, *index, points, threads);
+    });
 }
 
-Expected<Prediction> approximate_predict(const PredictionData& model, const PredictionIndex& index,
+Expected<Prediction> approximate_predict(const FittedModel& model, const TrainingIndex& index,
                                          const DataMatrix& new_points, std::size_t threads) {
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
         if (!uses_euclidean_distance(model.metric)) {
@@ -156,34 +164,11 @@ Expected<Prediction> approximate_predict(const PredictionData& model, const Pred
     });
 }
 
-Expected<Prediction> approximate_predict_exhaustive(const PredictionData& model,
+Expected<Prediction> approximate_predict_exhaustive(const FittedModel& model,
                                                     const DataMatrix& new_points,
                                                     std::size_t threads) {
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
         return predict_exhaustive(model, points, threads);
-    });
-}
-
-std::size_t PredictionCache::index_threshold(std::size_t n) {
-    return 8 * static_cast<std::size_t>(std::bit_width(n));
-}
-
-Expected<Prediction> PredictionCache::predict(const PredictionData& model,
-                                              const DataMatrix& new_points, std::size_t threads) {
-    // The route runs only after every check passed, so a failing call neither builds the
-    // index nor counts its rows.
-    return predict_checked(model, new_points, [&](const DataMatrix& points) {
-        if (!uses_euclidean_distance(model.metric)) {
-            return predict_exhaustive(model, points, threads);
-        }
-        if (index_ == nullptr) {
-            if (exhaustive_rows_ + points.rows < index_threshold(model.n)) {
-                exhaustive_rows_ += points.rows;
-                return predict_exhaustive(model, points, threads);
-            }
-            index_ = std::make_unique<const PredictionIndex>(PredictionIndex::build(model));
-        }
-        return predict_with_index(model, *index_, points, threads);
     });
 }
 

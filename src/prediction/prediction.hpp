@@ -2,14 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "common/data_matrix.hpp"
 #include "common/hdbscan_error.hpp"
-#include "hdbscan/fitted_model.hpp"
+#include "model/fitted_model.hpp"
 #include "parallel/parallel.hpp"
-#include "prediction/prediction_index.hpp"
+#include "training_index/training_index.hpp"
 
 namespace corvane {
 
@@ -25,9 +24,10 @@ struct Prediction {
 // core distance.
 //
 // Checks, in order: no rows gives two empty vectors (whatever the column count); a column
-// count other than model.n_features gives DimensionMismatch; under Precomputed, where
-// each row holds the distances to the n training points, the first value in row-major
-// order that is not finite or below zero gives NonFiniteInput or PrecomputedNegative.
+// count other than the model's n_features() gives DimensionMismatch; under Precomputed,
+// where each row holds the distances to the n training points, the first value in
+// row-major order that is not finite or below zero gives NonFiniteInput or
+// PrecomputedNegative.
 //
 // A training point at NaN distance is no candidate, and a new point without a candidate
 // at finite reachability (a NaN or infinite coordinate, say) gets label -1 and
@@ -37,45 +37,21 @@ struct Prediction {
 // inconsistent arrays is an internal error.
 //
 // Every route gives the results of approximate_predict_exhaustive, bit for bit. This one
-// builds a PredictionIndex for a Euclidean model when the batch is large enough to pay
-// for it (see PredictionCache), and measures every training point otherwise.
-Expected<Prediction> approximate_predict(const PredictionData& model, const DataMatrix& new_points,
+// searches the model's training index for a Euclidean model once batches have paid for
+// building it (LazyTrainingIndex), and measures every training point otherwise; it
+// builds the index on the model, so it runs one call at a time per model.
+Expected<Prediction> approximate_predict(FittedModel& model, const DataMatrix& new_points,
                                          std::size_t threads = available_threads());
 
-// The same, searching `index`, which must have been built from `model`, for Euclidean
-// models (other metrics ignore it).
-Expected<Prediction> approximate_predict(const PredictionData& model, const PredictionIndex& index,
+// The same, searching `index`, which must have been built from the model's training data
+// and core distances, for Euclidean models (other metrics ignore it).
+Expected<Prediction> approximate_predict(const FittedModel& model, const TrainingIndex& index,
                                          const DataMatrix& new_points,
                                          std::size_t threads = available_threads());
 
 // The same with every training point measured in index order, whatever the metric.
-Expected<Prediction> approximate_predict_exhaustive(const PredictionData& model,
+Expected<Prediction> approximate_predict_exhaustive(const FittedModel& model,
                                                     const DataMatrix& new_points,
                                                     std::size_t threads = available_threads());
-
-// The PredictionIndex of one fitted model, built once it pays for itself. Building costs
-// about as much as measuring every training point for index_threshold(n) new points, so
-// calls measure exhaustively until the rows predicted that way, this call's included,
-// would reach that many; then the index is built and kept for every later call. Over
-// any sequence of calls this costs at most about twice what the better choice made in
-// hindsight would have cost, and single small calls never pay for a build.
-//
-// Belongs to one model: every call must pass the same, unchanged PredictionData. Not
-// thread-safe; one call at a time.
-class PredictionCache {
-  public:
-    Expected<Prediction> predict(const PredictionData& model, const DataMatrix& new_points,
-                                 std::size_t threads = available_threads());
-
-    bool has_index() const { return index_ != nullptr; }
-
-    // New points whose exhaustive prediction costs about one build of the index over n
-    // training points (both measured on one thread, 2-D points).
-    static std::size_t index_threshold(std::size_t n);
-
-  private:
-    std::unique_ptr<const PredictionIndex> index_;
-    std::size_t exhaustive_rows_ = 0;
-};
 
 }  // namespace corvane

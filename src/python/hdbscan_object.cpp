@@ -76,6 +76,18 @@ PyObject* get_stage_seconds(PyObject* self, void*) {
                              "outlier_scores", times.outlier_scores);
     });
 }
+
+// Benchmark builds only: bytes the fitted model holds at rest, by part.
+PyObject* get_model_bytes(PyObject* self, void*) {
+    return read_fitted(self, [](const FittedModel& model) -> PyObject* {
+        const ModelBytes bytes = model.bytes();
+        return Py_BuildValue("{s:n,s:n,s:n,s:n}", "training_data",
+                             static_cast<Py_ssize_t>(bytes.training_data), "core_distances",
+                             static_cast<Py_ssize_t>(bytes.core_distances), "hierarchy",
+                             static_cast<Py_ssize_t>(bytes.hierarchy), "results",
+                             static_cast<Py_ssize_t>(bytes.results));
+    });
+}
 #endif
 
 PyGetSetDef hdbscan_getset[] = {
@@ -92,6 +104,8 @@ PyGetSetDef hdbscan_getset[] = {
 #ifdef CORVANE_STAGE_TIMINGS
     {"_stage_seconds_", get_stage_seconds, nullptr,
      PyDoc_STR("Seconds per stage of the last fit (benchmark builds only)."), nullptr},
+    {"_model_bytes_", get_model_bytes, nullptr,
+     PyDoc_STR("Bytes the fitted model holds, by part (benchmark builds only)."), nullptr},
 #endif
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

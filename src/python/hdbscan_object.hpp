@@ -9,7 +9,7 @@
 
 #include "common/params.hpp"
 #include "common/stage_clock.hpp"
-#include "hdbscan/fitted_model.hpp"
+#include "model/fitted_model.hpp"
 
 namespace corvane::python {
 

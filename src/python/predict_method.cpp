@@ -55,11 +55,9 @@ PyObject* hdbscan_approximate_predict(PyObject* self, PyObject* args, PyObject* 
         if (!points) return nullptr;
         FittedModel* model = state.model.get();
         if (model == nullptr) return raise_hdbscan_error(HdbscanError::not_fitted());
-        // The interpreter lock is held for the whole call, so the cache sees one call at
-        // a time.
-        if (!model->prediction_cache) model->prediction_cache = std::make_shared<PredictionCache>();
-        Expected<Prediction> prediction =
-            model->prediction_cache->predict(model->prediction, *points);
+        // The interpreter lock is held for the whole call, so the model sees one
+        // prediction at a time.
+        Expected<Prediction> prediction = approximate_predict(*model, *points);
         if (!prediction) return raise_hdbscan_error(prediction.error());
         return prediction_tuple(std::move(*prediction));
     });

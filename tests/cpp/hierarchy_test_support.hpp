@@ -3,18 +3,42 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <numeric>
 #include <random>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "common/mst_edge.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "hierarchy/hierarchy.hpp"
 #include "union_find/union_find.hpp"
 
 namespace corvane::testing {
 
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Every per-point and per-cluster result of a fit's hierarchy, from its edges in one go.
+struct HierarchyResult {
+    std::vector<std::int32_t> labels;
+    std::vector<double> probabilities;
+    std::vector<double> outlier_scores;
+    std::vector<double> persistence;
+};
+
+inline HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::size_t n,
+                                         std::size_t min_cluster_size,
+                                         ClusterSelectionMethod method, bool allow_single_cluster,
+                                         double cluster_selection_epsilon) {
+    Hierarchy hierarchy = build_hierarchy({edges.begin(), edges.end()}, n, min_cluster_size);
+    const CondensedIndex index = index_condensed_tree(hierarchy.condensed);
+    select_hierarchy(hierarchy, index, {method, allow_single_cluster, cluster_selection_epsilon});
+    SelectionResults selected = derive_selection_results(hierarchy, index);
+    return {std::move(selected.labels), std::move(selected.probabilities),
+            derive_outlier_scores(index), std::move(selected.persistence)};
+}
 
 // A random spanning tree over a random permutation of 0 .. n-1. Weights come
 // from {0, 0.5, 1, ..., (levels - 1) / 2}, so ties and zero weights are common.

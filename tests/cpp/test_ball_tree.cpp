@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "ball_tree/ball_tree.hpp"
-#include "ball_tree/ball_tree_search_impl.hpp"
+#include "ball_tree/ball_tree_bounds.hpp"
+#include "tree_common/knn_search_impl.hpp"
 #include "tree_support.hpp"
 #include "value_support.hpp"
 
@@ -82,7 +83,7 @@ TEST(BallTree, IdenticalRows) {
     for (const BallNode& node : tree.nodes)
         EXPECT_EQ(node.radius_sq, 0.0);
     KnnHeap heap(7);
-    tree.search_knn(m.row_span(42), heap);
+    search_knn(tree, m.row_span(42), heap);
     EXPECT_EQ(heap.size(), 7u);
     EXPECT_EQ(heap.max_distance(), 0.0);
 }
@@ -98,7 +99,7 @@ TEST(BallTree, EqualCentroidDistancesSearchLeftFirst) {
     ASSERT_EQ(leaf_values(tree, tree.nodes[0].left), std::vector<double>(20, -1.0));
     RecordingHeap heap(1);
     const double query = 0.0;
-    ball_search_knn(tree, &query, heap);
+    search_knn_unchecked(tree, &query, heap);
     ASSERT_EQ(heap.offered.size(), 20u);
     EXPECT_EQ(m.at(heap.heap.entries()[0].index, 0), -1.0);
 }
@@ -118,7 +119,7 @@ TEST(BallTree, CentroidAtPruningDistanceIsPruned) {
     ASSERT_EQ(tree.nodes[far].radius, 1.0);
     RecordingHeap heap(1);
     const double query = 0.0;
-    ball_search_knn(tree, &query, heap);
+    search_knn_unchecked(tree, &query, heap);
     EXPECT_EQ(heap.offered.size(), 32u);
     for (std::size_t row : heap.offered)
         EXPECT_EQ(m.at(row, 0), -2.0);
@@ -136,7 +137,7 @@ TEST(BallTree, KnnMatchesBruteForce) {
             const std::vector<double> all = testing::brute_force_knn(m, point, m.rows);
             for (const std::size_t k : {std::size_t{1}, std::size_t{5}, std::size_t{60}, m.rows}) {
                 KnnHeap heap(k);
-                tree.search_knn({point, dims}, heap);
+                search_knn(tree, {point, dims}, heap);
                 ASSERT_EQ(testing::sorted_distances(heap),
                           std::vector<double>(all.begin(), all.begin() + static_cast<long>(k)))
                     << "seed " << seed << " k " << k << " query " << q;
@@ -154,7 +155,7 @@ TEST(BallTree, ZeroColumnsCutByCount) {
     testing::expect_tree_layout(tree, m, BallTree::LEAF_SIZE, "zero columns");
     ASSERT_EQ(tree.nodes.size(), 7u);  // 100 rows -> 50 (25 + 25) and 50 (25 + 25)
     RecordingHeap heap(4);
-    ball_search_knn(tree, nullptr, heap);
+    search_knn_unchecked(tree, nullptr, heap);
     EXPECT_EQ(heap.offered.size(), 25u);  // the first leaf fills the heap at distance 0
     EXPECT_EQ(heap.heap.max_distance(), 0.0);
 }

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <random>
 #include <vector>
 
 #include "common/internal_error.hpp"
 #include "condensed_tree/condense.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 #include "hierarchy_test_support.hpp"
+#include "linkage/single_linkage.hpp"
 
 namespace corvane {
 namespace {
@@ -85,6 +89,26 @@ TEST(Condense, MergesAtOneLambdaFormOneLevel) {
                           {9, 4, 4.0, 1}, {9, 5, 4.0, 1}, {8, 2, 4.0, 1},
                           {8, 3, 4.0, 1}, {7, 0, 4.0, 1}, {7, 1, 4.0, 1}};
     EXPECT_EQ(condense(three, 6, 2).edges, three_way);
+}
+
+// The packed form gives back the edge list in emission order, which the stability sums
+// follow; what it cannot hold faithfully is refused.
+TEST(PackedCondensedTree, GivesBackTheEdgesInEmissionOrder) {
+    for (std::uint64_t seed = 1; seed <= 25; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 2 + (seed * 71) % 500;
+        const auto edges = testing::random_spanning_tree(rng, n, 1 + int(seed % 6));
+        const CondensedTree tree = condense(build_single_linkage(edges, n), n, 2 + seed % 5);
+        const PackedCondensedTree packed(tree, n);
+        EXPECT_EQ(packed.points(), n);
+        EXPECT_EQ(packed.unpacked().edges, tree.edges) << "seed " << seed;
+    }
+    const CondensedTree nested = testing::nested_tree();
+    EXPECT_EQ(PackedCondensedTree(nested, 13).unpacked().edges, nested.edges);
+    EXPECT_TRUE(PackedCondensedTree(CondensedTree{}, 1).empty());
+    EXPECT_THROW(PackedCondensedTree(CondensedTree{{{2, 0, 1.0, 2}, {2, 1, 1.0, 1}}}, 2),
+                 InternalError);
+    EXPECT_THROW(PackedCondensedTree(CondensedTree{{{2, 3, 1.0, 3}}}, 2), InternalError);
 }
 
 TEST(Condense, RejectsTreesThatDoNotSpanThePoints) {

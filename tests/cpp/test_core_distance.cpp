@@ -9,6 +9,7 @@
 #include "common/internal_error.hpp"
 #include "core_distance/core_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
+#include "tree_common/knn_search.hpp"
 #include "tree_support.hpp"
 #include "value_support.hpp"
 
@@ -52,7 +53,7 @@ TYPED_TEST(CoreDistances, RowsMatchTheirSearchForAnyThreadCount) {
         KnnHeap heap(k);
         for (std::size_t i = 0; i < m.rows; ++i) {
             heap.clear();
-            tree.search_knn(m.row_span(i), heap);
+            search_knn(tree, m.row_span(i), heap);
             std::vector<std::size_t> expected;
             for (const KnnEntry& e : heap.entries()) {
                 if (e.index != i && expected.size() < k - 1) expected.push_back(e.index);
@@ -97,7 +98,7 @@ TYPED_TEST(CoreDistances, IdenticalRowsFillTheHeapWithoutThemselves) {
     for (std::size_t i = 0; i < m.rows; ++i) {
         EXPECT_EQ(result.core_distances[i], 0.0);
         KnnHeap heap(5);
-        tree.search_knn(m.row_span(i), heap);
+        search_knn(tree, m.row_span(i), heap);
         std::vector<std::size_t> expected;
         for (const KnnEntry& e : heap.entries()) {
             if (e.index != i) expected.push_back(e.index);
@@ -136,7 +137,7 @@ TYPED_TEST(CoreDistances, RejectsBadArguments) {
                  InternalError);
     std::vector<double> short_query(1, 0.0);
     KnnHeap heap(1);
-    EXPECT_THROW(tree.search_knn(short_query, heap), InternalError);
+    EXPECT_THROW(search_knn(tree, short_query, heap), InternalError);
 }
 
 }  // namespace

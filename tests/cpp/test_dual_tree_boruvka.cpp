@@ -18,6 +18,8 @@
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
+#include "mst/mutual_reachability.hpp"
+#include "tree_common/bottom_up.hpp"
 #include "tree_common/tree_shape.hpp"
 #include "tree_support.hpp"
 #include "union_find/union_find.hpp"
@@ -399,6 +401,10 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     for (double& c : core)
         c = 0.5 + static_cast<double>(rng() % 1000) / 100.0;
     core[tree.indices[3]] = std::nan("");
+    // The search takes the smallest squared core distance, in tree order.
+    std::vector<double> core_sq(m.rows);
+    for (std::size_t i = 0; i < m.rows; ++i)
+        core_sq[i] = core[tree.indices[i]] * core[tree.indices[i]];
     // Components by tree position: long runs share a component, with a few strays.
     std::vector<std::size_t> component(m.rows);
     for (std::size_t i = 0; i < m.rows; ++i)
@@ -413,7 +419,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     std::vector<std::size_t> labels(nodes, 12345);
     std::vector<double> bounds(nodes, -1.0);
     const auto fill = [&](std::size_t first, std::size_t last) {
-        compute_node_min_core(tree, core, std::span<double>(min_core), first, last);
+        smallest_per_node(tree, core_sq, std::span<double>(min_core), first, last);
         label_nodes(tree, component, std::span<std::size_t>(labels), first, last);
         bound_nodes(tree, component, candidates, std::span<double>(bounds), first, last);
     };

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "hdbscan/input_validation.hpp"
-#include "hdbscan/magnitude_scaling.hpp"
+#include "model/magnitude_scaling.hpp"
 #include "mst/mst_route.hpp"
 
 namespace corvane {

@@ -5,13 +5,14 @@
 #include <cstdio>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "common/internal_error.hpp"
 #include "condensed_tree/condense.hpp"
+#include "hierarchy/hierarchy.hpp"
 #include "hierarchy_test_support.hpp"
 #include "labels/assign_labels.hpp"
-#include "labels/cluster_hierarchy.hpp"
 #include "linkage/single_linkage.hpp"
 #include "membership/membership_probabilities.hpp"
 #include "outlier/outlier_scores.hpp"
@@ -19,6 +20,8 @@
 namespace corvane {
 namespace {
 
+using testing::cluster_hierarchy;
+using testing::HierarchyResult;
 using testing::kInf;
 using Labels = std::vector<std::int32_t>;
 constexpr auto Eom = ClusterSelectionMethod::Eom;
@@ -213,6 +216,39 @@ TEST(ClusterHierarchy, RepeatedPointsStayTogetherAndNumeric) {
                         EXPECT_EQ(r.labels[i], it->second) << context << " value " << x[i];
                     }
                 }
+            }
+        }
+    }
+}
+
+// Re-selection from what a model keeps: condensing again from the kept spanning tree at
+// another min_cluster_size, then selecting with other parameters, gives exactly what a
+// hierarchy built from the edges for those parameters gives, down to the last bit.
+TEST(ClusterHierarchy, StepsRerunOnTheKeptHierarchyMatchAFreshBuild) {
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 30 + rng() % 300;
+        const auto edges = testing::random_spanning_tree(rng, n, 2 + int(seed % 5));
+        Hierarchy kept = build_hierarchy(edges, n, 5);
+        for (const std::size_t m : {std::size_t{2}, std::size_t{9}, std::size_t{5}}) {
+            condense_hierarchy(kept, m);
+            const Hierarchy fresh = build_hierarchy(edges, n, m);
+            const std::string context = "seed " + std::to_string(seed) + " m " + std::to_string(m);
+            EXPECT_EQ(kept.min_cluster_size, m) << context;
+            EXPECT_TRUE(kept.selection.clusters.empty()) << context;
+            EXPECT_EQ(kept.condensed.unpacked().edges, fresh.condensed.unpacked().edges) << context;
+            const CondensedIndex index = index_condensed_tree(kept.condensed);
+            for (const SelectionParams params :
+                 {SelectionParams{Leaf, true, 0.7}, SelectionParams{Eom, false, 1.5},
+                  SelectionParams{Eom, true, 0.0}}) {
+                select_hierarchy(kept, index, params);
+                const SelectionResults again = derive_selection_results(kept, index);
+                const HierarchyResult expected = cluster_hierarchy(
+                    edges, n, m, params.method, params.allow_single_cluster, params.epsilon);
+                EXPECT_EQ(again.labels, expected.labels) << context;
+                EXPECT_EQ(again.probabilities, expected.probabilities) << context;
+                EXPECT_EQ(again.persistence, expected.persistence) << context;
+                EXPECT_EQ(derive_outlier_scores(index), expected.outlier_scores) << context;
             }
         }
     }

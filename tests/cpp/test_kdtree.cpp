@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "kdtree_bounded/kd_tree.hpp"
-#include "kdtree_bounded/kd_tree_search_impl.hpp"
+#include "kdtree_bounded/kd_tree_bounds.hpp"
+#include "tree_common/knn_search_impl.hpp"
 #include "tree_support.hpp"
 
 namespace corvane {
@@ -126,7 +127,7 @@ TEST(KdTree, QueryOnSplitValueSearchesLeftFirst) {
     const KdNode& left = tree.nodes[tree.nodes[0].left];
     RecordingHeap heap(1);
     const double query = 1.0;
-    kd_search_knn(tree, &query, heap);
+    search_knn_unchecked(tree, &query, heap);
     EXPECT_EQ(heap.offered, positions_to_rows(tree, left.start, left.end));
     ASSERT_EQ(heap.heap.size(), 1u);
     const std::size_t found = heap.heap.entries()[0].index;
@@ -145,7 +146,7 @@ TEST(KdTree, EqualityPrunesPlaneAndBox) {
         ASSERT_EQ(tree.nodes[0].split_value, 5.0);
         RecordingHeap heap(5);
         const double query = 2.5;
-        kd_search_knn(tree, &query, heap);
+        search_knn_unchecked(tree, &query, heap);
         const KdNode& left = tree.nodes[tree.nodes[0].left];
         EXPECT_EQ(heap.offered, positions_to_rows(tree, left.start, left.end));
     }
@@ -162,7 +163,7 @@ TEST(KdTree, EqualityPrunesPlaneAndBox) {
         ASSERT_EQ(tree.nodes[0].split_value, 8.0);
         RecordingHeap heap(5);
         const double query[2] = {5.0, 0.0};
-        kd_search_knn(tree, query, heap);
+        search_knn_unchecked(tree, query, heap);
         EXPECT_EQ(heap.heap.max_distance(), 25.0);
         const KdNode& left = tree.nodes[tree.nodes[0].left];
         EXPECT_EQ(heap.offered, positions_to_rows(tree, left.start, left.end));
@@ -181,7 +182,7 @@ TEST(KdTree, KnnMatchesBruteForce) {
             const std::vector<double> all = testing::brute_force_knn(m, point, m.rows);
             for (const std::size_t k : {std::size_t{1}, std::size_t{6}, std::size_t{25}, m.rows}) {
                 KnnHeap heap(k);
-                tree.search_knn({point, dims}, heap);
+                search_knn(tree, {point, dims}, heap);
                 ASSERT_EQ(testing::sorted_distances(heap),
                           std::vector<double>(all.begin(), all.begin() + static_cast<long>(k)))
                     << "seed " << seed << " k " << k << " query " << q;
@@ -202,7 +203,7 @@ TEST(KdTree, ZeroColumnsCutByCount) {
     testing::expect_tree_layout(tree, m, KdTree::leaf_size(0), "zero columns");
     ASSERT_EQ(tree.nodes.size(), 7u);  // 25 rows -> 12 (6 + 6) and 13 (6 + 7)
     RecordingHeap heap(3);
-    kd_search_knn(tree, nullptr, heap);
+    search_knn_unchecked(tree, nullptr, heap);
     const KdNode& first_leaf = tree.nodes[2];
     ASSERT_TRUE(first_leaf.is_leaf);
     EXPECT_EQ(heap.offered, positions_to_rows(tree, first_leaf.start, first_leaf.end));

@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
 
 #include "common/internal_error.hpp"
-#include "condensed_tree/linkage_rows.hpp"
 #include "hierarchy_test_support.hpp"
 #include "linkage/edge_order.hpp"
+#include "linkage/linkage_rows.hpp"
 #include "linkage/single_linkage.hpp"
+#include "linkage/spanning_tree.hpp"
 #include "union_find/union_find.hpp"
 
 namespace corvane {
@@ -124,6 +127,41 @@ TEST(SingleLinkage, OnePassEqualsTheTwoPassReference) {
                 << "seed " << seed << " row " << i;
         }
     }
+}
+
+// What a model keeps of the linkage: the edges that merged, in merge order and as the
+// route oriented them, from which one pass gives the rows back without sorting. Extra
+// edges closing cycles are dropped; large point numbers survive the 4-byte storage.
+TEST(SpanningTree, KeptInMergeOrderItRebuildsTheRows) {
+    for (std::uint64_t seed = 1; seed <= 30; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 2 + (seed * 53) % 300;
+        std::vector<MstEdge> edges = testing::random_spanning_tree(rng, n, 1 + int(seed % 4));
+        std::vector<MstEdge> with_cycles = edges;
+        for (std::size_t i = 0; i < seed % 7; ++i)
+            with_cycles.push_back({rng() % n, rng() % n, 0.5 * double(rng() % 4)});
+        std::shuffle(with_cycles.begin(), with_cycles.end(), rng);
+        const std::string context = "seed " + std::to_string(seed);
+
+        SpanningTree kept;
+        const auto rows = link_sorted_edges(sorted_edges(with_cycles), n, kept).rows;
+        EXPECT_EQ(rows, build_single_linkage(with_cycles, n).rows) << context;
+        ASSERT_EQ(kept.points(), n) << context;
+        ASSERT_EQ(kept.size(), n - 1) << context;
+        EXPECT_EQ(build_single_linkage(kept).rows, rows) << context;
+        std::vector<MstEdge> kept_edges;
+        for (std::size_t i = 0; i < kept.size(); ++i)
+            kept_edges.push_back(kept.edge(i));
+        EXPECT_EQ(sorted_edges(kept_edges), kept_edges) << context;
+        EXPECT_EQ(build_single_linkage(kept_edges, n).rows, rows) << context;
+    }
+    // Endpoints take 4 bytes below 2^32 points and 8 from there on.
+    const std::vector<MstEdge> below{{3'999'999'999, 3'999'999'998, 1.5}};
+    EXPECT_EQ(SpanningTree(below, 4'000'000'000).edge(0), below[0]);
+    EXPECT_EQ(SpanningTree(below, 4'000'000'000).bytes(), 16u);
+    const std::vector<MstEdge> above{{4'999'999'999, 4'300'000'000, 2.0}};
+    EXPECT_EQ(SpanningTree(above, 5'000'000'000).edge(0), above[0]);
+    EXPECT_EQ(SpanningTree(above, 5'000'000'000).bytes(), 24u);
 }
 
 TEST(SortedEdges, NumericWeightOrderThenEndpoints) {

@@ -14,7 +14,7 @@
 #include "block_search/block_tree.hpp"
 #include "common/internal_error.hpp"
 #include "distance/distance.hpp"
-#include "prediction/index_search.hpp"
+#include "kdtree_bounded/kd_tree_bounds.hpp"
 #include "prediction/prediction.hpp"
 #include "tree_support.hpp"
 
@@ -26,12 +26,9 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 // A model over `data` with brute-force core distances (k-th nearest, itself included)
 // and random labels (about a fifth noise) and probabilities.
-PredictionData make_model(const DataMatrix& data, const Metric& metric, std::size_t k,
-                          unsigned seed) {
-    PredictionData model;
+FittedModel make_model(const DataMatrix& data, const Metric& metric, std::size_t k, unsigned seed) {
+    FittedModel model;
     model.metric = metric;
-    model.n = data.rows;
-    model.n_features = data.cols;
     model.training_data = data;
     std::vector<double> distances(data.rows);
     for (std::size_t i = 0; i < data.rows; ++i) {
@@ -53,7 +50,7 @@ PredictionData make_model(const DataMatrix& data, const Metric& metric, std::siz
 
 // The rule written out once more, independently of the library's helpers: scan in index
 // order, skip NaN distances, replace on a strictly smaller reachability.
-Prediction literal_predict(const PredictionData& model, const DataMatrix& points) {
+Prediction literal_predict(const FittedModel& model, const DataMatrix& points) {
     Prediction out;
     std::vector<double> x(points.cols);
     for (std::size_t i = 0; i < points.rows; ++i) {
@@ -61,7 +58,7 @@ Prediction literal_predict(const PredictionData& model, const DataMatrix& points
             x[c] = std::ldexp(points.at(i, c), model.magnitude_shift);
         std::size_t best = 0;
         double r = INF;
-        for (std::size_t j = 0; j < model.n; ++j) {
+        for (std::size_t j = 0; j < model.n(); ++j) {
             const double d = model.metric.kind == MetricKind::Precomputed
                                  ? x[j]
                                  : compute_distance(PointView(x.data(), x.size()),
@@ -103,7 +100,7 @@ void expect_same(const Prediction& expected, const Prediction& got, const std::s
 
 // Every route on one batch: the literal loop, the exhaustive scan and, for Euclidean
 // models, the index, each on one thread and on several.
-void expect_all_routes_agree(const PredictionData& model, const DataMatrix& points,
+void expect_all_routes_agree(const FittedModel& model, const DataMatrix& points,
                              const std::string& what) {
     const Prediction expected = literal_predict(model, points);
     for (const std::size_t threads : {1u, 3u}) {
@@ -111,7 +108,7 @@ void expect_all_routes_agree(const PredictionData& model, const DataMatrix& poin
         expect_same(expected, approximate_predict_exhaustive(model, points, threads).value(),
                     label + ", exhaustive");
         if (!uses_euclidean_distance(model.metric)) continue;
-        const PredictionIndex index = PredictionIndex::build(model);
+        const TrainingIndex index = TrainingIndex::build(model.training_data, model.core_distances);
         expect_same(expected, approximate_predict(model, index, points, threads).value(),
                     label + ", index");
     }
@@ -121,12 +118,10 @@ void expect_all_routes_agree(const PredictionData& model, const DataMatrix& poin
 // 3 noise at 30; 4 alone at 100 (core 0.5); 5 and 6 at 54 and 50, whose equal
 // reachability from 52 must go to index 5 although a tree meets 50 first; 7 at 70 with a
 // huge core distance.
-PredictionData worked_model() {
-    PredictionData model;
+FittedModel worked_model() {
+    FittedModel model;
     model.metric = Metric::euclidean();
-    model.n_features = 1;
     model.training_data = testing::matrix_from(1, {0, 1, 2, 30, 100, 54, 50, 70});
-    model.n = model.training_data.rows;
     model.core_distances = {1, 0.5, 1, 3, 0.5, 1, 1, 40};
     model.labels = {0, 0, 0, -1, 2, 3, 4, 5};
     model.probabilities = {0.9, 0.7, 0.6, 0.0, 0.8, 0.3, 0.35, 1.0};
@@ -134,7 +129,7 @@ PredictionData worked_model() {
 }
 
 TEST(ApproximatePredict, WorkedCases) {
-    const PredictionData model = worked_model();
+    FittedModel model = worked_model();
     const DataMatrix points = testing::matrix_from(1, {1, 101, 52, 30.5, 70.5, 106, 21});
     for (const std::size_t threads : {1u, 2u}) {
         const Prediction got = approximate_predict(model, points, threads).value();
@@ -235,15 +230,16 @@ TEST(ApproximatePredict, IndexMatchesExhaustiveBitForBit) {
                 for (std::size_t c = 0; c < dims; ++c)
                     data.at(i, c) = 0.05 * data.at(i, c) + static_cast<double>(i % 3);
             }
-            const PredictionData model = make_model(data, Metric::euclidean(), 1 + seed % 6, seed);
+            const FittedModel model = make_model(data, Metric::euclidean(), 1 + seed % 6, seed);
             DataMatrix points = testing::random_matrix(300, dims, seed + 1000, levels);
             for (std::size_t i = 0; i < 60; ++i) {
                 for (std::size_t c = 0; c < dims; ++c) {
                     points.at(i, c) = i < 30 ? data.at(i * 7, c) : points.at(i, c) * 1e3 - 400;
                 }
             }
-            const PredictionIndex index = PredictionIndex::build(model);
-            EXPECT_EQ(index.tree.index(), dims <= PredictionIndex::MAX_KD_DIMS ? 0u : 1u);
+            const TrainingIndex index =
+                TrainingIndex::build(model.training_data, model.core_distances);
+            EXPECT_EQ(index.tree.index(), dims <= TrainingIndex::MAX_KD_DIMS ? 0u : 1u);
             expect_all_routes_agree(
                 model, points, "dims " + std::to_string(dims) + " seed " + std::to_string(seed));
         }
@@ -258,7 +254,7 @@ TEST(ApproximatePredict, EveryMetricMatchesTheLiteralLoop) {
     for (const Metric& metric : metrics) {
         ++seed;
         const DataMatrix data = testing::random_matrix(400, 4, seed, seed % 2 == 0 ? 4 : 0);
-        const PredictionData model = make_model(data, metric, 3, seed);
+        FittedModel model = make_model(data, metric, 3, seed);
         const DataMatrix points = testing::random_matrix(300, 4, seed + 7, seed % 2 == 0 ? 4 : 0);
         expect_all_routes_agree(model, points, "metric p " + std::to_string(metric.p));
         expect_same(literal_predict(model, points), approximate_predict(model, points).value(),
@@ -278,7 +274,7 @@ TEST(ApproximatePredict, NonFiniteNewPoints) {
     points.at(4, 1) = NaN;
     points.at(5, 0) = 1e200;  // finite, but every squared distance overflows
     for (const Metric& metric : {Metric::euclidean(), Metric::manhattan(), Metric::minkowski(3)}) {
-        PredictionData model = make_model(data, metric, 4, 9);
+        FittedModel model = make_model(data, metric, 4, 9);
         std::fill(model.labels.begin(), model.labels.end(), 1);
         std::fill(model.probabilities.begin(), model.probabilities.end(), 0.5);
         expect_all_routes_agree(model, points, "metric p " + std::to_string(metric.p));
@@ -293,7 +289,7 @@ TEST(ApproximatePredict, NonFiniteNewPoints) {
             EXPECT_EQ(got.labels[5], -1);
         }
     }
-    PredictionData chebyshev = make_model(data, Metric::minkowski(INF), 4, 9);
+    FittedModel chebyshev = make_model(data, Metric::minkowski(INF), 4, 9);
     std::fill(chebyshev.labels.begin(), chebyshev.labels.end(), 1);
     std::fill(chebyshev.probabilities.begin(), chebyshev.probabilities.end(), 0.5);
     expect_all_routes_agree(chebyshev, points, "chebyshev");
@@ -307,7 +303,7 @@ TEST(ApproximatePredict, RowSplitDoesNotChangeResults) {
     const DataMatrix data = testing::random_matrix(600, 3, 21, 5);
     const DataMatrix points = testing::random_matrix(1100, 3, 22, 5);
     for (const Metric& metric : {Metric::euclidean(), Metric::cosine()}) {
-        const PredictionData model = make_model(data, metric, 5, 23);
+        FittedModel model = make_model(data, metric, 5, 23);
         const Prediction one = approximate_predict(model, points, 1).value();
         for (const std::size_t threads : {2u, 4u, 7u}) {
             expect_same(one, approximate_predict(model, points, threads).value(),
@@ -321,10 +317,9 @@ TEST(ApproximatePredict, RowSplitDoesNotChangeResults) {
 TEST(ApproximatePredict, PrecomputedDistances) {
     const DataMatrix data = testing::random_matrix(300, 3, 31, 4);
     const DataMatrix points = testing::random_matrix(280, 3, 32, 4);
-    const PredictionData euclidean = make_model(data, Metric::euclidean(), 4, 33);
-    PredictionData model = euclidean;
+    FittedModel euclidean = make_model(data, Metric::euclidean(), 4, 33);
+    FittedModel model = euclidean;
     model.metric = Metric::precomputed();
-    model.n_features = data.rows;
     model.training_data = DataMatrix(data.rows, data.rows);
     for (std::size_t i = 0; i < data.rows; ++i) {
         for (std::size_t j = 0; j < data.rows; ++j)
@@ -355,7 +350,7 @@ TEST(ApproximatePredict, PrecomputedDistances) {
 }
 
 TEST(ApproximatePredict, ChecksAndEmptyInputs) {
-    const PredictionData model = worked_model();
+    FittedModel model = worked_model();
     for (const std::size_t cols : {0u, 1u, 5u}) {
         const Prediction empty = approximate_predict(model, DataMatrix(0, cols)).value();
         EXPECT_TRUE(empty.labels.empty());
@@ -365,18 +360,19 @@ TEST(ApproximatePredict, ChecksAndEmptyInputs) {
     EXPECT_EQ(error.message(), "dimension mismatch: model fitted with 1 features, got 3");
     EXPECT_FALSE(approximate_predict_exhaustive(model, DataMatrix(1, 0)).has_value());
 
-    PredictionData broken = model;
+    FittedModel broken = model;
     broken.core_distances.pop_back();
     EXPECT_THROW((void)approximate_predict(broken, DataMatrix(1, 1)), InternalError);
-    PredictionData other = make_model(testing::random_matrix(9, 1, 3), Metric::euclidean(), 2, 3);
-    const PredictionIndex index = PredictionIndex::build(other);
+    const FittedModel other =
+        make_model(testing::random_matrix(9, 1, 3), Metric::euclidean(), 2, 3);
+    const TrainingIndex index = TrainingIndex::build(other.training_data, other.core_distances);
     EXPECT_THROW((void)approximate_predict(model, index, DataMatrix(1, 1)), InternalError);
 }
 
 // Without columns every distance is 0: the smallest core distance wins, lowest index on
 // ties, on every route.
 TEST(ApproximatePredict, NoColumns) {
-    PredictionData model = make_model(DataMatrix(40, 0), Metric::euclidean(), 1, 41);
+    FittedModel model = make_model(DataMatrix(40, 0), Metric::euclidean(), 1, 41);
     for (std::size_t i = 0; i < 40; ++i)
         model.core_distances[i] = static_cast<double>((i * 7) % 5 + 1);
     model.labels[0] = 3;
@@ -395,8 +391,8 @@ TEST(ApproximatePredict, MagnitudeShift) {
     for (double& v : tiny.values)
         v = std::ldexp(v, -600);
     for (const Metric& metric : {Metric::euclidean(), Metric::minkowski(3.0)}) {
-        const PredictionData plain = make_model(data, metric, 4, 53);
-        PredictionData shifted = plain;
+        FittedModel plain = make_model(data, metric, 4, 53);
+        FittedModel shifted = plain;
         shifted.magnitude_shift = 600;
         expect_same(approximate_predict(plain, points).value(),
                     approximate_predict(shifted, tiny).value(), "shift");
@@ -404,35 +400,38 @@ TEST(ApproximatePredict, MagnitudeShift) {
     }
 }
 
-// The cache measures exhaustively until the rows so predicted reach the threshold, then
-// keeps an index; failed calls count nothing; other metrics never build one.
-TEST(PredictionCache, BuildsTheIndexOncePaidFor) {
+// The model's training index measures exhaustively until the rows so predicted reach the
+// threshold, then keeps an index; failed calls count nothing; other metrics never build
+// one; a copy of the model starts without one.
+TEST(LazyTrainingIndex, BuildsTheIndexOncePaidFor) {
     const DataMatrix data = testing::random_matrix(1000, 2, 61);
-    const PredictionData model = make_model(data, Metric::euclidean(), 5, 62);
-    const std::size_t threshold = PredictionCache::index_threshold(model.n);
+    FittedModel model = make_model(data, Metric::euclidean(), 5, 62);
+    const std::size_t threshold = LazyTrainingIndex::index_threshold(model.n());
     const DataMatrix points = testing::random_matrix(threshold, 2, 63);
     DataMatrix almost(threshold - 1, 2);
     std::copy_n(points.values.begin(), almost.values.size(), almost.values.begin());
 
-    PredictionCache cache;
+    FittedModel big_batch = model;
     for (int i = 0; i < 3; ++i)
-        EXPECT_FALSE(cache.predict(model, DataMatrix(threshold, 3)).has_value());
-    expect_same(literal_predict(model, almost), cache.predict(model, almost).value(), "before");
-    EXPECT_FALSE(cache.has_index());
+        EXPECT_FALSE(approximate_predict(model, DataMatrix(threshold, 3)).has_value());
+    expect_same(literal_predict(model, almost), approximate_predict(model, almost).value(),
+                "before");
+    EXPECT_FALSE(model.training_index.built());
     expect_same(literal_predict(model, testing::matrix_from(2, {0.5, 0.5})),
-                cache.predict(model, testing::matrix_from(2, {0.5, 0.5})).value(), "switch");
-    EXPECT_TRUE(cache.has_index());
-    expect_same(literal_predict(model, points), cache.predict(model, points).value(), "after");
+                approximate_predict(model, testing::matrix_from(2, {0.5, 0.5})).value(), "switch");
+    EXPECT_TRUE(model.training_index.built());
+    expect_same(literal_predict(model, points), approximate_predict(model, points).value(),
+                "after");
+    const FittedModel copy = model;
+    EXPECT_FALSE(copy.training_index.built());
 
-    PredictionCache big_batch;
-    (void)big_batch.predict(model, points);
-    EXPECT_TRUE(big_batch.has_index());
+    (void)approximate_predict(big_batch, points);
+    EXPECT_TRUE(big_batch.training_index.built());
 
-    PredictionCache manhattan;
-    const PredictionData manhattan_model = make_model(data, Metric::manhattan(), 5, 62);
+    FittedModel manhattan = make_model(data, Metric::manhattan(), 5, 62);
     for (int i = 0; i < 3; ++i)
-        (void)manhattan.predict(manhattan_model, points);
-    EXPECT_FALSE(manhattan.has_index());
+        (void)approximate_predict(manhattan, points);
+    EXPECT_FALSE(manhattan.training_index.built());
 }
 
 }  // namespace

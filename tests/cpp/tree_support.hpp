@@ -10,7 +10,7 @@
 #include "common/data_matrix.hpp"
 #include "distance/euclidean/squared_distance.hpp"
 #include "knn_heap/knn_heap.hpp"
-#include "tree_common/no_node.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane::testing {
 

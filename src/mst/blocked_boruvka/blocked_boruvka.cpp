@@ -11,6 +11,8 @@
 #include "distance/euclidean/squared_distance.hpp"
 #include "mst/dual_tree_boruvka/boruvka_run.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
+#include "mst/mutual_reachability.hpp"
+#include "tree_common/bottom_up.hpp"
 
 namespace corvane {
 namespace {
@@ -162,15 +164,14 @@ class BlockedSearch {
           scratch_(threads),
           tables_(threads) {}
 
-    void compute_min_core(std::span<const double> core_distances,
+    void compute_min_core(std::span<const double> position_core_sq,
                           std::vector<double>& node_min_core_sq) {
         node_min_core_sq.assign(tree_.nodes.size(), INF);
-        corvane::compute_node_min_core(tree_, core_distances, node_min_core_sq, 0,
-                                       tree_.nodes.size());
+        smallest_per_node(tree_, position_core_sq, node_min_core_sq, 0, tree_.nodes.size());
         floor_.resize(tree_.n_points);
         for (std::size_t p = 0; p < tree_.n_points; ++p) {
-            const double core = core_distances[tree_.indices[p]];
-            floor_[p] = std::isnan(core) ? -INF : core * core * alpha_sq_down_;
+            const double core_sq = position_core_sq[p];
+            floor_[p] = std::isnan(core_sq) ? -INF : core_sq * alpha_sq_down_;
         }
     }
 

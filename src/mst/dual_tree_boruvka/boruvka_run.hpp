@@ -12,6 +12,7 @@
 #include "distance/euclidean/squared_distance.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
+#include "mst/mutual_reachability.hpp"
 #include "parallel/parallel.hpp"
 #include "union_find/union_find.hpp"
 
@@ -66,7 +67,6 @@ class BoruvkaRun {
           n_(tree.n_points),
           threads_(threads >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf ? threads
                                                                                           : 1),
-          core_distances_(core_distances),
           candidates_(n_),
           component_size_(n_, 1),
           components_(n_) {
@@ -307,7 +307,7 @@ class BoruvkaRun {
     // edge for any thread count.
     template <class Search>
     void iterate(Search& search) {
-        search.compute_min_core(core_distances_, state_.node_min_core_sq);
+        search.compute_min_core(state_.position_core_sq, state_.node_min_core_sq);
         while (components_ > 1) {
             search.summarise(state_, candidates_, node_bound_);
             search.search(state_, candidates_, node_bound_);
@@ -318,7 +318,6 @@ class BoruvkaRun {
     const Tree& tree_;
     std::size_t n_;
     std::size_t threads_;
-    std::span<const double> core_distances_;
     BoruvkaSearchState state_;
     std::vector<BoruvkaCandidate> candidates_;  // one per component while components_ > 1
     std::vector<std::size_t> component_size_;   // points per component

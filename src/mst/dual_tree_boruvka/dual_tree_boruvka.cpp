@@ -9,12 +9,12 @@
 
 #include "ball_tree/ball_tree.hpp"
 #include "common/internal_error.hpp"
-#include "distance/euclidean/squared_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/dual_tree_boruvka/boruvka_run.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "mst/dual_tree_boruvka/parallel_search.hpp"
+#include "mst/mutual_reachability.hpp"
 #include "union_find/union_find.hpp"
 
 namespace corvane {

@@ -15,7 +15,7 @@ namespace corvane {
 // a dual-tree search over `tree` and adds all of them at once.
 //
 // `tree` is the KdTree or BallTree built over the training rows (contract in
-// dual_tree_search.hpp); `core_distances` holds one value per point in true units;
+// tree_common/tree_contract.hpp); `core_distances` holds one value per point in true units;
 // `neighbors` is the n x `neighbors_per_point` row-major neighbour matrix of the
 // core-distance search (empty when `neighbors_per_point` is 0), taken over and released
 // once seeding has read it; `alpha` scales distances in mutual reachability. With

@@ -8,7 +8,9 @@
 #include "ball_tree/ball_tree.hpp"
 #include "distance/euclidean/squared_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
-#include "tree_common/no_node.hpp"
+#include "mst/mutual_reachability.hpp"
+#include "tree_common/fixed_dims.hpp"
+#include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 namespace {
@@ -217,18 +219,8 @@ void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q
 template <class Tree>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
                       std::size_t r, BoruvkaSearchTable table) {
-    switch (tree.dims) {
-        case 1:
-            return run_search<1>(tree, state, q, r, table);
-        case 2:
-            return run_search<2>(tree, state, q, r, table);
-        case 3:
-            return run_search<3>(tree, state, q, r, table);
-        case 4:
-            return run_search<4>(tree, state, q, r, table);
-        default:
-            return run_search<DYNAMIC_DIMS>(tree, state, q, r, table);
-    }
+    with_fixed_dims<4>(
+        tree.dims, [&](auto dims) { run_search<decltype(dims)::value>(tree, state, q, r, table); });
 }
 
 template void dual_tree_search(const KdTree&, const BoruvkaSearchState&, std::size_t, std::size_t,

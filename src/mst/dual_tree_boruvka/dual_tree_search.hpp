@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
+#include "mst/mutual_reachability.hpp"
 
 namespace corvane {
 
@@ -15,7 +16,7 @@ namespace corvane {
 struct BoruvkaSearchState {
     std::vector<double> position_core_sq;         // squared core distances, fixed per run
     std::vector<std::size_t> position_component;  // component numbers, rebuilt per iteration
-    std::vector<double> node_min_core_sq;         // compute_node_min_core, fixed per run
+    std::vector<double> node_min_core_sq;         // smallest_per_node, fixed per run
     std::vector<std::size_t> node_component;      // label_nodes, rebuilt per iteration
     MutualReachabilitySq mutual_reachability{1.0};
 };
@@ -72,12 +73,8 @@ struct BoruvkaSearchTable {
     std::span<double> shared_bound = {};
 };
 
-// Tree contract (KdTree and BallTree, instantiated for both): `nodes` in preorder with
-// `left`, `right` (NO_NODE when missing), `count`, `start`, `end` and `is_leaf`;
-// `indices` (tree position -> input row); `tree_data` (the 64-bit rows in tree order,
-// `dims` values each); `n_points`; and `min_rdist_nodes(a, b)`, a lower bound on the
-// squared distance between any point of node a and any point of node b. That bound is
-// the only place where the two trees differ.
+// `Tree` is a SpatialTree (tree_common/tree_contract.hpp); of its bounds the search uses
+// min_rdist_nodes only. Instantiated for KdTree and BallTree.
 
 // Lowers `table.candidates` (indexed by component) to the cheapest mutual-reachability
 // edge between a point of the query subtree q and a point of the reference subtree r

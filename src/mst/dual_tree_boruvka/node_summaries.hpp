@@ -9,26 +9,11 @@
 namespace corvane {
 
 // Per-node summaries that the dual-tree search prunes with, and the split of the query
-// tree into independent search tasks. Instantiated for KdTree and BallTree; the tree
-// contract is the one stated in dual_tree_search.hpp. The node vectors are indexed by
-// node number and run parallel to `tree.nodes`.
-
-// Nodes are numbered in preorder, so the nodes of one subtree are a contiguous range and
-// every child has a larger number than its parent. Each summary below is written for a
-// range of nodes [first, last), filled from the last node down: the children of a node in
-// the range must be in the range or filled already. Disjoint subtrees can therefore be
-// summarised at the same time, and the few nodes above them afterwards. The outputs have
-// one entry per node.
-
-// One past the last node number of the subtree rooted at `root`.
-template <class Tree>
-std::size_t subtree_end(const Tree& tree, std::size_t root);
-
-// Square of the smallest core distance (true units) among each node's points; NaN
-// core distances are ignored, a node without a comparable one gets +infinity.
-template <class Tree>
-void compute_node_min_core(const Tree& tree, std::span<const double> core_distances,
-                           std::span<double> node_min_core_sq, std::size_t first, std::size_t last);
+// tree into independent search tasks. Instantiated for KdTree and BallTree. The node
+// vectors are indexed by node number and run parallel to `tree.nodes`; each summary is
+// written for a range of nodes [first, last) as fill_bottom_up (tree_common/bottom_up.hpp)
+// describes, and so are the smallest squared core distances per node (smallest_per_node
+// over the squared core distances in tree order).
 
 // The component shared by all points of each node, or NO_COMPONENT.
 // `position_component[i]` is the component of the point at tree position i.

@@ -6,6 +6,7 @@
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "parallel/parallel.hpp"
+#include "tree_common/bottom_up.hpp"
 
 namespace corvane {
 
@@ -41,12 +42,12 @@ void ParallelSearch<Tree>::fill_nodes(const Fill& fill) {
 }
 
 template <class Tree>
-void ParallelSearch<Tree>::compute_min_core(std::span<const double> core_distances,
+void ParallelSearch<Tree>::compute_min_core(std::span<const double> position_core_sq,
                                             std::vector<double>& node_min_core_sq) {
     node_min_core_sq.resize(tree_.nodes.size());
     fill_nodes([&](std::size_t first, std::size_t last) {
-        compute_node_min_core(tree_, core_distances, std::span<double>(node_min_core_sq), first,
-                              last);
+        smallest_per_node(tree_, position_core_sq, std::span<double>(node_min_core_sq), first,
+                          last);
     });
 }
 

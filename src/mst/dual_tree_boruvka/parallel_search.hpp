@@ -35,8 +35,8 @@ class ParallelSearch {
 
     ParallelSearch(const Tree& tree, std::size_t threads);
 
-    // node_min_core_sq from the core distances (input row order).
-    void compute_min_core(std::span<const double> core_distances,
+    // node_min_core_sq from the squared core distances in tree order.
+    void compute_min_core(std::span<const double> position_core_sq,
                           std::vector<double>& node_min_core_sq);
 
     // node_component of `state` and `node_bound` from the components and candidates.

@@ -1,4 +1,4 @@
-#include "hdbscan/magnitude_scaling.hpp"
+#include "model/magnitude_scaling.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "condensed_tree/linkage_rows.hpp"
+#include "linkage/linkage_rows.hpp"
 
 #include <limits>
 #include <numeric>

@@ -1,4 +1,4 @@
-#include "prediction/blocked_nearest.hpp"
+#include "training_index/blocked_nearest.hpp"
 
 #include <cmath>
 #include <limits>
@@ -9,6 +9,7 @@
 #include "common/internal_error.hpp"
 #include "distance/euclidean/euclidean.hpp"
 #include "parallel/parallel.hpp"
+#include "training_index/training_index.hpp"
 
 namespace corvane {
 namespace {
@@ -22,7 +23,7 @@ constexpr double SQUARE_MARGIN = 8.0 * std::numeric_limits<double>::epsilon();
 // in the block's screen.
 class NearestTraining {
   public:
-    NearestTraining(const PredictionIndex& index, const BlockTree& tree)
+    NearestTraining(const TrainingIndex& index, const BlockTree& tree)
         : index_(index), tree_(tree) {}
 
     void start(const double* rows, std::size_t count) {
@@ -64,7 +65,7 @@ class NearestTraining {
     }
 
   private:
-    const PredictionIndex& index_;
+    const TrainingIndex& index_;
     const BlockTree& tree_;
     const double* rows_ = nullptr;
     std::size_t count_ = 0;
@@ -74,7 +75,7 @@ class NearestTraining {
 
 }  // namespace
 
-void blocked_nearest(const PredictionIndex& index, const DataMatrix& points,
+void blocked_nearest(const TrainingIndex& index, const DataMatrix& points,
                      std::span<const std::size_t> order, std::span<NearestCandidate> nearest,
                      std::size_t threads) {
     const BlockTree* tree = std::get_if<BlockTree>(&index.tree);

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace corvane {
+
+// Indices (of points or hierarchy nodes) below a bound fixed at construction, stored in
+// 4 bytes each when the bound allows and in 8 otherwise: what a fitted model keeps per
+// point takes half the memory for any data set of fewer than 2^32 points. Reads widen to
+// std::size_t; the width is one branch that every read of a given array takes alike.
+class IndexArray {
+  public:
+    IndexArray() = default;
+
+    // `size` zeros, room for indices below `bound`.
+    IndexArray(std::size_t size, std::size_t bound)
+        : narrow_(bound <= std::size_t{std::numeric_limits<std::uint32_t>::max()} + 1) {
+        if (narrow_) {
+            narrow_values_.assign(size, 0);
+        } else {
+            wide_values_.assign(size, 0);
+        }
+    }
+
+    std::size_t size() const { return narrow_ ? narrow_values_.size() : wide_values_.size(); }
+
+    std::size_t operator[](std::size_t i) const {
+        return narrow_ ? narrow_values_[i] : static_cast<std::size_t>(wide_values_[i]);
+    }
+
+    // Sets entry i to value_at(i) for every entry; values must be below the bound.
+    template <class ValueAt>
+    void fill(const ValueAt& value_at) {
+        if (narrow_) {
+            for (std::size_t i = 0; i < narrow_values_.size(); ++i)
+                narrow_values_[i] = static_cast<std::uint32_t>(value_at(i));
+        } else {
+            for (std::size_t i = 0; i < wide_values_.size(); ++i)
+                wide_values_[i] = value_at(i);
+        }
+    }
+
+    // `value` must be below the bound given at construction.
+    void set(std::size_t i, std::size_t value) {
+        if (narrow_) {
+            narrow_values_[i] = static_cast<std::uint32_t>(value);
+        } else {
+            wide_values_[i] = value;
+        }
+    }
+
+    std::size_t bytes() const {
+        return narrow_values_.capacity() * sizeof(std::uint32_t) +
+               wide_values_.capacity() * sizeof(std::uint64_t);
+    }
+
+  private:
+    bool narrow_ = true;
+    std::vector<std::uint32_t> narrow_values_;
+    std::vector<std::uint64_t> wide_values_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "common/index_array.hpp"
+#include "common/mst_edge.hpp"
+
+namespace corvane {
+
+// The minimum spanning tree of a fit as its model keeps it: the n - 1 edges in merge
+// order, the order in which the single-linkage pass joins them (by weight, then by
+// endpoints; see edge_order.hpp), so that edge i makes row i of the single-linkage tree,
+// which one union-find pass rebuilds from here. Endpoints keep the orientation the route
+// gave them (`a` already in the tree) and take 4 bytes each while n allows; weights are
+// in the hierarchy's units.
+class SpanningTree {
+  public:
+    SpanningTree() = default;
+
+    // The edges over n points that are already in merge order.
+    SpanningTree(std::span<const MstEdge> edges, std::size_t n)
+        : n_(n), a_(edges.size(), n), b_(edges.size(), n), weight_(edges.size()) {
+        a_.fill([&](std::size_t i) { return edges[i].a; });
+        b_.fill([&](std::size_t i) { return edges[i].b; });
+        for (std::size_t i = 0; i < edges.size(); ++i)
+            weight_[i] = edges[i].weight;
+    }
+
+    std::size_t points() const { return n_; }
+    std::size_t size() const { return weight_.size(); }
+
+    MstEdge edge(std::size_t i) const { return {a_[i], b_[i], weight_[i]}; }
+
+    std::size_t bytes() const {
+        return a_.bytes() + b_.bytes() + weight_.capacity() * sizeof(double);
+    }
+
+  private:
+    std::size_t n_ = 0;
+    IndexArray a_;
+    IndexArray b_;
+    std::vector<double> weight_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,57 @@
+#include "model/fitted_model.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "model/magnitude_scaling.hpp"
+
+namespace corvane {
+namespace {
+
+template <class T>
+std::size_t held(const std::vector<T>& values) {
+    return values.capacity() * sizeof(T);
+}
+
+}  // namespace
+
+int FittedModel::distance_units() const {
+    return distance_shift(metric, magnitude_shift);
+}
+
+ModelBytes FittedModel::bytes() const {
+    return {held(training_data.values), held(core_distances), hierarchy.bytes(),
+            held(labels) + held(probabilities) + held(outlier_scores) + held(cluster_persistence)};
+}
+
+FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data,
+                           int magnitude_shift, MstResult mst, StageClock* clock) {
+    FittedModel model;
+    model.metric = params.metric;
+    model.magnitude_shift = magnitude_shift;
+    const int units = model.distance_units();
+    // Epsilon joins the hierarchy's distances in the model's units.
+    const SelectionParams selection{params.cluster_selection_method, params.allow_single_cluster,
+                                    std::ldexp(params.cluster_selection_epsilon, units)};
+    const std::size_t n = training_data.rows;
+    model.hierarchy = build_hierarchy(std::move(mst.edges), n, params.min_cluster_size, clock);
+    {
+        const CondensedIndex index = index_condensed_tree(model.hierarchy.condensed);
+        select_hierarchy(model.hierarchy, index, selection);
+        hierarchy_lap(clock, &StageTimes::selection);
+        SelectionResults results = derive_selection_results(model.hierarchy, index, clock);
+        for (double& value : results.persistence)
+            value = std::ldexp(value, -units);
+        model.labels = std::move(results.labels);
+        model.probabilities = std::move(results.probabilities);
+        model.cluster_persistence = std::move(results.persistence);
+        model.outlier_scores = derive_outlier_scores(index);
+        hierarchy_lap(clock, &StageTimes::outlier_scores);
+    }
+
+    model.training_data = std::move(training_data);
+    model.core_distances = std::move(mst.core_distances);
+    return model;
+}
+
+}  // namespace corvane
