@@ -62,19 +62,9 @@ struct KdTree : TreeStorage<KdNode> {
         const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
         const double* lo = lower_bounds.data() + node * n;
         const double* hi = upper_bounds.data() + node * n;
-        const auto gap = [lo, hi, point](std::size_t j) {
+        return lane_order_sum<Dims>(n, [lo, hi, point](std::size_t j) {
             return std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
-        };
-        if (n <= 3) {
-            // The same order without the empty lanes: the hot case of 2 and 3 columns.
-            double sum = 0.0;
-            for (std::size_t j = 0; j < n; ++j) {
-                const double g = gap(j);
-                sum += g * g;
-            }
-            return sum;
-        }
-        return lane_sum_of_squares<Dims>(n, gap);
+        });
     }
 
     // Squared distance between the boxes of nodes a and b in the same order: a lower bound
@@ -84,9 +74,25 @@ struct KdTree : TreeStorage<KdNode> {
         const double* hi_a = upper_bounds.data() + a * dims;
         const double* lo_b = lower_bounds.data() + b * dims;
         const double* hi_b = upper_bounds.data() + b * dims;
-        return lane_sum_of_squares(dims, [lo_a, hi_a, lo_b, hi_b](std::size_t j) {
+        return lane_order_sum(dims, [lo_a, hi_a, lo_b, hi_b](std::size_t j) {
             return std::max(lo_b[j] - hi_a[j], 0.0) + std::max(lo_a[j] - hi_b[j], 0.0);
         });
+    }
+
+  private:
+    // lane_sum_of_squares, with the plain loop it equals up to three columns: the hot case
+    // of 2 and 3 columns skips the empty lanes.
+    template <std::size_t Dims = DYNAMIC_DIMS, class Gap>
+    static double lane_order_sum(std::size_t n, const Gap& gap) {
+        if (n <= 3) {
+            double sum = 0.0;
+            for (std::size_t j = 0; j < n; ++j) {
+                const double g = gap(j);
+                sum += g * g;
+            }
+            return sum;
+        }
+        return lane_sum_of_squares<Dims>(n, gap);
     }
 };
 
