@@ -13,13 +13,14 @@ namespace corvane {
 namespace {
 
 constexpr std::size_t PANEL = GramScreen::PANEL;
-// Query rows per micro-tile: the tile of 4 x PANEL dot products stays in registers (four
-// 512-bit, eight 256-bit or sixteen 128-bit accumulators) while the columns stream by.
+// Query rows per micro-tile: the tile of 4 x PANEL single-precision dot products stays in
+// registers (four 512-bit, eight 256-bit or sixteen 128-bit accumulators) while the
+// columns stream by.
 constexpr std::size_t TILE_ROWS = 4;
 // Columns per pass, so that a reference panel's slice stays in the L1 cache.
 constexpr std::size_t DEPTH = 256;
 
-typedef double Lanes __attribute__((vector_size(PANEL * sizeof(double))));
+typedef float Lanes __attribute__((vector_size(PANEL * sizeof(float))));
 
 // Run-time dispatch: one clone per instruction-set level, chosen by the loader on the
 // machine at hand; the portable baseline is the fallback and what the default build
@@ -37,10 +38,9 @@ typedef double Lanes __attribute__((vector_size(PANEL * sizeof(double))));
 // tile[r][j] (+)= sum over c < depth of a[c * PANEL + r] * b[c * PANEL + j], for the
 // TILE_ROWS query rows at `a` (packed panel layout, possibly the second half of a panel)
 // and the PANEL reference rows at `b`.
-[[gnu::always_inline]] inline void micro_tile(const double* __restrict a,
-                                              const double* __restrict b, std::size_t depth,
-                                              double* __restrict tile, std::size_t stride,
-                                              bool accumulate) {
+[[gnu::always_inline]] inline void micro_tile(const float* __restrict a, const float* __restrict b,
+                                              std::size_t depth, float* __restrict tile,
+                                              std::size_t stride, bool accumulate) {
     Lanes acc[TILE_ROWS];
     for (std::size_t r = 0; r < TILE_ROWS; ++r) {
         if (accumulate) {
@@ -62,16 +62,16 @@ typedef double Lanes __attribute__((vector_size(PANEL * sizeof(double))));
 // dots[i * stride + j] = centred row i of the query block . centred row j of the
 // reference block, for i below `query_rows` rounded up to TILE_ROWS and j below
 // `reference_rows` rounded up to PANEL (padding rows are zero).
-CORVANE_DISPATCH void block_dot_products(const double* query, std::size_t query_rows,
-                                         const double* reference, std::size_t reference_rows,
-                                         std::size_t dims, double* dots, std::size_t stride) {
+CORVANE_DISPATCH void block_dot_products(const float* query, std::size_t query_rows,
+                                         const float* reference, std::size_t reference_rows,
+                                         std::size_t dims, float* dots, std::size_t stride) {
     const std::size_t panel_size = PANEL * dims;
     for (std::size_t c0 = 0; c0 < dims; c0 += DEPTH) {
         const std::size_t depth = std::min(DEPTH, dims - c0);
         for (std::size_t j = 0; j < reference_rows; j += PANEL) {
-            const double* b = reference + j / PANEL * panel_size + c0 * PANEL;
+            const float* b = reference + j / PANEL * panel_size + c0 * PANEL;
             for (std::size_t i = 0; i < query_rows; i += TILE_ROWS) {
-                const double* a = query + i / PANEL * panel_size + c0 * PANEL + i % PANEL;
+                const float* a = query + i / PANEL * panel_size + c0 * PANEL + i % PANEL;
                 micro_tile(a, b, depth, dots + i * stride + j, stride, c0 > 0);
             }
         }
@@ -82,7 +82,7 @@ CORVANE_DISPATCH void block_dot_products(const double* query, std::size_t query_
 // A pair is closed when L = (P_i + P_j) - 2 dot > threshold and L is finite (see the
 // rounding argument); rows are first counted with a vectorised pass, and only rows with
 // open pairs are scanned for them.
-CORVANE_DISPATCH std::size_t open_pairs(const double* dots, std::size_t stride,
+CORVANE_DISPATCH std::size_t open_pairs(const float* dots, double two_scale, std::size_t stride,
                                         std::size_t query_rows, std::size_t reference_rows,
                                         const double* query_offset, const double* reference_offset,
                                         const double* threshold, OpenPair* open) {
@@ -91,9 +91,9 @@ CORVANE_DISPATCH std::size_t open_pairs(const double* dots, std::size_t stride,
     for (std::size_t i = 0; i < query_rows; ++i) {
         const double t = threshold[i];
         const double p = query_offset[i];
-        const double* row = dots + i * stride;
+        const float* row = dots + i * stride;
         const auto closed = [&](std::size_t j) {
-            const double l = (p + reference_offset[j]) - 2.0 * row[j];
+            const double l = (p + reference_offset[j]) - two_scale * static_cast<double>(row[j]);
             return l > t && l < infinity;
         };
         if (!(t < infinity)) {
@@ -124,20 +124,20 @@ struct SideView {
 
 // See screen_grouped_pair. The first pass lowers the thresholds (row minima and column
 // minima of the pairs' upper bounds), the second collects the open pairs.
-CORVANE_DISPATCH std::size_t open_grouped_pairs(const double* dots, std::size_t stride,
-                                                std::size_t query_rows, std::size_t reference_rows,
-                                                SideView q, SideView r, bool tighten,
-                                                OpenPair* open) {
+CORVANE_DISPATCH std::size_t open_grouped_pairs(const float* dots, double two_scale,
+                                                std::size_t stride, std::size_t query_rows,
+                                                std::size_t reference_rows, SideView q, SideView r,
+                                                bool tighten, OpenPair* open) {
     constexpr double infinity = std::numeric_limits<double>::infinity();
     if (tighten) {
         for (std::size_t i = 0; i < query_rows; ++i) {
-            const double* row = dots + i * stride;
+            const float* row = dots + i * stride;
             const double up = q.upper[i];
             const double fi = q.floor[i];
             const std::size_t gi = q.group[i];
             double smallest = q.threshold[i];
             for (std::size_t j = 0; j < reference_rows; ++j) {
-                double w = (up + r.upper[j]) - 2.0 * row[j];
+                double w = (up + r.upper[j]) - two_scale * static_cast<double>(row[j]);
                 w = w < fi ? fi : w;
                 w = w < r.floor[j] ? r.floor[j] : w;
                 const double counted = r.group[j] != gi ? w : infinity;
@@ -149,7 +149,7 @@ CORVANE_DISPATCH std::size_t open_grouped_pairs(const double* dots, std::size_t 
     }
     std::size_t count = 0;
     for (std::size_t i = 0; i < query_rows; ++i) {
-        const double* row = dots + i * stride;
+        const float* row = dots + i * stride;
         const double low = q.lower[i];
         const double ti = q.threshold[i];
         const double fi = q.floor[i];
@@ -157,7 +157,7 @@ CORVANE_DISPATCH std::size_t open_grouped_pairs(const double* dots, std::size_t 
         const auto is_open = [&](std::size_t j) {
             const double t = ti < r.threshold[j] ? r.threshold[j] : ti;
             const double f = fi < r.floor[j] ? r.floor[j] : fi;
-            const double l = (low + r.lower[j]) - 2.0 * row[j];
+            const double l = (low + r.lower[j]) - two_scale * static_cast<double>(row[j]);
             const bool closed = f > t || (l > t && l < infinity);
             return r.group[j] != gi && !closed;
         };
@@ -194,15 +194,16 @@ std::size_t screen_grouped_pair(const BlockPair& pair, const ScreenSide& query,
     const SideView r{rs.offset.data() + pair.reference_first,
                      rs.upper_offset.data() + pair.reference_first, reference.threshold.data(),
                      reference.group.data(), reference.floor.data()};
-    return open + open_grouped_pairs(scratch.dots.data(), scratch.stride, pair.query_rows,
-                                     pair.reference_rows, q, r, tighten,
+    return open + open_grouped_pairs(scratch.dots.data(), 2.0 * qs.dot_scale, scratch.stride,
+                                     pair.query_rows, pair.reference_rows, q, r, tighten,
                                      scratch.open.data() + open);
 }
 
 std::size_t screen_block_pair(const BlockPair& pair, std::span<const double> threshold,
                               ScreenScratch& scratch) {
     block_dots(pair, scratch);
-    return open_pairs(scratch.dots.data(), scratch.stride, pair.query_rows, pair.reference_rows,
+    return open_pairs(scratch.dots.data(), 2.0 * pair.query_screen->dot_scale, scratch.stride,
+                      pair.query_rows, pair.reference_rows,
                       pair.query_screen->offset.data() + pair.query_first,
                       pair.reference_screen->offset.data() + pair.reference_first, threshold.data(),
                       scratch.open.data());

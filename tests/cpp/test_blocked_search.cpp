@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -9,6 +11,8 @@
 #include "block_search/block_tree.hpp"
 #include "core_distance/blocked_core_distances.hpp"
 #include "core_distance/core_distance.hpp"
+#include "distance/euclidean/squared_distance.hpp"
+#include "gram_screen/gram_screen.hpp"
 #include "mst/blocked_boruvka/blocked_boruvka.hpp"
 #include "mst/prim/prim.hpp"
 #include "tree_support.hpp"
@@ -36,6 +40,84 @@ DataMatrix test_matrix(std::size_t n, std::size_t dims, unsigned seed, int kind)
         }
     }
     return m;
+}
+
+// The screen's rounding bound on adversarial rows: for every pair, a threshold equal to the
+// pair's exact squared distance must leave it open (L <= S), and lowering thresholds by
+// upper bounds must never go below the smallest exact distance of a row (U >= S).
+TEST(GramScreen, BoundsHoldOnAdversarialRows) {
+    std::mt19937_64 rng(4711);
+    std::normal_distribution<double> normal;
+    const auto make = [&](int kind, std::size_t dims) {
+        std::vector<double> rows(256 * dims);
+        for (std::size_t i = 0; i < 256; ++i) {
+            for (std::size_t c = 0; c < dims; ++c) {
+                double& v = rows[i * dims + c];
+                switch (kind) {
+                    case 0:  // a huge common offset over a tiny spread
+                        v = 1e8 + normal(rng) * 1e-3;
+                        break;
+                    case 1:  // one huge coordinate per row, the rest small
+                        v = c == i % dims ? 1e8 * normal(rng) : normal(rng);
+                        break;
+                    case 2:  // an integer grid: many exactly equal distances
+                        v = static_cast<double>(rng() % 3);
+                        break;
+                    case 3:  // pairs one unit in the last place apart
+                        v = i % 2 == 0 ? normal(rng)
+                                       : std::nextafter(rows[(i - 1) * dims + c], 10.0);
+                        break;
+                    default:  // magnitudes from 1e-300 to 1: squares underflow
+                        v = normal(rng) * std::pow(10.0, -300.0 * static_cast<double>(rng() % 2));
+                }
+            }
+        }
+        return rows;
+    };
+    for (int kind = 0; kind < 5; ++kind) {
+        for (const std::size_t dims : {3, 37, 1000}) {
+            const std::vector<double> rows = make(kind, dims);
+            const std::vector<std::size_t> starts{0, 128};
+            const GramScreen screen = GramScreen::build(rows, dims, starts);
+            ScreenScratch scratch;
+            const BlockPair pair{&screen, 0, 0, 128, &screen, 1, 128, 128};
+            std::vector<double> exact(128 * 128);
+            for (std::size_t i = 0; i < 128; ++i) {
+                for (std::size_t j = 0; j < 128; ++j) {
+                    exact[i * 128 + j] =
+                        squared_distance(&rows[i * dims], &rows[(128 + j) * dims], dims);
+                }
+            }
+            std::size_t missed = 0;
+            for (std::size_t j = 0; j < 128; ++j) {
+                std::vector<double> threshold(128);
+                for (std::size_t i = 0; i < 128; ++i)
+                    threshold[i] = exact[i * 128 + j];
+                const std::size_t open = screen_block_pair(pair, threshold, scratch);
+                std::vector<char> is_open(128 * 128, 0);
+                for (std::size_t t = 0; t < open; ++t) {
+                    is_open[scratch.open[t].query * 128 + scratch.open[t].reference] = 1;
+                }
+                for (std::size_t i = 0; i < 128; ++i)
+                    missed += is_open[i * 128 + j] == 0 ? 1 : 0;
+            }
+            EXPECT_EQ(missed, 0u) << "kind " << kind << " dims " << dims;
+
+            std::vector<double> lowered(128, std::numeric_limits<double>::infinity());
+            std::vector<double> reference_threshold(128, -std::numeric_limits<double>::infinity());
+            const std::vector<std::size_t> query_group(128, 0), reference_group(128, 1);
+            const std::vector<double> no_floor(128, 0.0);
+            block_dots(pair, scratch);
+            screen_grouped_pair(pair, {lowered, query_group, no_floor},
+                                {reference_threshold, reference_group, no_floor}, true, scratch, 0);
+            for (std::size_t i = 0; i < 128; ++i) {
+                const double smallest =
+                    *std::min_element(exact.begin() + i * 128, exact.begin() + (i + 1) * 128);
+                EXPECT_GE(lowered[i], smallest)
+                    << "kind " << kind << " dims " << dims << " row " << i;
+            }
+        }
+    }
 }
 
 TEST(BlockedCoreDistances, SameAsTheTreeSearch) {
