@@ -6,6 +6,7 @@
 
 #include "common/data_matrix.hpp"
 #include "distance/euclidean/squared_distance.hpp"
+#include "parallel/execution_context.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
@@ -42,7 +43,8 @@ struct BallTree : TreeStorage<BallNode> {
     std::vector<double> centroids;
 
     // Copies `matrix`; an empty matrix gives a tree without nodes.
-    static BallTree build(const DataMatrix& matrix);
+    static BallTree build(const DataMatrix& matrix,
+                          const ExecutionContext& context = ExecutionContext());
 
     const double* centroid(std::size_t node) const { return centroids.data() + node * dims; }
 

@@ -8,6 +8,7 @@
 
 #include "common/internal_error.hpp"
 #include "distance/euclidean/squared_distance.hpp"
+#include "parallel/parallel.hpp"
 #include "tree_common/row_partition.hpp"
 #include "tree_common/tree_shape.hpp"
 
@@ -29,8 +30,8 @@ constexpr std::size_t PARALLEL_SUBTREE_ROWS = 4096;
 // the same numbering as building everything in turn.
 class BlockBuilder {
   public:
-    BlockBuilder(BlockTree& tree, PartitionScratch& scratch)
-        : tree_(tree), dims_(tree.dims), scratch_(scratch) {}
+    BlockBuilder(BlockTree& tree, PartitionScratch& scratch, const ExecutionContext& context)
+        : tree_(tree), dims_(tree.dims), scratch_(scratch), context_(context) {}
 
     struct Subtree {
         std::vector<BlockNode> nodes;
@@ -41,6 +42,7 @@ class BlockBuilder {
     // the node numbers stored are relative to `base` (the number the root will get).
     void build(std::size_t start, std::size_t end, std::size_t base, Subtree& out,
                std::size_t threads, int uneven_left = UNEVEN_SPLITS) {
+        context_.check();
         const std::size_t count = end - start;
         const std::size_t node = out.nodes.size();
         out.centroids.resize(out.centroids.size() + dims_, 0.0);
@@ -65,7 +67,7 @@ class BlockBuilder {
         const int right_allowance = uneven && mid < count - mid ? uneven_left - 1 : UNEVEN_SPLITS;
         if (threads >= 2 && count > PARALLEL_SUBTREE_ROWS) {
             Subtree right;
-            run_tasks(2, [&](std::size_t side) {
+            run_tasks(context_, 2, [&](std::size_t side) {
                 if (side == 0) {
                     out.nodes[node].left = base + out.nodes.size();
                     build(start, start + mid, base, out, threads / 2, left_allowance);
@@ -171,14 +173,14 @@ class BlockBuilder {
                 keyed[i] = {key, i};
             }
             mid = count / 2;
-            select_median(keyed, mid);
+            select_median(keyed, mid, context_);
         } else {
             std::size_t front = 0;
             std::size_t back = mid;
             for (std::size_t i = 0; i < count; ++i)
                 keyed[nearer_b(i) ? back++ : front++] = {0.0, i};
         }
-        reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_,
+        reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_, context_,
                      [](std::size_t, const double*) {});
         return mid;
     }
@@ -201,11 +203,12 @@ class BlockBuilder {
     BlockTree& tree_;
     std::size_t dims_;
     PartitionScratch& scratch_;
+    const ExecutionContext& context_;
 };
 
 }  // namespace
 
-BlockTree BlockTree::build(const DataMatrix& matrix, std::size_t threads) {
+BlockTree BlockTree::build(const DataMatrix& matrix, const ExecutionContext& context) {
     if (matrix.rows == 0 || matrix.cols == 0) {
         fail_internal("BlockTree::build needs rows and columns");
     }
@@ -218,8 +221,7 @@ BlockTree BlockTree::build(const DataMatrix& matrix, std::size_t threads) {
     {
         PartitionScratch scratch(matrix.rows, matrix.cols);
         BlockBuilder::Subtree all;
-        BlockBuilder(tree, scratch)
-            .build(0, matrix.rows, 0, all, std::max<std::size_t>(threads, 1));
+        BlockBuilder(tree, scratch, context).build(0, matrix.rows, 0, all, context.threads());
         tree.nodes = std::move(all.nodes);
         tree.centroids = std::move(all.centroids);
     }

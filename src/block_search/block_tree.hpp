@@ -6,7 +6,7 @@
 
 #include "common/data_matrix.hpp"
 #include "gram_screen/gram_screen.hpp"
-#include "parallel/parallel.hpp"
+#include "parallel/execution_context.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
@@ -49,8 +49,9 @@ struct BlockTree : TreeStorage<BlockNode> {
     double absolute_slack = 0.0;
 
     // Copies `matrix` (at least one row and one column). The subtrees of the first splits
-    // are built on up to `threads` threads; the tree is the same for any count.
-    static BlockTree build(const DataMatrix& matrix, std::size_t threads = available_threads());
+    // are built on the threads of `context`; the tree is the same for any count.
+    static BlockTree build(const DataMatrix& matrix,
+                           const ExecutionContext& context = ExecutionContext());
 
     std::size_t blocks() const { return block_node.size(); }
     std::size_t block_end(std::size_t b) const { return nodes[block_node[b]].end; }

@@ -78,7 +78,7 @@ class NearestRows {
 }  // namespace
 
 CoreDistanceResult blocked_core_distances(const BlockTree& blocks, std::size_t k,
-                                          bool keep_neighbors, std::size_t threads) {
+                                          bool keep_neighbors, const ExecutionContext& context) {
     const BlockTree& tree = blocks;
     const std::size_t n = tree.n_points;
     if (k == 0 || k > n) {
@@ -90,10 +90,10 @@ CoreDistanceResult blocked_core_distances(const BlockTree& blocks, std::size_t k
     result.core_distances.assign(n, 0.0);
     if (keep_neighbors) result.neighbors.assign(n * width, 0);
 
-    const std::size_t workers = n >= PARALLEL_MIN_ROWS ? std::max<std::size_t>(threads, 1) : 1;
+    const std::size_t workers = n >= PARALLEL_MIN_ROWS ? context.threads() : 1;
     std::vector<NearestRows> nearest(workers, NearestRows(tree, k));
     std::vector<BlockSearchScratch> scratch(workers);
-    run_task_queue(workers, blocks.blocks(), [&](std::size_t worker, std::size_t block) {
+    run_task_queue(context, workers, blocks.blocks(), [&](std::size_t worker, std::size_t block) {
         NearestRows& rows = nearest[worker];
         const std::size_t first = blocks.block_start[block];
         const std::size_t count = blocks.block_end(block) - first;

@@ -1,5 +1,6 @@
 #include "python/hdbscan_methods.hpp"
 
+#include "python/estimator_methods.hpp"
 #include "python/fit_methods.hpp"
 #include "python/predict_method.hpp"
 
@@ -20,6 +21,10 @@ PyMethodDef hdbscan_methods[] = {
     {"fit_predict", as_method(hdbscan_fit_predict), METH_VARARGS | METH_KEYWORDS, fit_predict_doc},
     {"approximate_predict", as_method(hdbscan_approximate_predict), METH_VARARGS | METH_KEYWORDS,
      approximate_predict_doc},
+    {"get_params", as_method(hdbscan_get_params), METH_VARARGS | METH_KEYWORDS, get_params_doc},
+    {"set_params", as_method(hdbscan_set_params), METH_VARARGS | METH_KEYWORDS, set_params_doc},
+    {"__sklearn_tags__", hdbscan_sklearn_tags, METH_NOARGS, sklearn_tags_doc},
+    {"__sklearn_is_fitted__", hdbscan_sklearn_is_fitted, METH_NOARGS, sklearn_is_fitted_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

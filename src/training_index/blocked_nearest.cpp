@@ -77,7 +77,7 @@ class NearestTraining {
 
 void blocked_nearest(const TrainingIndex& index, const DataMatrix& points,
                      std::span<const std::size_t> order, std::span<NearestCandidate> nearest,
-                     std::size_t threads) {
+                     const ExecutionContext& context) {
     const BlockTree* tree = std::get_if<BlockTree>(&index.tree);
     if (tree == nullptr || points.cols != tree->dims || nearest.size() != points.rows) {
         fail_internal("blocked_nearest: the index holds no block tree for these points");
@@ -96,11 +96,10 @@ void blocked_nearest(const TrainingIndex& index, const DataMatrix& points,
     }
     constexpr std::size_t BLOCK = GramScreen::MAX_BLOCK_ROWS;
     const std::size_t blocks = (usable.size() + BLOCK - 1) / BLOCK;
-    const std::size_t workers =
-        usable.size() >= PARALLEL_MIN_ROWS ? std::max<std::size_t>(threads, 1) : 1;
+    const std::size_t workers = usable.size() >= PARALLEL_MIN_ROWS ? context.threads() : 1;
     std::vector<NearestTraining> searches(workers, NearestTraining(index, *tree));
     std::vector<BlockSearchScratch> scratch(workers);
-    run_task_queue(workers, blocks, [&](std::size_t worker, std::size_t b) {
+    run_task_queue(context, workers, blocks, [&](std::size_t worker, std::size_t b) {
         const std::size_t first = b * BLOCK;
         const std::size_t count = std::min(BLOCK, usable.size() - first);
         std::vector<double> rows(count * dims);

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "common/data_matrix.hpp"
+#include "parallel/execution_context.hpp"
 #include "training_index/nearest_candidate.hpp"
 
 namespace corvane {
@@ -16,10 +17,10 @@ struct TrainingIndex;
 // spatial order, so that consecutive rows lie near each other) in blocks of up to
 // GramScreen::MAX_BLOCK_ROWS, each searched against the tree as a block: GramScreen
 // decides most pairs and the exact distance the rest. Rows with a coordinate that is not
-// finite have no candidate. Blocks are spread over `threads` workers; every row's result
-// depends only on the row and the model.
+// finite have no candidate. Blocks are spread over the threads of `context`; every row's
+// result depends only on the row and the model.
 void blocked_nearest(const TrainingIndex& index, const DataMatrix& points,
                      std::span<const std::size_t> order, std::span<NearestCandidate> nearest,
-                     std::size_t threads);
+                     const ExecutionContext& context);
 
 }  // namespace corvane

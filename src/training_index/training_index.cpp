@@ -20,7 +20,8 @@ bool uses_euclidean_distance(const Metric& metric) {
 }
 
 TrainingIndex TrainingIndex::build(const DataMatrix& training_data,
-                                   std::span<const double> core_distances) {
+                                   std::span<const double> core_distances,
+                                   const ExecutionContext& context) {
     if (core_distances.size() != training_data.rows ||
         training_data.values.size() != training_data.rows * training_data.cols) {
         fail_internal("TrainingIndex::build: inconsistent training data");
@@ -29,9 +30,9 @@ TrainingIndex TrainingIndex::build(const DataMatrix& training_data,
     index.n_points = training_data.rows;
     index.dims = training_data.cols;
     if (training_data.cols <= MAX_KD_DIMS) {
-        index.tree = KdTree::build(training_data);
+        index.tree = KdTree::build(training_data, context);
     } else {
-        index.tree = BlockTree::build(training_data);
+        index.tree = BlockTree::build(training_data, context);
     }
     std::visit(
         [&](const auto& tree) {
@@ -64,7 +65,7 @@ NearestCandidate TrainingIndex::nearest(const double* point, double* scratch) co
     std::copy(point, point + dims, one.values.begin());
     NearestCandidate found;
     const std::size_t first = 0;
-    blocked_nearest(*this, one, {&first, 1}, {&found, 1}, 1);
+    blocked_nearest(*this, one, {&first, 1}, {&found, 1}, ExecutionContext(1));
     return found;
 }
 

@@ -128,11 +128,13 @@ TEST(BlockedCoreDistances, SameAsTheTreeSearch) {
             const std::size_t n = 300 + 97 * seed;
             const DataMatrix m = test_matrix(n, dims, seed, kind);
             const BallTree tree = BallTree::build(m);
-            const BlockTree blocks = BlockTree::build(m, 2);
+            const BlockTree blocks = BlockTree::build(m, ExecutionContext(2));
             for (const std::size_t k : {1, 5, 17}) {
-                const CoreDistanceResult expected = tree_core_distances(m, tree, k, false, 1);
+                const CoreDistanceResult expected =
+                    tree_core_distances(m, tree, k, false, ExecutionContext(1));
                 for (const std::size_t threads : {1, 2, 3}) {
-                    const CoreDistanceResult got = blocked_core_distances(blocks, k, true, threads);
+                    const CoreDistanceResult got =
+                        blocked_core_distances(blocks, k, true, ExecutionContext(threads));
                     EXPECT_TRUE(same_bits(got.core_distances, expected.core_distances))
                         << "seed " << seed << " dims " << dims << " k " << k << " threads "
                         << threads;
@@ -152,19 +154,21 @@ TEST(BlockedBoruvka, SameWeightsAsDensePrim) {
             ++seed;
             const std::size_t n = 150 + 131 * (seed % 5);
             const DataMatrix m = test_matrix(n, dims, seed, kind);
-            const BlockTree tree = BlockTree::build(m, 2);
+            const BlockTree tree = BlockTree::build(m, ExecutionContext(2));
             for (const auto& [k, alpha] :
                  {std::pair{1, 1.0}, std::pair{4, 1.0}, std::pair{6, 0.7}}) {
                 SCOPED_TRACE(::testing::Message() << "seed " << seed << " dims " << dims << " k "
                                                   << k << " alpha " << alpha);
-                const MstResult dense = prim_dense_mst(m, Metric::euclidean(), k, alpha, 1);
+                const MstResult dense =
+                    prim_dense_mst(m, Metric::euclidean(), k, alpha, ExecutionContext(1));
                 std::vector<MstEdge> first;
                 for (const std::size_t threads : {1, 2}) {
-                    CoreDistanceResult core = blocked_core_distances(tree, k, true, threads);
+                    const ExecutionContext context(threads);
+                    CoreDistanceResult core = blocked_core_distances(tree, k, true, context);
                     EXPECT_TRUE(same_bits(core.core_distances, dense.core_distances));
                     const std::vector<MstEdge> edges =
                         blocked_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1,
-                                        alpha, threads);
+                                        alpha, context);
                     EXPECT_TRUE(same_bits(testing::sorted_weights(edges),
                                           testing::sorted_weights(dense.edges)));
                     if (threads == 1) {

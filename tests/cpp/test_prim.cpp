@@ -316,7 +316,7 @@ void expect_same_for_threads(const DataMatrix& data, const Metric& metric, std::
                              double alpha, const MstResult& expected) {
     for (std::size_t threads : {1, 2, 3, 8}) {
         SCOPED_TRACE(::testing::Message() << threads << " threads");
-        const MstResult actual = prim_dense_mst(data, metric, k, alpha, threads);
+        const MstResult actual = prim_dense_mst(data, metric, k, alpha, ExecutionContext(threads));
         EXPECT_TRUE(same_bits(actual.core_distances, expected.core_distances));
         EXPECT_TRUE(same_edges(actual.edges, expected.edges));
     }
@@ -392,7 +392,7 @@ TEST(Prim, DenseRouteDisconnectedIndependentOfThreads) {
         const double offset = static_cast<double>(i % 13) * 1e295;
         data.at(i, 0) = i % 2 == 0 ? 1.7e308 - offset : -1.7e308 + offset;
     }
-    const MstResult one = prim_dense_mst(data, Metric::manhattan(), 3, 1.0, 1);
+    const MstResult one = prim_dense_mst(data, Metric::manhattan(), 3, 1.0, ExecutionContext(1));
     ASSERT_EQ(one.edges.size(), n - 1);
     EXPECT_EQ(std::count_if(one.edges.begin(), one.edges.end(),
                             [](const MstEdge& e) { return std::isinf(e.weight); }),
@@ -402,7 +402,8 @@ TEST(Prim, DenseRouteDisconnectedIndependentOfThreads) {
     EXPECT_EQ(bridge.b, 1u);
     EXPECT_TRUE(std::isinf(bridge.weight));
     for (std::size_t threads : {2, 3, 8}) {
-        const MstResult many = prim_dense_mst(data, Metric::manhattan(), 3, 1.0, threads);
+        const MstResult many =
+            prim_dense_mst(data, Metric::manhattan(), 3, 1.0, ExecutionContext(threads));
         EXPECT_TRUE(same_bits(many.core_distances, one.core_distances)) << threads << " threads";
         EXPECT_TRUE(same_edges(many.edges, one.edges)) << threads << " threads";
     }

@@ -156,8 +156,10 @@ class CheapestEdges {
 // candidate table, and the copies are merged under (weight, from, to) after the pass.
 class BlockedSearch {
   public:
-    BlockedSearch(const BlockTree& tree, double alpha, std::size_t threads)
+    BlockedSearch(const BlockTree& tree, double alpha, std::size_t threads,
+                  const ExecutionContext& context)
         : tree_(tree),
+          context_(context),
           workers_(threads),
           alpha_sq_up_(alpha == 1.0 ? 1.0 : alpha * alpha * (1.0 + SCALE_MARGIN)),
           alpha_sq_down_(alpha == 1.0 ? 1.0 : alpha * alpha * (1.0 - SCALE_MARGIN)),
@@ -191,12 +193,13 @@ class BlockedSearch {
         for (auto& table : tables_)
             table = candidates;
         const SearchInputs in{tree_, state, floor_, alpha_sq_up_, shared_};
-        run_task_queue(workers_, tree_.blocks(), [&](std::size_t worker, std::size_t block) {
-            CheapestEdges edges(in, tables_[worker]);
-            const std::size_t first = tree_.block_start[block];
-            edges.start(first, tree_.block_end(block) - first);
-            search_block(tree_, tree_query_block(tree_, block), edges, scratch_[worker]);
-        });
+        run_task_queue(
+            context_, workers_, tree_.blocks(), [&](std::size_t worker, std::size_t block) {
+                CheapestEdges edges(in, tables_[worker]);
+                const std::size_t first = tree_.block_start[block];
+                edges.start(first, tree_.block_end(block) - first);
+                search_block(tree_, tree_query_block(tree_, block), edges, scratch_[worker]);
+            });
         for (const auto& table : tables_) {
             for (std::size_t c = 0; c < count; ++c) {
                 if (cheaper(table[c], candidates[c])) candidates[c] = table[c];
@@ -206,6 +209,7 @@ class BlockedSearch {
 
   private:
     const BlockTree& tree_;
+    const ExecutionContext& context_;
     std::size_t workers_;
     double alpha_sq_up_;
     double alpha_sq_down_;
@@ -220,7 +224,7 @@ class BlockedSearch {
 std::vector<MstEdge> blocked_boruvka(const BlockTree& tree, std::span<const double> core_distances,
                                      std::vector<std::size_t> neighbors,
                                      std::size_t neighbors_per_point, double alpha,
-                                     std::size_t threads) {
+                                     const ExecutionContext& context) {
     const std::size_t n = tree.n_points;
     if (core_distances.size() != n || neighbors.size() != n * neighbors_per_point) {
         fail_internal("blocked_boruvka: " + std::to_string(core_distances.size()) +
@@ -228,9 +232,11 @@ std::vector<MstEdge> blocked_boruvka(const BlockTree& tree, std::span<const doub
                       " neighbours for " + std::to_string(n) + " points");
     }
     if (n <= 1) return {};
-    return boruvka_detail::BoruvkaRun<BlockTree>(tree, core_distances, alpha, threads)
+    return boruvka_detail::BoruvkaRun<BlockTree>(tree, core_distances, alpha, context)
         .run(std::move(neighbors), neighbors_per_point,
-             [&](std::size_t workers) { return BlockedSearch(tree, alpha, workers); });
+             [&](std::size_t workers, const ExecutionContext& run_context) {
+                 return BlockedSearch(tree, alpha, workers, run_context);
+             });
 }
 
 }  // namespace corvane

@@ -6,7 +6,7 @@
 
 #include "block_search/block_tree.hpp"
 #include "common/mst_edge.hpp"
-#include "parallel/parallel.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -25,6 +25,6 @@ namespace corvane {
 std::vector<MstEdge> blocked_boruvka(const BlockTree& tree, std::span<const double> core_distances,
                                      std::vector<std::size_t> neighbors,
                                      std::size_t neighbors_per_point, double alpha,
-                                     std::size_t threads = available_threads());
+                                     const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -13,12 +13,16 @@
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
 #include "mst/mutual_reachability.hpp"
+#include "parallel/checked_sort.hpp"
+#include "parallel/execution_context.hpp"
 #include "parallel/parallel.hpp"
 #include "union_find/union_find.hpp"
 
-namespace corvane {
-namespace boruvka_detail {
+namespace corvane::boruvka_detail {
 
+// The Boruvka scheme shared by the dual-tree and the blocked searches: seeding from
+// neighbour lists, merging batches of candidates, renumbering components, and the
+// iterations, each of which asks the search for every component's cheapest outgoing edge.
 inline constexpr double INFINITE_WEIGHT = std::numeric_limits<double>::infinity();
 
 // How far ahead scattered reads are prefetched: batch entries of the merge walk (their
@@ -62,11 +66,13 @@ template <class Tree>
 class BoruvkaRun {
   public:
     BoruvkaRun(const Tree& tree, std::span<const double> core_distances, double alpha,
-               std::size_t threads)
+               const ExecutionContext& context)
         : tree_(tree),
+          context_(context),
           n_(tree.n_points),
-          threads_(threads >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf ? threads
-                                                                                          : 1),
+          threads_(context.threads() >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf
+                       ? context.threads()
+                       : 1),
           candidates_(n_),
           component_size_(n_, 1),
           components_(n_) {
@@ -81,8 +87,8 @@ class BoruvkaRun {
         edges_.reserve(n_ - 1);
     }
 
-    // `make_search(threads)` gives the search of the iterations (see iterate), made only
-    // when seeding leaves more than one component.
+    // `make_search(threads, context)` gives the search of the iterations (see iterate),
+    // made only when seeding leaves more than one component.
     template <class MakeSearch>
     std::vector<MstEdge> run(std::vector<std::size_t> neighbors, std::size_t per_point,
                              const MakeSearch& make_search) {
@@ -91,7 +97,7 @@ class BoruvkaRun {
         while (components_ > 1 && merge(collect_batch(true), true) > 0) {
         }
         if (components_ > 1) {
-            auto search = make_search(threads_);
+            auto search = make_search(threads_, context_);
             iterate(search);
         }
         return std::move(edges_);
@@ -101,7 +107,7 @@ class BoruvkaRun {
     // Runs body(i) for every i in [0, count), over the threads in contiguous chunks.
     template <class Body>
     void for_rows(std::size_t count, const Body& body) {
-        for_each_row_chunk(count, threads_, [&](RowChunk chunk) {
+        for_each_row_chunk(context_, count, [&](RowChunk chunk) {
             for (std::size_t i = chunk.start; i < chunk.end; ++i)
                 body(i);
         });
@@ -141,7 +147,7 @@ class BoruvkaRun {
         const std::vector<RowChunk> chunks =
             threads_ >= 2 ? split_rows(n_, threads_) : std::vector<RowChunk>{{0, n_}};
         std::vector<std::vector<Offer>> foreign(chunks.size());
-        run_tasks(chunks.size(), [&](std::size_t c) {
+        run_tasks(context_, chunks.size(), [&](std::size_t c) {
             const RowChunk chunk = chunks[c];
             // The neighbour rows and their positions are scattered: rows are fetched two
             // prefetch distances ahead, the positions they name one distance ahead.
@@ -149,6 +155,7 @@ class BoruvkaRun {
                 return neighbors.data() + tree_.indices[p] * per_point;
             };
             for (std::size_t p = chunk.start; p < chunk.end; ++p) {
+                context_.check_every(p, 1024);
                 if (p + 2 * PREFETCH_AHEAD < chunk.end) {
                     __builtin_prefetch(row_of(p + 2 * PREFETCH_AHEAD));
                 }
@@ -200,21 +207,24 @@ class BoruvkaRun {
             if (seeding && !(w <= seed_floor(candidate.from))) return false;
             return component[candidate.to] != c;
         };
-        run_tasks(chunks.size(), [&](std::size_t r) {
+        run_tasks(context_, chunks.size(), [&](std::size_t r) {
             // Counted first: the first seeding batch holds most points.
             std::size_t length = 0;
-            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c)
+            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+                context_.check_every(c);
                 length += offered(c) ? 1 : 0;
+            }
             std::vector<BatchEntry>& run = runs[r];
             run.reserve(length);
             for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+                context_.check_every(c);
                 if (!offered(c)) continue;
                 const BoruvkaCandidate& candidate = candidates_[c];
                 const double w = candidate.weight_sq;
                 run.push_back({seeding ? w : std::sqrt(w), tree_.indices[candidate.from],
                                tree_.indices[candidate.to], c, component[candidate.to]});
             }
-            std::sort(run.begin(), run.end(), batch_less);
+            checked_sort(context_, run.begin(), run.end(), batch_less);
         });
         return runs;
     }
@@ -227,7 +237,8 @@ class BoruvkaRun {
         UnionFind sets(component_size_);
         std::size_t added = 0;
         std::vector<std::size_t> head(runs.size(), 0);
-        for (;;) {
+        for (std::size_t step = 0;; ++step) {
+            context_.check_every(step);
             std::optional<std::size_t> best;
             for (std::size_t r = 0; r < runs.size(); ++r) {
                 if (head[r] == runs[r].size()) continue;
@@ -265,6 +276,7 @@ class BoruvkaRun {
         std::vector<unsigned char> survives(old_count, 0);
         std::size_t count = 0;
         for (std::size_t c = 0; c < old_count; ++c) {
+            context_.check_every(c);
             if (renamed[c] == c) {
                 survives[c] = 1;
                 renamed[c] = count++;
@@ -292,6 +304,7 @@ class BoruvkaRun {
             if (survives[c] != 0) handed[renamed[c]] = own;
         });
         for (std::size_t c = 0; c < old_count; ++c) {
+            context_.check_every(c);
             BoruvkaCandidate& into = handed[renamed[c]];
             if (survives[c] == 0 && candidates_[c].weight_sq < into.weight_sq) {
                 into = candidates_[c];
@@ -301,7 +314,7 @@ class BoruvkaRun {
         component_size_ = std::move(sizes);
     }
 
-    // Search contract (ParallelSearch): compute_min_core(core_distances, node_min_core_sq),
+    // Search contract (ParallelSearch): compute_min_core(position_core_sq, node_min_core_sq),
     // summarise(state, candidates, node_bound) and search(state, candidates, node_bound),
     // which lowers every component's candidate to its cheapest outgoing edge, the same
     // edge for any thread count.
@@ -316,6 +329,7 @@ class BoruvkaRun {
     }
 
     const Tree& tree_;
+    const ExecutionContext& context_;
     std::size_t n_;
     std::size_t threads_;
     BoruvkaSearchState state_;
@@ -326,5 +340,4 @@ class BoruvkaRun {
     std::vector<MstEdge> edges_;
 };
 
-}  // namespace boruvka_detail
-}  // namespace corvane
+}  // namespace corvane::boruvka_detail

@@ -15,6 +15,7 @@
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "mst/dual_tree_boruvka/parallel_search.hpp"
 #include "mst/mutual_reachability.hpp"
+#include "parallel/checked_sort.hpp"
 #include "union_find/union_find.hpp"
 
 namespace corvane {
@@ -23,7 +24,7 @@ template <class Tree>
 std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
                                        std::vector<std::size_t> neighbors,
                                        std::size_t neighbors_per_point, double alpha,
-                                       std::size_t threads) {
+                                       const ExecutionContext& context) {
     const std::size_t n = tree.n_points;
     if (core_distances.size() != n) {
         fail_internal("dual_tree_boruvka: " + std::to_string(core_distances.size()) +
@@ -35,16 +36,18 @@ std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double>
                       std::to_string(neighbors_per_point));
     }
     if (n <= 1) return {};
-    return boruvka_detail::BoruvkaRun<Tree>(tree, core_distances, alpha, threads)
+    return boruvka_detail::BoruvkaRun<Tree>(tree, core_distances, alpha, context)
         .run(std::move(neighbors), neighbors_per_point,
-             [&tree](std::size_t workers) { return ParallelSearch<Tree>(tree, workers); });
+             [&tree](std::size_t workers, const ExecutionContext& run_context) {
+                 return ParallelSearch<Tree>(tree, workers, run_context);
+             });
 }
 
 template std::vector<MstEdge> dual_tree_boruvka(const KdTree&, std::span<const double>,
                                                 std::vector<std::size_t>, std::size_t, double,
-                                                std::size_t);
+                                                const ExecutionContext&);
 template std::vector<MstEdge> dual_tree_boruvka(const BallTree&, std::span<const double>,
                                                 std::vector<std::size_t>, std::size_t, double,
-                                                std::size_t);
+                                                const ExecutionContext&);
 
 }  // namespace corvane
