@@ -7,75 +7,108 @@
 #include <cstring>
 #include <limits>
 
+#include "common/dispatch.hpp"
 #include "gram_screen/gram_screen.hpp"
 
 namespace corvane {
 namespace {
 
 constexpr std::size_t PANEL = GramScreen::PANEL;
-// Query rows per micro-tile: the tile of 4 x PANEL single-precision dot products stays in
-// registers (four 512-bit, eight 256-bit or sixteen 128-bit accumulators) while the
-// columns stream by.
+// Query rows per micro-tile: a tile of TILE_ROWS x PANELS * PANEL single-precision dot
+// products stays in registers while the columns stream by.
 constexpr std::size_t TILE_ROWS = 4;
-// Columns per pass, so that a reference panel's slice stays in the L1 cache.
-constexpr std::size_t DEPTH = 256;
+// Columns per pass, so that the reference panels' slices stay in the L1 cache.
+constexpr std::size_t DEPTH = 128;
 
 typedef float Lanes __attribute__((vector_size(PANEL * sizeof(float))));
 
-// Run-time dispatch: one clone per instruction-set level, chosen by the loader on the
-// machine at hand; the portable baseline is the fallback and what the default build
-// targets otherwise. Compilers or targets without x86-64 function clones get the plain
-// loops only. ThreadSanitizer instruments the clone resolver, which the loader runs before
-// the sanitizer's runtime exists, so those builds keep the default only.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12 && \
-    !defined(__SANITIZE_THREAD__)
-#define CORVANE_DISPATCH \
-    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define CORVANE_DISPATCH
-#endif
-
-// tile[r][j] (+)= sum over c < depth of a[c * PANEL + r] * b[c * PANEL + j], for the
+// tile[r][j] (+)= sum over c < depth of a[c * PANEL + r] * b_p[c * PANEL + j], for the
 // TILE_ROWS query rows at `a` (packed panel layout, possibly the second half of a panel)
-// and the PANEL reference rows at `b`.
+// and the PANELS panels of PANEL reference rows at b, b + panel_size, ... Each of the
+// TILE_ROWS * PANELS accumulators is a dependency chain of its own: the fused
+// multiply-adds of one chain wait for each other, so a tile needs as many chains as the
+// machine keeps in flight (eight of 16 lanes with 512-bit units, eight of 8 with 256-bit
+// ones), and no more than its registers hold.
+template <std::size_t PANELS>
 [[gnu::always_inline]] inline void micro_tile(const float* __restrict a, const float* __restrict b,
-                                              std::size_t depth, float* __restrict tile,
-                                              std::size_t stride, bool accumulate) {
-    Lanes acc[TILE_ROWS];
+                                              std::size_t panel_size, std::size_t depth,
+                                              float* __restrict tile, std::size_t stride,
+                                              bool accumulate) {
+    Lanes acc[TILE_ROWS][PANELS];
     for (std::size_t r = 0; r < TILE_ROWS; ++r) {
-        if (accumulate) {
-            std::memcpy(&acc[r], tile + r * stride, sizeof(Lanes));
-        } else {
-            acc[r] = Lanes{};
+        for (std::size_t p = 0; p < PANELS; ++p) {
+            if (accumulate) {
+                std::memcpy(&acc[r][p], tile + r * stride + p * PANEL, sizeof(Lanes));
+            } else {
+                acc[r][p] = Lanes{};
+            }
         }
     }
     for (std::size_t c = 0; c < depth; ++c) {
-        Lanes column;
-        std::memcpy(&column, b + c * PANEL, sizeof(Lanes));
-        for (std::size_t r = 0; r < TILE_ROWS; ++r)
-            acc[r] += a[c * PANEL + r] * column;
+        Lanes column[PANELS];
+        for (std::size_t p = 0; p < PANELS; ++p)
+            std::memcpy(&column[p], b + p * panel_size + c * PANEL, sizeof(Lanes));
+        for (std::size_t r = 0; r < TILE_ROWS; ++r) {
+            const float x = a[c * PANEL + r];
+            for (std::size_t p = 0; p < PANELS; ++p)
+                acc[r][p] += x * column[p];
+        }
     }
-    for (std::size_t r = 0; r < TILE_ROWS; ++r)
-        std::memcpy(tile + r * stride, &acc[r], sizeof(Lanes));
+    for (std::size_t r = 0; r < TILE_ROWS; ++r) {
+        for (std::size_t p = 0; p < PANELS; ++p)
+            std::memcpy(tile + r * stride + p * PANEL, &acc[r][p], sizeof(Lanes));
+    }
 }
 
 // dots[i * stride + j] = centred row i of the query block . centred row j of the
 // reference block, for i below `query_rows` rounded up to TILE_ROWS and j below
-// `reference_rows` rounded up to PANEL (padding rows are zero).
-CORVANE_DISPATCH void block_dot_products(const float* query, std::size_t query_rows,
-                                         const float* reference, std::size_t reference_rows,
-                                         std::size_t dims, float* dots, std::size_t stride) {
+// `reference_rows` rounded up to PANEL (padding rows are zero). Reference panels are taken
+// PANELS at a time, a last odd one alone.
+template <std::size_t PANELS>
+[[gnu::always_inline]] inline void tiled_dot_products(const float* query, std::size_t query_rows,
+                                                      const float* reference,
+                                                      std::size_t reference_rows, std::size_t dims,
+                                                      float* dots, std::size_t stride) {
     const std::size_t panel_size = PANEL * dims;
     for (std::size_t c0 = 0; c0 < dims; c0 += DEPTH) {
         const std::size_t depth = std::min(DEPTH, dims - c0);
-        for (std::size_t j = 0; j < reference_rows; j += PANEL) {
+        std::size_t j = 0;
+        const auto pass = [&]<std::size_t P>() {
             const float* b = reference + j / PANEL * panel_size + c0 * PANEL;
             for (std::size_t i = 0; i < query_rows; i += TILE_ROWS) {
                 const float* a = query + i / PANEL * panel_size + c0 * PANEL + i % PANEL;
-                micro_tile(a, b, depth, dots + i * stride + j, stride, c0 > 0);
+                micro_tile<P>(a, b, panel_size, depth, dots + i * stride + j, stride, c0 > 0);
             }
-        }
+            j += P * PANEL;
+        };
+        for (; j + PANELS * PANEL <= reference_rows;)
+            pass.template operator()<PANELS>();
+        for (; j < reference_rows;)
+            pass.template operator()<1>();
     }
+}
+
+// Two panels per tile where 32 vector registers hold eight accumulators of 16 lanes; one
+// where 16 registers hold eight of 8 lanes (two per Lanes) or the baseline's 16 of 4.
+#if CORVANE_VERSIONS
+__attribute__((target("arch=x86-64-v4"))) void block_dot_products(
+    const float* query, std::size_t query_rows, const float* reference, std::size_t reference_rows,
+    std::size_t dims, float* dots, std::size_t stride) {
+    tiled_dot_products<2>(query, query_rows, reference, reference_rows, dims, dots, stride);
+}
+
+__attribute__((target("arch=x86-64-v3"))) void block_dot_products(
+    const float* query, std::size_t query_rows, const float* reference, std::size_t reference_rows,
+    std::size_t dims, float* dots, std::size_t stride) {
+    tiled_dot_products<1>(query, query_rows, reference, reference_rows, dims, dots, stride);
+}
+
+__attribute__((target("default")))
+#endif
+void block_dot_products(const float* query, std::size_t query_rows, const float* reference,
+                        std::size_t reference_rows, std::size_t dims, float* dots,
+                        std::size_t stride) {
+    tiled_dot_products<1>(query, query_rows, reference, reference_rows, dims, dots, stride);
 }
 
 // Appends the open pairs of query rows [0, query_rows) to `open`; returns the new count.
