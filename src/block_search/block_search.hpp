@@ -72,8 +72,7 @@ void search_block(const BlockTree& blocks, const QueryBlock& query, Visitor& vis
             std::fill(floor.begin(), floor.end(), 0.0);
             return;
         }
-        for (std::size_t i = 0; i < rows; ++i)
-            floor[i] = blocks.distance_floor(node, query.data + i * dims);
+        blocks.distance_floors(node, query.data, rows, floor.data());
     };
     const auto base_case = [&](std::size_t other) {
         const std::size_t other_first = blocks.block_start[other];

@@ -6,6 +6,7 @@
 #include <span>
 #include <utility>
 
+#include "block_search/floor_kernel.hpp"
 #include "common/internal_error.hpp"
 #include "distance/euclidean/squared_distance.hpp"
 #include "parallel/parallel.hpp"
@@ -254,8 +255,16 @@ double BlockTree::distance_floor(std::size_t a, std::size_t b) const {
 }
 
 double BlockTree::distance_floor(std::size_t a, const double* point) const {
-    const double centres = std::sqrt(squared_distance(centroid(a), point, dims));
-    return floor_of(centres, nodes[a].radius, relative_slack, absolute_slack);
+    double floor = 0.0;
+    distance_floors(a, point, 1, &floor);
+    return floor;
+}
+
+void BlockTree::distance_floors(std::size_t a, const double* points, std::size_t count,
+                                double* floor) const {
+    unordered_squared_distances(points, count, dims, centroid(a), floor);
+    for (std::size_t i = 0; i < count; ++i)
+        floor[i] = floor_of(std::sqrt(floor[i]), nodes[a].radius, relative_slack, absolute_slack);
 }
 
 }  // namespace corvane

@@ -60,14 +60,20 @@ struct BlockTree : TreeStorage<BlockNode> {
     // A value that the computed distance sqrt(squared_distance(p, q)) never falls below for
     // any row p of node a and row q of node b: the gap between their balls less a margin
     // for the rounding of the centroid distance, the radii and the rows' own distances
-    // (each a relative error of about dims / 2 + 2 units in the last place of sizes at
-    // most centroid distance + radii), and an absolute margin for squares below the
+    // (each a relative error of at most about dims / 2 + 3 units in the last place of sizes
+    // at most centroid distance + radii, in any summation order; the margin allows
+    // 4 dims + 32), and an absolute margin for squares below the
     // smallest normal double. Its square (as computed) is below every such squared
     // distance too. 0 when the balls overlap; NaN when the centroid distance overflows.
     double distance_floor(std::size_t a, std::size_t b) const;
 
     // The same for one point (dims values) against node a.
     double distance_floor(std::size_t a, const double* point) const;
+
+    // floor[i] = distance_floor(a, point i) for `count` points (count x dims, row-major).
+    // The centroid distances are summed in the vector units' order (floor_kernel.hpp).
+    void distance_floors(std::size_t a, const double* points, std::size_t count,
+                         double* floor) const;
 
     // Lower bound on the computed squared distance between any row of node a and any row
     // of node b (the contract of the trees' min_rdist_nodes).
