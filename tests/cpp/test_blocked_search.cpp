@@ -147,43 +147,65 @@ TEST(BlockedCoreDistances, SameAsTheTreeSearch) {
 // The blocked Boruvka against dense Prim with the exact distance: the same core distances
 // and, since every minimum spanning tree has the same sorted weights, the same weights bit
 // for bit, ties in the data included; the edges themselves do not depend on the threads.
+void expect_same_weights_as_dense_prim(const DataMatrix& m) {
+    const BlockTree tree = BlockTree::build(m, ExecutionContext(2));
+    for (const auto& [k, alpha] : {std::pair{1, 1.0}, std::pair{4, 1.0}, std::pair{6, 0.7}}) {
+        SCOPED_TRACE(::testing::Message() << "k " << k << " alpha " << alpha);
+        const MstResult dense =
+            prim_dense_mst(m, Metric::euclidean(), k, alpha, ExecutionContext(1));
+        std::vector<MstEdge> first;
+        for (const std::size_t threads : {1, 2}) {
+            const ExecutionContext context(threads);
+            CoreDistanceResult core = blocked_core_distances(tree, k, true, context);
+            EXPECT_TRUE(same_bits(core.core_distances, dense.core_distances));
+            const std::vector<MstEdge> edges = blocked_boruvka(
+                tree, core.core_distances, std::move(core.neighbors), k - 1, alpha, context);
+            EXPECT_TRUE(
+                same_bits(testing::sorted_weights(edges), testing::sorted_weights(dense.edges)));
+            if (threads == 1) {
+                first = edges;
+            } else {
+                ASSERT_EQ(edges.size(), first.size());
+                for (std::size_t e = 0; e < edges.size(); ++e) {
+                    EXPECT_EQ(edges[e].a, first[e].a);
+                    EXPECT_EQ(edges[e].b, first[e].b);
+                }
+            }
+        }
+    }
+}
+
 TEST(BlockedBoruvka, SameWeightsAsDensePrim) {
     unsigned seed = 100;
     for (const std::size_t dims : {3, 24, 130}) {
         for (int kind = 0; kind < 4; ++kind) {
             ++seed;
             const std::size_t n = 150 + 131 * (seed % 5);
-            const DataMatrix m = test_matrix(n, dims, seed, kind);
-            const BlockTree tree = BlockTree::build(m, ExecutionContext(2));
-            for (const auto& [k, alpha] :
-                 {std::pair{1, 1.0}, std::pair{4, 1.0}, std::pair{6, 0.7}}) {
-                SCOPED_TRACE(::testing::Message() << "seed " << seed << " dims " << dims << " k "
-                                                  << k << " alpha " << alpha);
-                const MstResult dense =
-                    prim_dense_mst(m, Metric::euclidean(), k, alpha, ExecutionContext(1));
-                std::vector<MstEdge> first;
-                for (const std::size_t threads : {1, 2}) {
-                    const ExecutionContext context(threads);
-                    CoreDistanceResult core = blocked_core_distances(tree, k, true, context);
-                    EXPECT_TRUE(same_bits(core.core_distances, dense.core_distances));
-                    const std::vector<MstEdge> edges =
-                        blocked_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1,
-                                        alpha, context);
-                    EXPECT_TRUE(same_bits(testing::sorted_weights(edges),
-                                          testing::sorted_weights(dense.edges)));
-                    if (threads == 1) {
-                        first = edges;
-                    } else {
-                        ASSERT_EQ(edges.size(), first.size());
-                        for (std::size_t e = 0; e < edges.size(); ++e) {
-                            EXPECT_EQ(edges[e].a, first[e].a);
-                            EXPECT_EQ(edges[e].b, first[e].b);
-                        }
-                    }
-                }
-            }
+            SCOPED_TRACE(::testing::Message() << "seed " << seed << " dims " << dims);
+            expect_same_weights_as_dense_prim(test_matrix(n, dims, seed, kind));
         }
     }
+}
+
+// Wide data whose components soon fill whole blocks, so that the last pass over every
+// component pair meets blocks of one component as well as blocks that span several:
+// groups of identical rows at points of an integer grid (every pair of rows of two groups
+// ties, and so do many group distances) and scattered integer rows between them.
+TEST(BlockedBoruvka, SameWeightsAsDensePrimWhenComponentsFillBlocks) {
+    const std::size_t dims = 80;
+    std::mt19937_64 rng(7);
+    std::uniform_int_distribution<int> level(0, 2);
+    std::vector<double> values;
+    for (std::size_t group = 0; group < 10; ++group) {
+        std::vector<double> row(dims);
+        for (double& v : row)
+            v = 10.0 * level(rng);
+        for (std::size_t copy = 0; copy < 90 + 7 * group; ++copy)
+            values.insert(values.end(), row.begin(), row.end());
+    }
+    for (std::size_t i = 0; i < 60 * dims; ++i)
+        values.push_back(5.0 * level(rng));
+    expect_same_weights_as_dense_prim(testing::matrix_from(dims, values));
 }
 
 }  // namespace

@@ -318,11 +318,27 @@ class BoruvkaRun {
     // summarise(state, candidates, node_bound) and search(state, candidates, node_bound),
     // which lowers every component's candidate to its cheapest outgoing edge, the same
     // edge for any thread count.
+    //
+    // A search may also offer every_component_pair(state, components, entries): the
+    // cheapest edge between every two components that it finds an edge between, as batch
+    // entries (any order); it returns false when it declines (and leaves `entries` empty).
+    // By the cut property the spanning tree of those edges, which one merge walk builds,
+    // completes the spanning tree.
     template <class Search>
     void iterate(Search& search) {
         search.compute_min_core(state_.position_core_sq, state_.node_min_core_sq);
         while (components_ > 1) {
             search.summarise(state_, candidates_, node_bound_);
+            if constexpr (requires(std::vector<BatchEntry>& entries) {
+                              search.every_component_pair(state_, components_, entries);
+                          }) {
+                std::vector<std::vector<BatchEntry>> runs(1);
+                if (search.every_component_pair(state_, components_, runs[0])) {
+                    checked_sort(context_, runs[0].begin(), runs[0].end(), batch_less);
+                    if (merge(std::move(runs), false) == 0) return;
+                    continue;
+                }
+            }
             search.search(state_, candidates_, node_bound_);
             if (merge(collect_batch(false), false) == 0) return;
         }
