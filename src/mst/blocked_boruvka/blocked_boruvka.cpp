@@ -325,9 +325,10 @@ class BlockedSearch {
     // Components up to which every_component_pair keeps a table per component pair.
     static constexpr std::size_t PAIR_TABLE_COMPONENTS = 256;
     // Columns from which it does: below, the balls still prune well between components
-    // and the iterations cost less than its pass over every block pair (measured on
-    // blobs with noise: 3 times slower at 20 columns and 100 000 points, even at 50
-    // columns, 2 to 3.5 times faster from 128 to 512 columns).
+    // and the iterations cost less than its pass over every block pair (the spanning tree
+    // of blobs with noise, measured both ways: 3 times slower at 20 columns and 100 000
+    // points, 3.5 times at 32 columns and 50 000 points, even at 50 and 64 columns, 1.7
+    // to 3.5 times faster from 96 to 512 columns).
     static constexpr std::size_t PAIR_TABLE_MIN_DIMS = 64;
 
     // The row pairs of a block pair that spans components (within block a == b, each pair
