@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "ball_tree/ball_tree.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "search_space/search_space.hpp"
-#include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
@@ -93,7 +93,8 @@ class KnnRule<BallTree, Dims, Space> {
 // (centroid distance + radius) * 2 (dims + 8) epsilon. Squares that fall below the
 // smallest normal double lose their relative precision; their absolute error, at most
 // sqrt(dims) * 2^-537.5 after the square root, is covered by the absolute slack. An
-// overflowing centroid distance gives NaN, which never prunes.
+// overflowing centroid distance gives NaN, which never prunes. The cosine training index
+// above 16 columns searches a ball tree of unit rows with it.
 template <>
 class DistanceFloor<BallTree> {
   public:

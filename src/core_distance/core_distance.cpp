@@ -1,5 +1,7 @@
 #include "core_distance/core_distance.hpp"
 
+#include <string>
+
 #include "ball_tree/ball_tree_bounds.hpp"
 #include "common/internal_error.hpp"
 #include "core_distance/space_core_distances.hpp"
@@ -7,6 +9,31 @@
 #include "search_space/search_space.hpp"
 
 namespace corvane {
+
+CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_neighbors,
+                                     const char* caller) {
+    if (k == 0 || k > n) {
+        fail_internal(std::string(caller) + ": k = " + std::to_string(k) + " outside [1, " +
+                      std::to_string(n) + "]");
+    }
+    CoreDistanceResult result;
+    result.core_distances.assign(n, 0.0);
+    if (keep_neighbors) result.neighbors.assign(n * (k - 1), 0);
+    return result;
+}
+
+void record_heap(const KnnHeap& heap, std::size_t row, double core_distance,
+                 CoreDistanceResult& result) {
+    result.core_distances[row] = core_distance;
+    if (result.neighbors.empty()) return;
+    const std::size_t width = heap.k() - 1;
+    std::size_t* out = result.neighbors.data() + row * width;
+    std::size_t written = 0;
+    for (const KnnEntry& entry : heap.entries()) {
+        if (written == width) break;
+        if (entry.index != row) out[written++] = entry.index;
+    }
+}
 
 template <SpatialTree Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/data_matrix.hpp"
+#include "knn_heap/knn_heap.hpp"
 #include "parallel/parallel.hpp"
 #include "tree_common/tree_contract.hpp"
 
@@ -18,6 +19,18 @@ struct CoreDistanceResult {
     // the first k - 1 of them.
     std::vector<std::size_t> neighbors;
 };
+
+// An empty result for n rows, with room for neighbour lists of k - 1 per row when
+// `keep_neighbors`, after checking 1 <= k <= n (an internal error naming `caller`
+// otherwise).
+CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_neighbors,
+                                     const char* caller);
+
+// Stores row `row`'s result from its finished heap of bound k: `core_distance` (the heap's
+// worst entry as a true distance) and, when the result keeps neighbour lists (k - 1 per
+// row), the heap's entries other than the row itself in array order.
+void record_heap(const KnnHeap& heap, std::size_t row, double core_distance,
+                 CoreDistanceResult& result);
 
 // Core distances of every row of `matrix` (and optionally its neighbour lists) from a
 // k-nearest-neighbour search over `tree`, which must have been built from `matrix`;

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <string>
 
-#include "common/internal_error.hpp"
 #include "core_distance/core_distance.hpp"
 #include "knn_heap/knn_heap.hpp"
 #include "parallel/execution_context.hpp"
@@ -24,16 +22,8 @@ CoreDistanceResult space_core_distances(const Tree& tree, const Space& space, st
     // Pieces of rows per worker thread of a core-distance pass.
     constexpr std::size_t PIECES_PER_WORKER = 16;
     const std::size_t n = tree.n_points;
-    if (k == 0 || k > n) {
-        if (n == 0) return {};
-        fail_internal("tree_core_distances: k = " + std::to_string(k) + " outside [1, " +
-                      std::to_string(n) + "]");
-    }
-
-    const std::size_t width = k - 1;
-    CoreDistanceResult result;
-    result.core_distances.assign(n, 0.0);
-    if (keep_neighbors) result.neighbors.assign(n * width, 0);
+    if (n == 0) return {};
+    CoreDistanceResult result = start_core_result(n, k, keep_neighbors, "tree_core_distances");
 
     // Rows are visited in tree order: consecutive queries are near each other and walk
     // mostly the same nodes, which keeps them in cache. The query is the tree's copy of
@@ -53,14 +43,7 @@ CoreDistanceResult space_core_distances(const Tree& tree, const Space& space, st
             const std::size_t row = tree.indices[position];
             heap.clear();
             search_knn_unchecked(tree, space, space.query_at(tree, position), heap);
-            result.core_distances[row] = space.to_distance(heap.max_distance());
-            if (!keep_neighbors) continue;
-            std::size_t* out = result.neighbors.data() + row * width;
-            std::size_t written = 0;
-            for (const KnnEntry& entry : heap.entries()) {
-                if (written == width) break;
-                if (entry.index != row) out[written++] = entry.index;
-            }
+            record_heap(heap, row, space.to_distance(heap.max_distance()), result);
         }
     });
     return result;

@@ -6,20 +6,22 @@
 #include <utility>
 
 #include "distance/euclidean/euclidean.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "distance/point_view.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "search_space/search_space.hpp"
-#include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
 
 // Box bounds in the bound units of a search space (search_space/search_space.hpp): the
 // per-column gaps between the box of `node` and `point`, or between two boxes, combined
-// from column 0 by space.accumulate. For the chord spaces these are min_rdist_point and
-// min_rdist_nodes.
+// from column 0 by space.accumulate. The chord spaces take min_rdist_point and
+// min_rdist_nodes instead, summed in the one Euclidean order so that they bound the
+// computed squared distances without a margin.
 template <std::size_t Dims, class Space>
 double box_bound(const KdTree& tree, std::size_t node, const double* point, const Space& space) {
+    if constexpr (Space::chord) return tree.min_rdist_point<Dims>(node, point);
     const std::size_t n = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
     const double* lo = tree.lower_bounds.data() + node * n;
     const double* hi = tree.upper_bounds.data() + node * n;

@@ -78,9 +78,11 @@ struct ChebyshevSpace : KernelSpace<metric_kernels::Chebyshev> {
 //
 // - Every power term is within (p + 1) u of the true power of the computed |gap| (pow is
 //   accurate to within an ulp, a product of p factors within (p - 1) u), and a sum of d
-//   terms within d u more; the kernel's root adds one more u relative to the result. So
-//   a bound S and the kernel's sum K over the same rows satisfy S <= K (1 + (2d + 2p + 4)
-//   u), and the kernel's distance is K^(1/p) within 2u.
+//   terms within d u more. That holds for any order and grouping of the additions, the
+//   terms being non-negative: the power sum adds from column 0, the Euclidean kernel of
+//   p = 2 in its four lanes (squared_distance.hpp). The kernel's root adds one more u
+//   relative to the result. So a bound S and the kernel's sum K over the same rows
+//   satisfy S <= K (1 + (2d + 2p + 4) u), and the kernel's distance is K^(1/p) within 2u.
 // - limit(D) = D^p (1 + m) with m = 16 (d + p + 8) u: a bound above it leaves K above
 //   D^p (1 + m / 2), whose root exceeds D by more than m / (2p) > 4u relative.
 // - lower(S) = S^(1/p) (1 - m') with m' = 8 ((2d + 2p + 8) / p + 2) u covers the same

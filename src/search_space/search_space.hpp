@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <limits>
 
+#include "distance/euclidean/squared_distance.hpp"
 #include "mst/mutual_reachability.hpp"
-#include "tree_common/squared_distance.hpp"
 
 namespace corvane {
 

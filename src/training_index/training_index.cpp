@@ -1,5 +1,6 @@
 #include "training_index/training_index.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <type_traits>
@@ -9,6 +10,7 @@
 #include "common/internal_error.hpp"
 #include "distance/distance.hpp"
 #include "kdtree_bounded/kd_tree_bounds.hpp"
+#include "training_index/blocked_nearest.hpp"
 #include "training_index/metric_measures.hpp"
 #include "training_index/reachability_search.hpp"
 #include "tree_common/bottom_up.hpp"
@@ -49,6 +51,13 @@ double root_norm(const double* point, std::size_t dims) {
     return std::sqrt(sum);
 }
 
+// Calls f with the tree of unit rows of a cosine index: a KdTree or a BallTree.
+template <class F>
+decltype(auto) visit_unit_tree(const TrainingIndex& index, F&& f) {
+    if (const KdTree* kd_tree = std::get_if<KdTree>(&index.tree)) return f(*kd_tree);
+    return f(std::get<BallTree>(index.tree));
+}
+
 NearestCandidate nearest_cosine(const TrainingIndex& index, const double* point, double* scratch) {
     const std::size_t dims = index.dims;
     const double root = root_norm(point, dims);
@@ -57,26 +66,22 @@ NearestCandidate nearest_cosine(const TrainingIndex& index, const double* point,
     NearestCandidate nearest;
     // Outside the range where the unit query carries its margins, every row is measured.
     if (!std::isfinite(root) || !(root * root >= 0x1p-900)) {
-        std::visit(
-            [&](const auto& tree) {
-                for (std::size_t position = 0; position < tree.n_points; ++position) {
-                    const double distance = space.exact(point, root, position, dims);
-                    nearest.offer(tree.indices[position],
-                                  one_sided_reachability(distance, index.core_distances[position]));
-                }
-            },
-            index.tree);
+        visit_unit_tree(index, [&](const auto& tree) {
+            for (std::size_t position = 0; position < tree.n_points; ++position) {
+                const double distance = space.exact(point, root, position, dims);
+                nearest.offer(tree.indices[position],
+                              one_sided_reachability(distance, index.core_distances[position]));
+            }
+        });
     } else {
         double* unit = scratch + dims;
         for (std::size_t j = 0; j < dims; ++j)
             unit[j] = point[j] / root;
-        nearest = std::visit(
-            [&](const auto& tree) {
-                using Tree = std::decay_t<decltype(tree)>;
-                return search(tree, index,
-                              CosineMeasure<Tree>(tree, space, unit, point, root, scratch));
-            },
-            index.tree);
+        nearest = visit_unit_tree(index, [&](const auto& tree) {
+            using Tree = std::decay_t<decltype(tree)>;
+            return search(tree, index,
+                          CosineMeasure<Tree>(tree, space, unit, point, root, scratch));
+        });
     }
     if (index.zero_rows.found()) nearest.offer(index.zero_rows.index, index.zero_rows.reachability);
     return nearest;
@@ -133,7 +138,7 @@ TrainingIndex TrainingIndex::build(const DataMatrix& training_data,
     } else if (training_data.cols <= MAX_KD_DIMS || !uses_euclidean_distance(metric)) {
         index.tree = KdTree::build(training_data, context);
     } else {
-        index.tree = BallTree::build(training_data, context);
+        index.tree = BlockTree::build(training_data, context);
     }
     std::visit(
         [&](const auto& tree) {
@@ -160,12 +165,15 @@ NearestCandidate TrainingIndex::nearest(const double* point, double* scratch) co
     }
     if (metric.kind == MetricKind::Cosine) return nearest_cosine(*this, point, scratch);
     if (!uses_euclidean_distance(metric)) return nearest_minkowski_family(*this, point, scratch);
-    return std::visit(
-        [&](const auto& any_tree) {
-            using Tree = std::decay_t<decltype(any_tree)>;
-            return search(any_tree, *this, EuclideanMeasure<Tree>(any_tree, point, scratch));
-        },
-        tree);
+    if (const KdTree* kd_tree = std::get_if<KdTree>(&tree)) {
+        return search(*kd_tree, *this, EuclideanMeasure<KdTree>(*kd_tree, point, scratch));
+    }
+    DataMatrix one(1, dims);
+    std::copy(point, point + dims, one.values.begin());
+    NearestCandidate found;
+    const std::size_t first = 0;
+    blocked_nearest(*this, one, {&first, 1}, {&found, 1}, ExecutionContext(1));
+    return found;
 }
 
 }  // namespace corvane

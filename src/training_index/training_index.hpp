@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ball_tree/ball_tree.hpp"
+#include "block_search/block_tree.hpp"
 #include "common/data_matrix.hpp"
 #include "common/metric.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
@@ -23,24 +24,25 @@ bool uses_euclidean_distance(const Metric& metric);
 // that the nearest training point of a new point under one-sided mutual reachability is
 // found without looking at every one of them.
 //
-// Layout: a KdTree up to MAX_KD_DIMS columns, a BallTree above, over the training data as
-// the model stores it (shifted); the Minkowski family always uses the KdTree, whose boxes
-// bound every Lp distance. Under cosine the tree holds the rows scaled to unit length
-// (CosineRows) and `cosine` the original rows in tree order; rows of zeros, at distance 0
-// from every point, stay out of the tree, and `zero_rows` is the best of them (smallest
-// core distance, lowest index), `every_row` the best of all rows, the answer for a query
-// of zeros. Next to the tree, the core distances in tree order, so that a leaf's core
-// distances are one contiguous block like its rows, and the smallest core distance under
-// every node. A training point's reachability is at least its core distance, so that
-// minimum bounds a whole node from below whatever the query. The tree's indices are
-// training row numbers.
+// Layout: a KdTree up to MAX_KD_DIMS columns, a BlockTree above (searched a block of new
+// points at a time, blocked_nearest.hpp), over the training data as the model stores it
+// (shifted); the Minkowski family always uses the KdTree, whose boxes bound every Lp
+// distance. Under cosine the tree holds the rows scaled to unit length (CosineRows), a
+// KdTree up to MAX_KD_DIMS columns and a BallTree above, and `cosine` the original rows in
+// tree order; rows of zeros, at distance 0 from every point, stay out of the tree, and
+// `zero_rows` is the best of them (smallest core distance, lowest index), `every_row` the
+// best of all rows, the answer for a query of zeros. Next to the tree, the core distances
+// in tree order, so that a leaf's core distances are one contiguous block like its rows,
+// and the smallest core distance under every node. A training point's reachability is at
+// least its core distance, so that minimum bounds a whole node from below whatever the
+// query. The tree's indices are training row numbers.
 //
 // Immutable after build(); any number of threads may search it at once.
 struct TrainingIndex {
     static constexpr std::size_t MAX_KD_DIMS = 16;
 
     Metric metric;
-    std::variant<KdTree, BallTree> tree;
+    std::variant<KdTree, BallTree, BlockTree> tree;
     std::vector<double> core_distances;  // tree order
     std::vector<double> node_min_core;   // one per tree node
     std::optional<CosineTreeRows> cosine;

@@ -10,8 +10,8 @@
 #include "knn_heap/knn_heap.hpp"
 #include "search_space/search_space.hpp"
 #include "tree_common/depth_first.hpp"
+#include "tree_common/fixed_dims.hpp"
 #include "tree_common/knn_search.hpp"
-#include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {

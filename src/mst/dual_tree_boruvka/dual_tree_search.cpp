@@ -5,9 +5,10 @@
 #include <cmath>
 #include <limits>
 
+#include "distance/euclidean/squared_distance.hpp"
 #include "mst/mutual_reachability.hpp"
 #include "search_space/tree_spaces.hpp"
-#include "tree_common/squared_distance.hpp"
+#include "tree_common/fixed_dims.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
