@@ -29,7 +29,14 @@ std::string HdbscanError::message() const {
             return "dimension mismatch: model fitted with " + to_string(first) + " features, got " +
                    to_string(second);
         case ErrorKind::InvalidMinkowskiP:
-            return "Minkowski p must be >= 1.0, got " + float_text(p);
+            return "Minkowski p must be >= 1.0, got " + float_text(value);
+        case ErrorKind::InvalidCutDistance:
+            return "cut_distance must be at least 0, got " + float_text(value);
+        case ErrorKind::InvalidCutMinClusterSize:
+            return "min_cluster_size must be at least 1, got " + float_text(value);
+        case ErrorKind::NoCoordinates:
+            return "cluster_centroids needs the coordinates of the points; a model fitted with "
+                   "metric='precomputed' has only their distances";
     }
     return "unknown error";
 }

@@ -18,17 +18,20 @@ enum class ErrorKind : std::uint8_t {
     NotFitted,
     DimensionMismatch,
     InvalidMinkowskiP,
+    InvalidCutDistance,
+    InvalidCutMinClusterSize,
+    NoCoordinates,
 };
 
 // A failure reported as a value. `first` and `second` carry the unsigned
-// numbers of the kinds that have them (in message order); `p` carries the
-// Minkowski exponent of InvalidMinkowskiP. Only the Python binding turns it
-// into an exception.
+// numbers of the kinds that have them (in message order); `value` carries the
+// number that InvalidMinkowskiP, InvalidCutDistance and InvalidCutMinClusterSize
+// refuse. Only the Python binding turns it into an exception.
 struct HdbscanError {
     ErrorKind kind = ErrorKind::EmptyInput;
     std::uint64_t first = 0;
     std::uint64_t second = 0;
-    double p = 0.0;
+    double value = 0.0;
 
     static HdbscanError empty_input() { return {ErrorKind::EmptyInput}; }
     static HdbscanError non_finite_input() { return {ErrorKind::NonFiniteInput}; }
@@ -52,6 +55,13 @@ struct HdbscanError {
     static HdbscanError invalid_minkowski_p(double value) {
         return {ErrorKind::InvalidMinkowskiP, 0, 0, value};
     }
+    static HdbscanError invalid_cut_distance(double value) {
+        return {ErrorKind::InvalidCutDistance, 0, 0, value};
+    }
+    static HdbscanError invalid_cut_min_cluster_size(double value) {
+        return {ErrorKind::InvalidCutMinClusterSize, 0, 0, value};
+    }
+    static HdbscanError no_coordinates() { return {ErrorKind::NoCoordinates}; }
 
     std::string message() const;
 };

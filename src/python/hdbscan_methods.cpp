@@ -1,5 +1,6 @@
 #include "python/hdbscan_methods.hpp"
 
+#include "python/export_methods.hpp"
 #include "python/fit_methods.hpp"
 #include "python/predict_method.hpp"
 
@@ -20,6 +21,10 @@ PyMethodDef hdbscan_methods[] = {
     {"fit_predict", as_method(hdbscan_fit_predict), METH_VARARGS | METH_KEYWORDS, fit_predict_doc},
     {"approximate_predict", as_method(hdbscan_approximate_predict), METH_VARARGS | METH_KEYWORDS,
      approximate_predict_doc},
+    {"dbscan_clustering", as_method(hdbscan_dbscan_clustering), METH_VARARGS | METH_KEYWORDS,
+     dbscan_clustering_doc},
+    {"cluster_centroids", hdbscan_cluster_centroids, METH_NOARGS, cluster_centroids_doc},
+    {"cluster_medoids", hdbscan_cluster_medoids, METH_NOARGS, cluster_medoids_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

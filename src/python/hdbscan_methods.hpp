@@ -4,7 +4,7 @@
 
 namespace corvane::python {
 
-// The method table of HDBSCAN (fit, fit_predict, approximate_predict).
+// The method table of HDBSCAN: fitting, prediction, and the reads of the fitted hierarchy.
 extern PyMethodDef hdbscan_methods[];
 
 }  // namespace corvane::python
