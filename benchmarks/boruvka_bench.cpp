@@ -41,17 +41,18 @@ struct StageTimes {
 template <class Tree>
 StageTimes run_stage(const corvane::DataMatrix& m, std::size_t k, double alpha,
                      std::size_t threads) {
+    const corvane::ExecutionContext context(threads);
     StageTimes times;
     auto start = Clock::now();
-    const Tree tree = Tree::build(m);
+    const Tree tree = Tree::build(m, context);
     times.build = seconds_since(start);
     start = Clock::now();
     const corvane::CoreDistanceResult core =
-        corvane::tree_core_distances(m, tree, k, true, threads);
+        corvane::tree_core_distances(m, tree, k, true, context);
     times.core = seconds_since(start);
     start = Clock::now();
     const auto edges = corvane::dual_tree_boruvka(tree, core.core_distances, core.neighbors, k - 1,
-                                                  alpha, threads);
+                                                  alpha, context);
     times.boruvka = seconds_since(start);
     times.edges = edges.size();
     for (const corvane::MstEdge& e : edges)

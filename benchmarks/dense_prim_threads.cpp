@@ -165,7 +165,8 @@ int main(int argc, char** argv) {
             for (std::size_t t = 0; t < counts.size(); ++t) {
                 corvane::StageTimes times;
                 corvane::StageClock clock(&times);
-                results[t] = corvane::prim_dense_mst(data, c.metric, k, 1.0, counts[t], &clock);
+                results[t] = corvane::prim_dense_mst(data, c.metric, k, 1.0,
+                                                     corvane::ExecutionContext(counts[t]), &clock);
                 clock.lap(&corvane::StageTimes::spanning_tree);
                 best[t].core = std::min(best[t].core, times.core_distances);
                 best[t].tree = std::min(best[t].tree, times.spanning_tree);

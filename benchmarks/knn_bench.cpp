@@ -28,9 +28,10 @@ template <class Tree>
 corvane::CoreDistanceResult build_and_query(const corvane::DataMatrix& m, std::size_t k,
                                             std::size_t threads, double& build_seconds) {
     const auto start = std::chrono::steady_clock::now();
-    const Tree tree = Tree::build(m);
+    const corvane::ExecutionContext context(threads);
+    const Tree tree = Tree::build(m, context);
     build_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return corvane::tree_core_distances(m, tree, k, true, threads);
+    return corvane::tree_core_distances(m, tree, k, true, context);
 }
 
 }  // namespace

@@ -97,15 +97,18 @@ int main(int argc, char** argv) {
     const double build = seconds_since(start);
 
     start = std::chrono::steady_clock::now();
-    const auto one_thread = corvane::approximate_predict(model, index, new_points, 1);
+    const auto one_thread =
+        corvane::approximate_predict(model, index, new_points, corvane::ExecutionContext(1));
     const double search_one = seconds_since(start);
 
     start = std::chrono::steady_clock::now();
-    const auto all_threads = corvane::approximate_predict(model, new_points, threads);
+    const auto all_threads =
+        corvane::approximate_predict(model, new_points, corvane::ExecutionContext(threads));
     const double per_call = seconds_since(start);
 
     start = std::chrono::steady_clock::now();
-    const auto exhaustive = corvane::approximate_predict_exhaustive(model, subset, 1);
+    const auto exhaustive =
+        corvane::approximate_predict_exhaustive(model, subset, corvane::ExecutionContext(1));
     const double exhaustive_sample = seconds_since(start);
     const double exhaustive_all =
         exhaustive_sample * static_cast<double>(m) / static_cast<double>(subset.rows);

@@ -1,11 +1,11 @@
 """Fuzz target for corvane's Python surface (atheris).
 
 Builds HDBSCAN objects from arbitrary constructor arguments, feeds them arrays
-of any dtype, shape, strides and values, and calls the methods and attributes
-in any order. Documented exceptions are fine; anything else (the internal
-error, a crash, a wrong result type) is a finding.
+of any dtype, shape, strides and values, changes their parameters, and calls
+the methods and attributes in any order. Documented exceptions are fine;
+anything else (the internal error, a crash, a wrong result type) is a finding.
 
-    python fuzz/fuzz_surface.py -max_total_time=600 fuzz/corpus
+    scripts/fuzz.sh 600    # with the C++ code instrumented for coverage
 """
 
 import sys
@@ -56,6 +56,11 @@ def any_value(fdp):
 
 @atheris.instrument_func
 def make_model(fdp):
+    return corvane.HDBSCAN(**make_model_kwargs(fdp))
+
+
+@atheris.instrument_func
+def make_model_kwargs(fdp):
     kwargs = {}
     defaults = {
         "min_cluster_size": lambda: fdp.ConsumeIntInRange(2, 12),
@@ -66,6 +71,7 @@ def make_model(fdp):
         "cluster_selection_epsilon": lambda: fdp.ConsumeFloatInRange(0.0, 3.0),
         "cluster_selection_method": lambda: ["eom", "leaf"][fdp.ConsumeIntInRange(0, 1)],
         "allow_single_cluster": lambda: fdp.ConsumeBool(),
+        "n_jobs": lambda: [None, -1, 1, 2, 3][fdp.ConsumeIntInRange(0, 4)],
     }
     for name, plausible in defaults.items():
         choice = fdp.ConsumeIntInRange(0, 9)
@@ -73,7 +79,7 @@ def make_model(fdp):
             kwargs[name] = plausible()
         elif choice < 8:
             kwargs[name] = any_value(fdp)
-    return corvane.HDBSCAN(**kwargs)
+    return kwargs
 
 
 @atheris.instrument_func
@@ -135,7 +141,7 @@ def test_one_input(data):
         return
     repr(model)
     for _ in range(fdp.ConsumeIntInRange(1, 4)):
-        action = fdp.ConsumeIntInRange(0, 3)
+        action = fdp.ConsumeIntInRange(0, 5)
         try:
             if action == 0:
                 x = make_array(fdp)
@@ -145,6 +151,15 @@ def test_one_input(data):
                 x = make_array(fdp)
                 labels = model.fit_predict(x)
                 assert np.array_equal(labels, model.labels_)
+            elif action == 4:
+                before = model.get_params()
+                try:
+                    assert model.set_params(**make_model_kwargs(fdp)) is model
+                except EXPECTED:
+                    assert model.get_params() == before  # a refused change changes nothing
+            elif action == 5:
+                copy = corvane.HDBSCAN(**model.get_params())
+                assert repr(copy) == repr(model)
             elif action == 2:
                 x = make_array(fdp)
                 labels, probabilities = model.approximate_predict(x)

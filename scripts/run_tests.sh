@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up everything the tests need on a fresh machine and runs the C++ and the
-# Python test suites, then a reduced Python suite under the sanitizers. Reuses
-# .venv and build/ when they exist.
+# Python test suites and the check of the type stubs, then a reduced Python suite
+# under the sanitizers. Reuses .venv and build/ when they exist.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +26,8 @@ ctest --test-dir build/cpp-tests --output-on-failure --timeout 600
 (
     cd tests  # import the installed module, never a stray build from the source tree
     python -m pytest -c ../pyproject.toml --rootdir .. python "$@"
+    # The installed type stubs against the installed module.
+    python -m mypy.stubtest corvane
 )
 
 # The extension again, under AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/data_matrix.hpp"
+#include "parallel/execution_context.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
@@ -42,7 +43,8 @@ struct BallTree : TreeStorage<BallNode> {
     std::vector<double> centroids;
 
     // Copies `matrix`; an empty matrix gives a tree without nodes.
-    static BallTree build(const DataMatrix& matrix);
+    static BallTree build(const DataMatrix& matrix,
+                          const ExecutionContext& context = ExecutionContext());
 
     const double* centroid(std::size_t node) const { return centroids.data() + node * dims; }
 

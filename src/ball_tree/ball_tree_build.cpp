@@ -25,21 +25,24 @@ double ordered_squared_distance(const double* a, const double* b, std::size_t di
 // contiguous block.
 class BallBuilder {
   public:
-    explicit BallBuilder(BallTree& tree)
+    BallBuilder(BallTree& tree, const ExecutionContext& context)
         : tree_(tree),
           dims_(tree.dims),
           scratch_(tree.n_points, tree.dims),
-          direction_(tree.dims) {}
+          direction_(tree.dims),
+          context_(context) {}
 
     std::size_t build(std::size_t start, std::size_t end) {
         if (start >= end) return NO_NODE;
         const std::size_t count = end - start;
+        if (count >= TREE_CHECK_ROWS) context_.check();
         const std::size_t node = tree_.nodes.size();
         tree_.centroids.resize(tree_.centroids.size() + dims_, 0.0);
         double* centroid = tree_.centroids.data() + node * dims_;
         const double* rows = tree_.tree_data.data() + start * dims_;
 
         for (std::size_t i = 0; i < count; ++i) {
+            context_.check_every(i);
             const double* row = rows + i * dims_;
             for (std::size_t j = 0; j < dims_; ++j)
                 centroid[j] += row[j];
@@ -68,6 +71,7 @@ class BallBuilder {
             direction_[j] = b_row[j] - a_row[j];
         const std::span<KeyedRow> keyed = scratch_.keyed_range(start, count);
         for (std::size_t i = 0; i < count; ++i) {
+            context_.check_every(i);
             const double* row = rows + i * dims_;
             double key = 0.0;
             for (std::size_t j = 0; j < dims_; ++j)
@@ -75,8 +79,8 @@ class BallBuilder {
             keyed[i] = {key, i};
         }
         const std::size_t mid = count / 2;
-        select_median(keyed, mid);
-        reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_,
+        select_median(keyed, mid, context_);
+        reorder_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, scratch_, context_,
                      [](std::size_t, const double*) {});
 
         tree_.nodes.push_back(record);
@@ -99,6 +103,7 @@ class BallBuilder {
                           std::size_t fallback) const {
         Farthest best{fallback, 0.0};
         for (std::size_t i = 0; i < count; ++i) {
+            context_.check_every(i);
             const double d = ordered_squared_distance(rows + i * dims_, from, dims_);
             if (d > best.distance) best = {i, d};
         }
@@ -109,11 +114,12 @@ class BallBuilder {
     std::size_t dims_;
     PartitionScratch scratch_;
     std::vector<double> direction_;
+    const ExecutionContext& context_;
 };
 
 }  // namespace
 
-BallTree BallTree::build(const DataMatrix& matrix) {
+BallTree BallTree::build(const DataMatrix& matrix, const ExecutionContext& context) {
     BallTree tree;
     tree.dims = matrix.cols;
     tree.n_points = matrix.rows;
@@ -124,7 +130,7 @@ BallTree BallTree::build(const DataMatrix& matrix) {
     const std::size_t reserve = tree_node_count(matrix.rows, LEAF_SIZE);
     tree.nodes.reserve(reserve);
     tree.centroids.reserve(reserve * matrix.cols);
-    if (matrix.rows > 0) BallBuilder(tree).build(0, matrix.rows);
+    if (matrix.rows > 0) BallBuilder(tree, context).build(0, matrix.rows);
     return tree;
 }
 

@@ -8,7 +8,7 @@
 #include "common/data_matrix.hpp"
 #include "common/metric.hpp"
 #include "labels/points_by_cluster.hpp"
-#include "parallel/parallel.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -37,12 +37,13 @@ DataMatrix weighted_centroids(const DataMatrix& data, const PointsByCluster& clu
 // distance 0 from everything and add nothing), one pass per cluster; under Precomputed,
 // and for whatever the bounds leave, each S(m) is summed from its distances, 16 points
 // per pass over the cluster (under Precomputed that is linear in the size of the matrix).
-// Clusters, then the sums measured one by one, are spread over `threads` workers; the
-// result does not depend on their number.
+// Clusters, then the sums measured one by one, are spread over the threads of `context`,
+// which is checked for interruption between steps; the result does not depend on the
+// number of threads.
 std::vector<std::size_t> exact_medoids(const DataMatrix& data, const Metric& metric,
                                        const PointsByCluster& clusters,
                                        std::span<const double> weights,
-                                       std::size_t threads = available_threads());
+                                       const ExecutionContext& context = ExecutionContext());
 
 // The same by measuring every pair: the reference the routes are tested against.
 std::vector<std::size_t> medoids_by_brute_force(const DataMatrix& data, const Metric& metric,

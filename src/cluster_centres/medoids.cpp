@@ -9,6 +9,7 @@
 #include "cluster_centres/norm_medoid.hpp"
 #include "common/internal_error.hpp"
 #include "distance/distance.hpp"
+#include "parallel/parallel.hpp"
 
 namespace corvane {
 namespace {
@@ -102,12 +103,12 @@ MedoidSearch cosine_search(const DataMatrix& data, const Cluster& cluster) {
 }
 
 MedoidSearch norm_search(const DataMatrix& data, const Metric& metric, const Cluster& cluster,
-                         const SumTolerance& tolerance) {
+                         const SumTolerance& tolerance, const ExecutionContext& context) {
     const std::size_t columns = data.cols;
     std::vector<double> rows(cluster.points.size() * columns);
     for (std::size_t j = 0; j < cluster.points.size(); ++j)
         std::copy_n(data.row(cluster.points[j]), columns, rows.begin() + j * columns);
-    return norm_medoid_search(rows, columns, cluster.weights, metric, tolerance);
+    return norm_medoid_search(rows, columns, cluster.weights, metric, tolerance, context);
 }
 
 MedoidSearch unsearched(const Cluster& cluster) {
@@ -118,14 +119,14 @@ MedoidSearch unsearched(const Cluster& cluster) {
 }
 
 // The three stages shared by every route: `search_of` (one cluster at a time, spread over
-// the workers, largest clusters first) measures what it can and leaves the rest
-// unresolved; the unresolved positions of all clusters are measured in blocks, spread over
-// the workers; the tie rule picks each medoid. No result depends on the workers.
+// the threads, largest clusters first) measures what it can and leaves the rest
+// unresolved; the unresolved positions of all clusters are measured, spread over the
+// threads; the tie rule picks each medoid. No result depends on the threads.
 template <class SearchOf>
 std::vector<std::size_t> find_medoids(const DataMatrix& data, const Metric& metric,
                                       const PointsByCluster& clusters,
-                                      std::span<const double> weights, std::size_t threads,
-                                      const SearchOf& search_of) {
+                                      std::span<const double> weights,
+                                      const ExecutionContext& context, const SearchOf& search_of) {
     if (weights.size() != data.rows) fail_internal("medoids: one weight per row");
     const std::size_t count = clusters.clusters();
     std::vector<Cluster> members;
@@ -142,32 +143,29 @@ std::vector<std::size_t> find_medoids(const DataMatrix& data, const Metric& metr
         return members[a].points.size() > members[b].points.size();
     });
     std::vector<MedoidSearch> searches(count);
-    run_task_queue(threads, count, [&](std::size_t, std::size_t task) {
+    run_task_queue(context, context.threads(), count, [&](std::size_t, std::size_t task) {
         const std::size_t k = order[task];
         if (!members[k].points.empty()) searches[k] = search_of(members[k], tolerances[k]);
     });
 
-    struct Block {
-        std::size_t cluster;
-        std::size_t first;  // into the cluster's unresolved positions
-        std::size_t size;
-    };
-    std::vector<Block> blocks;
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::size_t unresolved = searches[k].unresolved.size();
-        for (std::size_t first = 0; first < unresolved; first += MEASURED_TOGETHER)
-            blocks.push_back({k, first, std::min(MEASURED_TOGETHER, unresolved - first)});
-    }
-    std::vector<std::vector<double>> sums(count);
+    // The unresolved positions of all clusters in one list, cluster by cluster, spread
+    // over the threads; each piece measures its positions in blocks of one cluster.
+    std::vector<std::size_t> first(count + 1, 0);  // of each cluster's positions in the list
     for (std::size_t k = 0; k < count; ++k)
-        sums[k].resize(searches[k].unresolved.size());
-    for_each_row_chunk(blocks.size(), threads, [&](RowChunk chunk) {
-        for (std::size_t i = chunk.start; i < chunk.end; ++i) {
-            const Block& block = blocks[i];
-            measure_block(data, metric, members[block.cluster],
-                          std::span<const std::size_t>(searches[block.cluster].unresolved)
-                              .subspan(block.first, block.size),
-                          std::span<double>(sums[block.cluster]).subspan(block.first, block.size));
+        first[k + 1] = first[k] + searches[k].unresolved.size();
+    std::vector<double> sums(first[count]);
+    for_each_row_chunk(context, first[count], [&](RowChunk chunk) {
+        std::size_t k = static_cast<std::size_t>(
+            std::upper_bound(first.begin(), first.end(), chunk.start) - first.begin() - 1);
+        for (std::size_t i = chunk.start; i < chunk.end;) {
+            while (first[k + 1] <= i)
+                ++k;
+            const std::size_t size = std::min({MEASURED_TOGETHER, chunk.end - i, first[k + 1] - i});
+            measure_block(
+                data, metric, members[k],
+                std::span<const std::size_t>(searches[k].unresolved).subspan(i - first[k], size),
+                std::span<double>(sums).subspan(i, size));
+            i += size;
         }
     });
 
@@ -176,7 +174,7 @@ std::vector<std::size_t> find_medoids(const DataMatrix& data, const Metric& metr
         if (members[k].points.empty()) continue;
         MedoidSearch& search = searches[k];
         for (std::size_t i = 0; i < search.unresolved.size(); ++i)
-            search.measured.add(search.unresolved[i], sums[k][i]);
+            search.measured.add(search.unresolved[i], sums[first[k] + i]);
         medoids[k] = members[k].points[search.measured.pick(tolerances[k])];
     }
     return medoids;
@@ -186,8 +184,9 @@ std::vector<std::size_t> find_medoids(const DataMatrix& data, const Metric& metr
 
 std::vector<std::size_t> exact_medoids(const DataMatrix& data, const Metric& metric,
                                        const PointsByCluster& clusters,
-                                       std::span<const double> weights, std::size_t threads) {
-    return find_medoids(data, metric, clusters, weights, threads,
+                                       std::span<const double> weights,
+                                       const ExecutionContext& context) {
+    return find_medoids(data, metric, clusters, weights, context,
                         [&](const Cluster& cluster, const SumTolerance& tolerance) {
                             switch (metric.kind) {
                                 case MetricKind::Precomputed:
@@ -195,7 +194,7 @@ std::vector<std::size_t> exact_medoids(const DataMatrix& data, const Metric& met
                                 case MetricKind::Cosine:
                                     return cosine_search(data, cluster);
                                 default:
-                                    return norm_search(data, metric, cluster, tolerance);
+                                    return norm_search(data, metric, cluster, tolerance, context);
                             }
                         });
 }
@@ -203,8 +202,9 @@ std::vector<std::size_t> exact_medoids(const DataMatrix& data, const Metric& met
 std::vector<std::size_t> medoids_by_brute_force(const DataMatrix& data, const Metric& metric,
                                                 const PointsByCluster& clusters,
                                                 std::span<const double> weights) {
+    const ExecutionContext one_thread(1);
     return find_medoids(
-        data, metric, clusters, weights, 1,
+        data, metric, clusters, weights, one_thread,
         [](const Cluster& cluster, const SumTolerance&) { return unsearched(cluster); });
 }
 

@@ -90,7 +90,7 @@ constexpr std::size_t PATIENCE = 4;
 template <class Kernel>
 MedoidSearch search(std::span<const double> rows, std::size_t columns,
                     std::span<const double> weights, Kernel kernel, double units,
-                    const SumTolerance& tolerance) {
+                    const SumTolerance& tolerance, const ExecutionContext& context) {
     const std::size_t count = weights.size();
     const auto slope = slope_of(kernel);
     const auto row = [&](std::size_t j) { return rows.data() + j * columns; };
@@ -133,6 +133,7 @@ MedoidSearch search(std::span<const double> rows, std::size_t columns,
     double best = std::numeric_limits<double>::infinity();
     std::size_t idle_steps = 0;
     for (;;) {
+        context.check();
         const double* const origin = row(x);
         CompensatedSum sum;
         std::fill(gradient.begin(), gradient.end(), 0.0);
@@ -186,13 +187,13 @@ MedoidSearch search(std::span<const double> rows, std::size_t columns,
 
 MedoidSearch norm_medoid_search(std::span<const double> rows, std::size_t columns,
                                 std::span<const double> weights, const Metric& metric,
-                                const SumTolerance& tolerance) {
+                                const SumTolerance& tolerance, const ExecutionContext& context) {
     if (weights.empty() || rows.size() != weights.size() * columns) {
         fail_internal("norm_medoid_search: one row of coordinates per weight, at least one");
     }
     const double units = rounding_units(metric, columns);
     return visit_metric(metric, [&](auto kernel) {
-        return search(rows, columns, weights, kernel, units, tolerance);
+        return search(rows, columns, weights, kernel, units, tolerance, context);
     });
 }
 

@@ -5,6 +5,7 @@
 
 #include "cluster_centres/medoid_ties.hpp"
 #include "common/metric.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -32,9 +33,11 @@ namespace corvane {
 // a few dimensions some tens of steps settle a cluster of any size. When steps stop paying
 // (fewer than a handful of points dropped per step for several steps, as on data spread
 // in many dimensions, where every point is about as central as any other), the points
-// left are returned unresolved: measuring them one by one is cheaper.
+// left are returned unresolved: measuring them one by one is cheaper. `context` is checked
+// for interruption at every step.
 MedoidSearch norm_medoid_search(std::span<const double> rows, std::size_t columns,
                                 std::span<const double> weights, const Metric& metric,
-                                const SumTolerance& tolerance);
+                                const SumTolerance& tolerance,
+                                const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -21,7 +21,7 @@ constexpr std::size_t PIECES_PER_WORKER = 16;
 
 template <SpatialTree Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
-                                       bool keep_neighbors, std::size_t threads) {
+                                       bool keep_neighbors, const ExecutionContext& context) {
     const std::size_t n = tree.n_points;
     const std::size_t dims = tree.dims;
     if (matrix.rows != n || matrix.cols != dims) {
@@ -45,13 +45,14 @@ CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tre
     // Searches in dense and sparse regions differ in cost, so the rows are cut into
     // several pieces per thread that the workers take in turn; every row is computed on
     // its own, so the pieces change nothing but the balance.
-    const std::size_t workers = n >= PARALLEL_MIN_ROWS ? std::max<std::size_t>(threads, 1) : 1;
+    const std::size_t workers = n >= PARALLEL_MIN_ROWS ? context.threads() : 1;
     const std::size_t piece = std::max(
         PARALLEL_MIN_ROWS, (n + PIECES_PER_WORKER * workers - 1) / (PIECES_PER_WORKER * workers));
-    run_task_queue(workers, (n + piece - 1) / piece, [&](std::size_t, std::size_t t) {
+    run_task_queue(context, workers, (n + piece - 1) / piece, [&](std::size_t, std::size_t t) {
         const RowChunk chunk{t * piece, std::min(n, (t + 1) * piece)};
         KnnHeap heap(k);
         for (std::size_t position = chunk.start; position < chunk.end; ++position) {
+            context.check_every(position, 16);
             const std::size_t row = tree.indices[position];
             heap.clear();
             search_knn(tree, std::span<const double>(tree.row(position), dims), heap);
@@ -69,8 +70,9 @@ CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tre
 }
 
 template CoreDistanceResult tree_core_distances<KdTree>(const DataMatrix&, const KdTree&,
-                                                        std::size_t, bool, std::size_t);
+                                                        std::size_t, bool, const ExecutionContext&);
 template CoreDistanceResult tree_core_distances<BallTree>(const DataMatrix&, const BallTree&,
-                                                          std::size_t, bool, std::size_t);
+                                                          std::size_t, bool,
+                                                          const ExecutionContext&);
 
 }  // namespace corvane

@@ -21,14 +21,14 @@ struct CoreDistanceResult {
 
 // Core distances of every row of `matrix` (and optionally its neighbour lists) from a
 // k-nearest-neighbour search over `tree`, which must have been built from `matrix`;
-// 1 <= k <= n. Rows are spread over `threads` workers; every row is computed on its own
-// from read-only inputs, so the result is bit-identical for any thread count.
+// 1 <= k <= n. Rows are spread over the threads of `context`; every row is computed on
+// its own from read-only inputs, so the result is bit-identical for any thread count.
 //
 // `Tree` is a SpatialTree (tree_common/tree_contract.hpp) with an instantiated search_knn;
 // instantiated for KdTree and BallTree.
 template <SpatialTree Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
                                        bool keep_neighbors,
-                                       std::size_t threads = available_threads());
+                                       const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

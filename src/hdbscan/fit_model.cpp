@@ -11,7 +11,8 @@
 
 namespace corvane {
 
-Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix, StageTimes* times) {
+Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix,
+                                const ExecutionContext& context, StageTimes* times) {
     if (auto error = validate_fit_input(params, matrix)) return std::unexpected(*error);
     // Refuse what cannot fit before any of it is allocated: the route's
     // working memory, then the hierarchy's (about 300 bytes a point).
@@ -19,16 +20,18 @@ Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix, 
     const MstRoute route = choose_mst_route(params.metric, n, matrix.cols, params.alpha);
     const std::size_t k = std::min(params.effective_min_samples(), n);
     require_memory(std::max(mst_working_bytes(route, n, matrix.cols, k), 300 * n));
+    context.check();
 
     // Extreme magnitudes are brought near 1 by an exact power of two: the model works
     // in the shifted units.
     const int shift = magnitude_shift(matrix, params.metric);
     apply_shift(matrix, shift);
+    context.check();
 
     StageClock clock(times);
-    MstResult mst =
-        compute_mst(matrix, params.metric, params.alpha, params.effective_min_samples(), &clock);
-    return assemble_model(params, std::move(matrix), shift, std::move(mst), &clock);
+    MstResult mst = compute_mst(matrix, params.metric, params.alpha, params.effective_min_samples(),
+                                context, &clock);
+    return assemble_model(params, std::move(matrix), shift, std::move(mst), context, &clock);
 }
 
 }  // namespace corvane

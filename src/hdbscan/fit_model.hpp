@@ -5,6 +5,7 @@
 #include "common/params.hpp"
 #include "common/stage_clock.hpp"
 #include "model/fitted_model.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -12,9 +13,10 @@ namespace corvane {
 // results. Takes the matrix by value (the caller's private copy); it becomes
 // the model's training data. Validation failures are returned as values;
 // broken invariants throw InternalError and allocation failures
-// std::bad_alloc, and no partial model is ever returned. `times`, when given,
-// receives the wall-clock time of the stages.
+// std::bad_alloc, and no partial model is ever returned. The stages take
+// their thread budget from `context` and stop with Interrupted when it says
+// so. `times`, when given, receives the wall-clock time of the stages.
 Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix,
-                                StageTimes* times = nullptr);
+                                const ExecutionContext& context, StageTimes* times = nullptr);
 
 }  // namespace corvane

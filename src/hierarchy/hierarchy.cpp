@@ -38,13 +38,15 @@ std::size_t Hierarchy::bytes() const {
 }
 
 Hierarchy build_hierarchy(std::vector<MstEdge> edges, std::size_t n, std::size_t min_cluster_size,
-                          StageClock* clock) {
+                          const ExecutionContext& context, StageClock* clock) {
     Hierarchy hierarchy;
     std::vector<MstEdge> sorted = sorted_edges(edges);
     std::vector<MstEdge>().swap(edges);
+    context.check();
     SingleLinkageTree linkage = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
     std::vector<MstEdge>().swap(sorted);
     hierarchy_lap(clock, &StageTimes::single_linkage);
+    context.check();
     condense_rows(hierarchy, std::move(linkage), min_cluster_size);
     hierarchy_lap(clock, &StageTimes::condensed_tree);
     return hierarchy;

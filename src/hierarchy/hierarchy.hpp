@@ -11,6 +11,7 @@
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
 #include "linkage/spanning_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -52,9 +53,11 @@ struct Hierarchy {
 // The spanning tree and the condensed tree from the edges of a minimum spanning tree of
 // the mutual-reachability graph over n points, in any order; extra edges that close
 // cycles are ignored. The edges are released once sorted. Edges that do not connect the
-// points, or a min_cluster_size below 2, throw InternalError. `clock`, when given, is
-// charged with the single-linkage tree and the condensed tree.
+// points, or a min_cluster_size below 2, throw InternalError. `context` is checked for
+// interruption between the steps. `clock`, when given, is charged with the
+// single-linkage tree and the condensed tree.
 Hierarchy build_hierarchy(std::vector<MstEdge> edges, std::size_t n, std::size_t min_cluster_size,
+                          const ExecutionContext& context = ExecutionContext(),
                           StageClock* clock = nullptr);
 
 // The condensed tree at `min_cluster_size` (at least 2), from the single-linkage tree

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/data_matrix.hpp"
-#include "parallel/parallel.hpp"
+#include "parallel/execution_context.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
@@ -48,9 +48,10 @@ struct KdTree : TreeStorage<KdNode> {
     static std::size_t leaf_size(std::size_t dims) { return dims < 5 ? 10 : 20; }
 
     // Copies `matrix`; an empty matrix gives a tree without nodes. The subtrees of large
-    // ranges near the root are built on up to `threads` threads; the tree is the same for
-    // any thread count.
-    static KdTree build(const DataMatrix& matrix, std::size_t threads = available_threads());
+    // ranges near the root are built on up to context.threads() threads; the tree is the
+    // same for any thread count.
+    static KdTree build(const DataMatrix& matrix,
+                        const ExecutionContext& context = ExecutionContext());
 
     // Squared distance from `point` to the box of `node`, summed from column 0. `Dims`
     // fixes the column count at compile time (DYNAMIC_DIMS: `dims`).

@@ -35,11 +35,12 @@ constexpr std::size_t PARALLEL_BUILD_ROWS = std::size_t{1} << 15;
 // scratch in which each uses the slots of its own positions.
 class KdBuilder {
   public:
-    KdBuilder(KdTree& tree, PartitionScratch& scratch)
+    KdBuilder(KdTree& tree, PartitionScratch& scratch, const ExecutionContext& context)
         : tree_(tree),
           dims_(tree.dims),
           leaf_size_(KdTree::leaf_size(tree.dims)),
-          scratch_(scratch) {}
+          scratch_(scratch),
+          context_(context) {}
 
     // Builds [start, end) as node `node`, whose box is already in place; for
     // `parallel_levels` more levels a large range is split, and its halves built, on two
@@ -54,6 +55,7 @@ class KdBuilder {
             record.is_leaf = true;
             return;
         }
+        if (count >= TREE_CHECK_ROWS) context_.check();
 
         const std::size_t mid = count / 2;
         const std::size_t left = node + 1;
@@ -64,10 +66,10 @@ class KdBuilder {
         if (dims_ > 0) split(record, node, start, count, mid, parallel);
 
         if (parallel) {
-            run_tasks(2, [&](std::size_t half) {
+            run_tasks(context_, 2, [&](std::size_t half) {
                 const std::size_t lo = half == 0 ? start : start + mid;
                 const std::size_t hi = half == 0 ? start + mid : end;
-                KdBuilder(tree_, scratch_)
+                KdBuilder(tree_, scratch_, context_)
                     .build(lo, hi, half == 0 ? left : right, parallel_levels - 1);
             });
         } else {
@@ -110,7 +112,7 @@ class KdBuilder {
         const double* key = tree_.tree_data.data() + start * dims_ + split_dim;
         const auto in_halves = [&](const auto& part) {
             if (parallel) {
-                run_tasks(2, [&](std::size_t half) {
+                run_tasks(context_, 2, [&](std::size_t half) {
                     part(half == 0 ? 0 : mid, half == 0 ? mid : count);
                 });
             } else {
@@ -118,13 +120,15 @@ class KdBuilder {
             }
         };
         in_halves([&](std::size_t first, std::size_t last) {
-            for (std::size_t t = first; t < last; ++t)
+            for (std::size_t t = first; t < last; ++t) {
+                context_.check_every(t);
                 keyed[t] = {key[t * dims_], t};
+            }
         });
-        select_median(keyed, mid);
+        select_median(keyed, mid, context_);
         in_halves([&](std::size_t first, std::size_t last) {
             gather_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, first, last, scratch_,
-                        [&](std::size_t t, const double* row) {
+                        context_, [&](std::size_t t, const double* row) {
                             if (t < mid) {
                                 extend_box(left_lo, left_hi, row, dims_);
                             } else {
@@ -143,6 +147,7 @@ class KdBuilder {
     std::size_t dims_;
     std::size_t leaf_size_;
     PartitionScratch& scratch_;
+    const ExecutionContext& context_;
 };
 
 // Levels of two-way splits that keep at most `threads` subtrees building at once.
@@ -155,7 +160,8 @@ std::size_t parallel_levels(std::size_t threads) {
 
 }  // namespace
 
-KdTree KdTree::build(const DataMatrix& matrix, std::size_t threads) {
+KdTree KdTree::build(const DataMatrix& matrix, const ExecutionContext& context) {
+    const std::size_t threads = context.threads();
     KdTree tree;
     const std::size_t n = matrix.rows;
     const std::size_t dims = matrix.cols;
@@ -169,8 +175,10 @@ KdTree KdTree::build(const DataMatrix& matrix, std::size_t threads) {
     const auto fill = [&](std::size_t part) {
         if (part == 0) {
             tree.tree_data = matrix.values;
-            for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t i = 0; i < n; ++i) {
+                context.check_every(i);
                 extend_box(root_lo.data(), root_hi.data(), tree.tree_data.data() + i * dims, dims);
+            }
         } else {
             tree.indices.resize(n);
             std::iota(tree.indices.begin(), tree.indices.end(), std::size_t{0});
@@ -180,7 +188,7 @@ KdTree KdTree::build(const DataMatrix& matrix, std::size_t threads) {
         }
     };
     if (threads >= 2 && n >= PARALLEL_BUILD_ROWS) {
-        run_tasks(2, fill);
+        run_tasks(context, 2, fill);
     } else {
         fill(0);
         fill(1);
@@ -190,7 +198,7 @@ KdTree KdTree::build(const DataMatrix& matrix, std::size_t threads) {
     std::copy(root_lo.begin(), root_lo.end(), tree.lower_bounds.begin());
     std::copy(root_hi.begin(), root_hi.end(), tree.upper_bounds.begin());
     PartitionScratch scratch(n, dims);
-    KdBuilder(tree, scratch).build(0, n, 0, parallel_levels(threads));
+    KdBuilder(tree, scratch, context).build(0, n, 0, parallel_levels(threads));
     return tree;
 }
 

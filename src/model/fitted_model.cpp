@@ -25,7 +25,8 @@ ModelBytes FittedModel::bytes() const {
 }
 
 FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data,
-                           int magnitude_shift, MstResult mst, StageClock* clock) {
+                           int magnitude_shift, MstResult mst, const ExecutionContext& context,
+                           StageClock* clock) {
     FittedModel model;
     model.metric = params.metric;
     model.magnitude_shift = magnitude_shift;
@@ -34,12 +35,16 @@ FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data
     const SelectionParams selection{params.cluster_selection_method, params.allow_single_cluster,
                                     std::ldexp(params.cluster_selection_epsilon, units)};
     const std::size_t n = training_data.rows;
-    model.hierarchy = build_hierarchy(std::move(mst.edges), n, params.min_cluster_size, clock);
+    model.hierarchy =
+        build_hierarchy(std::move(mst.edges), n, params.min_cluster_size, context, clock);
     {
         const CondensedIndex index = index_condensed_tree(model.hierarchy.condensed);
+        context.check();
         select_hierarchy(model.hierarchy, index, selection);
         hierarchy_lap(clock, &StageTimes::selection);
+        context.check();
         SelectionResults results = derive_selection_results(model.hierarchy, index, clock);
+        context.check();
         for (double& value : results.persistence)
             value = std::ldexp(value, -units);
         model.labels = std::move(results.labels);

@@ -63,9 +63,10 @@ struct FittedModel {
 
 // The model of one fit: `training_data` and the `mst` computed on it, both in the
 // model's units (shifted by `magnitude_shift`), then the hierarchy under `params` and
-// every result derived from it. `clock`, when given, is charged with the hierarchy's
-// steps.
+// every result derived from it, checking `context` for interruption between the steps.
+// `clock`, when given, is charged with the hierarchy's steps.
 FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data,
-                           int magnitude_shift, MstResult mst, StageClock* clock = nullptr);
+                           int magnitude_shift, MstResult mst, const ExecutionContext& context,
+                           StageClock* clock = nullptr);
 
 }  // namespace corvane

@@ -55,10 +55,11 @@ Expected<DataMatrix> cluster_centroids(const FittedModel& model) {
     return centroids;
 }
 
-std::vector<std::size_t> cluster_medoids(const FittedModel& model, std::size_t threads) {
+std::vector<std::size_t> cluster_medoids(const FittedModel& model,
+                                         const ExecutionContext& context) {
     return exact_medoids(model.training_data, model.metric,
                          group_by_label(model.labels, cluster_count(model)), model.probabilities,
-                         threads);
+                         context);
 }
 
 }  // namespace corvane

@@ -8,7 +8,7 @@
 #include "common/hdbscan_error.hpp"
 #include "labels/points_by_cluster.hpp"
 #include "model/fitted_model.hpp"
-#include "parallel/parallel.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -37,8 +37,8 @@ Expected<DataMatrix> cluster_centroids(const FittedModel& model);
 // Entry k: the point of cluster k with the smallest sum of distances to the other points
 // of the cluster weighted by their membership probabilities (exact_medoids), under the
 // model's metric (rows of the stored matrix under Precomputed); NO_MEDOID for a cluster
-// without points.
+// without points. Runs on the threads of `context`, checked for interruption.
 std::vector<std::size_t> cluster_medoids(const FittedModel& model,
-                                         std::size_t threads = available_threads());
+                                         const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

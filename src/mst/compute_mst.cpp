@@ -26,49 +26,54 @@ MstResult zero_distance_mst(std::size_t n) {
 }
 
 template <class Tree>
-MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha, StageClock* clock) {
-    const Tree tree = Tree::build(data);
-    CoreDistanceResult core = tree_core_distances(data, tree, k, true);
+MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha,
+                        const ExecutionContext& context, StageClock* clock) {
+    const Tree tree = Tree::build(data, context);
+    CoreDistanceResult core = tree_core_distances(data, tree, k, true, context);
     lap(clock, &StageTimes::core_distances);
     MstResult result;
-    result.edges =
-        dual_tree_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1, alpha);
+    result.edges = dual_tree_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1,
+                                     alpha, context);
     result.core_distances = std::move(core.core_distances);
     return result;
 }
 
 template <class Tree>
-std::vector<double> tree_core_distances_only(const DataMatrix& data, std::size_t k) {
-    const Tree tree = Tree::build(data);
-    return tree_core_distances(data, tree, k, false).core_distances;
+std::vector<double> tree_core_distances_only(const DataMatrix& data, std::size_t k,
+                                             const ExecutionContext& context) {
+    const Tree tree = Tree::build(data, context);
+    return tree_core_distances(data, tree, k, false, context).core_distances;
 }
 
 MstResult rows_prim_route(const DataMatrix& data, std::vector<double> core_distances, double alpha,
-                          StageClock* clock) {
+                          const ExecutionContext& context, StageClock* clock) {
     lap(clock, &StageTimes::core_distances);
-    return prim_euclidean_mst(data, std::move(core_distances), alpha);
+    return prim_euclidean_mst(data, std::move(core_distances), alpha, context);
 }
 
 MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, std::size_t k,
-                    StageClock* clock) {
+                    const ExecutionContext& context, StageClock* clock) {
     const std::size_t n = data.rows;
     switch (choose_mst_route(metric, n, data.cols, alpha)) {
         case MstRoute::NoColumns:
             return zero_distance_mst(n);
         case MstRoute::PrimDense:
-            return prim_dense_mst(data, metric, k, alpha, available_threads(), clock);
+            return prim_dense_mst(data, metric, k, alpha, context, clock);
         case MstRoute::BoruvkaKdTree:
-            return boruvka_route<KdTree>(data, k, alpha, clock);
+            return boruvka_route<KdTree>(data, k, alpha, context, clock);
         case MstRoute::BoruvkaBallTree:
-            return boruvka_route<BallTree>(data, k, alpha, clock);
+            return boruvka_route<BallTree>(data, k, alpha, context, clock);
         case MstRoute::PrimGram:
-            return prim_gram_mst(data, k, available_threads(), clock);
+            return prim_gram_mst(data, k, context, clock);
         case MstRoute::PrimKdTreeCore:
-            return rows_prim_route(data, tree_core_distances_only<KdTree>(data, k), alpha, clock);
+            return rows_prim_route(data, tree_core_distances_only<KdTree>(data, k, context), alpha,
+                                   context, clock);
         case MstRoute::PrimBallTreeCore:
-            return rows_prim_route(data, tree_core_distances_only<BallTree>(data, k), alpha, clock);
+            return rows_prim_route(data, tree_core_distances_only<BallTree>(data, k, context),
+                                   alpha, context, clock);
         case MstRoute::PrimBruteCore:
-            return rows_prim_route(data, euclidean_brute_core_distances(data, k), alpha, clock);
+            return rows_prim_route(data, euclidean_brute_core_distances(data, k, context), alpha,
+                                   context, clock);
     }
     fail_internal("unknown minimum spanning tree route");
 }
@@ -76,8 +81,9 @@ MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, 
 }  // namespace
 
 MstResult compute_mst(const DataMatrix& data, const Metric& metric, double alpha,
-                      std::size_t min_samples, StageClock* clock) {
-    MstResult result = route_mst(data, metric, alpha, std::min(min_samples, data.rows), clock);
+                      std::size_t min_samples, const ExecutionContext& context, StageClock* clock) {
+    MstResult result =
+        route_mst(data, metric, alpha, std::min(min_samples, data.rows), context, clock);
     lap(clock, &StageTimes::spanning_tree);
     return result;
 }

@@ -5,12 +5,10 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
-#include <string>
-#include <system_error>
+#include <optional>
 #include <thread>
 #include <vector>
 
-#include "common/internal_error.hpp"
 #include "parallel/parallel.hpp"
 
 namespace corvane {
@@ -87,11 +85,13 @@ class FailureSlot {
 
 }  // namespace
 
-void run_lockstep(std::size_t workers, const std::function<void(std::size_t)>& round,
+void run_lockstep(const ExecutionContext& context, std::size_t workers,
+                  const std::function<void(std::size_t)>& round,
                   const std::function<bool()>& between) {
     if (workers <= 1) {
         try {
             do {
+                context.check();
                 round(0);
             } while (between());
         } catch (...) {
@@ -100,17 +100,20 @@ void run_lockstep(std::size_t workers, const std::function<void(std::size_t)>& r
         return;
     }
 
-    RoundBarrier barrier(workers);
     FailureSlot failures;
-    bool go_on = true;  // written by between's thread, read after the barrier
-    const auto work = [&](std::size_t w) {
+    bool go_on = true;        // written by between's thread, read after the barrier
+    std::size_t threads = 1;  // the calling thread and every started one; fixed before any round
+    std::optional<RoundBarrier> barrier;
+    const auto work = [&](std::size_t t) {
         for (;;) {
             try {
-                round(w);
+                if (t == 0) context.check();
+                for (std::size_t w = t; w < workers; w += threads)
+                    round(w);
             } catch (...) {
                 failures.record(std::current_exception());
             }
-            barrier.arrive_and_wait([&] {
+            barrier->arrive_and_wait([&] {
                 go_on = false;
                 if (failures.failed()) return;
                 try {
@@ -123,33 +126,29 @@ void run_lockstep(std::size_t workers, const std::function<void(std::size_t)>& r
         }
     };
 
-    // Started threads wait here until all are running, so that a refused start
-    // cannot leave the others waiting at a barrier for a thread that never comes.
-    enum : std::uint32_t { WAIT, RUN, ABANDON };
-    std::atomic<std::uint32_t> gate{WAIT};
-    std::vector<std::thread> threads;
-    std::string spawn_failure;
-    try {
-        threads.reserve(workers - 1);
-        for (std::size_t w = 1; w < workers; ++w) {
-            threads.emplace_back([&, w] {
-                gate.wait(WAIT, std::memory_order_acquire);
-                if (gate.load(std::memory_order_acquire) == RUN) work(w);
-            });
+    // Started threads wait here until the number of threads, and with it the barrier,
+    // is settled.
+    std::atomic<bool> gate{false};
+    std::vector<std::thread> started;
+    started.reserve(workers - 1);
+    for (std::size_t t = 1; t < workers; ++t) {
+        try {
+            started.push_back(context.start_thread([&, t] {
+                gate.wait(false, std::memory_order_acquire);
+                work(t);
+            }));
+        } catch (...) {
+            break;  // refused: the threads that did start share the workers
         }
-    } catch (const std::system_error& error) {
-        spawn_failure = error.what();
-    } catch (...) {
-        failures.record(std::current_exception());
     }
-    const bool started = spawn_failure.empty() && !failures.failed();
-    gate.store(started ? RUN : ABANDON, std::memory_order_release);
+    threads = started.size() + 1;
+    barrier.emplace(threads);
+    gate.store(true, std::memory_order_release);
     gate.notify_all();
-    if (started) work(0);
-    for (std::thread& thread : threads)
+    work(0);
+    for (std::thread& thread : started)
         thread.join();
 
-    if (!spawn_failure.empty()) fail_internal("failed to spawn thread: " + spawn_failure);
     if (failures.failed()) rethrow_worker_failure(failures.failure());
 }
 

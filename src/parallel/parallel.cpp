@@ -5,13 +5,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
 #include <fstream>
+#include <mutex>
 #include <new>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <thread>
 
 #include "common/cgroup_path.hpp"
@@ -100,40 +102,120 @@ std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads) {
     return chunks;
 }
 
-void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task) {
-    if (count == 1) {
-        try {
-            task(0);
-        } catch (...) {
-            rethrow_worker_failure(std::current_exception());
+namespace {
+
+// How often a calling thread that waits for its workers polls for interruption.
+constexpr auto WAIT_POLL = std::chrono::milliseconds(20);
+
+// The time a piece of a row chunk should take: long enough that the check and the
+// piece's own setup cost nothing in comparison, short enough to stop promptly.
+constexpr auto PIECE_TIME = std::chrono::milliseconds(2);
+
+// Counts the started threads that have finished, for a caller that polls while it
+// waits for them. A thread crosses as the last thing it does, and the caller joins every
+// thread before this object goes away.
+class FinishLine {
+  public:
+    void cross() {
+        {
+            const std::lock_guard lock(mutex_);
+            ++finished_;
         }
-        return;
+        all_done_.notify_one();
     }
+
+    // Returns once `started` threads have crossed, calling poll() (without the lock)
+    // every WAIT_POLL until then.
+    template <class Poll>
+    void wait(std::size_t started, const Poll& poll) {
+        std::unique_lock lock(mutex_);
+        while (!all_done_.wait_for(lock, WAIT_POLL, [&] { return finished_ >= started; })) {
+            lock.unlock();
+            poll();
+            lock.lock();
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable all_done_;
+    std::size_t finished_ = 0;
+};
+
+bool is_interruption(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Interrupted&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Hands `chunk` to `work` in consecutive pieces of about PIECE_TIME, checking for
+// interruption before each: a piece starts at one row and doubles while pieces take
+// less than half the target, so that cheap rows are batched and costly ones still let
+// the check come often.
+void run_in_pieces(const ExecutionContext& context, RowChunk chunk,
+                   const std::function<void(RowChunk)>& work) {
+    using Clock = std::chrono::steady_clock;
+    std::size_t piece = 1;
+    for (std::size_t start = chunk.start; start < chunk.end;) {
+        context.check();
+        const std::size_t end = start + std::min(piece, chunk.end - start);
+        const Clock::time_point begin = Clock::now();
+        work({start, end});
+        const Clock::duration elapsed = Clock::now() - begin;
+        if (elapsed < PIECE_TIME / 2 && piece < chunk.end - chunk.start) {
+            piece *= 2;
+        } else if (elapsed > 2 * PIECE_TIME && piece > 1) {
+            piece /= 2;
+        }
+        start = end;
+    }
+}
+
+}  // namespace
+
+void run_tasks(const ExecutionContext& context, std::size_t count,
+               const std::function<void(std::size_t)>& task) {
     std::vector<std::exception_ptr> failures(count);
-    std::vector<std::thread> threads;
-    threads.reserve(count);
-    std::string spawn_failure;
-    for (std::size_t i = 0; i < count; ++i) {
+    const auto run = [&](std::size_t i) noexcept {
         try {
-            threads.emplace_back([&task, &failures, i] {
-                try {
-                    task(i);
-                } catch (...) {
-                    failures[i] = std::current_exception();
-                }
-            });
-        } catch (const std::system_error& error) {
-            spawn_failure = error.what();
-            break;
+            task(i);
+        } catch (...) {
+            failures[i] = std::current_exception();
+        }
+    };
+    FinishLine finish;
+    std::vector<std::thread> threads;
+    std::size_t started = 0;
+    if (count > 1) {
+        threads.reserve(count);
+        for (; started < count; ++started) {
+            try {
+                threads.push_back(context.start_thread([&run, &finish, i = started] {
+                    run(i);
+                    finish.cross();
+                }));
+            } catch (...) {
+                break;  // refused: the calling thread takes the rest
+            }
         }
     }
+    for (std::size_t i = started; i < count; ++i)
+        run(i);
+    finish.wait(started, [&] { context.poll(); });
     for (std::thread& thread : threads)
         thread.join();
 
-    if (!spawn_failure.empty()) fail_internal("failed to spawn thread: " + spawn_failure);
+    bool interrupted = context.stop_requested();
     for (const std::exception_ptr& failure : failures) {
-        if (failure) rethrow_worker_failure(failure);
+        if (!failure) continue;
+        if (!is_interruption(failure)) rethrow_worker_failure(failure);
+        interrupted = true;
     }
+    if (interrupted) throw Interrupted();
 }
 
 void rethrow_worker_failure(const std::exception_ptr& failure) {
@@ -143,6 +225,8 @@ void rethrow_worker_failure(const std::exception_ptr& failure) {
         throw;
     } catch (const InternalError&) {
         throw;
+    } catch (const Interrupted&) {
+        throw;
     } catch (const std::exception& error) {
         fail_internal(std::string("worker thread failed: ") + error.what());
     } catch (...) {
@@ -150,14 +234,15 @@ void rethrow_worker_failure(const std::exception_ptr& failure) {
     }
 }
 
-void run_task_queue(std::size_t workers, std::size_t count,
+void run_task_queue(const ExecutionContext& context, std::size_t workers, std::size_t count,
                     const std::function<void(std::size_t, std::size_t)>& task) {
     workers = std::min(std::max<std::size_t>(workers, 1), count);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
-    run_tasks(workers, [&](std::size_t worker) {
+    run_tasks(context, workers, [&](std::size_t worker) {
         try {
             for (;;) {
+                context.check();
                 const std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
                 if (i >= count || failed.load(std::memory_order_relaxed)) return;
                 task(worker, i);
@@ -169,17 +254,16 @@ void run_task_queue(std::size_t workers, std::size_t count,
     });
 }
 
-void run_chunks(const std::vector<RowChunk>& chunks, const std::function<void(RowChunk)>& work) {
-    run_tasks(chunks.size(), [&](std::size_t i) { work(chunks[i]); });
-}
-
-void for_each_row_chunk(std::size_t n, std::size_t threads,
+void for_each_row_chunk(const ExecutionContext& context, std::size_t n,
                         const std::function<void(RowChunk)>& work) {
+    const std::size_t threads = context.threads();
     if (std::min(n, threads) < 2 || n < PARALLEL_MIN_ROWS) {
-        if (n > 0) work({0, n});
+        run_in_pieces(context, {0, n}, work);
         return;
     }
-    run_chunks(split_rows(n, threads), work);
+    const std::vector<RowChunk> chunks = split_rows(n, threads);
+    run_tasks(context, chunks.size(),
+              [&](std::size_t i) { run_in_pieces(context, chunks[i], work); });
 }
 
 }  // namespace corvane

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "parallel/execution_context.hpp"
+
 namespace corvane {
 
 // Loops over fewer rows than this always run on the calling thread.
@@ -25,34 +27,38 @@ struct RowChunk {
 // Contiguous chunks of ceil(n / min(n, threads)) rows; empty chunks are left out.
 std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads);
 
-// Starts one thread per task index, calls task(i) on it and joins them all; a
-// single task runs on the calling thread. A thread that cannot be started, or
-// a task that throws, fails the call only after every started thread has been
-// joined: std::bad_alloc and InternalError are rethrown as they are, anything
-// else as InternalError.
-void run_tasks(std::size_t count, const std::function<void(std::size_t)>& task);
+// Runs task(i) for every i in [0, count), each on a thread of its own, and returns once
+// all have finished; a single task runs on the calling thread. The calling thread
+// computes nothing itself: it waits, polling `context` at least every 20 ms. When the
+// system refuses a thread, the tasks that got none run on the calling thread, in order,
+// once the others have started, so every task runs all the same.
+//
+// Every started thread is joined before the call returns or throws. Then a task's
+// failure is rethrown as rethrow_worker_failure does (the first in task order), and an
+// interruption as Interrupted.
+void run_tasks(const ExecutionContext& context, std::size_t count,
+               const std::function<void(std::size_t)>& task);
 
 // Runs task(worker, i) for every i in [0, count) on min(workers, count) threads
 // (as run_tasks: on the calling thread when that is 1). Each thread claims the lowest
 // unclaimed index whenever it is free, so uneven tasks even out; which worker
 // runs which task varies from run to run, so results must not depend on it.
-// Once a task has failed no further task is started; failures are reported as
-// in run_tasks.
-void run_task_queue(std::size_t workers, std::size_t count,
+// Once a task has failed or the call is interrupted, no further task is started;
+// failures are reported as in run_tasks.
+void run_task_queue(const ExecutionContext& context, std::size_t workers, std::size_t count,
                     const std::function<void(std::size_t worker, std::size_t task)>& task);
 
-// Rethrows the failure of a worker on the calling thread: std::bad_alloc and
-// InternalError as they are, anything else as InternalError.
+// Rethrows the failure of a worker on the calling thread: std::bad_alloc,
+// InternalError and Interrupted as they are, anything else as InternalError.
 [[noreturn]] void rethrow_worker_failure(const std::exception_ptr& failure);
 
-// One worker per chunk (see run_tasks).
-void run_chunks(const std::vector<RowChunk>& chunks, const std::function<void(RowChunk)>& work);
-
-// The per-row loop pattern: work(chunk) over rows [0, n), on the calling thread
-// as a single chunk when threads < 2 or n < PARALLEL_MIN_ROWS, otherwise split
-// into chunks that run on their own threads. `work` must only write the
-// output slots of its own rows.
-void for_each_row_chunk(std::size_t n, std::size_t threads,
+// The per-row loop pattern: work(chunk) over rows [0, n), on the calling thread when
+// context.threads() < 2 or n < PARALLEL_MIN_ROWS, otherwise over split_rows(n,
+// context.threads()) on their own threads. Each chunk is handed to `work` in
+// consecutive pieces of a few milliseconds each, with an interruption check between
+// them, so `work` must treat every row on its own and only write the output slots of
+// its own rows.
+void for_each_row_chunk(const ExecutionContext& context, std::size_t n,
                         const std::function<void(RowChunk)>& work);
 
 }  // namespace corvane

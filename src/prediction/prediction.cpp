@@ -60,18 +60,19 @@ void assign(const FittedModel& model, const NearestCandidate& nearest, std::int3
                                        model.core_distances[nearest.index], nearest.reachability);
 }
 
-// Runs the per-row loop over threads. `make_finder()` is called once per chunk and
+// Runs the per-row loop over threads. `make_finder()` is called once per piece and
 // returns a callable mapping a row of `points` to its NearestCandidate, so that each
 // worker owns its scratch space. Rows are visited in `order` when one is given (each
 // chunk taking a contiguous stretch of it), in row order otherwise; results always land
 // in their row's slot.
 template <class MakeFinder>
-Prediction predict_rows(const FittedModel& model, const DataMatrix& points, std::size_t threads,
-                        MakeFinder&& make_finder, const std::vector<std::size_t>& order = {}) {
+Prediction predict_rows(const FittedModel& model, const DataMatrix& points,
+                        const ExecutionContext& context, MakeFinder&& make_finder,
+                        const std::vector<std::size_t>& order = {}) {
     Prediction out;
     out.labels.assign(points.rows, -1);
     out.probabilities.assign(points.rows, 0.0);
-    for_each_row_chunk(points.rows, threads, [&](RowChunk chunk) {
+    for_each_row_chunk(context, points.rows, [&](RowChunk chunk) {
         auto find = make_finder();
         for (std::size_t k = chunk.start; k < chunk.end; ++k) {
             const std::size_t i = order.empty() ? k : order[k];
@@ -82,33 +83,33 @@ Prediction predict_rows(const FittedModel& model, const DataMatrix& points, std:
 }
 
 Prediction predict_exhaustive(const FittedModel& model, const DataMatrix& points,
-                              std::size_t threads) {
+                              const ExecutionContext& context) {
     if (model.metric.kind == MetricKind::Precomputed) {
-        return predict_rows(model, points, threads, [&] {
+        return predict_rows(model, points, context, [&] {
             return [&](const double* distances) { return precomputed_nearest(model, distances); };
         });
     }
     return visit_metric(model.metric, [&](auto kernel) {
-        return predict_rows(model, points, threads, [&] {
+        return predict_rows(model, points, context, [&] {
             return [&](const double* point) { return exhaustive_nearest(model, kernel, point); };
         });
     });
 }
 
 Prediction predict_with_index(const FittedModel& model, const TrainingIndex& index,
-                              const DataMatrix& points, std::size_t threads) {
+                              const DataMatrix& points, const ExecutionContext& context) {
     if (index.n_points != model.n() || index.dims != model.n_features()) {
         fail_internal("approximate_predict: the index was not built from this model");
     }
     return predict_rows(
-        model, points, threads,
+        model, points, context,
         [&] {
             return
                 [&index, scratch = std::vector<double>(index.dims)](const double* point) mutable {
                     return index.nearest(point, scratch.data());
                 };
         },
-        z_order(points));
+        z_order(points, context));
 }
 
 // The checks shared by every route, then `route(points)` on the new points brought to the
@@ -128,35 +129,36 @@ Expected<Prediction> predict_checked(const FittedModel& model, const DataMatrix&
 }  // namespace
 
 Expected<Prediction> approximate_predict(FittedModel& model, const DataMatrix& new_points,
-                                         std::size_t threads) {
+                                         const ExecutionContext& context) {
     // The route runs only after every check passed, so a failing call neither builds the
     // index nor counts its rows.
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
         if (!uses_euclidean_distance(model.metric)) {
-            return predict_exhaustive(model, points, threads);
+            return predict_exhaustive(model, points, context);
         }
-        const TrainingIndex* index =
-            model.training_index.for_batch(model.training_data, model.core_distances, points.rows);
-        if (index == nullptr) return predict_exhaustive(model, points, threads);
-        return predict_with_index(model, *index, points, threads);
+        const TrainingIndex* index = model.training_index.for_batch(
+            model.training_data, model.core_distances, points.rows, context);
+        if (index == nullptr) return predict_exhaustive(model, points, context);
+        return predict_with_index(model, *index, points, context);
     });
 }
 
 Expected<Prediction> approximate_predict(const FittedModel& model, const TrainingIndex& index,
-                                         const DataMatrix& new_points, std::size_t threads) {
+                                         const DataMatrix& new_points,
+                                         const ExecutionContext& context) {
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
         if (!uses_euclidean_distance(model.metric)) {
-            return predict_exhaustive(model, points, threads);
+            return predict_exhaustive(model, points, context);
         }
-        return predict_with_index(model, index, points, threads);
+        return predict_with_index(model, index, points, context);
     });
 }
 
 Expected<Prediction> approximate_predict_exhaustive(const FittedModel& model,
                                                     const DataMatrix& new_points,
-                                                    std::size_t threads) {
+                                                    const ExecutionContext& context) {
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
-        return predict_exhaustive(model, points, threads);
+        return predict_exhaustive(model, points, context);
     });
 }
 

@@ -33,7 +33,7 @@ struct Prediction {
 // at finite reachability (a NaN or infinite coordinate, say) gets label -1 and
 // probability 0.0. Ties go to the lowest training index.
 //
-// Rows are split over `threads` workers; results do not depend on the split. A model with
+// Rows are split over the threads of `context`; results do not depend on the split. A model with
 // inconsistent arrays is an internal error.
 //
 // Every route gives the results of approximate_predict_exhaustive, bit for bit. This one
@@ -41,17 +41,17 @@ struct Prediction {
 // building it (LazyTrainingIndex), and measures every training point otherwise; it
 // builds the index on the model, so it runs one call at a time per model.
 Expected<Prediction> approximate_predict(FittedModel& model, const DataMatrix& new_points,
-                                         std::size_t threads = available_threads());
+                                         const ExecutionContext& context = ExecutionContext());
 
 // The same, searching `index`, which must have been built from the model's training data
 // and core distances, for Euclidean models (other metrics ignore it).
 Expected<Prediction> approximate_predict(const FittedModel& model, const TrainingIndex& index,
                                          const DataMatrix& new_points,
-                                         std::size_t threads = available_threads());
+                                         const ExecutionContext& context = ExecutionContext());
 
 // The same with every training point measured in index order, whatever the metric.
-Expected<Prediction> approximate_predict_exhaustive(const FittedModel& model,
-                                                    const DataMatrix& new_points,
-                                                    std::size_t threads = available_threads());
+Expected<Prediction> approximate_predict_exhaustive(
+    const FittedModel& model, const DataMatrix& new_points,
+    const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -3,16 +3,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <utility>
 
+#include "parallel/checked_sort.hpp"
+
 namespace corvane {
 
-std::vector<std::size_t> z_order(const DataMatrix& points) {
+std::vector<std::size_t> z_order(const DataMatrix& points, const ExecutionContext& context) {
     const std::size_t used = std::min<std::size_t>(points.cols, 64);
     std::vector<double> lo(used, std::numeric_limits<double>::infinity());
     std::vector<double> hi(used, -std::numeric_limits<double>::infinity());
     for (std::size_t i = 0; i < points.rows; ++i) {
+        context.check_every(i);
         for (std::size_t c = 0; c < used; ++c) {
             const double v = points.at(i, c);
             if (!std::isfinite(v)) continue;
@@ -25,6 +29,7 @@ std::vector<std::size_t> z_order(const DataMatrix& points) {
     std::vector<std::uint64_t> cell(used);
     std::vector<std::pair<std::uint64_t, std::size_t>> keyed(points.rows);
     for (std::size_t i = 0; i < points.rows; ++i) {
+        context.check_every(i);
         for (std::size_t c = 0; c < used; ++c) {
             const double v = points.at(i, c);
             const double width = hi[c] - lo[c];
@@ -38,7 +43,7 @@ std::vector<std::size_t> z_order(const DataMatrix& points) {
         }
         keyed[i] = {key, i};
     }
-    std::sort(keyed.begin(), keyed.end());
+    checked_sort(context, keyed.begin(), keyed.end(), std::less<>());
     std::vector<std::size_t> order(points.rows);
     for (std::size_t i = 0; i < points.rows; ++i)
         order[i] = keyed[i].second;

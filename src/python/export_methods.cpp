@@ -8,6 +8,7 @@
 #include "cluster_centres/cluster_centres.hpp"
 #include "model_exports/cluster_exports.hpp"
 #include "python/array_exchange.hpp"
+#include "python/call_context.hpp"
 #include "python/fitted_reads.hpp"
 
 namespace corvane::python {
@@ -118,8 +119,9 @@ PyObject* hdbscan_cluster_centroids(PyObject* self, PyObject*) {
 }
 
 PyObject* hdbscan_cluster_medoids(PyObject* self, PyObject*) {
-    return read_fitted(self, [](const FittedModel& model) {
-        return copy_to_index_array(cluster_medoids(model), NO_MEDOID);
+    return read_fitted(self, [&](const FittedModel& model) {
+        const ExecutionContext context = call_context(state_of(self).parameters.n_jobs);
+        return copy_to_index_array(cluster_medoids(model, context), NO_MEDOID);
     });
 }
 

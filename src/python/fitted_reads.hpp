@@ -2,6 +2,8 @@
 
 #include <Python.h>
 
+#include <memory>
+
 #include "model/fitted_model.hpp"
 #include "python/hdbscan_object.hpp"
 #include "python/python_errors.hpp"
@@ -12,16 +14,13 @@ namespace corvane::python {
 // on an object without one.
 inline constexpr const char* not_fitted_message = "Model has not been fitted yet";
 
-inline HdbscanState& state_of(PyObject* self) {
-    return *reinterpret_cast<HdbscanObject*>(self)->state;
-}
-
 // Calls `read(model)` behind the exception firewall when fitted, else raises ValueError
-// with not_fitted_message.
+// with not_fitted_message. The model is held for the call, in case a signal handler run
+// meanwhile installs another.
 template <class Read>
 PyObject* read_fitted(PyObject* self, Read&& read) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        const FittedModel* model = state_of(self).model.get();
+        const std::shared_ptr<const FittedModel> model = state_of(self).model;
         if (model == nullptr) {
             PyErr_SetString(PyExc_ValueError, not_fitted_message);
             return nullptr;

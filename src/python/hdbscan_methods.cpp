@@ -1,5 +1,6 @@
 #include "python/hdbscan_methods.hpp"
 
+#include "python/estimator_methods.hpp"
 #include "python/export_methods.hpp"
 #include "python/fit_methods.hpp"
 #include "python/predict_method.hpp"
@@ -25,6 +26,10 @@ PyMethodDef hdbscan_methods[] = {
      dbscan_clustering_doc},
     {"cluster_centroids", hdbscan_cluster_centroids, METH_NOARGS, cluster_centroids_doc},
     {"cluster_medoids", hdbscan_cluster_medoids, METH_NOARGS, cluster_medoids_doc},
+    {"get_params", as_method(hdbscan_get_params), METH_VARARGS | METH_KEYWORDS, get_params_doc},
+    {"set_params", as_method(hdbscan_set_params), METH_VARARGS | METH_KEYWORDS, set_params_doc},
+    {"__sklearn_tags__", hdbscan_sklearn_tags, METH_NOARGS, sklearn_tags_doc},
+    {"__sklearn_is_fitted__", hdbscan_sklearn_is_fitted, METH_NOARGS, sklearn_is_fitted_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,6 +1,9 @@
-// The HDBSCAN type: lifetime, text form and the read-only fitted attributes.
+// The HDBSCAN type: lifetime, text form, and the read-only parameters and fitted
+// attributes.
 #define PY_SSIZE_T_CLEAN
 #include "python/hdbscan_object.hpp"
+
+#include <cstddef>
 
 #include "common/float_text.hpp"
 #include "python/array_exchange.hpp"
@@ -12,14 +15,54 @@
 namespace corvane::python {
 namespace {
 
+PyObject* hdbscan_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        auto state = std::make_unique<HdbscanState>();
+        if (!bind_parameters(args, kwargs, state->objects)) return nullptr;
+        std::optional<Parameters> parameters = convert_parameters(state->objects);
+        if (!parameters) return nullptr;
+        state->parameters = std::move(*parameters);
+        PyObject* self = type->tp_alloc(type, 0);
+        if (self == nullptr) return nullptr;
+        reinterpret_cast<HdbscanObject*>(self)->state = state.release();
+        return self;
+    });
+}
+
+// The parameter objects and the instance dictionary can hold references back to the
+// object (a pipeline that holds it, say), so the type takes part in garbage collection.
+int hdbscan_traverse(PyObject* self, visitproc visit, void* arg) {
+    auto* object = reinterpret_cast<HdbscanObject*>(self);
+    Py_VISIT(object->dict);
+    if (object->state != nullptr) {
+        for (const OwnedRef& parameter : object->state->objects)
+            Py_VISIT(parameter.get());
+    }
+    return 0;
+}
+
+// Breaks cycles; the object stays usable: get_params then reports None for the
+// parameters, whose meaning in `parameters` is kept.
+int hdbscan_clear(PyObject* self) {
+    auto* object = reinterpret_cast<HdbscanObject*>(self);
+    Py_CLEAR(object->dict);
+    if (object->state != nullptr) {
+        for (OwnedRef& parameter : object->state->objects)
+            parameter = OwnedRef::borrow(Py_None);
+    }
+    return 0;
+}
+
 void hdbscan_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    hdbscan_clear(self);
     delete reinterpret_cast<HdbscanObject*>(self)->state;
     Py_TYPE(self)->tp_free(self);
 }
 
 PyObject* hdbscan_repr(PyObject* self) {
     return guarded<PyObject*>(nullptr, [&] {
-        const std::string text = constructor_text(state_of(self).arguments);
+        const std::string text = constructor_text(state_of(self).parameters.arguments);
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
 }
@@ -44,6 +87,14 @@ PyObject* get_n_features_in(PyObject* self, void*) {
         return nullptr;
     }
     return PyLong_FromSize_t(*n_features_in);
+}
+
+// The object a parameter was given as (or its default), by its index in
+// parameter_names: the getters share one function, told apart by their closure.
+PyObject* get_parameter(PyObject* self, void* closure) {
+    PyObject* value = state_of(self).objects[reinterpret_cast<std::size_t>(closure)].get();
+    Py_INCREF(value);
+    return value;
 }
 
 #ifdef CORVANE_STAGE_TIMINGS
@@ -73,7 +124,24 @@ PyObject* get_model_bytes(PyObject* self, void*) {
 }
 #endif
 
+PyGetSetDef parameter_getter(std::size_t index) {
+    return {parameter_names[index], get_parameter, nullptr,
+            PyDoc_STR("Constructor parameter (read-only; change it with set_params)."),
+            reinterpret_cast<void*>(index)};
+}
+
+static_assert(PARAMETER_COUNT == 9, "one getter per parameter below");
 PyGetSetDef hdbscan_getset[] = {
+    parameter_getter(0),
+    parameter_getter(1),
+    parameter_getter(2),
+    parameter_getter(3),
+    parameter_getter(4),
+    parameter_getter(5),
+    parameter_getter(6),
+    parameter_getter(7),
+    parameter_getter(8),
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {"labels_", get_labels, nullptr, PyDoc_STR("Cluster labels after fitting. -1 indicates noise."),
      nullptr},
     {"probabilities_", get_probabilities, nullptr,
@@ -102,7 +170,7 @@ PyGetSetDef hdbscan_getset[] = {
 PyDoc_STRVAR(hdbscan_doc,
              "HDBSCAN(min_cluster_size=5, min_samples=None, metric=\"euclidean\", p=None, "
              "alpha=1.0, cluster_selection_epsilon=0.0, cluster_selection_method=\"eom\", "
-             "allow_single_cluster=False)\n--\n\n"
+             "allow_single_cluster=False, *, n_jobs=None)\n--\n\n"
              "HDBSCAN clustering algorithm.\n\n"
              "A high-performance native implementation of hierarchical density-based\n"
              "clustering with excess-of-mass or leaf cluster selection, membership\n"
@@ -112,9 +180,12 @@ PyTypeObject make_hdbscan_type() {
     PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
     type.tp_name = "corvane.HDBSCAN";
     type.tp_basicsize = sizeof(HdbscanObject);
+    type.tp_dictoffset = offsetof(HdbscanObject, dict);
     type.tp_dealloc = hdbscan_dealloc;
+    type.tp_traverse = hdbscan_traverse;
+    type.tp_clear = hdbscan_clear;
     type.tp_repr = hdbscan_repr;
-    type.tp_flags = Py_TPFLAGS_DEFAULT;
+    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
     type.tp_doc = hdbscan_doc;
     type.tp_methods = hdbscan_methods;
     type.tp_getset = hdbscan_getset;
@@ -136,6 +207,7 @@ std::string constructor_text(const ConstructorArguments& arguments) {
     text += ", cluster_selection_method='" + arguments.cluster_selection_method;
     text += "', allow_single_cluster=";
     text += arguments.allow_single_cluster ? "true" : "false";
+    if (arguments.n_jobs) text += ", n_jobs=" + *arguments.n_jobs;
     text += ")";
     return text;
 }

@@ -8,6 +8,7 @@
 
 #include "prediction/prediction.hpp"
 #include "python/array_exchange.hpp"
+#include "python/call_context.hpp"
 #include "python/hdbscan_object.hpp"
 #include "python/python_errors.hpp"
 
@@ -24,14 +25,10 @@ const char approximate_predict_doc[] =
 
 namespace {
 
-// A new reference, released unless handed on.
-using OwnedObject =
-    std::unique_ptr<PyObject, decltype([](PyObject* object) { Py_XDECREF(object); })>;
-
 PyObject* prediction_tuple(Prediction&& prediction) {
-    OwnedObject labels(move_to_array(std::move(prediction.labels)));
+    OwnedRef labels = OwnedRef::steal(move_to_array(std::move(prediction.labels)));
     if (!labels) return nullptr;
-    OwnedObject probabilities(move_to_array(std::move(prediction.probabilities)));
+    OwnedRef probabilities = OwnedRef::steal(move_to_array(std::move(prediction.probabilities)));
     if (!probabilities) return nullptr;
     PyObject* tuple = PyTuple_New(2);  // owned
     if (tuple == nullptr) return nullptr;
@@ -49,15 +46,18 @@ PyObject* hdbscan_approximate_predict(PyObject* self, PyObject* args, PyObject* 
                                      const_cast<char**>(keywords), &x)) {
         return nullptr;
     }
-    HdbscanState& state = *reinterpret_cast<HdbscanObject*>(self)->state;
+    HdbscanState& state = state_of(self);
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         std::optional<DataMatrix> points = to_data_matrix(x);
         if (!points) return nullptr;
-        FittedModel* model = state.model.get();
+        // Held for the call, in case a signal handler run meanwhile installs another model.
+        const std::shared_ptr<FittedModel> model = state.model;
         if (model == nullptr) return raise_hdbscan_error(HdbscanError::not_fitted());
-        // The interpreter lock is held for the whole call, so the model sees one
-        // prediction at a time.
-        Expected<Prediction> prediction = approximate_predict(*model, *points);
+        // The interpreter lock is held for the whole call; a signal handler may run a
+        // prediction of its own in the middle of it, which completes before this one goes
+        // on, so the model sees one prediction at a time.
+        const ExecutionContext context = call_context(state.parameters.n_jobs);
+        Expected<Prediction> prediction = approximate_predict(*model, *points, context);
         if (!prediction) return raise_hdbscan_error(prediction.error());
         return prediction_tuple(std::move(*prediction));
     });

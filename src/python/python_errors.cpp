@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "parallel/execution_context.hpp"
+
 namespace corvane::python {
 
 PyObject* internal_error_type = nullptr;
@@ -31,6 +33,9 @@ void raise_current_cpp_exception() noexcept {
         throw;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+    } catch (const Interrupted&) {
+        // The poll that stopped the call left the handler's exception set.
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     } catch (const std::exception& error) {
         raise_internal_error(error.what());
     } catch (...) {

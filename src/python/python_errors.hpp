@@ -24,7 +24,9 @@ PyObject* raise_hdbscan_error(const HdbscanError& error);
 PyObject* raise_internal_error(const char* message);
 
 // Translates the C++ exception being handled into a Python exception:
-// std::bad_alloc -> MemoryError, anything else -> the internal error.
+// std::bad_alloc -> MemoryError, Interrupted -> the exception that the signal
+// handler raised (KeyboardInterrupt for Ctrl-C), anything else -> the internal
+// error.
 void raise_current_cpp_exception() noexcept;
 
 // Runs `body` with the C++ exception firewall of every entry point: no C++

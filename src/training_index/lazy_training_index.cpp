@@ -16,14 +16,15 @@ std::size_t LazyTrainingIndex::index_threshold(std::size_t n) {
 
 const TrainingIndex* LazyTrainingIndex::for_batch(const DataMatrix& training_data,
                                                   std::span<const double> core_distances,
-                                                  std::size_t rows) {
+                                                  std::size_t rows,
+                                                  const ExecutionContext& context) {
     if (index_ == nullptr) {
         if (exhaustive_rows_ + rows < index_threshold(training_data.rows)) {
             exhaustive_rows_ += rows;
             return nullptr;
         }
         index_ = std::make_unique<const TrainingIndex>(
-            TrainingIndex::build(training_data, core_distances));
+            TrainingIndex::build(training_data, core_distances, context));
     }
     return index_.get();
 }

@@ -28,9 +28,11 @@ class LazyTrainingIndex {
     LazyTrainingIndex& operator=(LazyTrainingIndex&&) noexcept = default;
 
     // The index for a batch of `rows` new points, or nullptr (the rows are then counted)
-    // while measuring every training point is still the cheaper choice.
+    // while measuring every training point is still the cheaper choice. A build runs on
+    // the threads of `context`.
     const TrainingIndex* for_batch(const DataMatrix& training_data,
-                                   std::span<const double> core_distances, std::size_t rows);
+                                   std::span<const double> core_distances, std::size_t rows,
+                                   const ExecutionContext& context = ExecutionContext());
 
     bool built() const { return index_ != nullptr; }
 

@@ -19,7 +19,8 @@ bool uses_euclidean_distance(const Metric& metric) {
 }
 
 TrainingIndex TrainingIndex::build(const DataMatrix& training_data,
-                                   std::span<const double> core_distances) {
+                                   std::span<const double> core_distances,
+                                   const ExecutionContext& context) {
     if (core_distances.size() != training_data.rows ||
         training_data.values.size() != training_data.rows * training_data.cols) {
         fail_internal("TrainingIndex::build: inconsistent training data");
@@ -28,9 +29,9 @@ TrainingIndex TrainingIndex::build(const DataMatrix& training_data,
     index.n_points = training_data.rows;
     index.dims = training_data.cols;
     if (training_data.cols <= MAX_KD_DIMS) {
-        index.tree = KdTree::build(training_data);
+        index.tree = KdTree::build(training_data, context);
     } else {
-        index.tree = BallTree::build(training_data);
+        index.tree = BallTree::build(training_data, context);
     }
     std::visit(
         [&](const auto& tree) {

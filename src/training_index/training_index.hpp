@@ -37,9 +37,11 @@ struct TrainingIndex {
     std::size_t n_points = 0;
     std::size_t dims = 0;
 
-    // Over finite training rows with one core distance each (internal error otherwise).
+    // Over finite training rows with one core distance each (internal error otherwise);
+    // the tree is built on the threads of `context`.
     static TrainingIndex build(const DataMatrix& training_data,
-                               std::span<const double> core_distances);
+                               std::span<const double> core_distances,
+                               const ExecutionContext& context = ExecutionContext());
 
     // The nearest training point of `point` (dims coordinates, shifted like the training
     // data): the same point and the same reachability, bit for bit, as a scan of every

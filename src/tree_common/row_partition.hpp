@@ -7,7 +7,13 @@
 #include <span>
 #include <vector>
 
+#include "parallel/checked_sort.hpp"
+
 namespace corvane {
+
+// The tree builders check for interruption before they split a range of at least this
+// many rows; a smaller subtree takes well under a millisecond.
+inline constexpr std::size_t TREE_CHECK_ROWS = 2048;
 
 // A row of a node's range with its split key; `offset` counts from the range start.
 struct KeyedRow {
@@ -17,10 +23,13 @@ struct KeyedRow {
 
 // Moves the keyed row of rank `mid` (from 0, by key) to keyed[mid], with no greater key
 // before it and no smaller key after it. std::nth_element performs a fixed sequence of
-// comparisons and swaps for a given input, so the order it leaves is deterministic.
-inline void select_median(std::span<KeyedRow> keyed, std::size_t mid) {
-    std::nth_element(keyed.begin(), keyed.begin() + static_cast<std::ptrdiff_t>(mid), keyed.end(),
-                     [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; });
+// comparisons and swaps for a given input, so the order it leaves is deterministic; the
+// checked form takes the same steps.
+inline void select_median(std::span<KeyedRow> keyed, std::size_t mid,
+                          const ExecutionContext& context) {
+    checked_nth_element(context, keyed.begin(), keyed.begin() + static_cast<std::ptrdiff_t>(mid),
+                        keyed.end(),
+                        [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; });
 }
 
 // Scratch of one tree build, one slot per tree position: the node over positions
@@ -52,12 +61,14 @@ struct PartitionScratch {
 template <class Visit>
 void gather_rows(std::span<const KeyedRow> keyed, const std::vector<double>& rows,
                  const std::vector<std::size_t>& indices, std::size_t dims, std::size_t start,
-                 std::size_t first, std::size_t last, PartitionScratch& scratch, Visit&& visit) {
+                 std::size_t first, std::size_t last, PartitionScratch& scratch,
+                 const ExecutionContext& context, Visit&& visit) {
     const double* src = rows.data() + start * dims;
     const std::size_t* src_index = indices.data() + start;
     double* out = scratch.rows.get() + start * dims;
     std::size_t* out_index = scratch.indices.get() + start;
     for (std::size_t t = first; t < last; ++t) {
+        context.check_every(t);
         const std::size_t from = keyed[t].offset;
         const double* row = src + from * dims;
         double* dest = out + t * dims;
@@ -85,8 +96,8 @@ inline void put_back_rows(std::vector<double>& rows, std::vector<std::size_t>& i
 template <class Visit>
 void reorder_rows(std::span<const KeyedRow> keyed, std::vector<double>& rows,
                   std::vector<std::size_t>& indices, std::size_t dims, std::size_t start,
-                  PartitionScratch& scratch, Visit&& visit) {
-    gather_rows(keyed, rows, indices, dims, start, 0, keyed.size(), scratch, visit);
+                  PartitionScratch& scratch, const ExecutionContext& context, Visit&& visit) {
+    gather_rows(keyed, rows, indices, dims, start, 0, keyed.size(), scratch, context, visit);
     put_back_rows(rows, indices, dims, start, 0, keyed.size(), scratch);
 }
 

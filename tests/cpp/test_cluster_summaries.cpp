@@ -199,10 +199,11 @@ TEST(Medoids, EveryRouteEqualsBruteForceOnAnyNumberOfThreads) {
                 c.data = distance_matrix(c.data, Metric::euclidean());
             }
             const auto expected = medoids_by_brute_force(c.data, metric, c.clusters, c.weights);
-            EXPECT_EQ(exact_medoids(c.data, metric, c.clusters, c.weights, 1), expected)
-                << "seed " << seed;
-            EXPECT_EQ(exact_medoids(c.data, metric, c.clusters, c.weights, 3), expected)
-                << "seed " << seed;
+            for (const std::size_t threads : {1u, 3u}) {
+                const ExecutionContext context(threads);
+                EXPECT_EQ(exact_medoids(c.data, metric, c.clusters, c.weights, context), expected)
+                    << "seed " << seed << ", " << threads << " threads";
+            }
             // The repeated point and the single point are their own medoids; the empty
             // cluster has none.
             EXPECT_EQ(expected[2], c.clusters.of(2).front()) << "seed " << seed;

@@ -28,7 +28,7 @@ TYPED_TEST_SUITE(CoreDistances, TreeTypes);
 TYPED_TEST(CoreDistances, NeighboursInHeapArrayOrder) {
     const DataMatrix m = testing::matrix_from(2, {0, 0, 2, 0, 1, 0, 0, 1, 0.5, 0.5});
     const TypeParam tree = TypeParam::build(m);
-    const CoreDistanceResult result = tree_core_distances(m, tree, 3, true, 1);
+    const CoreDistanceResult result = tree_core_distances(m, tree, 3, true, ExecutionContext(1));
     EXPECT_EQ(result.core_distances[0], 1.0);
     ASSERT_EQ(result.neighbors.size(), 5u * 2u);
     EXPECT_EQ(result.neighbors[0], 2u);
@@ -43,9 +43,10 @@ TYPED_TEST(CoreDistances, RowsMatchTheirSearchForAnyThreadCount) {
         const DataMatrix m = testing::random_matrix(1500, dims, seed, seed < 2 ? 0 : 4);
         const TypeParam tree = TypeParam::build(m);
         const std::size_t k = 4 + seed;
-        const CoreDistanceResult one = tree_core_distances(m, tree, k, true, 1);
+        const CoreDistanceResult one = tree_core_distances(m, tree, k, true, ExecutionContext(1));
         for (const std::size_t threads : {2, 3, 8}) {
-            const CoreDistanceResult many = tree_core_distances(m, tree, k, true, threads);
+            const CoreDistanceResult many =
+                tree_core_distances(m, tree, k, true, ExecutionContext(threads));
             EXPECT_TRUE(same_bits(one.core_distances, many.core_distances))
                 << "seed " << seed << " threads " << threads;
             EXPECT_EQ(one.neighbors, many.neighbors) << "seed " << seed << " threads " << threads;
@@ -73,12 +74,12 @@ TYPED_TEST(CoreDistances, RowsMatchTheirSearchForAnyThreadCount) {
 TYPED_TEST(CoreDistances, SmallestAndLargestK) {
     const DataMatrix m = testing::random_matrix(300, 4, 11);
     const TypeParam tree = TypeParam::build(m);
-    const CoreDistanceResult first = tree_core_distances(m, tree, 1, true, 2);
+    const CoreDistanceResult first = tree_core_distances(m, tree, 1, true, ExecutionContext(2));
     EXPECT_TRUE(first.neighbors.empty());
     for (double d : first.core_distances)
         EXPECT_EQ(d, 0.0);
 
-    const CoreDistanceResult all = tree_core_distances(m, tree, m.rows, false, 2);
+    const CoreDistanceResult all = tree_core_distances(m, tree, m.rows, false, ExecutionContext(2));
     EXPECT_TRUE(all.neighbors.empty());
     for (std::size_t i = 0; i < m.rows; ++i) {
         double farthest = 0.0;
@@ -93,7 +94,7 @@ TYPED_TEST(CoreDistances, SmallestAndLargestK) {
 TYPED_TEST(CoreDistances, IdenticalRowsFillTheHeapWithoutThemselves) {
     const DataMatrix m = testing::matrix_from(2, std::vector<double>(2 * 60, 1.25));
     const TypeParam tree = TypeParam::build(m);
-    const CoreDistanceResult result = tree_core_distances(m, tree, 5, true, 1);
+    const CoreDistanceResult result = tree_core_distances(m, tree, 5, true, ExecutionContext(1));
     std::size_t without_self = 0;
     for (std::size_t i = 0; i < m.rows; ++i) {
         EXPECT_EQ(result.core_distances[i], 0.0);
@@ -116,7 +117,7 @@ TYPED_TEST(CoreDistances, IdenticalRowsFillTheHeapWithoutThemselves) {
 TYPED_TEST(CoreDistances, ZeroColumnsAndEmptyInput) {
     const DataMatrix m(300, 0);
     const TypeParam tree = TypeParam::build(m);
-    const CoreDistanceResult result = tree_core_distances(m, tree, 3, true, 2);
+    const CoreDistanceResult result = tree_core_distances(m, tree, 3, true, ExecutionContext(2));
     EXPECT_EQ(result.core_distances, std::vector<double>(300, 0.0));
     EXPECT_EQ(result.neighbors.size(), 600u);
 

@@ -123,11 +123,12 @@ struct BoruvkaRun {
 
 template <class Tree>
 BoruvkaRun run_boruvka(const DataMatrix& m, std::size_t k, double alpha, std::size_t threads) {
-    const Tree tree = Tree::build(m);
+    const ExecutionContext context(threads);
+    const Tree tree = Tree::build(m, context);
     BoruvkaRun run;
-    run.core = tree_core_distances(m, tree, k, true, threads);
+    run.core = tree_core_distances(m, tree, k, true, context);
     run.edges =
-        dual_tree_boruvka(tree, run.core.core_distances, run.core.neighbors, k - 1, alpha, threads);
+        dual_tree_boruvka(tree, run.core.core_distances, run.core.neighbors, k - 1, alpha, context);
     return run;
 }
 
@@ -264,14 +265,14 @@ void expect_four_points_on_a_line() {
     const Tree tree = Tree::build(m);
     const std::vector<MstEdge> expected{{0, 1, 1.0}, {2, 3, 1.5}, {1, 2, 9.0}};
     const std::vector<double> zero(4, 0.0);
-    EXPECT_EQ(dual_tree_boruvka(tree, zero, {}, 0, 1.0, 4), expected);
+    EXPECT_EQ(dual_tree_boruvka(tree, zero, {}, 0, 1.0, ExecutionContext(4)), expected);
 
     const std::vector<double> core{1.0, 1.0, 1.5, 1.5};
     const std::vector<std::size_t> neighbors{1, 0, 3, 2};
-    EXPECT_EQ(dual_tree_boruvka(tree, core, neighbors, 1, 1.0, 4), expected);
+    EXPECT_EQ(dual_tree_boruvka(tree, core, neighbors, 1, 1.0, ExecutionContext(4)), expected);
 
     const std::vector<MstEdge> halved{{0, 1, 2.0}, {2, 3, 3.0}, {1, 2, 18.0}};
-    EXPECT_EQ(dual_tree_boruvka(tree, zero, {}, 0, 0.5, 4), halved);
+    EXPECT_EQ(dual_tree_boruvka(tree, zero, {}, 0, 0.5, ExecutionContext(4)), halved);
 }
 
 TEST(DualTreeBoruvka, OppositeCandidatesAcceptedOnce) {
@@ -284,10 +285,12 @@ TEST(DualTreeBoruvka, OppositeCandidatesAcceptedOnce) {
 TEST(DualTreeBoruvka, SeedingJoinsEverything) {
     const DataMatrix m = testing::matrix_from(1, {0.0, 1.0, 3.0, 7.0});
     const KdTree tree = KdTree::build(m);
-    const CoreDistanceResult core = tree_core_distances(m, tree, 2, true, 1);
+    const CoreDistanceResult core = tree_core_distances(m, tree, 2, true, ExecutionContext(1));
     EXPECT_EQ(core.core_distances, (std::vector<double>{1.0, 1.0, 2.0, 4.0}));
     const std::vector<MstEdge> expected{{0, 1, 1.0}, {2, 1, 2.0}, {3, 2, 4.0}};
-    EXPECT_EQ(dual_tree_boruvka(tree, core.core_distances, core.neighbors, 1, 1.0, 2), expected);
+    EXPECT_EQ(
+        dual_tree_boruvka(tree, core.core_distances, core.neighbors, 1, 1.0, ExecutionContext(2)),
+        expected);
 }
 
 // k = 3: point 1 (core 5) has 4 and 0 as neighbours and appears in the lists of 0, 2
@@ -313,11 +316,12 @@ TEST(DualTreeBoruvka, NeighbourPairBeatenOutsideTheListsIsNotSeeded) {
 TEST(DualTreeBoruvka, IgnoresSelfAndOutOfRangeNeighbours) {
     const DataMatrix m = make_data(Shape::Clustered, 700, 3, 7);
     const KdTree tree = KdTree::build(m);
-    CoreDistanceResult core = tree_core_distances(m, tree, 4, true, 1);
+    CoreDistanceResult core = tree_core_distances(m, tree, 4, true, ExecutionContext(1));
     for (std::size_t i = 0; i < m.rows; ++i) {
         core.neighbors[i * 3 + (i % 3)] = i % 2 == 0 ? i : m.rows + i;
     }
-    const auto edges = dual_tree_boruvka(tree, core.core_distances, core.neighbors, 3, 1.0, 2);
+    const auto edges =
+        dual_tree_boruvka(tree, core.core_distances, core.neighbors, 3, 1.0, ExecutionContext(2));
     expect_minimum_spanning_tree(m, core.core_distances, 1.0, edges);
 }
 

@@ -95,9 +95,9 @@ TEST(KdTree, BoxesSplitColumnsAndMediansOnRandomData) {
 // Large ranges near the root are built on several threads; the tree must not depend on it.
 TEST(KdTree, SameTreeForAnyBuildThreadCount) {
     const DataMatrix m = testing::random_matrix(150000, 2, 21, 1000);
-    const KdTree one = KdTree::build(m, 1);
+    const KdTree one = KdTree::build(m, ExecutionContext(1));
     for (const std::size_t threads : {2, 3, 8}) {
-        const KdTree many = KdTree::build(m, threads);
+        const KdTree many = KdTree::build(m, ExecutionContext(threads));
         EXPECT_TRUE(many.nodes == one.nodes) << threads << " threads";
         EXPECT_EQ(many.indices, one.indices) << threads << " threads";
         EXPECT_EQ(many.lower_bounds, one.lower_bounds) << threads << " threads";

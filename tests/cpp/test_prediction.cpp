@@ -105,11 +105,14 @@ void expect_all_routes_agree(const FittedModel& model, const DataMatrix& points,
     const Prediction expected = literal_predict(model, points);
     for (const std::size_t threads : {1u, 3u}) {
         const std::string label = what + ", " + std::to_string(threads) + " threads";
-        expect_same(expected, approximate_predict_exhaustive(model, points, threads).value(),
-                    label + ", exhaustive");
+        expect_same(
+            expected,
+            approximate_predict_exhaustive(model, points, ExecutionContext(threads)).value(),
+            label + ", exhaustive");
         if (!uses_euclidean_distance(model.metric)) continue;
         const TrainingIndex index = TrainingIndex::build(model.training_data, model.core_distances);
-        expect_same(expected, approximate_predict(model, index, points, threads).value(),
+        expect_same(expected,
+                    approximate_predict(model, index, points, ExecutionContext(threads)).value(),
                     label + ", index");
     }
 }
@@ -132,7 +135,8 @@ TEST(ApproximatePredict, WorkedCases) {
     FittedModel model = worked_model();
     const DataMatrix points = testing::matrix_from(1, {1, 101, 52, 30.5, 70.5, 106, 21});
     for (const std::size_t threads : {1u, 2u}) {
-        const Prediction got = approximate_predict(model, points, threads).value();
+        const Prediction got =
+            approximate_predict(model, points, ExecutionContext(threads)).value();
         // On a training point inside its core distance: its probability exactly.
         EXPECT_EQ(got.labels[0], 0);
         EXPECT_EQ(got.probabilities[0], 0.7);
@@ -272,7 +276,7 @@ TEST(ApproximatePredict, NonFiniteNewPoints) {
         std::fill(model.labels.begin(), model.labels.end(), 1);
         std::fill(model.probabilities.begin(), model.probabilities.end(), 0.5);
         expect_all_routes_agree(model, points, "metric p " + std::to_string(metric.p));
-        const Prediction got = approximate_predict(model, points, 1).value();
+        const Prediction got = approximate_predict(model, points, ExecutionContext(1)).value();
         for (const std::size_t row : {1u, 2u, 3u, 4u}) {
             EXPECT_EQ(got.labels[row], -1) << "row " << row;
             EXPECT_EQ(got.probabilities[row], 0.0) << "row " << row;
@@ -287,7 +291,7 @@ TEST(ApproximatePredict, NonFiniteNewPoints) {
     std::fill(chebyshev.labels.begin(), chebyshev.labels.end(), 1);
     std::fill(chebyshev.probabilities.begin(), chebyshev.probabilities.end(), 0.5);
     expect_all_routes_agree(chebyshev, points, "chebyshev");
-    const Prediction got = approximate_predict(chebyshev, points, 1).value();
+    const Prediction got = approximate_predict(chebyshev, points, ExecutionContext(1)).value();
     EXPECT_EQ(got.labels[1], 1);
     EXPECT_GT(got.probabilities[1], 0.0);
     EXPECT_EQ(got.labels[4], 1);  // every coordinate skipped: distance 0 to everything
@@ -298,9 +302,9 @@ TEST(ApproximatePredict, RowSplitDoesNotChangeResults) {
     const DataMatrix points = testing::random_matrix(1100, 3, 22, 5);
     for (const Metric& metric : {Metric::euclidean(), Metric::cosine()}) {
         FittedModel model = make_model(data, metric, 5, 23);
-        const Prediction one = approximate_predict(model, points, 1).value();
+        const Prediction one = approximate_predict(model, points, ExecutionContext(1)).value();
         for (const std::size_t threads : {2u, 4u, 7u}) {
-            expect_same(one, approximate_predict(model, points, threads).value(),
+            expect_same(one, approximate_predict(model, points, ExecutionContext(threads)).value(),
                         std::to_string(threads) + " threads");
         }
     }
@@ -325,7 +329,7 @@ TEST(ApproximatePredict, PrecomputedDistances) {
             distances.at(i, j) = euclidean_distance(points.row_span(i), data.row_span(j));
     }
     expect_same(approximate_predict(euclidean, points).value(),
-                approximate_predict(model, distances, 3).value(), "precomputed");
+                approximate_predict(model, distances, ExecutionContext(3)).value(), "precomputed");
     expect_all_routes_agree(model, distances, "precomputed");
 
     DataMatrix bad = distances;

@@ -157,7 +157,7 @@ void expect_euclidean_routes(const DataMatrix& data, const std::vector<MstEdge>&
     EXPECT_TRUE(same_edges(prim_dense_mst(data, Metric::minkowski(2.0), 1, 1.0).edges, expected));
     EXPECT_TRUE(same_edges(
         prim_euclidean_mst(data, euclidean_brute_core_distances(data, 1), 1.0).edges, expected));
-    EXPECT_TRUE(same_edges(prim_gram_mst(data, 1, 1).edges, expected));
+    EXPECT_TRUE(same_edges(prim_gram_mst(data, 1, ExecutionContext(1)).edges, expected));
 }
 
 TEST(Prim, CollinearPoints) {
@@ -321,7 +321,7 @@ void expect_same_for_threads(const DataMatrix& data, const Metric& metric, std::
                              double alpha, const MstResult& expected) {
     for (std::size_t threads : {1, 2, 3, 8}) {
         SCOPED_TRACE(::testing::Message() << threads << " threads");
-        const MstResult actual = prim_dense_mst(data, metric, k, alpha, threads);
+        const MstResult actual = prim_dense_mst(data, metric, k, alpha, ExecutionContext(threads));
         EXPECT_TRUE(same_bits(actual.core_distances, expected.core_distances));
         EXPECT_TRUE(same_edges(actual.edges, expected.edges));
     }
@@ -397,7 +397,7 @@ TEST(Prim, DenseRouteDisconnectedIndependentOfThreads) {
         const double offset = static_cast<double>(i % 13) * 1e295;
         data.at(i, 0) = i % 2 == 0 ? 1.7e308 - offset : -1.7e308 + offset;
     }
-    const MstResult one = prim_dense_mst(data, Metric::manhattan(), 3, 1.0, 1);
+    const MstResult one = prim_dense_mst(data, Metric::manhattan(), 3, 1.0, ExecutionContext(1));
     ASSERT_EQ(one.edges.size(), n - 1);
     EXPECT_EQ(std::count_if(one.edges.begin(), one.edges.end(),
                             [](const MstEdge& e) { return std::isinf(e.weight); }),
@@ -407,7 +407,8 @@ TEST(Prim, DenseRouteDisconnectedIndependentOfThreads) {
     EXPECT_EQ(bridge.b, 1u);
     EXPECT_TRUE(std::isinf(bridge.weight));
     for (std::size_t threads : {2, 3, 8}) {
-        const MstResult many = prim_dense_mst(data, Metric::manhattan(), 3, 1.0, threads);
+        const MstResult many =
+            prim_dense_mst(data, Metric::manhattan(), 3, 1.0, ExecutionContext(threads));
         EXPECT_TRUE(same_bits(many.core_distances, one.core_distances)) << threads << " threads";
         EXPECT_TRUE(same_edges(many.edges, one.edges)) << threads << " threads";
     }
@@ -441,7 +442,7 @@ TEST(Prim, EuclideanRoutesAgreeWithDenseRoute) {
             EXPECT_TRUE(same_edges(rows.edges, dense.edges));
             continue;
         }
-        const MstResult gram = prim_gram_mst(data, c.k, 2);
+        const MstResult gram = prim_gram_mst(data, c.k, ExecutionContext(2));
         for (std::size_t i = 0; i < c.n; ++i)
             EXPECT_NEAR(gram.core_distances[i], dense.core_distances[i], 1e-12) << "point " << i;
         if (c.k == 1) {
@@ -463,9 +464,9 @@ TEST(Prim, GramCoreDistancesIndependentOfThreads) {
         const std::uint64_t seed = 9000 + n;
         const DataMatrix data = random_matrix(n, 19, seed, true);
         SCOPED_TRACE(::testing::Message() << "seed " << seed << " n " << n);
-        const MstResult one = prim_gram_mst(data, 6, 1);
+        const MstResult one = prim_gram_mst(data, 6, ExecutionContext(1));
         for (std::size_t threads : {2, 3}) {
-            const MstResult many = prim_gram_mst(data, 6, threads);
+            const MstResult many = prim_gram_mst(data, 6, ExecutionContext(threads));
             EXPECT_TRUE(same_bits(many.core_distances, one.core_distances));
             EXPECT_TRUE(same_edges(many.edges, one.edges));
         }
@@ -506,7 +507,7 @@ TEST(GramMatrix, EqualsNaiveSums) {
             }
         }
         for (std::size_t threads : {1, 2}) {
-            const GramMatrix g = gram_matrix(x, threads);
+            const GramMatrix g = gram_matrix(x, ExecutionContext(threads));
             EXPECT_TRUE(
                 same_bits(std::vector<double>(g.values.get(), g.values.get() + n * n), naive))
                 << threads << " threads";
@@ -517,8 +518,10 @@ TEST(GramMatrix, EqualsNaiveSums) {
 // Rows without columns cost no input memory, so the size checks can be reached
 // cheaply: n * n overflowing the address arithmetic, and an impossible size.
 TEST(GramMatrix, TooLargeIsBadAlloc) {
-    EXPECT_THROW(gram_matrix(DataMatrix(std::size_t{1} << 33, 0), 1), std::bad_alloc);
-    EXPECT_THROW(gram_matrix(DataMatrix(std::size_t{1} << 28, 0), 1), std::bad_alloc);
+    EXPECT_THROW(gram_matrix(DataMatrix(std::size_t{1} << 33, 0), ExecutionContext(1)),
+                 std::bad_alloc);
+    EXPECT_THROW(gram_matrix(DataMatrix(std::size_t{1} << 28, 0), ExecutionContext(1)),
+                 std::bad_alloc);
 }
 
 }  // namespace

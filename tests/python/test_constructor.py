@@ -55,9 +55,11 @@ def test_signature_and_docstrings():
     assert HDBSCAN.__text_signature__ == (
         '(min_cluster_size=5, min_samples=None, metric="euclidean", p=None, alpha=1.0, '
         'cluster_selection_epsilon=0.0, cluster_selection_method="eom", '
-        "allow_single_cluster=False)"
+        "allow_single_cluster=False, *, n_jobs=None)"
     )
-    assert list(inspect.signature(HDBSCAN).parameters) == [
+    parameters = inspect.signature(HDBSCAN).parameters
+    assert parameters["n_jobs"].kind is inspect.Parameter.KEYWORD_ONLY
+    assert list(parameters) == [
         "min_cluster_size",
         "min_samples",
         "metric",
@@ -66,6 +68,7 @@ def test_signature_and_docstrings():
         "cluster_selection_epsilon",
         "cluster_selection_method",
         "allow_single_cluster",
+        "n_jobs",
     ]
     paragraphs = HDBSCAN.__doc__.split("\n\n")
     assert paragraphs[0] == "HDBSCAN clustering algorithm."
@@ -255,10 +258,16 @@ def test_unfitted_attributes(name):
     assert str(info.value) == "Model has not been fitted yet"
 
 
-def test_attributes_are_read_only_and_there_is_no_instance_dict():
+def test_parameters_and_fitted_attributes_are_read_only():
     model = HDBSCAN()
     with pytest.raises(AttributeError):
         model.labels_ = np.zeros(3, dtype=np.int32)
     with pytest.raises(AttributeError):
         model.min_cluster_size = 3
-    assert not hasattr(model, "__dict__")
+    with pytest.raises(AttributeError):
+        model.n_jobs = 2
+    # Other attributes land in the instance dictionary (meta-estimators set their own).
+    assert model.__dict__ == {}
+    model._private = 1
+    assert model.__dict__ == {"_private": 1}
+    assert model.min_cluster_size == 5

@@ -13,26 +13,29 @@ def blobs(seed=0, n=90, d=2):
 
 
 def test_method_signatures_and_docstrings():
-    assert HDBSCAN.fit.__text_signature__ == "($self, X)"
-    assert HDBSCAN.fit_predict.__text_signature__ == "($self, X)"
+    assert HDBSCAN.fit.__text_signature__ == "($self, X, y=None)"
+    assert HDBSCAN.fit_predict.__text_signature__ == "($self, X, y=None)"
     fit_lines = HDBSCAN.fit.__doc__.split("\n")
-    assert fit_lines[:10] == [
+    assert fit_lines[:12] == [
         "Fit the model to data.",
         "",
         "Parameters",
         "----------",
         "X : numpy.ndarray of shape (n_samples, n_features)",
         "    Training data.",
+        "y : ignored",
+        "    Not used; accepted for scikit-learn pipelines.",
         "",
         "Returns",
         "-------",
         "self : HDBSCAN",
     ]
-    assert fit_lines[10].startswith("    Returns self for method chaining (")
-    assert fit_lines[10].endswith(")")
+    assert fit_lines[12].startswith("    Returns self for method chaining (")
+    assert fit_lines[12].endswith(")")
     assert HDBSCAN.fit_predict.__doc__ == (
         "Fit the model to data and return cluster labels.\n\nParameters\n----------\n"
-        "X : numpy.ndarray of shape (n_samples, n_features)\n    Training data.\n\n"
+        "X : numpy.ndarray of shape (n_samples, n_features)\n    Training data.\n"
+        "y : ignored\n    Not used; accepted for scikit-learn pipelines.\n\n"
         "Returns\n-------\nlabels : numpy.ndarray of shape (n_samples,)\n"
         "    Cluster labels. -1 indicates noise."
     )
@@ -44,8 +47,11 @@ def test_fit_returns_the_same_object_and_keyword_x():
     assert model.fit(X=blobs()) is model
     with pytest.raises(TypeError):
         model.fit()
+    # y is accepted and ignored, as scikit-learn pipelines pass it.
+    assert model.fit(blobs(), np.arange(90)) is model
+    assert np.array_equal(model.fit_predict(blobs(), y=None), model.labels_)
     with pytest.raises(TypeError):
-        model.fit(blobs(), blobs())
+        model.fit(blobs(), None, None)
     with pytest.raises(TypeError):
         model.fit(Y=blobs())
 

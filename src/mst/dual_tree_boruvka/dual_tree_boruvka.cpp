@@ -15,6 +15,7 @@
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "mst/dual_tree_boruvka/parallel_search.hpp"
 #include "mst/mutual_reachability.hpp"
+#include "parallel/checked_sort.hpp"
 #include "tree_common/squared_distance.hpp"
 #include "union_find/union_find.hpp"
 
@@ -64,11 +65,13 @@ template <class Tree>
 class BoruvkaRun {
   public:
     BoruvkaRun(const Tree& tree, std::span<const double> core_distances, double alpha,
-               std::size_t threads)
+               const ExecutionContext& context)
         : tree_(tree),
+          context_(context),
           n_(tree.n_points),
-          threads_(threads >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf ? threads
-                                                                                          : 1),
+          threads_(context.threads() >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf
+                       ? context.threads()
+                       : 1),
           candidates_(n_),
           component_size_(n_, 1),
           components_(n_) {
@@ -96,7 +99,7 @@ class BoruvkaRun {
     // Runs body(i) for every i in [0, count), over the threads in contiguous chunks.
     template <class Body>
     void for_rows(std::size_t count, const Body& body) {
-        for_each_row_chunk(count, threads_, [&](RowChunk chunk) {
+        for_each_row_chunk(context_, count, [&](RowChunk chunk) {
             for (std::size_t i = chunk.start; i < chunk.end; ++i)
                 body(i);
         });
@@ -136,7 +139,7 @@ class BoruvkaRun {
         const std::vector<RowChunk> chunks =
             threads_ >= 2 ? split_rows(n_, threads_) : std::vector<RowChunk>{{0, n_}};
         std::vector<std::vector<Offer>> foreign(chunks.size());
-        run_tasks(chunks.size(), [&](std::size_t c) {
+        run_tasks(context_, chunks.size(), [&](std::size_t c) {
             const RowChunk chunk = chunks[c];
             // The neighbour rows and their positions are scattered: rows are fetched two
             // prefetch distances ahead, the positions they name one distance ahead.
@@ -144,6 +147,7 @@ class BoruvkaRun {
                 return neighbors.data() + tree_.indices[p] * per_point;
             };
             for (std::size_t p = chunk.start; p < chunk.end; ++p) {
+                context_.check_every(p, 1024);
                 if (p + 2 * PREFETCH_AHEAD < chunk.end) {
                     __builtin_prefetch(row_of(p + 2 * PREFETCH_AHEAD));
                 }
@@ -195,21 +199,24 @@ class BoruvkaRun {
             if (seeding && !(w <= seed_floor(candidate.from))) return false;
             return component[candidate.to] != c;
         };
-        run_tasks(chunks.size(), [&](std::size_t r) {
+        run_tasks(context_, chunks.size(), [&](std::size_t r) {
             // Counted first: the first seeding batch holds most points.
             std::size_t length = 0;
-            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c)
+            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+                context_.check_every(c);
                 length += offered(c) ? 1 : 0;
+            }
             std::vector<BatchEntry>& run = runs[r];
             run.reserve(length);
             for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+                context_.check_every(c);
                 if (!offered(c)) continue;
                 const BoruvkaCandidate& candidate = candidates_[c];
                 const double w = candidate.weight_sq;
                 run.push_back({seeding ? w : std::sqrt(w), tree_.indices[candidate.from],
                                tree_.indices[candidate.to], c, component[candidate.to]});
             }
-            std::sort(run.begin(), run.end(), batch_less);
+            checked_sort(context_, run.begin(), run.end(), batch_less);
         });
         return runs;
     }
@@ -222,7 +229,8 @@ class BoruvkaRun {
         UnionFind sets(component_size_);
         std::size_t added = 0;
         std::vector<std::size_t> head(runs.size(), 0);
-        for (;;) {
+        for (std::size_t step = 0;; ++step) {
+            context_.check_every(step);
             std::optional<std::size_t> best;
             for (std::size_t r = 0; r < runs.size(); ++r) {
                 if (head[r] == runs[r].size()) continue;
@@ -260,6 +268,7 @@ class BoruvkaRun {
         std::vector<unsigned char> survives(old_count, 0);
         std::size_t count = 0;
         for (std::size_t c = 0; c < old_count; ++c) {
+            context_.check_every(c);
             if (renamed[c] == c) {
                 survives[c] = 1;
                 renamed[c] = count++;
@@ -287,6 +296,7 @@ class BoruvkaRun {
             if (survives[c] != 0) handed[renamed[c]] = own;
         });
         for (std::size_t c = 0; c < old_count; ++c) {
+            context_.check_every(c);
             BoruvkaCandidate& into = handed[renamed[c]];
             if (survives[c] == 0 && candidates_[c].weight_sq < into.weight_sq) {
                 into = candidates_[c];
@@ -297,7 +307,7 @@ class BoruvkaRun {
     }
 
     void iterate() {
-        ParallelSearch<Tree> search(tree_, threads_);
+        ParallelSearch<Tree> search(tree_, threads_, context_);
         search.compute_min_core(state_.position_core_sq, state_.node_min_core_sq);
         while (components_ > 1) {
             search.summarise(state_, candidates_, node_bound_);
@@ -307,6 +317,7 @@ class BoruvkaRun {
     }
 
     const Tree& tree_;
+    const ExecutionContext& context_;
     std::size_t n_;
     std::size_t threads_;
     BoruvkaSearchState state_;
@@ -323,7 +334,7 @@ template <class Tree>
 std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
                                        std::vector<std::size_t> neighbors,
                                        std::size_t neighbors_per_point, double alpha,
-                                       std::size_t threads) {
+                                       const ExecutionContext& context) {
     const std::size_t n = tree.n_points;
     if (core_distances.size() != n) {
         fail_internal("dual_tree_boruvka: " + std::to_string(core_distances.size()) +
@@ -335,15 +346,15 @@ std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double>
                       std::to_string(neighbors_per_point));
     }
     if (n <= 1) return {};
-    return BoruvkaRun<Tree>(tree, core_distances, alpha, threads)
+    return BoruvkaRun<Tree>(tree, core_distances, alpha, context)
         .run(std::move(neighbors), neighbors_per_point);
 }
 
 template std::vector<MstEdge> dual_tree_boruvka(const KdTree&, std::span<const double>,
                                                 std::vector<std::size_t>, std::size_t, double,
-                                                std::size_t);
+                                                const ExecutionContext&);
 template std::vector<MstEdge> dual_tree_boruvka(const BallTree&, std::span<const double>,
                                                 std::vector<std::size_t>, std::size_t, double,
-                                                std::size_t);
+                                                const ExecutionContext&);
 
 }  // namespace corvane

@@ -19,8 +19,8 @@ namespace corvane {
 // `neighbors` is the n x `neighbors_per_point` row-major neighbour matrix of the
 // core-distance search (empty when `neighbors_per_point` is 0), taken over and released
 // once seeding has read it; `alpha` scales distances in mutual reachability. With
-// `threads` >= 2 the passes over all points and the searches are spread over that many
-// threads.
+// context.threads() >= 2 the passes over all points and the searches are spread over
+// that many threads.
 //
 // Returns n - 1 edges for finite input (none for n <= 1), in acceptance order: the
 // seeding batches, then one batch per iteration, each batch ascending by (weight, a, b).
@@ -32,6 +32,6 @@ template <class Tree>
 std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
                                        std::vector<std::size_t> neighbors,
                                        std::size_t neighbors_per_point, double alpha,
-                                       std::size_t threads = available_threads());
+                                       const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -32,13 +32,15 @@ constexpr double UNKNOWN_GAP = -1.0;
 template <class Tree, std::size_t Dims, bool Shared>
 class DualTreeSearcher {
   public:
-    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state, BoruvkaSearchTable table)
+    DualTreeSearcher(const Tree& tree, const BoruvkaSearchState& state, BoruvkaSearchTable table,
+                     const ExecutionContext& context)
         : tree_(tree),
           state_(state),
           candidates_(table.candidates.data()),
           node_bound_(table.node_bound.data()),
           journal_(table.journal),
-          shared_bound_(table.shared_bound.data()) {}
+          shared_bound_(table.shared_bound.data()),
+          context_(context) {}
 
     // `gap_sq` is min_rdist_nodes(q, r) when the caller has computed it already, or
     // UNKNOWN_GAP.
@@ -49,6 +51,7 @@ class DualTreeSearcher {
             const auto& query = tree_.nodes[q];
             for (;;) {
                 if (r == NO_NODE) return;
+                context_.check_every(++visits_);
                 const std::size_t label = state_.node_component[q];
                 if (label != NO_COMPONENT && label == state_.node_component[r]) return;
                 if (gap_sq == UNKNOWN_GAP) gap_sq = tree_.min_rdist_nodes(q, r);
@@ -201,15 +204,17 @@ class DualTreeSearcher {
     double* node_bound_;
     CandidateJournal* journal_;
     double* shared_bound_;
+    const ExecutionContext& context_;
+    std::size_t visits_ = 0;  // node pairs, for the interruption checks
 };
 
 template <std::size_t Dims, class Tree>
 void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q, std::size_t r,
-                BoruvkaSearchTable table) {
+                BoruvkaSearchTable table, const ExecutionContext& context) {
     if (table.shared_bound.empty()) {
-        DualTreeSearcher<Tree, Dims, false>(tree, state, table).search(q, r, UNKNOWN_GAP);
+        DualTreeSearcher<Tree, Dims, false>(tree, state, table, context).search(q, r, UNKNOWN_GAP);
     } else {
-        DualTreeSearcher<Tree, Dims, true>(tree, state, table).search(q, r, UNKNOWN_GAP);
+        DualTreeSearcher<Tree, Dims, true>(tree, state, table, context).search(q, r, UNKNOWN_GAP);
     }
 }
 
@@ -217,14 +222,15 @@ void run_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q
 
 template <class Tree>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
-                      std::size_t r, BoruvkaSearchTable table) {
-    with_fixed_dims<4>(
-        tree.dims, [&](auto dims) { run_search<decltype(dims)::value>(tree, state, q, r, table); });
+                      std::size_t r, BoruvkaSearchTable table, const ExecutionContext& context) {
+    with_fixed_dims<4>(tree.dims, [&](auto dims) {
+        run_search<decltype(dims)::value>(tree, state, q, r, table, context);
+    });
 }
 
 template void dual_tree_search(const KdTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
-                               BoruvkaSearchTable);
+                               BoruvkaSearchTable, const ExecutionContext&);
 template void dual_tree_search(const BallTree&, const BoruvkaSearchState&, std::size_t, std::size_t,
-                               BoruvkaSearchTable);
+                               BoruvkaSearchTable, const ExecutionContext&);
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/mutual_reachability.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -80,9 +81,10 @@ struct BoruvkaSearchTable {
 // edge between a point of the query subtree q and a point of the reference subtree r
 // that lie in different components; an edge found improves both components' entries,
 // with `from` and `to` given as tree positions. Replacements are strict, so among equal
-// weights the pair met first stays. q or r may be NO_NODE (nothing to do).
+// weights the pair met first stays. q or r may be NO_NODE (nothing to do). Checks
+// `context` for interruption as it goes.
 template <class Tree>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState& state, std::size_t q,
-                      std::size_t r, BoruvkaSearchTable table);
+                      std::size_t r, BoruvkaSearchTable table, const ExecutionContext& context);
 
 }  // namespace corvane

@@ -11,8 +11,9 @@
 namespace corvane {
 
 template <class Tree>
-ParallelSearch<Tree>::ParallelSearch(const Tree& tree, std::size_t threads)
-    : tree_(tree), tasks_(collect_subtrees(tree, SEARCH_TASKS)) {
+ParallelSearch<Tree>::ParallelSearch(const Tree& tree, std::size_t threads,
+                                     const ExecutionContext& context)
+    : tree_(tree), context_(context), tasks_(collect_subtrees(tree, SEARCH_TASKS)) {
     workers_count_ = std::min(threads, tasks_.size());
     workers_.resize(workers_count_);
     changes_.resize(tasks_.size());
@@ -35,7 +36,7 @@ ParallelSearch<Tree>::ParallelSearch(const Tree& tree, std::size_t threads)
 template <class Tree>
 template <class Fill>
 void ParallelSearch<Tree>::fill_nodes(const Fill& fill) {
-    run_task_queue(workers_count_, tasks_.size(),
+    run_task_queue(context_, workers_count_, tasks_.size(),
                    [&](std::size_t, std::size_t t) { fill(tasks_[t], task_end_[t]); });
     for (const std::size_t node : top_nodes_)
         fill(node, node + 1);
@@ -70,7 +71,7 @@ void ParallelSearch<Tree>::search(const BoruvkaSearchState& state,
                                   std::vector<BoruvkaCandidate>& candidates,
                                   std::span<double> node_bound) {
     if (tasks_.size() == 1) {
-        dual_tree_search(tree_, state, tasks_.front(), 0, {candidates, node_bound});
+        dual_tree_search(tree_, state, tasks_.front(), 0, {candidates, node_bound}, context_);
         return;
     }
     const std::vector<BoruvkaCandidate>& shared = candidates;
@@ -79,7 +80,7 @@ void ParallelSearch<Tree>::search(const BoruvkaSearchState& state,
     shared_bound_.resize(shared.size());
     for (std::size_t c = 0; c < shared.size(); ++c)
         shared_bound_[c] = shared[c].weight_sq;
-    run_task_queue(workers_count_, tasks_.size(), [&](std::size_t w, std::size_t t) {
+    run_task_queue(context_, workers_count_, tasks_.size(), [&](std::size_t w, std::size_t t) {
         Worker& worker = workers_[w];
         if (!worker.ready) {
             worker.table.assign(shared.begin(), shared.end());
@@ -87,7 +88,7 @@ void ParallelSearch<Tree>::search(const BoruvkaSearchState& state,
             worker.ready = true;
         }
         dual_tree_search(tree_, state, tasks_[t], 0,
-                         {worker.table, node_bound, &worker.journal, shared_bound_});
+                         {worker.table, node_bound, &worker.journal, shared_bound_}, context_);
         auto& changes = changes_[t];
         changes.clear();
         for (const std::size_t c : worker.journal.changed()) {

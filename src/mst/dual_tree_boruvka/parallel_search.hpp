@@ -11,9 +11,10 @@
 namespace corvane {
 
 // The per-iteration work of dual-tree Boruvka that touches every node or every point,
-// spread over up to `threads` workers. The query tree is cut once into a fixed list of
-// disjoint subtrees, the tasks (collect_subtrees with SEARCH_TASKS); the workers take
-// them from a queue, and with a single worker they run in turn on the calling thread.
+// spread over up to `threads` workers, which check `context` for interruption. The query tree is
+// cut once into a fixed list of disjoint subtrees, the tasks (collect_subtrees with SEARCH_TASKS);
+// the workers take them from a queue, and with a single worker they run in turn on the calling
+// thread.
 //
 // Node summaries are filled per task subtree, then for the few nodes above the subtrees.
 // In a search every task searches its subtree against the whole tree. Each worker owns
@@ -33,7 +34,7 @@ class ParallelSearch {
   public:
     static constexpr std::size_t SEARCH_TASKS = 16;
 
-    ParallelSearch(const Tree& tree, std::size_t threads);
+    ParallelSearch(const Tree& tree, std::size_t threads, const ExecutionContext& context);
 
     // node_min_core_sq from the squared core distances in tree order.
     void compute_min_core(std::span<const double> position_core_sq,
@@ -59,6 +60,7 @@ class ParallelSearch {
     void fill_nodes(const Fill& fill);
 
     const Tree& tree_;
+    const ExecutionContext& context_;
     std::size_t workers_count_;
     std::vector<std::size_t> tasks_;      // subtree roots
     std::vector<std::size_t> task_end_;   // one past each subtree's last node

@@ -89,11 +89,11 @@ void core_distances_of_rows(std::size_t n, std::size_t k, RowChunk rows, const R
     }
 }
 
-// Row by row over up to `threads` threads; rows are independent.
+// Row by row over up to context.threads() threads; rows are independent.
 template <class RowEntry>
-void row_core_distances(std::size_t n, std::size_t k, std::size_t threads, const RowEntry& distance,
-                        std::span<double> core) {
-    for_each_row_chunk(n, threads,
+void row_core_distances(std::size_t n, std::size_t k, const ExecutionContext& context,
+                        const RowEntry& distance, std::span<double> core) {
+    for_each_row_chunk(context, n,
                        [&](RowChunk rows) { core_distances_of_rows(n, k, rows, distance, core); });
 }
 
@@ -112,7 +112,7 @@ inline constexpr std::size_t PAIRWISE_MAX_K = 16;
 // number of workers.
 template <class Kernel>
 void pairwise_core_distances(const DataMatrix& data, std::size_t k, const Kernel& kernel,
-                             std::size_t threads, std::span<double> core) {
+                             const ExecutionContext& context, std::span<double> core) {
     constexpr std::size_t TILE = 256;
     const std::size_t n = data.rows;
     const std::size_t blocks = (n + TILE - 1) / TILE;
@@ -134,6 +134,7 @@ void pairwise_core_distances(const DataMatrix& data, std::size_t k, const Kernel
         return RowChunk{block * TILE, std::min(n, (block + 1) * TILE)};
     };
     const auto tile = [&](std::size_t a, std::size_t b) {
+        context.check();
         const RowChunk rows = rows_of(a);
         const RowChunk columns = rows_of(b);
         for (std::size_t i = rows.start; i < rows.end; ++i) {
@@ -151,11 +152,12 @@ void pairwise_core_distances(const DataMatrix& data, std::size_t k, const Kernel
         }
     };
 
+    const std::size_t threads = context.threads();
     const std::size_t workers =
         threads >= 2 && n >= PARALLEL_MIN_ROWS ? std::min(threads, slots / 2) : 1;
     std::size_t round = 0;
     run_lockstep(
-        workers,
+        context, workers,
         [&](std::size_t w) {
             if (round + 1 == rounds) {
                 for (std::size_t block = w; block < blocks; block += workers)

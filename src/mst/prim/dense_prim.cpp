@@ -42,7 +42,8 @@ class DensePrim {
     DensePrim(std::span<const double> core, double alpha, const PairDistance& pair_distance)
         : core_(core), alpha_(alpha), pair_distance_(pair_distance) {}
 
-    std::vector<MstEdge> run(std::size_t threads) {
+    std::vector<MstEdge> run(const ExecutionContext& context) {
+        const std::size_t threads = context.threads();
         const std::size_t n = core_.size();
         if (n <= 1) return {};
         vertex_.resize(n - 1);
@@ -60,7 +61,7 @@ class DensePrim {
         if (workers_ >= 2) {
             SharingMonitor monitor;
             run_lockstep(
-                workers_,
+                context, workers_,
                 [&](std::size_t w) {
                     if (w == 0) {
                         monitor.time_own_share([this] { pass(0); });
@@ -76,7 +77,7 @@ class DensePrim {
             workers_ = 1;
         }
         run_lockstep(
-            1, [this](std::size_t w) { pass(w); }, [this] { return choose_next(); });
+            context, 1, [this](std::size_t w) { pass(w); }, [this] { return choose_next(); });
         return std::move(edges_);
     }
 
@@ -296,14 +297,15 @@ class DensePrim {
 
 template <class PairDistance>
 std::vector<MstEdge> dense_prim(std::span<const double> core, double alpha,
-                                const PairDistance& pair_distance, std::size_t threads) {
-    return DensePrim<PairDistance>(core, alpha, pair_distance).run(threads);
+                                const PairDistance& pair_distance,
+                                const ExecutionContext& context) {
+    return DensePrim<PairDistance>(core, alpha, pair_distance).run(context);
 }
 
 }  // namespace
 
 MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k, double alpha,
-                         std::size_t threads, StageClock* clock) {
+                         const ExecutionContext& context, StageClock* clock) {
     const std::size_t n = data.rows;
     MstResult result;
     if (n == 0) return result;
@@ -314,22 +316,22 @@ MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size
         if (data.cols != n) fail_internal("precomputed distance matrix is not square");
         const double* matrix = data.values.data();
         prim_detail::row_core_distances(
-            n, k, threads, [&](std::size_t i, std::size_t j) { return matrix[i * n + j]; },
+            n, k, context, [&](std::size_t i, std::size_t j) { return matrix[i * n + j]; },
             result.core_distances);
         lap(clock, &StageTimes::core_distances);
         result.edges = dense_prim(
             result.core_distances, alpha,
-            [&](std::size_t lo, std::size_t hi) { return matrix[lo * n + hi]; }, threads);
+            [&](std::size_t lo, std::size_t hi) { return matrix[lo * n + hi]; }, context);
         return result;
     }
 
     visit_metric(metric, [&](auto kernel) {
         // Every kernel is exactly symmetric, so one evaluation serves both rows.
         if (k <= prim_detail::PAIRWISE_MAX_K) {
-            prim_detail::pairwise_core_distances(data, k, kernel, threads, result.core_distances);
+            prim_detail::pairwise_core_distances(data, k, kernel, context, result.core_distances);
         } else {
             prim_detail::row_core_distances(
-                n, k, threads,
+                n, k, context,
                 [&](std::size_t i, std::size_t j) {
                     return i == j ? 0.0 : kernel(data.row_span(i), data.row_span(j));
                 },
@@ -341,7 +343,7 @@ MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size
             [&](std::size_t lo, std::size_t hi) {
                 return kernel(data.row_span(lo), data.row_span(hi));
             },
-            threads);
+            context);
     });
     return result;
 }

@@ -33,7 +33,7 @@ struct PlainRowWeights {
 }  // namespace
 
 MstResult prim_euclidean_mst(const DataMatrix& data, std::vector<double> core_distances,
-                             double alpha) {
+                             double alpha, const ExecutionContext& context) {
     if (core_distances.size() != data.rows) {
         fail_internal("prim_euclidean_mst: " + std::to_string(core_distances.size()) +
                       " core distances for " + std::to_string(data.rows) + " rows");
@@ -47,22 +47,24 @@ MstResult prim_euclidean_mst(const DataMatrix& data, std::vector<double> core_di
                                                 return squared_euclidean_distance(data.row_span(a),
                                                                                   data.row_span(b));
                                             }};
-        result.edges = prim_detail::prim_on_rows(data.rows, weights);
+        result.edges = prim_detail::prim_on_rows(data.rows, weights, context);
     } else {
         PlainRowWeights weights{data, core_distances, alpha};
-        result.edges = prim_detail::prim_on_rows(data.rows, weights);
+        result.edges = prim_detail::prim_on_rows(data.rows, weights, context);
     }
     result.core_distances = std::move(core_distances);
     return result;
 }
 
-std::vector<double> euclidean_brute_core_distances(const DataMatrix& data, std::size_t k) {
+std::vector<double> euclidean_brute_core_distances(const DataMatrix& data, std::size_t k,
+                                                   const ExecutionContext& context) {
     const std::size_t n = data.rows;
     std::vector<double> core(n, 0.0);
     if (n == 0) return core;
     prim_detail::check_neighbour_count(k, n);
     KnnHeap heap(k);
     for (std::size_t i = 0; i < n; ++i) {
+        context.check();
         heap.clear();
         for (std::size_t j = 0; j < n; ++j)
             heap.push(j, squared_euclidean_distance(data.row_span(i), data.row_span(j)));

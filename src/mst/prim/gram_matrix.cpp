@@ -159,7 +159,7 @@ DataMatrix centred_columns(const DataMatrix& data) {
     return centred;
 }
 
-GramMatrix gram_matrix(const DataMatrix& x, std::size_t threads) {
+GramMatrix gram_matrix(const DataMatrix& x, const ExecutionContext& context) {
     const std::size_t n = x.rows;
     const std::size_t d = x.cols;
     if (n != 0 && n > std::numeric_limits<std::size_t>::max() / sizeof(double) / n) {
@@ -177,13 +177,16 @@ GramMatrix gram_matrix(const DataMatrix& x, std::size_t threads) {
     // Every tile costs the same, so dealing them out in turn balances the
     // workers; which worker computes a tile does not affect its values.
     const std::size_t workers =
-        n < PARALLEL_MIN_ROWS ? 1 : std::max<std::size_t>(1, std::min(threads, tiles.size()));
+        n < PARALLEL_MIN_ROWS ? 1
+                              : std::max<std::size_t>(1, std::min(context.threads(), tiles.size()));
     const auto work = [&](std::size_t worker) {
         std::vector<double> tile(TILE * TILE);
-        for (std::size_t t = worker; t < tiles.size(); t += workers)
+        for (std::size_t t = worker; t < tiles.size(); t += workers) {
+            context.check();
             compute_tile(packed, n, d, tiles[t], tile, g.values.get());
+        }
     };
-    run_tasks(workers, work);
+    run_tasks(context, workers, work);
     return g;
 }
 

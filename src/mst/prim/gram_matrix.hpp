@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/data_matrix.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -30,8 +31,8 @@ DataMatrix centred_columns(const DataMatrix& data);
 // G = X * X^T. Each entry is the plain running sum of x[i][c] * x[j][c] over
 // the columns c in order, so G is exactly symmetric and equal to a naive loop
 // whatever the blocking, the vector width or the number of threads (up to
-// `threads` workers share the tiles). Throws std::bad_alloc when n x n
+// context.threads() workers share the tiles). Throws std::bad_alloc when n x n
 // doubles do not fit in memory.
-GramMatrix gram_matrix(const DataMatrix& x, std::size_t threads);
+GramMatrix gram_matrix(const DataMatrix& x, const ExecutionContext& context);
 
 }  // namespace corvane

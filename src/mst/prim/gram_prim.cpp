@@ -37,11 +37,11 @@ struct GramDistances {
 // points, which is the k-th smallest counting the point itself at 0. Each row
 // depends only on the shared Gram matrix, so the thread count cannot change it.
 std::vector<double> gram_core_distances_sq(const GramDistances& distances, std::size_t k,
-                                           std::size_t threads) {
+                                           const ExecutionContext& context) {
     const std::size_t n = distances.gram.n;
     std::vector<double> core_sq(n, 0.0);
     if (k < 2) return core_sq;
-    for_each_row_chunk(n, threads, [&](RowChunk rows) {
+    for_each_row_chunk(context, n, [&](RowChunk rows) {
         KnnHeap heap(k - 1);
         for (std::size_t i = rows.start; i < rows.end; ++i) {
             heap.clear();
@@ -58,7 +58,7 @@ std::vector<double> gram_core_distances_sq(const GramDistances& distances, std::
 
 }  // namespace
 
-MstResult prim_gram_mst(const DataMatrix& data, std::size_t k, std::size_t threads,
+MstResult prim_gram_mst(const DataMatrix& data, std::size_t k, const ExecutionContext& context,
                         StageClock* clock) {
     const std::size_t n = data.rows;
     MstResult result;
@@ -66,15 +66,15 @@ MstResult prim_gram_mst(const DataMatrix& data, std::size_t k, std::size_t threa
     if (n <= 1) return result;
     prim_detail::check_neighbour_count(k, n);
 
-    const GramMatrix gram = gram_matrix(centred_columns(data), threads);
+    const GramMatrix gram = gram_matrix(centred_columns(data), context);
     const GramDistances distances(gram);
-    const std::vector<double> core_sq = gram_core_distances_sq(distances, k, threads);
+    const std::vector<double> core_sq = gram_core_distances_sq(distances, k, context);
     for (std::size_t i = 0; i < n; ++i)
         result.core_distances[i] = std::sqrt(core_sq[i]);
     lap(clock, &StageTimes::core_distances);
 
     prim_detail::SquaredWeights weights{core_sq, std::cref(distances)};
-    result.edges = prim_detail::prim_on_rows(n, weights);
+    result.edges = prim_detail::prim_on_rows(n, weights, context);
     return result;
 }
 

@@ -7,7 +7,7 @@
 #include "common/metric.hpp"
 #include "common/mst_edge.hpp"
 #include "common/stage_clock.hpp"
-#include "parallel/parallel.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -24,24 +24,28 @@ namespace corvane {
 // diagonal included). The tree reads only entries above the diagonal of a
 // precomputed matrix. Working memory is O(n): distances are evaluated when
 // needed, each pair once for the tree. The core distances and the tree's
-// weight updates run on up to `threads` threads; the result does not depend on
-// the count. `clock`, when given, is charged with the core distances.
+// weight updates run on up to context.threads() threads; the result does not
+// depend on the count. `clock`, when given, is charged with the core distances.
 MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size_t k, double alpha,
-                         std::size_t threads = available_threads(), StageClock* clock = nullptr);
+                         const ExecutionContext& context = ExecutionContext(),
+                         StageClock* clock = nullptr);
 
 // Euclidean route through the Gram matrix of the column-centred data, for
-// alpha = 1: n x n doubles of memory. The core-distance pass runs on up to
-// `threads` threads; its result does not depend on the count.
+// alpha = 1: n x n doubles of memory. The Gram product and the core-distance
+// pass run on up to context.threads() threads; the result does not depend on
+// the count.
 MstResult prim_gram_mst(const DataMatrix& data, std::size_t k,
-                        std::size_t threads = available_threads(), StageClock* clock = nullptr);
+                        const ExecutionContext& context = ExecutionContext(),
+                        StageClock* clock = nullptr);
 
 // Euclidean route on the rows with given core distances (one per row): squared
-// weights when alpha is exactly 1, plain weights otherwise.
+// weights when alpha is exactly 1, plain weights otherwise. On the calling thread.
 MstResult prim_euclidean_mst(const DataMatrix& data, std::vector<double> core_distances,
-                             double alpha);
+                             double alpha, const ExecutionContext& context = ExecutionContext());
 
 // Euclidean core distances by exhaustive search: for each row, the k-th
-// smallest distance to all rows, itself included.
-std::vector<double> euclidean_brute_core_distances(const DataMatrix& data, std::size_t k);
+// smallest distance to all rows, itself included. On the calling thread.
+std::vector<double> euclidean_brute_core_distances(
+    const DataMatrix& data, std::size_t k, const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

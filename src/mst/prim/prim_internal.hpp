@@ -10,6 +10,7 @@
 #include "common/internal_error.hpp"
 #include "common/mst_edge.hpp"
 #include "distance/distance_order.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane::prim_detail {
 
@@ -32,7 +33,8 @@ inline void check_neighbour_count(std::size_t k, std::size_t n) {
 //       time their count falls to a multiple of 128, which only restores
 //       memory locality.
 template <class Weights>
-std::vector<MstEdge> prim_on_rows(std::size_t n, Weights& weights) {
+std::vector<MstEdge> prim_on_rows(std::size_t n, Weights& weights,
+                                  const ExecutionContext& context) {
     std::vector<MstEdge> edges;
     if (n <= 1) return edges;
     std::vector<std::size_t> remaining(n - 1);
@@ -58,6 +60,7 @@ std::vector<MstEdge> prim_on_rows(std::size_t n, Weights& weights) {
         consider(pos);
     }
     while (!remaining.empty()) {
+        context.check();
         const std::size_t v = chosen;
         edges.push_back({nearest[v], v, weights.reported(best[v])});
         remaining[chosen_pos] = remaining.back();

@@ -1,13 +1,56 @@
-// Binding, conversion and validation of the HDBSCAN constructor arguments.
+// Binding, conversion and validation of the HDBSCAN constructor arguments, shared by
+// the constructor and set_params.
 #define PY_SSIZE_T_CLEAN
+#include "python/parameters.hpp"
+
+#include <algorithm>
+#include <limits>
 #include <string_view>
 
 #include "hdbscan/params_validation.hpp"
-#include "python/hdbscan_object.hpp"
+#include "parallel/parallel.hpp"
 #include "python/python_errors.hpp"
 
 namespace corvane::python {
+
+const char* const parameter_names[PARAMETER_COUNT + 1] = {"min_cluster_size",
+                                                          "min_samples",
+                                                          "metric",
+                                                          "p",
+                                                          "alpha",
+                                                          "cluster_selection_epsilon",
+                                                          "cluster_selection_method",
+                                                          "allow_single_cluster",
+                                                          "n_jobs",
+                                                          nullptr};
+
 namespace {
+
+enum Parameter : std::size_t {
+    MIN_CLUSTER_SIZE,
+    MIN_SAMPLES,
+    METRIC,
+    P,
+    ALPHA,
+    CLUSTER_SELECTION_EPSILON,
+    CLUSTER_SELECTION_METHOD,
+    ALLOW_SINGLE_CLUSTER,
+    N_JOBS,
+};
+
+// New references to the defaults, in parameter order.
+bool default_objects(ParameterObjects& objects) {
+    objects[MIN_CLUSTER_SIZE] = OwnedRef::steal(PyLong_FromLong(5));
+    objects[MIN_SAMPLES] = OwnedRef::borrow(Py_None);
+    objects[METRIC] = OwnedRef::steal(PyUnicode_FromString("euclidean"));
+    objects[P] = OwnedRef::borrow(Py_None);
+    objects[ALPHA] = OwnedRef::steal(PyFloat_FromDouble(1.0));
+    objects[CLUSTER_SELECTION_EPSILON] = OwnedRef::steal(PyFloat_FromDouble(0.0));
+    objects[CLUSTER_SELECTION_METHOD] = OwnedRef::steal(PyUnicode_FromString("eom"));
+    objects[ALLOW_SINGLE_CLUSTER] = OwnedRef::borrow(Py_False);
+    objects[N_JOBS] = OwnedRef::borrow(Py_None);
+    return std::all_of(objects.begin(), objects.end(), [](const OwnedRef& o) { return bool(o); });
+}
 
 // Replaces a pending TypeError by one whose message starts "argument '<name>': ".
 void prefix_type_error(const char* name) {
@@ -156,74 +199,107 @@ void raise_unknown_text(std::string_view prefix, const std::string& text, std::s
     Py_DECREF(value);
 }
 
-// Converts and validates; on failure returns false with a Python error set.
-bool build_state(PyObject* args, PyObject* kwargs, HdbscanState& state) {
-    static const char* keywords[] = {"min_cluster_size",
-                                     "min_samples",
-                                     "metric",
-                                     "p",
-                                     "alpha",
-                                     "cluster_selection_epsilon",
-                                     "cluster_selection_method",
-                                     "allow_single_cluster",
-                                     nullptr};
-    // Borrowed references, null when not given.
-    PyObject* min_cluster_size = nullptr;
-    PyObject* min_samples = nullptr;
-    PyObject* metric = nullptr;
-    PyObject* p = nullptr;
-    PyObject* alpha = nullptr;
-    PyObject* epsilon = nullptr;
-    PyObject* method = nullptr;
-    PyObject* allow_single_cluster = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(
-            args, kwargs, "|OOOOOOOO:HDBSCAN", const_cast<char**>(keywords), &min_cluster_size,
-            &min_samples, &metric, &p, &alpha, &epsilon, &method, &allow_single_cluster)) {
-        return false;
+// None or -1: every processor; a positive integer: at most that many. Booleans are not
+// integers here.
+bool convert_n_jobs(PyObject* value, std::optional<std::size_t>& out,
+                    std::optional<std::string>& text) {
+    if (value == Py_None) {
+        out.reset();
+        text.reset();
+        return true;
     }
+    if (!PyBool_Check(value) && !is_numpy_bool(value) && PyIndex_Check(value)) {
+        const OwnedRef index = OwnedRef::steal(PyNumber_Index(value));
+        if (!index) return false;
+        int overflow = 0;
+        const long long converted = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+        if (converted == -1 && overflow == 0 && PyErr_Occurred()) return false;
+        if (overflow > 0 || converted == -1 || converted >= 1) {
+            const OwnedRef decimal = OwnedRef::steal(PyObject_Str(index.get()));
+            const char* utf8 = decimal ? PyUnicode_AsUTF8(decimal.get()) : nullptr;
+            if (utf8 == nullptr) return false;
+            text = utf8;
+            if (converted == -1 && overflow == 0) {
+                out.reset();
+            } else {
+                out = overflow > 0 ? std::numeric_limits<std::size_t>::max()
+                                   : static_cast<std::size_t>(converted);
+            }
+            return true;
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "n_jobs must be None, -1 or a positive integer, got %R", value);
+    return false;
+}
 
-    ConstructorArguments& given = state.arguments;
-    std::optional<double> exponent;
-    if (min_cluster_size != nullptr &&
-        !convert_count(min_cluster_size, "min_cluster_size", given.min_cluster_size)) {
+}  // namespace
+
+bool bind_parameters(PyObject* args, PyObject* kwargs, ParameterObjects& objects) {
+    // Borrowed references, null when not given.
+    std::array<PyObject*, PARAMETER_COUNT> given{};
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOO$O:HDBSCAN",
+                                     const_cast<char**>(parameter_names), &given[0], &given[1],
+                                     &given[2], &given[3], &given[4], &given[5], &given[6],
+                                     &given[7], &given[8])) {
         return false;
     }
-    if (min_samples != nullptr && min_samples != Py_None) {
+    static_assert(PARAMETER_COUNT == 9 && POSITIONAL_PARAMETERS == 8);
+    if (!default_objects(objects)) return false;
+    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
+        if (given[i] != nullptr) objects[i] = OwnedRef::borrow(given[i]);
+    }
+    return true;
+}
+
+std::optional<std::size_t> parameter_index(PyObject* name) {
+    if (!PyUnicode_Check(name)) return std::nullopt;
+    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
+        if (PyUnicode_CompareWithASCIIString(name, parameter_names[i]) == 0) return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<Parameters> convert_parameters(const ParameterObjects& objects) {
+    Parameters converted;
+    ConstructorArguments& given = converted.arguments;
+    const auto object = [&](Parameter parameter) { return objects[parameter].get(); };
+    std::optional<double> exponent;
+    if (!convert_count(object(MIN_CLUSTER_SIZE), "min_cluster_size", given.min_cluster_size)) {
+        return std::nullopt;
+    }
+    if (object(MIN_SAMPLES) != Py_None) {
         std::size_t value = 0;
-        if (!convert_count(min_samples, "min_samples", value)) return false;
+        if (!convert_count(object(MIN_SAMPLES), "min_samples", value)) return std::nullopt;
         given.min_samples = value;
     }
-    if (metric != nullptr && !convert_text(metric, "metric", given.metric)) return false;
-    if (p != nullptr && p != Py_None) {
+    if (!convert_text(object(METRIC), "metric", given.metric)) return std::nullopt;
+    if (object(P) != Py_None) {
         double value = 0.0;
-        if (!convert_float(p, "p", value)) return false;
+        if (!convert_float(object(P), "p", value)) return std::nullopt;
         exponent = value;
     }
-    if (alpha != nullptr && !convert_float(alpha, "alpha", given.alpha)) return false;
-    if (epsilon != nullptr &&
-        !convert_float(epsilon, "cluster_selection_epsilon", given.cluster_selection_epsilon)) {
-        return false;
-    }
-    if (method != nullptr &&
-        !convert_text(method, "cluster_selection_method", given.cluster_selection_method)) {
-        return false;
-    }
-    if (allow_single_cluster != nullptr &&
-        !convert_flag(allow_single_cluster, "allow_single_cluster", given.allow_single_cluster)) {
-        return false;
+    if (!convert_float(object(ALPHA), "alpha", given.alpha) ||
+        !convert_float(object(CLUSTER_SELECTION_EPSILON), "cluster_selection_epsilon",
+                       given.cluster_selection_epsilon) ||
+        !convert_text(object(CLUSTER_SELECTION_METHOD), "cluster_selection_method",
+                      given.cluster_selection_method) ||
+        !convert_flag(object(ALLOW_SINGLE_CLUSTER), "allow_single_cluster",
+                      given.allow_single_cluster) ||
+        !convert_n_jobs(object(N_JOBS), converted.n_jobs, given.n_jobs)) {
+        return std::nullopt;
     }
 
-    HdbscanParams& params = state.params;
+    HdbscanParams& params = converted.params;
     if (!match_metric(given.metric, exponent, params.metric)) {
         raise_unknown_text("Unknown metric: '", given.metric,
                            "'. Expected one of: euclidean, manhattan, cosine, minkowski, "
                            "precomputed");
-        return false;
+        return std::nullopt;
     }
     if (!match_method(given.cluster_selection_method, params.cluster_selection_method)) {
         raise_unknown_text("Unknown cluster_selection_method: '", given.cluster_selection_method,
                            "'. Expected 'eom' or 'leaf'");
-        return false;
+        return std::nullopt;
     }
     params.min_cluster_size = given.min_cluster_size;
     params.min_samples = given.min_samples;
@@ -232,22 +308,14 @@ bool build_state(PyObject* args, PyObject* kwargs, HdbscanState& state) {
     params.allow_single_cluster = given.allow_single_cluster;
     if (auto error = validate_params(params)) {
         raise_hdbscan_error(*error);
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return converted;
 }
 
-}  // namespace
-
-PyObject* hdbscan_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        auto state = std::make_unique<HdbscanState>();
-        if (!build_state(args, kwargs, *state)) return nullptr;
-        PyObject* self = type->tp_alloc(type, 0);
-        if (self == nullptr) return nullptr;
-        reinterpret_cast<HdbscanObject*>(self)->state = state.release();
-        return self;
-    });
+std::size_t thread_budget(const std::optional<std::size_t>& n_jobs) {
+    const std::size_t available = available_threads();
+    return n_jobs ? std::min(*n_jobs, available) : available;
 }
 
 }  // namespace corvane::python

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <thread>
+
+namespace corvane {
+
+// Thrown at a checkpoint once the caller has asked the call to stop. It is not a failure
+// of the computation: by the time it leaves a stage every thread the stage started has
+// been joined, and nothing the call computed is kept.
+class Interrupted : public std::exception {
+  public:
+    const char* what() const noexcept override { return "interrupted"; }
+};
+
+// What one call (a fit, a prediction) may use, passed by reference down every stage.
+//
+// Threads: at most threads() threads compute at once; with 1 no thread is started at
+// all. Which thread computes what never changes a result, so the budget changes only
+// the speed.
+//
+// Interruption: the poll, when there is one, runs only on the thread that created the
+// context (the binding's poll needs the interpreter lock that this thread holds). Long
+// loops call check() at their boundaries, on any thread: on the creating thread it
+// polls, on others it reads the flag that a poll raised; once the call is to stop it
+// throws Interrupted there and at every later check. Checks are meant to come at least
+// every few milliseconds of work and not much more often than every microsecond.
+//
+// Thread starts go through start_thread(), a seam through which tests make the system
+// refuse a thread or count the threads started.
+//
+// Not copyable: the stages of one call share one stop flag.
+class ExecutionContext {
+  public:
+    // Returns true when the call is to stop. Called only on the creating thread.
+    using Poll = std::function<bool()>;
+    // Starts a thread running `body`; throws std::system_error when none can be started.
+    using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+
+    // Every available processor, no poll, plain thread starts.
+    ExecutionContext();
+    // At most `threads` threads (0 counts as 1).
+    explicit ExecutionContext(std::size_t threads, Poll poll = {}, ThreadStarter start = {});
+
+    ExecutionContext(const ExecutionContext&) = delete;
+    ExecutionContext& operator=(const ExecutionContext&) = delete;
+
+    std::size_t threads() const { return threads_; }
+
+    // Throws Interrupted when the call is to stop (see above).
+    void check() const {
+        if (stop_requested() || (poll_ && on_creating_thread() && poll_now())) throw Interrupted();
+    }
+
+    // Loop steps of a few nanoseconds between two checks.
+    static constexpr std::size_t SHORT_STEPS_PER_CHECK = std::size_t{1} << 14;
+
+    // check() whenever `counter` is a multiple of `interval`, a power of two: in loops
+    // whose steps are too short for a check each.
+    void check_every(std::size_t counter, std::size_t interval = SHORT_STEPS_PER_CHECK) const {
+        if ((counter & (interval - 1)) == 0) check();
+    }
+
+    // For the creating thread while it waits for workers: polls and reports, without
+    // throwing, whether the call is to stop.
+    bool poll() const { return stop_requested() || (poll_ && on_creating_thread() && poll_now()); }
+
+    // Whether a poll has asked the call to stop; any thread, no poll of its own.
+    bool stop_requested() const { return stopped_.load(std::memory_order_relaxed); }
+
+    std::thread start_thread(std::function<void()> body) const;
+
+  private:
+    bool on_creating_thread() const { return std::this_thread::get_id() == creator_; }
+    bool poll_now() const;
+
+    std::size_t threads_;
+    Poll poll_;
+    ThreadStarter start_;
+    std::thread::id creator_;
+    mutable std::atomic<bool> stopped_{false};
+};
+
+}  // namespace corvane
