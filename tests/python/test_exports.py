@@ -1,8 +1,6 @@
 """The fitted hierarchy as arrays, DBSCAN* cuts, exemplars and cluster centres, each checked
 against an independent recomputation."""
 
-import signal
-
 import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -528,32 +526,3 @@ def test_one_point_and_no_clusters():
     assert model.cluster_medoids().shape == (0,)
     assert model.cluster_centroids().shape == (0, 2)
     assert model.dbscan_clustering(0.0, 1).tolist() == [0]
-
-
-class Stop(Exception):
-    pass
-
-
-def test_medoids_follow_n_jobs_and_stop_for_a_signal_handler():
-    # Two clusters spread over 30 dimensions: every sum is measured, for a second or so.
-    data = np.random.default_rng(8).normal(size=(6000, 30))
-    data[3000:] += 100.0
-    model = HDBSCAN(min_cluster_size=100, n_jobs=1).fit(data)
-    assert np.bincount(model.labels_ + 1).tolist() == [0, 3000, 3000]
-    medoids = model.cluster_medoids()
-    assert np.array_equal(model.set_params(n_jobs=None).cluster_medoids(), medoids)
-
-    def stop(*_):
-        raise Stop
-
-    previous = signal.signal(signal.SIGALRM, stop)
-    try:
-        for jobs in (1, None):
-            model.set_params(n_jobs=jobs)
-            signal.setitimer(signal.ITIMER_REAL, 0.05)
-            with pytest.raises(Stop):
-                model.cluster_medoids()
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0, 0)
-        signal.signal(signal.SIGALRM, previous)
-    assert np.array_equal(model.cluster_medoids(), medoids)
