@@ -29,11 +29,21 @@ std::string HdbscanError::message() const {
             return "dimension mismatch: model fitted with " + to_string(first) + " features, got " +
                    to_string(second);
         case ErrorKind::InvalidMinkowskiP:
-            return "Minkowski p must be >= 1.0, got " + float_text(value);
+            return "Minkowski p must be >= 1.0, got " + float_text(p);
+        case ErrorKind::MaxClusterSizeTooSmall:
+            return "max_cluster_size must be at least min_cluster_size (" + to_string(first) +
+                   "), got " + to_string(second);
+        case ErrorKind::EpsilonMaxTooSmall:
+            return "cluster_selection_epsilon_max must be greater than "
+                   "cluster_selection_epsilon (" +
+                   float_text(p) + "), got " + float_text(q);
+        case ErrorKind::RefitRequired:
+            return "reselect keeps the fitted hierarchy: fit again to change min_samples, "
+                   "metric, p or alpha";
         case ErrorKind::InvalidCutDistance:
-            return "cut_distance must be at least 0, got " + float_text(value);
+            return "cut_distance must be at least 0, got " + float_text(p);
         case ErrorKind::InvalidCutMinClusterSize:
-            return "min_cluster_size must be at least 1, got " + float_text(value);
+            return "min_cluster_size must be at least 1, got " + float_text(p);
         case ErrorKind::NoCoordinates:
             return "cluster_centroids needs the coordinates of the points; a model fitted with "
                    "metric='precomputed' has only their distances";

@@ -4,6 +4,7 @@
 #include "python/export_methods.hpp"
 #include "python/fit_methods.hpp"
 #include "python/predict_method.hpp"
+#include "python/reselect_method.hpp"
 
 namespace corvane::python {
 
@@ -26,6 +27,7 @@ PyMethodDef hdbscan_methods[] = {
      dbscan_clustering_doc},
     {"cluster_centroids", hdbscan_cluster_centroids, METH_NOARGS, cluster_centroids_doc},
     {"cluster_medoids", hdbscan_cluster_medoids, METH_NOARGS, cluster_medoids_doc},
+    {"reselect", as_method(hdbscan_reselect), METH_VARARGS | METH_KEYWORDS, reselect_doc},
     {"get_params", as_method(hdbscan_get_params), METH_VARARGS | METH_KEYWORDS, get_params_doc},
     {"set_params", as_method(hdbscan_set_params), METH_VARARGS | METH_KEYWORDS, set_params_doc},
     {"__sklearn_tags__", hdbscan_sklearn_tags, METH_NOARGS, sklearn_tags_doc},

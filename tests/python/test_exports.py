@@ -526,3 +526,41 @@ def test_one_point_and_no_clusters():
     assert model.cluster_medoids().shape == (0,)
     assert model.cluster_centroids().shape == (0, 2)
     assert model.dbscan_clustering(0.0, 1).tolist() == [0]
+
+
+# -- re-selection ------------------------------------------------------------------------------
+
+RESELECTIONS = [
+    {"min_cluster_size": 12},
+    {"cluster_selection_method": "leaf", "min_cluster_size": 5, "max_cluster_size": 40},
+    {"cluster_selection_method": "eom", "min_cluster_size": 6, "max_cluster_size": 20},
+    {"min_cluster_size": 60, "max_cluster_size": None, "allow_single_cluster": True},
+    {"min_cluster_size": 5, "cluster_selection_epsilon": 2.0},
+]
+
+
+def cluster_exports(model, coordinates):
+    """What depends on the selection: labels, the condensed tree, exemplars, centres."""
+    values = [model.labels_, model.condensed_tree_, model.cluster_medoids(), *model.exemplars_]
+    return values + [model.cluster_centroids()] if coordinates else values
+
+
+@pytest.mark.parametrize(
+    ("metric", "p"), [("euclidean", None), ("minkowski", 3.0), ("precomputed", None)]
+)
+def test_exports_follow_a_reselected_model(metric, p):
+    data = grid_with_duplicates()
+    coordinates = metric != "precomputed"
+    model, _ = fitted(data, metric, p, min_cluster_size=5, min_samples=4)
+    cut = model.dbscan_clustering(1.5, 3)
+    for params in RESELECTIONS:
+        cluster_exports(model, coordinates)  # reads before a re-selection leave nothing stale
+        model.reselect(**params)
+        kept = {k: v for k, v in model.get_params().items() if k not in ("metric", "p")}
+        fresh, _ = fitted(data, metric, p, **kept)
+        ours, theirs = cluster_exports(model, coordinates), cluster_exports(fresh, coordinates)
+        assert len(ours) == len(theirs), params
+        for a, b in zip(ours, theirs):
+            assert np.array_equal(a, b), params
+        # The spanning tree does not depend on the selection.
+        assert np.array_equal(model.dbscan_clustering(1.5, 3), cut)
