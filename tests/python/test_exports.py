@@ -4,20 +4,13 @@ against an independent recomputation."""
 import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings
-from reference import blobs, pairwise
+from reference import COORDINATE_METRICS, blobs, pairwise
 from scipy.cluster.hierarchy import cut_tree, dendrogram, fcluster, is_valid_linkage
 from test_properties import fit_cases
 
 from corvane import HDBSCAN
 
-METRICS = [
-    ("euclidean", None),
-    ("manhattan", None),
-    ("cosine", None),
-    ("minkowski", 3.0),
-    ("minkowski", np.inf),
-    ("precomputed", None),
-]
+METRICS = [*COORDINATE_METRICS, ("precomputed", None)]
 
 
 def grid_with_duplicates(seed=3):
