@@ -36,27 +36,35 @@ bool born_above(const CondensedIndex& index, std::size_t c, double inverse_dista
     return index.lambda[c] < inverse_distance;
 }
 
-// The clusters that the caps bar from selection (see select_clusters); all clear without
-// caps. Children have larger ids than their parents, so one descending pass learns of
-// every cluster whether a cluster within the caps lies below it.
-ClusterFlags barred_clusters(const PackedCondensedTree& tree, const CondensedIndex& index,
-                             const SelectionParams& params) {
+// The clusters over a cap: more than max_cluster_size points, or born above epsilon_max.
+// All clear without caps.
+ClusterFlags clusters_over_caps(const PackedCondensedTree& tree, const CondensedIndex& index,
+                                const SelectionParams& params) {
     const std::size_t n = index.n;
-    ClusterFlags barred(index.end() - n, 0);
+    ClusterFlags over(index.end() - n, 0);
     const double inverse_epsilon_max = 1.0 / params.epsilon_max;
     if (params.max_cluster_size == SelectionParams::NO_SIZE_CAP && !(inverse_epsilon_max > 0.0)) {
-        return barred;
+        return over;
     }
-    auto over_cap = [&](std::size_t c) {
-        return tree.cluster_size(c) > params.max_cluster_size ||
-               born_above(index, c, inverse_epsilon_max);
-    };
+    for (std::size_t c = index.root(); c < index.end(); ++c) {
+        over[c - n] = static_cast<char>(tree.cluster_size(c) > params.max_cluster_size ||
+                                        born_above(index, c, inverse_epsilon_max));
+    }
+    return over;
+}
+
+// The clusters over a cap with a cluster within the caps below them, which selection
+// passes over (see select_clusters). Children have larger ids than their parents, so one
+// descending pass learns of every cluster whether a cluster within the caps lies below it.
+ClusterFlags barred_clusters(const CondensedIndex& index, const ClusterFlags& over) {
+    const std::size_t n = index.n;
+    ClusterFlags barred(index.end() - n, 0);
     ClusterFlags within_below(index.end() - n, 0);
     for (std::size_t c = index.end(); c-- > index.root();) {
-        barred[c - n] = static_cast<char>(within_below[c - n] && over_cap(c));
+        barred[c - n] = static_cast<char>(within_below[c - n] && over[c - n]);
         if (c == index.root()) break;
         const std::size_t p = index.parent[c] - n;
-        within_below[p] = static_cast<char>(within_below[p] || within_below[c - n] || !over_cap(c));
+        within_below[p] = static_cast<char>(within_below[p] || within_below[c - n] || !over[c - n]);
     }
     return barred;
 }
@@ -115,7 +123,7 @@ std::vector<std::size_t> leaves(const CondensedIndex& index) {
     return result;
 }
 
-std::vector<std::size_t> apply_epsilon(const CondensedIndex& index, const ClusterFlags& barred,
+std::vector<std::size_t> apply_epsilon(const CondensedIndex& index, const ClusterFlags& over,
                                        const std::vector<std::size_t>& selected, double epsilon,
                                        bool allow_single_cluster) {
     const std::size_t n = index.n;
@@ -128,7 +136,7 @@ std::vector<std::size_t> apply_epsilon(const CondensedIndex& index, const Cluste
     std::vector<std::size_t> climb(index.end() - n, root);
     for (std::size_t c = root + 1; c < index.end(); ++c) {
         const std::size_t p = index.parent[c];
-        if (barred[p - n] || (p == root && !allow_single_cluster)) {
+        if (over[p - n] || (p == root && !allow_single_cluster)) {
             climb[c - n] = c;
         } else {
             climb[c - n] = born_below(index, p, inverse_epsilon) ? climb[p - n] : p;
@@ -154,12 +162,13 @@ ClusterSelection select_clusters(const PackedCondensedTree& tree, const Condense
                                  const SelectionParams& params) {
     ClusterSelection selection;
     if (index.empty()) return selection;
-    const ClusterFlags barred = barred_clusters(tree, index, params);
-    selection.clusters = params.method == ClusterSelectionMethod::Eom
-                             ? excess_of_mass(tree, index, barred, params.allow_single_cluster)
-                             : leaves(index);
+    const ClusterFlags over = clusters_over_caps(tree, index, params);
+    selection.clusters =
+        params.method == ClusterSelectionMethod::Eom
+            ? excess_of_mass(tree, index, barred_clusters(index, over), params.allow_single_cluster)
+            : leaves(index);
     if (params.epsilon > 0.0) {
-        selection.clusters = apply_epsilon(index, barred, selection.clusters, params.epsilon,
+        selection.clusters = apply_epsilon(index, over, selection.clusters, params.epsilon,
                                            params.allow_single_cluster);
     }
     return selection;

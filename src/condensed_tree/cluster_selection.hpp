@@ -48,8 +48,9 @@ struct SelectionParams {
 //
 // epsilon > 0 then applies the HDBSCAN(epsilon) rule: a selected cluster born below
 // epsilon is replaced by its nearest ancestor born at epsilon or above, but it never
-// climbs onto a barred cluster, nor past the child of the root on its path without
-// allow_single_cluster: it stops below them. Clusters below another selected cluster
+// climbs onto a cluster over a cap (barred or not: a cluster kept over a cap does not
+// grow), nor past the child of the root on its path without allow_single_cluster: it
+// stops below them. Clusters below another selected cluster
 // are then dropped. Epsilon <= 0 or NaN leaves the plain selection.
 //
 // An empty tree gives an empty selection.

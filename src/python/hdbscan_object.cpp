@@ -189,8 +189,8 @@ PyDoc_STRVAR(hdbscan_doc,
              "    caps.\n\n"
              "Both caps work alike for 'eom' and 'leaf'. A cluster over a cap with no\n"
              "cluster within the caps below it (a leaf larger than max_cluster_size, say)\n"
-             "is kept, and the merge of cluster_selection_epsilon stops below a cluster\n"
-             "that a cap excludes. The constructor, set_params and reselect check every\n"
+             "is kept, and the merge of cluster_selection_epsilon stops below any\n"
+             "cluster over a cap. The constructor, set_params and reselect check every\n"
              "value and both relations; fit checks the relations again.");
 
 PyTypeObject make_hdbscan_type() {

@@ -97,6 +97,8 @@ TEST(ClusterSelection, CapsBarClustersWithClustersWithinThemBelow) {
             EXPECT_EQ(capped(tree, 13, method, single, 1.5, no_cap, 2.0), (Ids{14, 15}));
             EXPECT_EQ(capped(tree, 13, method, single, 1.5, no_cap, 1.9), (Ids{15, 16, 17}));
         }
+        // With every cluster over the cap none is barred, but epsilon grows none either.
+        EXPECT_EQ(capped(tree, 13, Leaf, single, 1.5, 1), (Ids{15, 17, 18, 19}));
     }
     // Epsilon 3 lifts everything into the root, unless the root is over a cap.
     EXPECT_EQ(capped(tree, 13, Leaf, true, 3.0, 13), (Ids{13}));

@@ -170,7 +170,7 @@ def select(
             if birth_distance(tree, c) < epsilon:
                 while target != tree.root:
                     up = tree.parent[target]
-                    if barred(up) or (up == tree.root and not allow_single_cluster):
+                    if over_cap(up) or (up == tree.root and not allow_single_cluster):
                         break
                     target = up
                     if birth_distance(tree, up) >= epsilon:

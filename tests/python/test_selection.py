@@ -61,6 +61,8 @@ CAPS = [
     (None, 0.75, 2.0),
     (0.2, 3.0, 6.0),
     (None, 2.0, 2.5),
+    (0.0, 0.75, None),  # a cap of min_cluster_size: many clusters over it, not barred
+    (0.0, 2.0, None),
 ]
 
 
