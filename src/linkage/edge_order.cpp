@@ -138,4 +138,9 @@ std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges) {
     return sorted;
 }
 
+bool merge_order_less(const MstEdge& x, const MstEdge& y) {
+    if (weight_less(x, y)) return true;
+    return !weight_less(y, x) && endpoints_less(x, y);
+}
+
 }  // namespace corvane

@@ -13,4 +13,7 @@ namespace corvane {
 // order.
 std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges);
 
+// Whether x comes before y in the order of sorted_edges.
+bool merge_order_less(const MstEdge& x, const MstEdge& y);
+
 }  // namespace corvane

@@ -69,4 +69,12 @@ FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data
                            int magnitude_shift, MstResult mst, const ExecutionContext& context,
                            StageClock* clock = nullptr);
 
+// The step of assemble_model after the spanning tree: the hierarchy of the `edges` of a
+// minimum spanning tree over the model's points at `min_cluster_size`, its selection under
+// `selection` (in the model's units), and every result derived from them, as the model's.
+// The metric, shift and training data must be set.
+void derive_hierarchy(FittedModel& model, std::vector<MstEdge> edges, std::size_t min_cluster_size,
+                      const SelectionParams& selection, const ExecutionContext& context,
+                      StageClock* clock = nullptr);
+
 }  // namespace corvane

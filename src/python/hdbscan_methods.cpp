@@ -3,6 +3,7 @@
 #include "python/estimator_methods.hpp"
 #include "python/fit_methods.hpp"
 #include "python/predict_method.hpp"
+#include "python/state_methods.hpp"
 
 namespace corvane::python {
 
@@ -25,6 +26,9 @@ PyMethodDef hdbscan_methods[] = {
     {"set_params", as_method(hdbscan_set_params), METH_VARARGS | METH_KEYWORDS, set_params_doc},
     {"__sklearn_tags__", hdbscan_sklearn_tags, METH_NOARGS, sklearn_tags_doc},
     {"__sklearn_is_fitted__", hdbscan_sklearn_is_fitted, METH_NOARGS, sklearn_is_fitted_doc},
+    {"__reduce__", hdbscan_reduce, METH_NOARGS, reduce_doc},
+    {"__getstate__", hdbscan_getstate, METH_NOARGS, getstate_doc},
+    {"__setstate__", hdbscan_setstate, METH_O, setstate_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 
