@@ -44,7 +44,8 @@ FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data
 void derive_hierarchy(FittedModel& model, std::vector<MstEdge> edges, std::size_t min_cluster_size,
                       const SelectionParams& selection, const ExecutionContext& context,
                       StageClock* clock) {
-    model.hierarchy = build_hierarchy(std::move(edges), model.n(), min_cluster_size, context, clock);
+    model.hierarchy =
+        build_hierarchy(std::move(edges), model.n(), min_cluster_size, context, clock);
     const CondensedIndex index = index_condensed_tree(model.hierarchy.condensed);
     context.check();
     select_hierarchy(model.hierarchy, index, selection);

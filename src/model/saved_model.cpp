@@ -94,16 +94,15 @@ Refusal check_parts(const SavedModel& saved) {
 std::expected<FittedModel, SavedModelError> restore_model(SavedModel saved,
                                                           const ExecutionContext& context) {
     if (Refusal refusal = check_parts(saved)) return std::unexpected(std::move(*refusal));
-    // What the hierarchy takes, as a fit reserves it.
-    require_memory(300 * saved.training_data.rows);
+    require_memory(HIERARCHY_BYTES_PER_POINT * saved.training_data.rows);
     context.check();
     FittedModel model;
     model.metric = saved.metric;
     model.magnitude_shift = saved.magnitude_shift;
     model.training_data = std::move(saved.training_data);
     model.core_distances = std::move(saved.core_distances);
-    derive_hierarchy(model, std::move(saved.spanning_tree), saved.min_cluster_size,
-                     saved.selection, context);
+    derive_hierarchy(model, std::move(saved.spanning_tree), saved.min_cluster_size, saved.selection,
+                     context);
     return model;
 }
 

@@ -139,9 +139,9 @@ PyObject* read_only_view(std::span<const double> values, int ndim, const npy_int
     }
     // NumPy does not write through an array without NPY_ARRAY_WRITEABLE.
     auto* data = const_cast<double*>(values.data());
-    PyObject* array = PyArray_NewFromDescr(&PyArray_Type, descr, ndim, const_cast<npy_intp*>(dims),
-                                           nullptr, data, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED,
-                                           nullptr);
+    PyObject* array =
+        PyArray_NewFromDescr(&PyArray_Type, descr, ndim, const_cast<npy_intp*>(dims), nullptr, data,
+                             NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr);
     if (array == nullptr) {
         Py_DECREF(capsule);
         return nullptr;
@@ -169,8 +169,7 @@ PyArrayObject* exact_array(PyObject* object, int ndim, int type_number) {
         Py_DECREF(wanted);
         return nullptr;
     }
-    return reinterpret_cast<PyArrayObject*>(
-        PyArray_FromArray(array, wanted, NPY_ARRAY_IN_ARRAY));
+    return reinterpret_cast<PyArrayObject*>(PyArray_FromArray(array, wanted, NPY_ARRAY_IN_ARRAY));
 }
 
 template <class T>

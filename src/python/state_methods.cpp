@@ -49,13 +49,18 @@ constexpr long STATE_FORMAT = 1;
 
 constexpr std::array<std::string_view, 5> state_fields = {"format", "params", "n_features_in",
                                                           "attributes", "model"};
-constexpr std::array<std::string_view, 12> model_fields = {
-    "metric",          "p",
-    "magnitude_shift", "training_data",
-    "core_distances",  "spanning_tree_a",
-    "spanning_tree_b", "spanning_tree_weight",
-    "min_cluster_size", "cluster_selection_method",
-    "allow_single_cluster", "cluster_selection_epsilon"};
+constexpr std::array<std::string_view, 12> model_fields = {"metric",
+                                                           "p",
+                                                           "magnitude_shift",
+                                                           "training_data",
+                                                           "core_distances",
+                                                           "spanning_tree_a",
+                                                           "spanning_tree_b",
+                                                           "spanning_tree_weight",
+                                                           "min_cluster_size",
+                                                           "cluster_selection_method",
+                                                           "allow_single_cluster",
+                                                           "cluster_selection_epsilon"};
 
 constexpr std::array<std::pair<MetricKind, const char*>, 5> metric_names = {{
     {MetricKind::Euclidean, "euclidean"},
@@ -149,7 +154,8 @@ PyObject* model_state(const std::shared_ptr<const FittedModel>& model) {
         set_item(dict.get(), "cluster_selection_method",
                  PyUnicode_FromString(selection.method == ClusterSelectionMethod::Leaf ? "leaf"
                                                                                        : "eom")) &&
-        set_item(dict.get(), "allow_single_cluster", PyBool_FromLong(selection.allow_single_cluster)) &&
+        set_item(dict.get(), "allow_single_cluster",
+                 PyBool_FromLong(selection.allow_single_cluster)) &&
         set_item(dict.get(), "cluster_selection_epsilon", PyFloat_FromDouble(selection.epsilon));
     return stored ? dict.release() : nullptr;
 }
@@ -169,8 +175,7 @@ PyObject* state_of_object(PyObject* self) {
         set_item(dict.get(), "format", PyLong_FromLong(STATE_FORMAT)) &&
         set_item(dict.get(), "params", params.release()) &&
         set_item(dict.get(), "n_features_in",
-                 state.n_features_in ? PyLong_FromSize_t(*state.n_features_in)
-                                     : new_none()) &&
+                 state.n_features_in ? PyLong_FromSize_t(*state.n_features_in) : new_none()) &&
         set_item(dict.get(), "attributes",
                  instance_dict != nullptr ? PyDict_Copy(instance_dict) : PyDict_New()) &&
         set_item(dict.get(), "model", state.model ? model_state(state.model) : new_none());
@@ -190,7 +195,8 @@ struct LoadedState {
 
 // A dict whose keys are exactly `known`.
 template <std::size_t N>
-bool check_keys(PyObject* dict, std::string_view field, const std::array<std::string_view, N>& known) {
+bool check_keys(PyObject* dict, std::string_view field,
+                const std::array<std::string_view, N>& known) {
     if (!PyDict_Check(dict)) return refuse(field, "must be a dict");
     PyObject* key = nullptr;    // borrowed
     PyObject* value = nullptr;  // borrowed
@@ -299,8 +305,9 @@ bool read_arrays(PyObject* model, SavedModel& out) {
         return !PyErr_Occurred() && refuse("spanning_tree_weight", "must be a 1-D float64 array");
     }
     if (b->size() != a->size() || weight->size() != a->size()) {
-        return refuse("spanning_tree", "spanning_tree_a, spanning_tree_b and spanning_tree_weight "
-                                       "differ in length");
+        return refuse("spanning_tree",
+                      "spanning_tree_a, spanning_tree_b and spanning_tree_weight "
+                      "differ in length");
     }
     out.spanning_tree.resize(a->size());
     for (std::size_t i = 0; i < a->size(); ++i) {
