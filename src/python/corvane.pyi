@@ -103,3 +103,11 @@ class HDBSCAN:
         """The scikit-learn tags of this estimator (a sklearn.utils.Tags)."""
     def __sklearn_is_fitted__(self) -> bool:
         """Whether a fit has succeeded."""
+
+    # Saving and loading (pickle, copy, joblib).
+    def __reduce__(self) -> tuple[type[HDBSCAN], tuple[()], dict[str, Any]]:
+        """Support for pickle, copy and joblib: HDBSCAN() and the state of __getstate__."""
+    def __getstate__(self) -> dict[str, Any]:
+        """The state of this object as a dict of plain values and NumPy arrays."""
+    def __setstate__(self, state: dict[str, Any], /) -> None:
+        """Take over a state made by __getstate__; a refused state raises ValueError."""
