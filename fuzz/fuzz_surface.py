@@ -162,7 +162,9 @@ def load_state(fdp, model):
     refused with ValueError, or an object whose later calls behave."""
     state = model.__getstate__()
     for _ in range(fdp.ConsumeIntInRange(0, 3)):
-        inner = state["model"] if isinstance(state["model"], dict) and fdp.ConsumeBool() else state
+        inner = (
+            state["model"] if isinstance(state.get("model"), dict) and fdp.ConsumeBool() else state
+        )
         names = sorted(inner) + ["unknown"]
         name = names[fdp.ConsumeIntInRange(0, len(names) - 1)]
         if fdp.ConsumeIntInRange(0, 7) == 0:

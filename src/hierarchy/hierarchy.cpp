@@ -40,10 +40,10 @@ std::size_t Hierarchy::bytes() const {
 Hierarchy build_hierarchy(std::vector<MstEdge> edges, std::size_t n, std::size_t min_cluster_size,
                           const ExecutionContext& context, StageClock* clock) {
     Hierarchy hierarchy;
-    std::vector<MstEdge> sorted = sorted_edges(edges);
+    std::vector<MstEdge> sorted = sorted_edges(edges, context);
     std::vector<MstEdge>().swap(edges);
     context.check();
-    SingleLinkageTree linkage = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
+    SingleLinkageTree linkage = link_sorted_edges(sorted, n, hierarchy.spanning_tree, context);
     std::vector<MstEdge>().swap(sorted);
     hierarchy_lap(clock, &StageTimes::single_linkage);
     context.check();
