@@ -111,3 +111,5 @@ class HDBSCAN:
         """The state of this object as a dict of plain values and NumPy arrays."""
     def __setstate__(self, state: dict[str, Any], /) -> None:
         """Take over a state made by __getstate__; a refused state raises ValueError."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """A deep copy: parameters and attributes deep-copied, the fitted model copied once."""

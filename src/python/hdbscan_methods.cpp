@@ -29,6 +29,7 @@ PyMethodDef hdbscan_methods[] = {
     {"__reduce__", hdbscan_reduce, METH_NOARGS, reduce_doc},
     {"__getstate__", hdbscan_getstate, METH_NOARGS, getstate_doc},
     {"__setstate__", hdbscan_setstate, METH_O, setstate_doc},
+    {"__deepcopy__", hdbscan_deepcopy, METH_O, deepcopy_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

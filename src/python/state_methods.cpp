@@ -38,6 +38,11 @@ const char getstate_doc[] =
     "version, the parameters, n_features_in_, the instance attributes and the fitted\n"
     "model (or None).";
 
+const char deepcopy_doc[] =
+    "__deepcopy__($self, memo, /)\n--\n\n"
+    "A deep copy: the parameters and attributes copied with copy.deepcopy, the fitted\n"
+    "model copied once.";
+
 const char setstate_doc[] =
     "__setstate__($self, state, /)\n--\n\n"
     "Take over a state made by __getstate__. Every field is checked first; a state that\n"
@@ -400,6 +405,36 @@ PyObject* hdbscan_reduce(PyObject* self, PyObject*) {
         OwnedRef state = OwnedRef::steal(state_of_object(self));
         if (!state) return nullptr;
         return Py_BuildValue("(O()O)", reinterpret_cast<PyObject*>(Py_TYPE(self)), state.get());
+    });
+}
+
+PyObject* hdbscan_deepcopy(PyObject* self, PyObject* memo) {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        const OwnedRef state = OwnedRef::steal(state_of_object(self));
+        if (!state) return nullptr;
+        OwnedRef copy =
+            OwnedRef::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(Py_TYPE(self))));
+        if (!copy) return nullptr;
+        // Registered before the parameters are copied, which may refer back to the object.
+        if (PyDict_Check(memo)) {
+            const OwnedRef key = OwnedRef::steal(PyLong_FromVoidPtr(self));
+            if (!key || PyDict_SetItem(memo, key.get(), copy.get()) < 0) return nullptr;
+        }
+        const OwnedRef module = OwnedRef::steal(PyImport_ImportModule("copy"));
+        if (!module) return nullptr;
+        const OwnedRef deepcopy = OwnedRef::steal(PyObject_GetAttrString(module.get(), "deepcopy"));
+        if (!deepcopy) return nullptr;
+        for (const char* field : {"params", "attributes"}) {
+            PyObject* value = PyDict_GetItemString(state.get(), field);  // borrowed
+            const OwnedRef copied =
+                OwnedRef::steal(PyObject_CallFunctionObjArgs(deepcopy.get(), value, memo, nullptr));
+            if (!copied || PyDict_SetItemString(state.get(), field, copied.get()) < 0) {
+                return nullptr;
+            }
+        }
+        const OwnedRef loaded = OwnedRef::steal(hdbscan_setstate(copy.get(), state.get()));
+        if (!loaded) return nullptr;
+        return copy.release();
     });
 }
 

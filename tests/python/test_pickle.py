@@ -56,6 +56,10 @@ METRICS = {
 }
 
 
+class Exponent(float):
+    """A parameter object of the caller's own type."""
+
+
 def bits(values):
     return values.view(np.int64) if values.dtype == np.float64 else values
 
@@ -166,10 +170,15 @@ def test_saving_copies_no_large_array_and_protocol_5_passes_them_out_of_band():
 
 
 def test_instance_attributes_and_pipelines_are_kept():
-    model = HDBSCAN(min_cluster_size=10)
-    model.note = {"owner": "me"}
+    model = HDBSCAN(min_cluster_size=10, p=Exponent(3.0)).fit(clustered(14))
+    model.note = {"owner": "me", "self": model}
     loaded = copy.deepcopy(model)
-    assert loaded.note == {"owner": "me"} and loaded.note is not model.note
+    assert loaded.note["owner"] == "me" and loaded.note is not model.note
+    assert loaded.note["self"] is loaded  # a cycle through the object is kept
+    assert loaded.p == 3.0 and type(loaded.p) is Exponent and loaded.p is not model.p
+    assert_same_model(loaded, model)
+    shallow = copy.copy(model)
+    assert shallow.note is model.note  # shallow: the attribute values are shared
     pipeline = Pipeline([("scale", StandardScaler()), ("cluster", HDBSCAN(min_cluster_size=10))])
     x = clustered(7)
     pipeline.fit(x)
