@@ -99,15 +99,9 @@ void delete_vector_capsule(PyObject* capsule) {
     delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(capsule, "corvane.vector"));
 }
 
-template <class T>
-PyObject* move_values(std::vector<T>&& values, int type_number) {
-    if (values.empty()) return copy_values(std::span<const T>(values), type_number);
-    if (!ensure_numpy_api()) return nullptr;
-    auto holder = std::make_unique<std::vector<T>>(std::move(values));
-    PyObject* capsule = PyCapsule_New(holder.get(), "corvane.vector", delete_vector_capsule<T>);
-    if (capsule == nullptr) return nullptr;
-    std::vector<T>* owned = holder.release();  // the capsule deletes it from here on
-    PyObject* array = new_array(type_number, owned->size(), owned->data());
+// `array` (a new reference, or null) with `capsule` (a new reference) as the owner of its
+// memory. Both references are released on failure.
+PyObject* owned_by(PyObject* array, PyObject* capsule) {
     if (array == nullptr) {
         Py_DECREF(capsule);
         return nullptr;
@@ -118,6 +112,17 @@ PyObject* move_values(std::vector<T>&& values, int type_number) {
         return nullptr;
     }
     return array;
+}
+
+template <class T>
+PyObject* move_values(std::vector<T>&& values, int type_number) {
+    if (values.empty()) return copy_values(std::span<const T>(values), type_number);
+    if (!ensure_numpy_api()) return nullptr;
+    auto holder = std::make_unique<std::vector<T>>(std::move(values));
+    PyObject* capsule = PyCapsule_New(holder.get(), "corvane.vector", delete_vector_capsule<T>);
+    if (capsule == nullptr) return nullptr;
+    std::vector<T>* owned = holder.release();  // the capsule deletes it from here on
+    return owned_by(new_array(type_number, owned->size(), owned->data()), capsule);
 }
 
 void delete_owner_capsule(PyObject* capsule) {
@@ -139,19 +144,10 @@ PyObject* read_only_view(std::span<const double> values, int ndim, const npy_int
     }
     // NumPy does not write through an array without NPY_ARRAY_WRITEABLE.
     auto* data = const_cast<double*>(values.data());
-    PyObject* array =
+    return owned_by(
         PyArray_NewFromDescr(&PyArray_Type, descr, ndim, const_cast<npy_intp*>(dims), nullptr, data,
-                             NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr);
-    if (array == nullptr) {
-        Py_DECREF(capsule);
-        return nullptr;
-    }
-    // Steals the capsule reference, also on failure.
-    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), capsule) < 0) {
-        Py_DECREF(array);
-        return nullptr;
-    }
-    return array;
+                             NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr),
+        capsule);
 }
 
 // `object` as a C-contiguous, aligned array of `type_number` in native byte order, copied
