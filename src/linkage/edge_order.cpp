@@ -99,8 +99,15 @@ Out merge_by_weight(In a, In a_end, In b, In b_end, Out out, const ExecutionCont
         context.check();
         const auto steps = std::min<std::ptrdiff_t>(
             {ExecutionContext::SHORT_STEPS_PER_CHECK, a_end - a, b_end - b});
-        for (std::ptrdiff_t step = 0; step < steps; ++step)
-            *out++ = weight_less(*b, *a) ? *b++ : *a++;
+        for (std::ptrdiff_t step = 0; step < steps; ++step, ++out) {
+            if (weight_less(*b, *a)) {
+                *out = *b;
+                ++b;
+            } else {
+                *out = *a;
+                ++a;
+            }
+        }
     }
     return std::copy(b, b_end, std::copy(a, a_end, out));
 }
@@ -154,13 +161,14 @@ std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges, const Executio
         starts.empty() ? radix_sorted(edges, context) : merge_runs(edges, starts, context);
 
     // Equal weights: by endpoints, run by run.
+    std::size_t next_check = ExecutionContext::SHORT_STEPS_PER_CHECK;
     for (std::size_t start = 0; start < sorted.size();) {
         std::size_t end = start + 1;
         while (end < sorted.size() && !weight_less(sorted[start], sorted[end]))
             ++end;
-        if (end / ExecutionContext::SHORT_STEPS_PER_CHECK !=
-            start / ExecutionContext::SHORT_STEPS_PER_CHECK) {
+        if (end >= next_check) {
             context.check();
+            next_check = end + ExecutionContext::SHORT_STEPS_PER_CHECK;
         }
         if (end - start > 1) {
             checked_sort(context, sorted.begin() + static_cast<std::ptrdiff_t>(start),
