@@ -25,17 +25,34 @@ Refusal check_as_fit_input(const SavedModel& saved) {
     HdbscanParams params;
     params.metric = saved.metric;
     params.min_cluster_size = saved.min_cluster_size;
-    params.min_samples = 1;
+    params.min_samples = saved.min_samples;
+    if (saved.selection.max_cluster_size != SelectionParams::NO_SIZE_CAP) {
+        params.max_cluster_size = saved.selection.max_cluster_size;
+    }
     const std::optional<HdbscanError> error = validate_fit_input(params, saved.training_data);
     if (!error) return std::nullopt;
     switch (error->kind) {
         case ErrorKind::MinClusterSizeTooSmall:
             return refuse("min_cluster_size", error->message());
+        case ErrorKind::MinSamplesTooSmall:
+        case ErrorKind::MinSamplesExceedsPoints:
+            return refuse("min_samples", error->message());
         case ErrorKind::InvalidMinkowskiP:
             return refuse("p", error->message());
+        case ErrorKind::MaxClusterSizeTooSmall:
+            return refuse("max_cluster_size", error->message());
         default:
             return refuse("training_data", error->message());
     }
+}
+
+// The relation of the two epsilons was checked by the fit in the units of the data; in
+// the model's units both may have rounded to infinity, so only NaN is refused here.
+Refusal check_epsilon_max(const SavedModel& saved) {
+    if (std::isnan(saved.selection.epsilon_max)) {
+        return refuse("cluster_selection_epsilon_max", "must not be NaN");
+    }
+    return std::nullopt;
 }
 
 Refusal check_core_distances(const SavedModel& saved) {
@@ -85,6 +102,7 @@ Refusal check_parts(const SavedModel& saved) {
     if (!is_magnitude_shift_of(saved.training_data, saved.metric, saved.magnitude_shift)) {
         return refuse("magnitude_shift", "does not match the training data");
     }
+    if (Refusal refusal = check_epsilon_max(saved)) return refusal;
     if (Refusal refusal = check_core_distances(saved)) return refusal;
     return check_spanning_tree(saved);
 }
@@ -99,10 +117,15 @@ std::expected<FittedModel, SavedModelError> restore_model(SavedModel saved,
     FittedModel model;
     model.metric = saved.metric;
     model.magnitude_shift = saved.magnitude_shift;
+    model.min_samples = saved.min_samples;
+    model.alpha = saved.alpha;
+    const std::size_t n = saved.training_data.rows;
     model.training_data = std::move(saved.training_data);
     model.core_distances = std::move(saved.core_distances);
-    derive_hierarchy(model, std::move(saved.spanning_tree), saved.min_cluster_size, saved.selection,
-                     context);
+    model.hierarchy = link_hierarchy(std::move(saved.spanning_tree), n, context);
+    HierarchySelection selected =
+        select_hierarchy(model.hierarchy, saved.min_cluster_size, saved.selection, context);
+    install_selection(model, selected);
     return model;
 }
 

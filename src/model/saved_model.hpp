@@ -22,10 +22,12 @@ namespace corvane {
 struct SavedModel {
     Metric metric;
     int magnitude_shift = 0;
+    std::size_t min_samples = 0;
+    double alpha = 1.0;
     DataMatrix training_data;
     std::vector<double> core_distances;
     std::vector<MstEdge> spanning_tree;  // in merge order (SpanningTree)
-    std::size_t min_cluster_size = 0;
+    std::size_t min_cluster_size = 0;    // of the condensed tree the selection was made on
     SelectionParams selection;
 };
 
@@ -38,11 +40,12 @@ struct SavedModelError {
 // The model that `saved` describes, after checking every part against what a fit can
 // produce: a metric with a valid exponent; at least one training point, finite values
 // (a square matrix of non-negative ones under Precomputed) and the shift that the data
-// calls for; one finite, non-negative core distance per point; min_cluster_size of at
-// least 2; n - 1 spanning-tree edges in merge order, between distinct points, with
-// weights that are not NaN or negative, joining all n points. The first part refused
-// gives an error; a model too large for the memory available throws std::bad_alloc
-// before the hierarchy is built. `context` is checked for interruption as in a fit.
+// calls for; min_samples from 1 to the number of points; one finite, non-negative core
+// distance per point; min_cluster_size of at least 2, max_cluster_size no smaller and an
+// epsilon_max that is not NaN; n - 1 spanning-tree edges in merge order, between
+// distinct points, with weights that are not NaN or negative, joining all n points. The first part
+// refused gives an error; a model too large for the memory available throws std::bad_alloc before
+// the hierarchy is built. `context` is checked for interruption as in a fit.
 std::expected<FittedModel, SavedModelError> restore_model(
     SavedModel saved, const ExecutionContext& context = ExecutionContext());
 

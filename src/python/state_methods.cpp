@@ -54,9 +54,11 @@ constexpr long STATE_FORMAT = 1;
 
 constexpr std::array<std::string_view, 5> state_fields = {"format", "params", "n_features_in",
                                                           "attributes", "model"};
-constexpr std::array<std::string_view, 12> model_fields = {"metric",
+constexpr std::array<std::string_view, 16> model_fields = {"metric",
                                                            "p",
                                                            "magnitude_shift",
+                                                           "min_samples",
+                                                           "alpha",
                                                            "training_data",
                                                            "core_distances",
                                                            "spanning_tree_a",
@@ -65,7 +67,9 @@ constexpr std::array<std::string_view, 12> model_fields = {"metric",
                                                            "min_cluster_size",
                                                            "cluster_selection_method",
                                                            "allow_single_cluster",
-                                                           "cluster_selection_epsilon"};
+                                                           "cluster_selection_epsilon",
+                                                           "max_cluster_size",
+                                                           "cluster_selection_epsilon_max"};
 
 constexpr std::array<std::pair<MetricKind, const char*>, 5> metric_names = {{
     {MetricKind::Euclidean, "euclidean"},
@@ -144,6 +148,8 @@ PyObject* model_state(const std::shared_ptr<const FittedModel>& model) {
         set_item(dict.get(), "metric", PyUnicode_FromString(metric_name(model->metric.kind))) &&
         set_item(dict.get(), "p", PyFloat_FromDouble(model->metric.p)) &&
         set_item(dict.get(), "magnitude_shift", PyLong_FromLong(model->magnitude_shift)) &&
+        set_item(dict.get(), "min_samples", PyLong_FromSize_t(model->min_samples)) &&
+        set_item(dict.get(), "alpha", PyFloat_FromDouble(model->alpha)) &&
         set_item(dict.get(), "training_data",
                  view_as_matrix(model->training_data.values, model->n(), model)) &&
         set_item(dict.get(), "core_distances", view_as_array(model->core_distances, model)) &&
@@ -161,7 +167,13 @@ PyObject* model_state(const std::shared_ptr<const FittedModel>& model) {
                                                                                        : "eom")) &&
         set_item(dict.get(), "allow_single_cluster",
                  PyBool_FromLong(selection.allow_single_cluster)) &&
-        set_item(dict.get(), "cluster_selection_epsilon", PyFloat_FromDouble(selection.epsilon));
+        set_item(dict.get(), "cluster_selection_epsilon", PyFloat_FromDouble(selection.epsilon)) &&
+        set_item(dict.get(), "max_cluster_size",
+                 selection.max_cluster_size == SelectionParams::NO_SIZE_CAP
+                     ? new_none()
+                     : PyLong_FromSize_t(selection.max_cluster_size)) &&
+        set_item(dict.get(), "cluster_selection_epsilon_max",
+                 PyFloat_FromDouble(selection.epsilon_max));
     return stored ? dict.release() : nullptr;
 }
 
@@ -285,8 +297,16 @@ bool read_selection(PyObject* model, SelectionParams& out) {
     PyObject* flag = item(model, "allow_single_cluster");
     if (!PyBool_Check(flag)) return refuse("allow_single_cluster", "must be a bool");
     out.allow_single_cluster = flag == Py_True;
+    PyObject* max_size = item(model, "max_cluster_size");
+    if (max_size != Py_None) {
+        long long value = 0;
+        if (!read_int(max_size, "max_cluster_size", 0, LLONG_MAX, value)) return false;
+        out.max_cluster_size = static_cast<std::size_t>(value);
+    }
     return read_float(item(model, "cluster_selection_epsilon"), "cluster_selection_epsilon",
-                      out.epsilon);
+                      out.epsilon) &&
+           read_float(item(model, "cluster_selection_epsilon_max"), "cluster_selection_epsilon_max",
+                      out.epsilon_max);
 }
 
 // The arrays; a wrong type, dtype or number of dimensions is refused here, their values
@@ -327,15 +347,19 @@ bool read_model(PyObject* model, const Parameters& parameters, std::shared_ptr<F
     if (!check_keys(model, "model", model_fields)) return false;
     SavedModel saved;
     long long shift = 0;
+    long long min_samples = 0;
     long long min_cluster_size = 0;
     if (!read_metric(model, saved.metric) ||
         !read_int(item(model, "magnitude_shift"), "magnitude_shift", INT_MIN, INT_MAX, shift) ||
+        !read_int(item(model, "min_samples"), "min_samples", 0, LLONG_MAX, min_samples) ||
+        !read_float(item(model, "alpha"), "alpha", saved.alpha) ||
         !read_int(item(model, "min_cluster_size"), "min_cluster_size", 0, LLONG_MAX,
                   min_cluster_size) ||
         !read_selection(model, saved.selection) || !read_arrays(model, saved)) {
         return false;
     }
     saved.magnitude_shift = static_cast<int>(shift);
+    saved.min_samples = static_cast<std::size_t>(min_samples);
     saved.min_cluster_size = static_cast<std::size_t>(min_cluster_size);
     std::expected<FittedModel, SavedModelError> restored =
         restore_model(std::move(saved), call_context(parameters.n_jobs));

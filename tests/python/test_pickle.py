@@ -137,6 +137,26 @@ def test_the_model_keeps_its_own_selection_and_width():
     np.testing.assert_array_equal(loaded.fit_predict(x), model.fit_predict(x))
 
 
+def test_reselected_models_keep_their_selection_and_reselect_alike():
+    x = clustered(15, n=400, d=3)
+    model = HDBSCAN(min_cluster_size=6, min_samples=3).fit(x)
+    model.reselect(min_cluster_size=9, max_cluster_size=60, cluster_selection_method="leaf")
+    loaded = pickle.loads(pickle.dumps(model))
+    assert_same_model(loaded, model)
+    assert_same_predictions(loaded, model, clustered(16, n=100, d=3))
+    for m in (model, loaded):
+        m.reselect(
+            min_cluster_size=7,
+            cluster_selection_epsilon=0.3,
+            cluster_selection_epsilon_max=5.0,
+            max_cluster_size=None,
+        )
+    assert_same_model(loaded, model)
+    saved = loaded.__getstate__()["model"]
+    assert saved["min_samples"] == 3 and saved["min_cluster_size"] == 7
+    assert saved["max_cluster_size"] is None and saved["cluster_selection_epsilon_max"] == 5.0
+
+
 def test_extreme_magnitudes_keep_their_shift():
     x = clustered(4) * 1e200
     model = HDBSCAN(min_cluster_size=8, cluster_selection_epsilon=1e200).fit(x)
@@ -327,6 +347,17 @@ CORRUPTIONS = {
         set_model("spanning_tree_weight", lambda v: np.where(np.arange(v.size) == 4, NAN, v)),
         set_model("spanning_tree_weight", lambda v: v - 10.0),
         set_model("spanning_tree_weight", lambda v: v.astype(np.int64)),
+    ],
+    "min_samples": [
+        set_model("min_samples", 0),
+        set_model("min_samples", 61),  # more than the points
+        set_model("min_samples", "5"),
+    ],
+    "alpha": [set_model("alpha", 1)],
+    "max_cluster_size": [set_model("max_cluster_size", 4), set_model("max_cluster_size", 9.0)],
+    "cluster_selection_epsilon_max": [
+        set_model("cluster_selection_epsilon_max", NAN),
+        set_model("cluster_selection_epsilon_max", None),
     ],
     "min_cluster_size": [
         set_model("min_cluster_size", 1),
