@@ -157,6 +157,22 @@ def test_reselected_models_keep_their_selection_and_reselect_alike():
     assert saved["max_cluster_size"] is None and saved["cluster_selection_epsilon_max"] == 5.0
 
 
+def test_the_hierarchy_and_its_exports_come_back():
+    model = HDBSCAN(min_cluster_size=8).fit(clustered(17, n=300, d=2))
+    loaded = pickle.loads(pickle.dumps(model))
+    for name in (
+        "condensed_tree_",
+        "single_linkage_tree_",
+        "minimum_spanning_tree_",
+        "core_distances_",
+    ):
+        assert getattr(loaded, name).tobytes() == getattr(model, name).tobytes(), name
+    for got, expected in zip(loaded.exemplars_, model.exemplars_):
+        np.testing.assert_array_equal(got, expected)
+    np.testing.assert_array_equal(loaded.cluster_medoids(), model.cluster_medoids())
+    assert loaded.cluster_centroids().tobytes() == model.cluster_centroids().tobytes()
+
+
 def test_extreme_magnitudes_keep_their_shift():
     x = clustered(4) * 1e200
     model = HDBSCAN(min_cluster_size=8, cluster_selection_epsilon=1e200).fit(x)
