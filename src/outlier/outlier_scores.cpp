@@ -5,6 +5,7 @@
 
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
+#include "outlier/glosh.hpp"
 
 namespace corvane {
 
@@ -32,10 +33,7 @@ std::vector<double> outlier_scores(const CondensedIndex& index) {
     }
 
     for (std::size_t p = 0; p < n; ++p) {
-        const double m = deepest[index.parent[p] - n];
-        if (std::isfinite(m) && m > 0.0) {
-            scores[p] = std::min(1.0, std::max(0.0, (m - index.lambda[p]) / m));
-        }
+        scores[p] = glosh_score(deepest[index.parent[p] - n], index.lambda[p]);
     }
     return scores;
 }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane {
+
+// The GLOSH score of a point that leaves its cluster at `lambda`, where `deepest` is the
+// largest finite point lambda under that cluster: (deepest - lambda) / deepest in [0, 1];
+// 0 when deepest is 0 or not finite.
+inline double glosh_score(double deepest, double lambda) {
+    if (!(std::isfinite(deepest) && deepest > 0.0)) return 0.0;
+    return std::min(1.0, std::max(0.0, (deepest - lambda) / deepest));
+}
+
+}  // namespace corvane
