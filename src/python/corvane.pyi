@@ -1,7 +1,7 @@
 """High-performance HDBSCAN clustering."""
 
 import sys
-from typing import Any, Literal, SupportsFloat, SupportsIndex, final
+from typing import Any, Literal, SupportsFloat, SupportsIndex, final, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -103,3 +103,22 @@ class HDBSCAN:
         """The scikit-learn tags of this estimator (a sklearn.utils.Tags)."""
     def __sklearn_is_fitted__(self) -> bool:
         """Whether a fit has succeeded."""
+
+    # Soft clustering: with top_k=None the dense (n_samples, n_clusters) vectors, with an
+    # integer k the labels and probabilities of each row's k largest entries.
+    @overload
+    def all_points_membership_vectors(self, top_k: None = None) -> npt.NDArray[np.float64]:
+        """Soft cluster membership vectors of the training points."""
+    @overload
+    def all_points_membership_vectors(
+        self, top_k: SupportsIndex
+    ) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float64]]: ...
+    @overload
+    def membership_vectors(self, X: _Matrix, top_k: None = None) -> npt.NDArray[np.float64]:
+        """Soft cluster membership vectors of new points."""
+    @overload
+    def membership_vectors(
+        self, X: _Matrix, top_k: SupportsIndex
+    ) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float64]]: ...
+    def approximate_outlier_scores(self, X: _Matrix) -> npt.NDArray[np.float64]:
+        """GLOSH outlier scores of new points."""

@@ -1,11 +1,14 @@
 #include "soft_clustering/soft_clustering.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <new>
 #include <numeric>
 #include <span>
 #include <utility>
 
 #include "common/internal_error.hpp"
+#include "common/memory_guard.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "exemplars/cluster_exemplars.hpp"
 #include "outlier/glosh.hpp"
@@ -94,11 +97,16 @@ class RowWriter {
     Memberships take() { return std::move(out_); }
 
   private:
-    static std::size_t checked_size(std::size_t rows, std::size_t columns) {
-        if (columns != 0 && rows > out_of_range() / columns) throw std::bad_alloc();
+    // rows x columns entries, each a probability and, with top k, a label; refused before
+    // anything is allocated when they cannot fit in memory.
+    std::size_t checked_size(std::size_t rows, std::size_t columns) const {
+        constexpr std::size_t entry = sizeof(double) + sizeof(std::int32_t);
+        if (columns != 0 && rows > std::numeric_limits<std::size_t>::max() / entry / columns) {
+            throw std::bad_alloc();
+        }
+        require_memory(rows * columns * (top_k_ ? entry : sizeof(double)));
         return rows * columns;
     }
-    static std::size_t out_of_range() { return std::vector<double>().max_size(); }
 
     std::size_t clusters_;
     std::optional<std::size_t> top_k_;

@@ -218,6 +218,9 @@ def test_arguments_are_checked():
             model.membership_vectors(x, top_k=bad)
         assert str(dense_error.value) == str(new_error.value) == message
     assert model.membership_vectors(x, top_k=np.int64(2))[0].shape == (len(x), 2)
+    for huge in (2**40, 2**62, 2**70):
+        with pytest.raises(MemoryError):
+            model.all_points_membership_vectors(top_k=huge)
     with pytest.raises(TypeError):
         model.approximate_outlier_scores(x, top_k=2)
     wrong = np.zeros((3, 3))
