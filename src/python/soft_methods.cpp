@@ -5,14 +5,11 @@
 
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <optional>
 
 #include "python/array_exchange.hpp"
-#include "python/call_context.hpp"
-#include "python/hdbscan_object.hpp"
+#include "python/fitted_call.hpp"
 #include "python/owned_ref.hpp"
-#include "python/python_errors.hpp"
 #include "soft_clustering/soft_clustering.hpp"
 
 namespace corvane::python {
@@ -142,8 +139,8 @@ PyObject* memberships_result(Memberships&& result, bool top_k) {
     return PyTuple_Pack(2, labels.get(), probabilities.get());
 }
 
-// Parses (X) or (X, top_k) for `name`, converts X and calls `compute(model, points,
-// context)` on the fitted model.
+// Parses (X) or, when `top_k` is given, (X, top_k) for `format`, then calls
+// `compute(model, points, context)` (with_fitted_points).
 template <class Compute>
 PyObject* with_new_points(PyObject* self, PyObject* args, PyObject* kwargs, const char* format,
                           std::optional<std::size_t>* top_k, Compute&& compute) {
@@ -158,16 +155,7 @@ PyObject* with_new_points(PyObject* self, PyObject* args, PyObject* kwargs, cons
             : PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(without), &x);
     if (!parsed) return nullptr;
     if (top_k != nullptr && !convert_top_k(k_argument, *top_k)) return nullptr;
-    HdbscanState& state = state_of(self);
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        std::optional<DataMatrix> points = to_data_matrix(x);
-        if (!points) return nullptr;
-        // Held for the call, in case a signal handler run meanwhile installs another model.
-        const std::shared_ptr<FittedModel> model = state.model;
-        if (model == nullptr) return raise_hdbscan_error(HdbscanError::not_fitted());
-        const ExecutionContext context = call_context(state.parameters.n_jobs);
-        return compute(*model, std::move(*points), context);
-    });
+    return with_fitted_points(self, x, compute);
 }
 
 }  // namespace
@@ -181,12 +169,8 @@ PyObject* hdbscan_all_points_membership_vectors(PyObject* self, PyObject* args, 
     }
     std::optional<std::size_t> top_k;
     if (!convert_top_k(k_argument, top_k)) return nullptr;
-    HdbscanState& state = state_of(self);
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        const std::shared_ptr<FittedModel> model = state.model;
-        if (model == nullptr) return raise_hdbscan_error(HdbscanError::not_fitted());
-        const ExecutionContext context = call_context(state.parameters.n_jobs);
-        return memberships_result(all_points_membership_vectors(*model, top_k, context),
+    return with_fitted_model(self, [&](FittedModel& model, const ExecutionContext& context) {
+        return memberships_result(all_points_membership_vectors(model, top_k, context),
                                   top_k.has_value());
     });
 }
