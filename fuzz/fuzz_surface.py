@@ -31,6 +31,14 @@ METRICS = [
     "",
 ]
 DTYPES = [np.float64, np.float32, ">f8", np.int64, np.float16, bool, np.complex128, object]
+RESELECTABLE = {
+    "min_cluster_size",
+    "cluster_selection_method",
+    "cluster_selection_epsilon",
+    "cluster_selection_epsilon_max",
+    "max_cluster_size",
+    "allow_single_cluster",
+}
 SPECIAL = [0.0, -0.0, 1.0, -1.0, np.nan, np.inf, -np.inf, 1e300, 1e-300, 5e-324, 1e154]
 
 
@@ -72,6 +80,8 @@ def make_model_kwargs(fdp):
         "cluster_selection_method": lambda: ["eom", "leaf"][fdp.ConsumeIntInRange(0, 1)],
         "allow_single_cluster": lambda: fdp.ConsumeBool(),
         "n_jobs": lambda: [None, -1, 1, 2, 3][fdp.ConsumeIntInRange(0, 4)],
+        "max_cluster_size": lambda: fdp.ConsumeIntInRange(2, 48),
+        "cluster_selection_epsilon_max": lambda: fdp.ConsumeFloatInRange(0.0, 6.0),
     }
     for name, plausible in defaults.items():
         choice = fdp.ConsumeIntInRange(0, 9)
@@ -141,7 +151,7 @@ def test_one_input(data):
         return
     repr(model)
     for _ in range(fdp.ConsumeIntInRange(1, 4)):
-        action = fdp.ConsumeIntInRange(0, 5)
+        action = fdp.ConsumeIntInRange(0, 6)
         try:
             if action == 0:
                 x = make_array(fdp)
@@ -157,6 +167,16 @@ def test_one_input(data):
                     assert model.set_params(**make_model_kwargs(fdp)) is model
                 except EXPECTED:
                     assert model.get_params() == before  # a refused change changes nothing
+            elif action == 6:
+                before = model.get_params()
+                labels = model.labels_  # ValueError before a fit
+                change = {k: v for k, v in make_model_kwargs(fdp).items() if k in RESELECTABLE}
+                try:
+                    assert model.reselect(**change) is model
+                    check_result(model, len(model.labels_))
+                except EXPECTED:
+                    assert model.get_params() == before  # a refused change changes nothing
+                    assert np.array_equal(model.labels_, labels)
             elif action == 5:
                 copy = corvane.HDBSCAN(**model.get_params())
                 assert repr(copy) == repr(model)

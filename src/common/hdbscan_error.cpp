@@ -30,6 +30,16 @@ std::string HdbscanError::message() const {
                    to_string(second);
         case ErrorKind::InvalidMinkowskiP:
             return "Minkowski p must be >= 1.0, got " + float_text(p);
+        case ErrorKind::MaxClusterSizeTooSmall:
+            return "max_cluster_size must be at least min_cluster_size (" + to_string(first) +
+                   "), got " + to_string(second);
+        case ErrorKind::EpsilonMaxTooSmall:
+            return "cluster_selection_epsilon_max must be greater than "
+                   "cluster_selection_epsilon (" +
+                   float_text(p) + "), got " + float_text(q);
+        case ErrorKind::RefitRequired:
+            return "reselect keeps the fitted hierarchy: fit again to change min_samples, "
+                   "metric, p or alpha";
     }
     return "unknown error";
 }

@@ -18,17 +18,21 @@ enum class ErrorKind : std::uint8_t {
     NotFitted,
     DimensionMismatch,
     InvalidMinkowskiP,
+    MaxClusterSizeTooSmall,
+    EpsilonMaxTooSmall,
+    RefitRequired,
 };
 
-// A failure reported as a value. `first` and `second` carry the unsigned
-// numbers of the kinds that have them (in message order); `p` carries the
-// Minkowski exponent of InvalidMinkowskiP. Only the Python binding turns it
-// into an exception.
+// A failure reported as a value. `first` and `second` carry the numbers of the
+// kinds that have them (in message order): unsigned in `first` and `second`,
+// floats in `p` and `q` (`p` alone is the Minkowski exponent of
+// InvalidMinkowskiP). Only the Python binding turns it into an exception.
 struct HdbscanError {
     ErrorKind kind = ErrorKind::EmptyInput;
     std::uint64_t first = 0;
     std::uint64_t second = 0;
     double p = 0.0;
+    double q = 0.0;
 
     static HdbscanError empty_input() { return {ErrorKind::EmptyInput}; }
     static HdbscanError non_finite_input() { return {ErrorKind::NonFiniteInput}; }
@@ -52,6 +56,14 @@ struct HdbscanError {
     static HdbscanError invalid_minkowski_p(double value) {
         return {ErrorKind::InvalidMinkowskiP, 0, 0, value};
     }
+    static HdbscanError max_cluster_size_too_small(std::uint64_t min_cluster_size,
+                                                   std::uint64_t value) {
+        return {ErrorKind::MaxClusterSizeTooSmall, min_cluster_size, value};
+    }
+    static HdbscanError epsilon_max_too_small(double epsilon, double value) {
+        return {ErrorKind::EpsilonMaxTooSmall, 0, 0, epsilon, value};
+    }
+    static HdbscanError refit_required() { return {ErrorKind::RefitRequired}; }
 
     std::string message() const;
 };

@@ -43,6 +43,23 @@ class IndexArray {
         }
     }
 
+    void reserve(std::size_t size) {
+        if (narrow_) {
+            narrow_values_.reserve(size);
+        } else {
+            wide_values_.reserve(size);
+        }
+    }
+
+    // `value` must be below the bound given at construction.
+    void push_back(std::size_t value) {
+        if (narrow_) {
+            narrow_values_.push_back(static_cast<std::uint32_t>(value));
+        } else {
+            wide_values_.push_back(value);
+        }
+    }
+
     // `value` must be below the bound given at construction.
     void set(std::size_t i, std::size_t value) {
         if (narrow_) {

@@ -1,6 +1,5 @@
 #include "condensed_tree/cluster_selection.hpp"
 
-#include <limits>
 #include <vector>
 
 #include "condensed_tree/condensed_index.hpp"
@@ -9,12 +8,13 @@ namespace corvane {
 
 namespace {
 
+// Flags per cluster, indexed by id - n.
+using ClusterFlags = std::vector<char>;
+
 // The clusters flagged in `chosen` that have no flagged ancestor, ascending.
-// Flags are per cluster, indexed by id - n.
-std::vector<std::size_t> topmost_flagged(const CondensedIndex& index,
-                                         const std::vector<char>& chosen) {
+std::vector<std::size_t> topmost_flagged(const CondensedIndex& index, const ClusterFlags& chosen) {
     const std::size_t n = index.n;
-    std::vector<char> covered(index.end() - n, 0);
+    ClusterFlags covered(index.end() - n, 0);
     std::vector<std::size_t> result;
     for (std::size_t c = n; c < index.end(); ++c) {
         if (c != index.root()) {
@@ -24,6 +24,49 @@ std::vector<std::size_t> topmost_flagged(const CondensedIndex& index,
         if (chosen[c - n] && !covered[c - n]) result.push_back(c);
     }
     return result;
+}
+
+// Whether cluster c was born below, or above, the distance whose reciprocal is
+// `inverse_distance`: compared as lambdas, so that a cluster born at exactly that distance
+// is neither, however its lambda's reciprocal rounds.
+bool born_below(const CondensedIndex& index, std::size_t c, double inverse_distance) {
+    return index.lambda[c] > inverse_distance;
+}
+bool born_above(const CondensedIndex& index, std::size_t c, double inverse_distance) {
+    return index.lambda[c] < inverse_distance;
+}
+
+// The clusters over a cap: more than max_cluster_size points, or born above epsilon_max.
+// All clear without caps.
+ClusterFlags clusters_over_caps(const PackedCondensedTree& tree, const CondensedIndex& index,
+                                const SelectionParams& params) {
+    const std::size_t n = index.n;
+    ClusterFlags over(index.end() - n, 0);
+    const double inverse_epsilon_max = 1.0 / params.epsilon_max;
+    if (params.max_cluster_size == SelectionParams::NO_SIZE_CAP && !(inverse_epsilon_max > 0.0)) {
+        return over;
+    }
+    for (std::size_t c = index.root(); c < index.end(); ++c) {
+        over[c - n] = static_cast<char>(tree.cluster_size(c) > params.max_cluster_size ||
+                                        born_above(index, c, inverse_epsilon_max));
+    }
+    return over;
+}
+
+// The clusters over a cap with a cluster within the caps below them, which selection
+// passes over (see select_clusters). Children have larger ids than their parents, so one
+// descending pass learns of every cluster whether a cluster within the caps lies below it.
+ClusterFlags barred_clusters(const CondensedIndex& index, const ClusterFlags& over) {
+    const std::size_t n = index.n;
+    ClusterFlags barred(index.end() - n, 0);
+    ClusterFlags within_below(index.end() - n, 0);
+    for (std::size_t c = index.end(); c-- > index.root();) {
+        barred[c - n] = static_cast<char>(within_below[c - n] && over[c - n]);
+        if (c == index.root()) break;
+        const std::size_t p = index.parent[c] - n;
+        within_below[p] = static_cast<char>(within_below[p] || within_below[c - n] || !over[c - n]);
+    }
+    return barred;
 }
 
 // Stability of every cluster: the sum over its edges of
@@ -42,14 +85,16 @@ std::vector<double> stabilities(const PackedCondensedTree& tree, const Condensed
 }
 
 // Children before parents (descending ids): a cluster whose own stability is
-// at least its children's total keeps them out; otherwise it passes the total
-// up. Every candidate that kept itself and has no such ancestor is selected,
-// which is what deselecting the descendants of every kept cluster gives.
+// at least its children's total keeps them out, unless it is barred; otherwise
+// it passes the total up. Every candidate that kept itself and has no such
+// ancestor is selected, which is what deselecting the descendants of every kept
+// cluster gives.
 std::vector<std::size_t> excess_of_mass(const PackedCondensedTree& tree,
-                                        const CondensedIndex& index, bool allow_single_cluster) {
+                                        const CondensedIndex& index, const ClusterFlags& barred,
+                                        bool allow_single_cluster) {
     const std::size_t n = index.n;
     std::vector<double> stability = stabilities(tree, index);
-    std::vector<char> kept(index.end() - n, 0);
+    ClusterFlags kept(index.end() - n, 0);
     const std::size_t lowest = allow_single_cluster ? index.root() : index.root() + 1;
     for (std::size_t c = index.end(); c-- > lowest;) {
         const auto children = index.children_of(c);
@@ -61,7 +106,7 @@ std::vector<std::size_t> excess_of_mass(const PackedCondensedTree& tree,
         for (std::size_t child : children) {
             sub += stability[child - n];
         }
-        if (sub <= stability[c - n]) {
+        if (sub <= stability[c - n] && !barred[c - n]) {
             kept[c - n] = 1;
         } else {
             stability[c - n] = sub;
@@ -78,35 +123,29 @@ std::vector<std::size_t> leaves(const CondensedIndex& index) {
     return result;
 }
 
-std::vector<std::size_t> apply_epsilon(const CondensedIndex& index,
+std::vector<std::size_t> apply_epsilon(const CondensedIndex& index, const ClusterFlags& over,
                                        const std::vector<std::size_t>& selected, double epsilon,
                                        bool allow_single_cluster) {
     const std::size_t n = index.n;
     const std::size_t root = index.root();
-    auto birth_distance = [&](std::size_t c) {
-        const double lambda = index.lambda[c];
-        if (c == root || lambda == 0.0) return std::numeric_limits<double>::infinity();
-        return 1.0 / lambda;
-    };
+    const double inverse_epsilon = 1.0 / epsilon;
 
-    // Per cluster: its nearest proper ancestor born at epsilon or above, and
-    // the child of the root on its path. Parents come first in id order.
-    std::vector<std::size_t> anchor(index.end() - n, root);
-    std::vector<std::size_t> root_child(index.end() - n, root);
+    // Per cluster born below epsilon: where its climb ends, the nearest ancestor born at
+    // epsilon or above, or the cluster below the first ancestor it may not climb onto.
+    // Parents come first in id order.
+    std::vector<std::size_t> climb(index.end() - n, root);
     for (std::size_t c = root + 1; c < index.end(); ++c) {
         const std::size_t p = index.parent[c];
-        anchor[c - n] = birth_distance(p) >= epsilon ? p : anchor[p - n];
-        root_child[c - n] = p == root ? c : root_child[p - n];
+        if (over[p - n] || (p == root && !allow_single_cluster)) {
+            climb[c - n] = c;
+        } else {
+            climb[c - n] = born_below(index, p, inverse_epsilon) ? climb[p - n] : p;
+        }
     }
 
-    std::vector<char> chosen(index.end() - n, 0);
+    ClusterFlags chosen(index.end() - n, 0);
     for (std::size_t c : selected) {
-        std::size_t target = c;
-        if (birth_distance(c) < epsilon) {
-            target = anchor[c - n];
-            if (target == root && !allow_single_cluster) target = root_child[c - n];
-        }
-        chosen[target - n] = 1;
+        chosen[(born_below(index, c, inverse_epsilon) ? climb[c - n] : c) - n] = 1;
     }
     return topmost_flagged(index, chosen);
 }
@@ -114,24 +153,23 @@ std::vector<std::size_t> apply_epsilon(const CondensedIndex& index,
 }  // namespace
 
 ClusterSelection select_clusters(const CondensedTree& tree, std::size_t n,
-                                 ClusterSelectionMethod method, bool allow_single_cluster,
-                                 double cluster_selection_epsilon) {
+                                 const SelectionParams& params) {
     const PackedCondensedTree packed(tree, n);
-    return select_clusters(packed, index_condensed_tree(packed), method, allow_single_cluster,
-                           cluster_selection_epsilon);
+    return select_clusters(packed, index_condensed_tree(packed), params);
 }
 
 ClusterSelection select_clusters(const PackedCondensedTree& tree, const CondensedIndex& index,
-                                 ClusterSelectionMethod method, bool allow_single_cluster,
-                                 double cluster_selection_epsilon) {
+                                 const SelectionParams& params) {
     ClusterSelection selection;
     if (index.empty()) return selection;
-    selection.clusters = method == ClusterSelectionMethod::Eom
-                             ? excess_of_mass(tree, index, allow_single_cluster)
-                             : leaves(index);
-    if (cluster_selection_epsilon > 0.0) {
-        selection.clusters = apply_epsilon(index, selection.clusters, cluster_selection_epsilon,
-                                           allow_single_cluster);
+    const ClusterFlags over = clusters_over_caps(tree, index, params);
+    selection.clusters =
+        params.method == ClusterSelectionMethod::Eom
+            ? excess_of_mass(tree, index, barred_clusters(index, over), params.allow_single_cluster)
+            : leaves(index);
+    if (params.epsilon > 0.0) {
+        selection.clusters = apply_epsilon(index, over, selection.clusters, params.epsilon,
+                                           params.allow_single_cluster);
     }
     return selection;
 }

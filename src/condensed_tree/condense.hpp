@@ -3,6 +3,8 @@
 #include <cstddef>
 
 #include "condensed_tree/condensed_tree.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
+#include "linkage/preorder_linkage.hpp"
 #include "linkage/single_linkage_tree.hpp"
 
 namespace corvane {
@@ -23,5 +25,9 @@ namespace corvane {
 // The root row must hold all n points; min_cluster_size must be at least 2.
 // Broken inputs throw InternalError. An empty tree gives an empty result.
 CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t min_cluster_size);
+
+// The same from the tree in pre-order, whose top-down walk reads memory forwards: what a
+// fit and a re-selection condense. The rows version is its reference.
+PackedCondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size);
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 #include "condensed_tree/condensed_index.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "common/internal_error.hpp"
@@ -13,34 +14,50 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree) {
     index.n = n;
     if (tree.empty()) return index;
 
-    std::size_t largest = n;
-    for (std::size_t i = 0; i < tree.size(); ++i) {
-        const CondensedEdge edge = tree.edge(i);
-        if (edge.parent < n) fail_internal("condensed tree: a point is a parent");
-        largest = std::max({largest, edge.parent, edge.child});
-    }
-    const std::size_t count = largest + 1;
+    const std::size_t count = std::max(tree.node_count(), n + 1);
     index.node_count = count;
     index.parent.assign(count, CondensedIndex::NO_PARENT);
     index.lambda.assign(count, 0.0);
     index.child_begin.assign(count - n + 1, 0);
+    index.deepest_point.assign(count - n, 0.0);
+    index.last_departure.assign(count - n, 0.0);
 
+    // Points are most of the edges and land at scattered ids, fetched ahead; the few
+    // cluster edges are listed for the children below.
+    constexpr std::size_t ahead = 16;
+    std::vector<std::size_t> cluster_edges;
     for (std::size_t i = 0; i < tree.size(); ++i) {
-        const CondensedEdge edge = tree.edge(i);
-        if (edge.child == n) fail_internal("condensed tree: the root is a child");
-        if (index.parent[edge.child] != CondensedIndex::NO_PARENT) {
-            fail_internal("condensed tree: node " + std::to_string(edge.child) +
-                          " is a child twice");
+        if (i + ahead < tree.size()) {
+            const std::size_t later = tree.child(i + ahead);
+            __builtin_prefetch(&index.parent[later], 1);
+            __builtin_prefetch(&index.lambda[later], 1);
         }
-        index.parent[edge.child] = edge.parent;
-        index.lambda[edge.child] = edge.lambda;
-        if (edge.child >= n) {
-            if (edge.child <= edge.parent) {
-                fail_internal("condensed tree: cluster " + std::to_string(edge.child) +
+        const std::size_t parent = tree.parent(i);
+        const std::size_t child = tree.child(i);
+        if (parent < n) fail_internal("condensed tree: a point is a parent");
+        if (child == n) fail_internal("condensed tree: the root is a child");
+        const double lambda = tree.lambda(i);
+        index.parent[child] = parent;
+        index.lambda[child] = lambda;
+        double& last = index.last_departure[parent - n];
+        if (lambda > last) last = lambda;
+        if (child < n) {
+            double& deepest = index.deepest_point[parent - n];
+            if (std::isfinite(lambda) && lambda > deepest) deepest = lambda;
+        } else {
+            if (child <= parent) {
+                fail_internal("condensed tree: cluster " + std::to_string(child) +
                               " is not above its parent");
             }
-            ++index.child_begin[edge.parent - n + 1];
+            ++index.child_begin[parent - n + 1];
+            cluster_edges.push_back(i);
         }
+    }
+    // One edge for every node but the root, each naming a node that now has a parent:
+    // then no node was named twice.
+    if (tree.size() != count - 1) {
+        fail_internal("condensed tree: " + std::to_string(tree.size()) + " edges over " +
+                      std::to_string(count) + " nodes");
     }
     for (std::size_t node = 0; node < count; ++node) {
         if (node != n && index.parent[node] == CondensedIndex::NO_PARENT) {
@@ -53,9 +70,8 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree) {
     }
     index.children.resize(index.child_begin.back());
     std::vector<std::size_t> fill(index.child_begin.begin(), index.child_begin.end() - 1);
-    for (std::size_t i = 0; i < tree.size(); ++i) {
-        const CondensedEdge edge = tree.edge(i);
-        if (edge.child >= n) index.children[fill[edge.parent - n]++] = edge.child;
+    for (const std::size_t i : cluster_edges) {
+        index.children[fill[tree.parent(i) - n]++] = tree.child(i);
     }
     return index;
 }

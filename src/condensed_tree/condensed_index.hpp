@@ -28,6 +28,11 @@ struct CondensedIndex {
     // children[child_begin[c - n] .. child_begin[c - n + 1]).
     std::vector<std::size_t> child_begin;
     std::vector<std::size_t> children;
+    // Per cluster (by id - n): the largest finite lambda at which a point leaves it
+    // directly, 0.0 when none does; and the largest lambda of any of its edges (its last
+    // split or point departure), at least 0.0.
+    std::vector<double> deepest_point;
+    std::vector<double> last_departure;
 
     bool empty() const { return node_count == 0; }
     std::size_t root() const { return n; }

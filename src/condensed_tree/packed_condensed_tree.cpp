@@ -7,27 +7,54 @@
 
 namespace corvane {
 
-PackedCondensedTree::PackedCondensedTree(const CondensedTree& tree, std::size_t n) : n_(n) {
+// Clusters are fewer than the points, so every id is below 2n.
+PackedCondensedTree::PackedCondensedTree(std::size_t n) : PackedCondensedTree(n, 2 * n) {}
+
+PackedCondensedTree::PackedCondensedTree(std::size_t n, std::size_t id_bound)
+    : n_(n),
+      id_bound_(id_bound),
+      parent_(0, id_bound),
+      child_(0, id_bound),
+      cluster_size_(0, n + 1) {}
+
+namespace {
+
+std::size_t id_bound(const CondensedTree& tree, std::size_t n) {
     std::size_t largest = n;
     for (const CondensedEdge& edge : tree.edges)
         largest = std::max({largest, edge.parent, edge.child});
-    const std::size_t count = tree.edges.size();
-    parent_ = IndexArray(count, largest + 1);
-    child_ = IndexArray(count, largest + 1);
-    lambda_.resize(count);
-    cluster_size_ = IndexArray(count > 0 ? largest + 1 - n : 0, n + 1);
-    for (std::size_t i = 0; i < count; ++i) {
-        const CondensedEdge& edge = tree.edges[i];
-        if (edge.child < n ? edge.child_size != 1 : edge.child_size > n) {
-            fail_internal("condensed tree: node " + std::to_string(edge.child) + " of size " +
-                          std::to_string(edge.child_size) + " over " + std::to_string(n) +
-                          " points");
-        }
-        parent_.set(i, edge.parent);
-        child_.set(i, edge.child);
-        lambda_[i] = edge.lambda;
-        if (edge.child >= n) cluster_size_.set(edge.child - n, edge.child_size);
+    return largest + 1;
+}
+
+}  // namespace
+
+PackedCondensedTree::PackedCondensedTree(const CondensedTree& tree, std::size_t n)
+    : PackedCondensedTree(n, id_bound(tree, n)) {
+    reserve(tree.edges.size());
+    for (const CondensedEdge& edge : tree.edges)
+        push_back(edge);
+}
+
+void PackedCondensedTree::reserve(std::size_t edges) {
+    parent_.reserve(edges);
+    child_.reserve(edges);
+    lambda_.reserve(edges);
+}
+
+void PackedCondensedTree::fail_shape(const CondensedEdge& edge) const {
+    const std::size_t largest = std::max(edge.parent, edge.child);
+    if (largest >= id_bound_) {
+        fail_internal("condensed tree: id " + std::to_string(largest) + " over " +
+                      std::to_string(n_) + " points");
     }
+    fail_internal("condensed tree: node " + std::to_string(edge.child) + " of size " +
+                  std::to_string(edge.child_size) + " over " + std::to_string(n_) + " points");
+}
+
+void PackedCondensedTree::set_cluster_size(std::size_t cluster, std::size_t size) {
+    while (cluster_size_.size() <= cluster - n_)
+        cluster_size_.push_back(0);
+    cluster_size_.set(cluster - n_, size);
 }
 
 CondensedTree PackedCondensedTree::unpacked() const {

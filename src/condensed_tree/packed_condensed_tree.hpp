@@ -16,19 +16,48 @@ class PackedCondensedTree {
   public:
     PackedCondensedTree() = default;
 
-    // The edges of `tree` over n points. A point with a child_size other than 1 or a
-    // cluster with more than n points throws InternalError; the rest of the shape is
-    // checked by index_condensed_tree.
+    // No edges yet over n points; push_back appends them in emission order.
+    explicit PackedCondensedTree(std::size_t n);
+
+    // The edges of `tree` over n points.
     PackedCondensedTree(const CondensedTree& tree, std::size_t n);
+
+    // Appends an edge. A point with a child_size other than 1, a cluster with more than n
+    // points, or an id beyond the clusters that n points can have (2n) throws
+    // InternalError; the rest of the shape is checked by index_condensed_tree.
+    void push_back(const CondensedEdge& edge) {
+        const std::size_t largest = edge.parent > edge.child ? edge.parent : edge.child;
+        if (largest >= id_bound_ ||
+            (edge.child < n_ ? edge.child_size != 1 : edge.child_size > n_)) {
+            fail_shape(edge);
+        }
+        if (largest >= node_count_) node_count_ = largest + 1;
+        parent_.push_back(edge.parent);
+        child_.push_back(edge.child);
+        lambda_.push_back(edge.lambda);
+        if (edge.child >= n_) set_cluster_size(edge.child, edge.child_size);
+    }
+    void reserve(std::size_t edges);
 
     std::size_t points() const { return n_; }
     std::size_t size() const { return lambda_.size(); }
     bool empty() const { return lambda_.empty(); }
+    // 1 + the largest id of a parent or child; 0 for an empty tree.
+    std::size_t node_count() const { return node_count_; }
+
+    std::size_t parent(std::size_t i) const { return parent_[i]; }
+    std::size_t child(std::size_t i) const { return child_[i]; }
+    double lambda(std::size_t i) const { return lambda_[i]; }
 
     // The i-th edge in emission order.
     CondensedEdge edge(std::size_t i) const {
         const std::size_t child = child_[i];
         return {parent_[i], child, lambda_[i], child < n_ ? 1 : cluster_size_[child - n_]};
+    }
+
+    // The number of points under a cluster (the root holds all n).
+    std::size_t cluster_size(std::size_t cluster) const {
+        return cluster == n_ ? n_ : cluster_size_[cluster - n_];
     }
 
     // The edge list it was packed from.
@@ -37,7 +66,15 @@ class PackedCondensedTree {
     std::size_t bytes() const;
 
   private:
+    // Room for ids below `id_bound`.
+    PackedCondensedTree(std::size_t n, std::size_t id_bound);
+
+    [[noreturn]] void fail_shape(const CondensedEdge& edge) const;
+    void set_cluster_size(std::size_t cluster, std::size_t size);
+
     std::size_t n_ = 0;
+    std::size_t id_bound_ = 0;
+    std::size_t node_count_ = 0;
     IndexArray parent_;
     IndexArray child_;
     std::vector<double> lambda_;

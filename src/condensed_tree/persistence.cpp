@@ -19,22 +19,14 @@ std::vector<double> compute_persistence(const CondensedTree& tree,
     for (const CondensedEdge& edge : tree.edges) {
         n = std::min(n, edge.parent);
     }
-    const PackedCondensedTree packed(tree, n);
-    return compute_persistence(packed, index_condensed_tree(packed), selection);
+    return compute_persistence(index_condensed_tree(PackedCondensedTree(tree, n)), selection);
 }
 
-std::vector<double> compute_persistence(const PackedCondensedTree& tree,
-                                        const CondensedIndex& index,
+std::vector<double> compute_persistence(const CondensedIndex& index,
                                         const ClusterSelection& selection) {
     std::vector<double> persistence;
     if (index.empty()) return persistence;
     const std::size_t n = index.n;
-    std::vector<double> deepest(index.end() - n, 0.0);
-    for (std::size_t i = 0; i < tree.size(); ++i) {
-        const CondensedEdge edge = tree.edge(i);
-        double& slot = deepest[edge.parent - n];
-        if (edge.lambda > slot) slot = edge.lambda;
-    }
 
     constexpr double inf = std::numeric_limits<double>::infinity();
     persistence.reserve(selection.clusters.size());
@@ -42,7 +34,7 @@ std::vector<double> compute_persistence(const PackedCondensedTree& tree,
         if (c < n) fail_internal("persistence: selected id " + std::to_string(c) + " is a point");
         check_index(c, index.end(), "persistence: selected cluster");
         const double birth = index.lambda[c];
-        const double last = deepest[c - n];
+        const double last = index.last_departure[c - n];
         const double birth_distance = birth > 0.0 ? 1.0 / birth : inf;
         const double last_distance = last > 0.0 ? 1.0 / last : 0.0;
         const double span = birth_distance - last_distance;

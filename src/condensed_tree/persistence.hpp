@@ -17,9 +17,8 @@ namespace corvane {
 std::vector<double> compute_persistence(const CondensedTree& tree,
                                         const ClusterSelection& selection);
 
-// The same from the tree as a model keeps it, with its index.
-std::vector<double> compute_persistence(const PackedCondensedTree& tree,
-                                        const CondensedIndex& index,
+// The same from the tree's index.
+std::vector<double> compute_persistence(const CondensedIndex& index,
                                         const ClusterSelection& selection);
 
 }  // namespace corvane

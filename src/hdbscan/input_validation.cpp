@@ -33,4 +33,26 @@ std::optional<HdbscanError> validate_fit_input(const HdbscanParams& params,
     return std::nullopt;
 }
 
+namespace {
+
+bool same_value(double a, double b) {
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+bool same_metric(const Metric& a, const Metric& b) {
+    return a.kind == b.kind && (a.kind != MetricKind::Minkowski || same_value(a.p, b.p));
+}
+
+}  // namespace
+
+std::optional<HdbscanError> validate_reselection(const HdbscanParams& params,
+                                                 const FittedModel& model) {
+    if (auto error = validate_params(params)) return error;
+    if (params.min_samples != model.min_samples || !same_metric(params.metric, model.metric) ||
+        !same_value(params.alpha, model.alpha)) {
+        return HdbscanError::refit_required();
+    }
+    return std::nullopt;
+}
+
 }  // namespace corvane

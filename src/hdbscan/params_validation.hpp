@@ -7,8 +7,11 @@
 
 namespace corvane {
 
-// The parameter checks made by the constructor and repeated at every fit:
-// min_cluster_size, then min_samples, then the Minkowski exponent.
+// The parameter checks made by the constructor and repeated at every fit and
+// re-selection: min_cluster_size, min_samples, the Minkowski exponent, then the
+// two caps against the parameters they bound (max_cluster_size at least
+// min_cluster_size, cluster_selection_epsilon_max greater than
+// cluster_selection_epsilon).
 std::optional<HdbscanError> validate_params(const HdbscanParams& params);
 
 }  // namespace corvane

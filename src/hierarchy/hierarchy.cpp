@@ -5,6 +5,7 @@
 
 #include "common/internal_error.hpp"
 #include "condensed_tree/condense.hpp"
+#include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/persistence.hpp"
 #include "labels/assign_labels.hpp"
 #include "linkage/edge_order.hpp"
@@ -13,78 +14,75 @@
 #include "outlier/outlier_scores.hpp"
 
 namespace corvane {
-namespace {
-
-// Takes the single-linkage tree over and releases it before the condensed tree is packed,
-// so that the rows, the edge list and the packed edges are never held at once.
-void condense_rows(Hierarchy& hierarchy, SingleLinkageTree linkage, std::size_t min_cluster_size) {
-    const std::size_t n = hierarchy.points();
-    if (min_cluster_size < 2) fail_internal("hierarchy: min_cluster_size below 2");
-    if (n > 0 && linkage.rows.size() != n - 1) {
-        fail_internal("hierarchy: the edges do not connect all " + std::to_string(n) + " points");
-    }
-    const CondensedTree condensed = condense(linkage, n, min_cluster_size);
-    std::vector<LinkageRow>().swap(linkage.rows);
-    hierarchy.min_cluster_size = min_cluster_size;
-    hierarchy.condensed = PackedCondensedTree(condensed, n);
-    hierarchy.selection = {};
-}
-
-}  // namespace
 
 std::size_t Hierarchy::bytes() const {
-    return spanning_tree.bytes() + condensed.bytes() +
+    return spanning_tree.bytes() + linkage.bytes() + condensed.bytes() +
            selection.clusters.capacity() * sizeof(std::size_t);
 }
 
-Hierarchy build_hierarchy(std::vector<MstEdge> edges, std::size_t n, std::size_t min_cluster_size,
-                          const ExecutionContext& context, StageClock* clock) {
+Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n, const ExecutionContext& context,
+                         StageClock* clock) {
     Hierarchy hierarchy;
     std::vector<MstEdge> sorted = sorted_edges(edges);
     std::vector<MstEdge>().swap(edges);
     context.check();
-    SingleLinkageTree linkage = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
+    const SingleLinkageTree rows = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
     std::vector<MstEdge>().swap(sorted);
-    hierarchy_lap(clock, &StageTimes::single_linkage);
+    if (n > 0 && rows.rows.size() != n - 1) {
+        fail_internal("hierarchy: the edges do not connect all " + std::to_string(n) + " points");
+    }
     context.check();
-    condense_rows(hierarchy, std::move(linkage), min_cluster_size);
-    hierarchy_lap(clock, &StageTimes::condensed_tree);
+    hierarchy.linkage = PreorderLinkage(rows, n);
+    hierarchy_lap(clock, &StageTimes::single_linkage);
     return hierarchy;
 }
 
-void condense_hierarchy(Hierarchy& hierarchy, std::size_t min_cluster_size) {
-    condense_rows(hierarchy, build_single_linkage(hierarchy.spanning_tree), min_cluster_size);
-}
-
-void select_hierarchy(Hierarchy& hierarchy, const CondensedIndex& index,
-                      const SelectionParams& selection) {
-    hierarchy.selected_with = selection;
-    hierarchy.selection = select_clusters(hierarchy.condensed, index, selection.method,
-                                          selection.allow_single_cluster, selection.epsilon);
-}
-
-SelectionResults derive_selection_results(const Hierarchy& hierarchy, const CondensedIndex& index,
-                                          StageClock* clock) {
-    SelectionResults results;
-    if (index.empty()) {
-        results.labels.assign(hierarchy.points(), -1);
-        results.probabilities.assign(hierarchy.points(), 0.0);
-        return results;
+HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_cluster_size,
+                                    const SelectionParams& params, const ExecutionContext& context,
+                                    StageClock* clock) {
+    if (min_cluster_size < 2) fail_internal("hierarchy: min_cluster_size below 2");
+    HierarchySelection selected;
+    selected.min_cluster_size = min_cluster_size;
+    selected.params = params;
+    const std::size_t n = hierarchy.points();
+    if (min_cluster_size != hierarchy.min_cluster_size) {
+        selected.condensed = condense(hierarchy.linkage, min_cluster_size);
+        hierarchy_lap(clock, &StageTimes::condensed_tree);
+        context.check();
     }
-    const SelectionParams& selection = hierarchy.selected_with;
-    results.persistence = compute_persistence(hierarchy.condensed, index, hierarchy.selection);
+    const PackedCondensedTree& tree =
+        selected.condensed ? *selected.condensed : hierarchy.condensed;
+    const CondensedIndex index = index_condensed_tree(tree);
+    SelectionResults& results = selected.results;
+    if (index.empty()) {
+        results.labels.assign(n, -1);
+        results.probabilities.assign(n, 0.0);
+        if (selected.condensed) selected.outlier_scores.emplace(n, 0.0);
+        return selected;
+    }
+    selected.selection = select_clusters(tree, index, params);
+    results.persistence = compute_persistence(index, selected.selection);
     hierarchy_lap(clock, &StageTimes::selection);
-    results.labels = assign_labels(index, hierarchy.selection, selection.epsilon,
-                                   selection.allow_single_cluster);
+    context.check();
+    results.labels =
+        assign_labels(index, selected.selection, params.epsilon, params.allow_single_cluster);
     hierarchy_lap(clock, &StageTimes::labels);
-    results.probabilities = membership_probabilities(index, hierarchy.selection, results.labels);
+    context.check();
+    results.probabilities = membership_probabilities(index, selected.selection, results.labels);
     hierarchy_lap(clock, &StageTimes::probabilities);
-    return results;
+    if (selected.condensed) {
+        context.check();
+        selected.outlier_scores = outlier_scores(index);
+        hierarchy_lap(clock, &StageTimes::outlier_scores);
+    }
+    return selected;
 }
 
-std::vector<double> derive_outlier_scores(const CondensedIndex& index) {
-    if (index.empty()) return std::vector<double>(index.n, 0.0);
-    return outlier_scores(index);
+void install_selection(Hierarchy& hierarchy, HierarchySelection& selected) noexcept {
+    if (selected.condensed) hierarchy.condensed = std::move(*selected.condensed);
+    hierarchy.min_cluster_size = selected.min_cluster_size;
+    hierarchy.selected_with = selected.params;
+    hierarchy.selection = std::move(selected.selection);
 }
 
 }  // namespace corvane

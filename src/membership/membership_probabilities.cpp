@@ -42,28 +42,35 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
         if (owner[c - n] == none) owner[c - n] = owner[index.parent[c] - n];
     }
 
+    // Per selected cluster, in label order: its birth lambda and the span from there to
+    // the deepest finite point lambda inside it.
+    struct Span {
+        double birth = 0.0;
+        double length = 0.0;
+    };
     std::vector<double> deepest(index.end() - n, 0.0);
-    for (std::size_t p = 0; p < n; ++p) {
-        const std::size_t c = owner[index.parent[p] - n];
-        const double lambda = index.lambda[p];
-        if (c != none && std::isfinite(lambda)) {
-            deepest[c - n] = std::max(deepest[c - n], lambda);
-        }
+    for (std::size_t c = index.root(); c < index.end(); ++c) {
+        const std::size_t o = owner[c - n];
+        if (o != none) deepest[o - n] = std::max(deepest[o - n], index.deepest_point[c - n]);
+    }
+    std::vector<Span> spans(selection.clusters.size());
+    for (std::size_t k = 0; k < spans.size(); ++k) {
+        const std::size_t c = selection.clusters[k];
+        double birth = index.lambda[c];
+        if (std::isinf(birth)) birth = 0.0;
+        spans[k] = {birth, deepest[c - n] - birth};
     }
 
     for (std::size_t p = 0; p < n; ++p) {
         if (labels[p] < 0) continue;
         const auto k = static_cast<std::size_t>(labels[p]);
-        check_index(k, selection.clusters.size(), "membership_probabilities: label");
-        const std::size_t c = selection.clusters[k];
-        double birth = index.lambda[c];
-        if (std::isinf(birth)) birth = 0.0;
-        const double span = deepest[c - n] - birth;
+        check_index(k, spans.size(), "membership_probabilities: label");
+        const Span span = spans[k];
         const double lambda = owner[index.parent[p] - n] != none
                                   ? index.lambda[p]
                                   : -std::numeric_limits<double>::infinity();
-        if (std::isfinite(span) && span > 0.0) {
-            probabilities[p] = std::min(1.0, std::max(0.0, (lambda - birth) / span));
+        if (std::isfinite(span.length) && span.length > 0.0) {
+            probabilities[p] = std::min(1.0, std::max(0.0, (lambda - span.birth) / span.length));
         } else {
             probabilities[p] = 1.0;
         }

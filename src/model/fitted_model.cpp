@@ -1,6 +1,7 @@
 #include "model/fitted_model.hpp"
 
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "model/magnitude_scaling.hpp"
@@ -13,7 +14,27 @@ std::size_t held(const std::vector<T>& values) {
     return values.capacity() * sizeof(T);
 }
 
+// The selection parameters of `params` in the model's distance units.
+SelectionParams selection_params(const HdbscanParams& params, int units) {
+    constexpr double no_cap = std::numeric_limits<double>::infinity();
+    return {params.cluster_selection_method, params.allow_single_cluster,
+            std::ldexp(params.cluster_selection_epsilon, units),
+            params.max_cluster_size.value_or(SelectionParams::NO_SIZE_CAP),
+            std::ldexp(params.cluster_selection_epsilon_max.value_or(no_cap), units)};
+}
+
 }  // namespace
+
+void install_selection(FittedModel& model, HierarchySelection& selected) noexcept {
+    const int units = model.distance_units();
+    for (double& value : selected.results.persistence)
+        value = std::ldexp(value, -units);
+    model.labels = std::move(selected.results.labels);
+    model.probabilities = std::move(selected.results.probabilities);
+    model.cluster_persistence = std::move(selected.results.persistence);
+    if (selected.outlier_scores) model.outlier_scores = std::move(*selected.outlier_scores);
+    install_selection(model.hierarchy, selected);
+}
 
 int FittedModel::distance_units() const {
     return distance_shift(metric, magnitude_shift);
@@ -30,33 +51,20 @@ FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data
     FittedModel model;
     model.metric = params.metric;
     model.magnitude_shift = magnitude_shift;
-    const int units = model.distance_units();
-    // Epsilon joins the hierarchy's distances in the model's units.
-    const SelectionParams selection{params.cluster_selection_method, params.allow_single_cluster,
-                                    std::ldexp(params.cluster_selection_epsilon, units)};
-    const std::size_t n = training_data.rows;
-    model.hierarchy =
-        build_hierarchy(std::move(mst.edges), n, params.min_cluster_size, context, clock);
-    {
-        const CondensedIndex index = index_condensed_tree(model.hierarchy.condensed);
-        context.check();
-        select_hierarchy(model.hierarchy, index, selection);
-        hierarchy_lap(clock, &StageTimes::selection);
-        context.check();
-        SelectionResults results = derive_selection_results(model.hierarchy, index, clock);
-        context.check();
-        for (double& value : results.persistence)
-            value = std::ldexp(value, -units);
-        model.labels = std::move(results.labels);
-        model.probabilities = std::move(results.probabilities);
-        model.cluster_persistence = std::move(results.persistence);
-        model.outlier_scores = derive_outlier_scores(index);
-        hierarchy_lap(clock, &StageTimes::outlier_scores);
-    }
-
+    model.min_samples = params.effective_min_samples();
+    model.alpha = params.alpha;
+    model.hierarchy = link_hierarchy(std::move(mst.edges), training_data.rows, context, clock);
+    HierarchySelection selected = reselect_model(model, params, context, clock);
+    install_selection(model, selected);
     model.training_data = std::move(training_data);
     model.core_distances = std::move(mst.core_distances);
     return model;
+}
+
+HierarchySelection reselect_model(const FittedModel& model, const HdbscanParams& params,
+                                  const ExecutionContext& context, StageClock* clock) {
+    return select_hierarchy(model.hierarchy, params.min_cluster_size,
+                            selection_params(params, model.distance_units()), context, clock);
 }
 
 }  // namespace corvane

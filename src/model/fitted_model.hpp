@@ -36,6 +36,8 @@ struct ModelBytes {
 struct FittedModel {
     Metric metric;
     int magnitude_shift = 0;
+    std::size_t min_samples = 0;  // the neighbour count of the core distances
+    double alpha = 1.0;           // the distance scale of mutual reachability
     // One row per point, in input order; the n x n matrix under Precomputed. Its width is
     // the model's number of features.
     DataMatrix training_data;
@@ -68,5 +70,16 @@ struct FittedModel {
 FittedModel assemble_model(const HdbscanParams& params, DataMatrix training_data,
                            int magnitude_shift, MstResult mst, const ExecutionContext& context,
                            StageClock* clock = nullptr);
+
+// What depends on min_cluster_size and the selection parameters of `params` (the
+// condensed tree, the selection, labels, probabilities, persistence and outlier scores),
+// computed from the model's hierarchy as assemble_model computes it; the other
+// parameters are not read, and the model is not changed. `context` is checked for
+// interruption between the steps.
+HierarchySelection reselect_model(const FittedModel& model, const HdbscanParams& params,
+                                  const ExecutionContext& context, StageClock* clock = nullptr);
+
+// Makes `selected` the model's, with persistence in the units of the data; cannot fail.
+void install_selection(FittedModel& model, HierarchySelection& selected) noexcept;
 
 }  // namespace corvane

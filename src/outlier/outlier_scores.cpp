@@ -15,23 +15,22 @@ std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n) {
     return outlier_scores(index);
 }
 
-std::vector<double> outlier_scores(const CondensedIndex& index) {
+std::vector<double> glosh_deepest(const CondensedIndex& index) {
     const std::size_t n = index.n;
-    std::vector<double> scores(n, 0.0);
-
-    std::vector<double> deepest(index.end() - n, 0.0);
-    for (std::size_t p = 0; p < n; ++p) {
-        const double lambda = index.lambda[p];
-        double& slot = deepest[index.parent[p] - n];
-        if (std::isfinite(lambda)) slot = std::max(slot, lambda);
-    }
+    std::vector<double> deepest = index.deepest_point;
     // Children have larger ids than their parents: a descending pass carries
     // each subtree's deepest lambda up before the parent is read.
     for (std::size_t c = index.end(); c-- > index.root() + 1;) {
         double& up = deepest[index.parent[c] - n];
         up = std::max(up, deepest[c - n]);
     }
+    return deepest;
+}
 
+std::vector<double> outlier_scores(const CondensedIndex& index) {
+    const std::size_t n = index.n;
+    std::vector<double> scores(n, 0.0);
+    const std::vector<double> deepest = glosh_deepest(index);
     for (std::size_t p = 0; p < n; ++p) {
         scores[p] = glosh_score(deepest[index.parent[p] - n], index.lambda[p]);
     }

@@ -46,6 +46,8 @@ class HDBSCAN:
         allow_single_cluster: _Flag = False,
         *,
         n_jobs: SupportsIndex | None = None,
+        max_cluster_size: SupportsIndex | None = None,
+        cluster_selection_epsilon_max: _Real | None = None,
     ) -> Self: ...
 
     # The parameters, read-only: each is the very object the constructor or set_params
@@ -68,6 +70,10 @@ class HDBSCAN:
     def allow_single_cluster(self) -> _Flag: ...
     @property
     def n_jobs(self) -> SupportsIndex | None: ...
+    @property
+    def max_cluster_size(self) -> SupportsIndex | None: ...
+    @property
+    def cluster_selection_epsilon_max(self) -> _Real | None: ...
 
     # Fitted attributes, read-only; each read returns a fresh copy. Before the first
     # successful fit they raise ValueError.
@@ -95,6 +101,18 @@ class HDBSCAN:
         self, X: _Matrix
     ) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float64]]:
         """Predict cluster labels for new points."""
+    def reselect(
+        self,
+        /,
+        *,
+        min_cluster_size: SupportsIndex = ...,
+        cluster_selection_method: _SelectionMethod = ...,
+        cluster_selection_epsilon: _Real = ...,
+        cluster_selection_epsilon_max: _Real | None = ...,
+        max_cluster_size: SupportsIndex | None = ...,
+        allow_single_cluster: _Flag = ...,
+    ) -> Self:
+        """Select the clusters again from the fitted hierarchy, without a new fit."""
     def get_params(self, deep: bool = True) -> dict[str, Any]:
         """Get the parameters of this estimator."""
     def set_params(self, /, **params: Any) -> Self:

@@ -3,6 +3,7 @@
 #include "python/estimator_methods.hpp"
 #include "python/fit_methods.hpp"
 #include "python/predict_method.hpp"
+#include "python/reselect_method.hpp"
 #include "python/soft_methods.hpp"
 
 namespace corvane::python {
@@ -22,6 +23,7 @@ PyMethodDef hdbscan_methods[] = {
     {"fit_predict", as_method(hdbscan_fit_predict), METH_VARARGS | METH_KEYWORDS, fit_predict_doc},
     {"approximate_predict", as_method(hdbscan_approximate_predict), METH_VARARGS | METH_KEYWORDS,
      approximate_predict_doc},
+    {"reselect", as_method(hdbscan_reselect), METH_VARARGS | METH_KEYWORDS, reselect_doc},
     {"get_params", as_method(hdbscan_get_params), METH_VARARGS | METH_KEYWORDS, get_params_doc},
     {"set_params", as_method(hdbscan_set_params), METH_VARARGS | METH_KEYWORDS, set_params_doc},
     {"__sklearn_tags__", hdbscan_sklearn_tags, METH_NOARGS, sklearn_tags_doc},

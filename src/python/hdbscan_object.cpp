@@ -143,7 +143,7 @@ PyGetSetDef parameter_getter(std::size_t index) {
             reinterpret_cast<void*>(index)};
 }
 
-static_assert(PARAMETER_COUNT == 9, "one getter per parameter below");
+static_assert(PARAMETER_COUNT == 11, "one getter per parameter below");
 PyGetSetDef hdbscan_getset[] = {
     parameter_getter(0),
     parameter_getter(1),
@@ -154,6 +154,8 @@ PyGetSetDef hdbscan_getset[] = {
     parameter_getter(6),
     parameter_getter(7),
     parameter_getter(8),
+    parameter_getter(9),
+    parameter_getter(10),
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {"labels_", get_labels, nullptr, PyDoc_STR("Cluster labels after fitting. -1 indicates noise."),
      nullptr},
@@ -177,11 +179,26 @@ PyGetSetDef hdbscan_getset[] = {
 PyDoc_STRVAR(hdbscan_doc,
              "HDBSCAN(min_cluster_size=5, min_samples=None, metric=\"euclidean\", p=None, "
              "alpha=1.0, cluster_selection_epsilon=0.0, cluster_selection_method=\"eom\", "
-             "allow_single_cluster=False, *, n_jobs=None)\n--\n\n"
+             "allow_single_cluster=False, *, n_jobs=None, max_cluster_size=None, "
+             "cluster_selection_epsilon_max=None)\n--\n\n"
              "HDBSCAN clustering algorithm.\n\n"
              "A high-performance native implementation of hierarchical density-based\n"
              "clustering with excess-of-mass or leaf cluster selection, membership\n"
-             "probabilities and GLOSH outlier scores.");
+             "probabilities and GLOSH outlier scores.\n\n"
+             "Caps on the selection (keyword-only, None for no cap):\n\n"
+             "max_cluster_size : int or None\n"
+             "    At least min_cluster_size. A cluster of more points is not selected\n"
+             "    while the clusters below it offer a selection within the caps.\n"
+             "cluster_selection_epsilon_max : float or None\n"
+             "    Greater than cluster_selection_epsilon. A cluster born at a larger\n"
+             "    mutual-reachability distance (in the units of the data) is not\n"
+             "    selected while the clusters below it offer a selection within the\n"
+             "    caps.\n\n"
+             "Both caps work alike for 'eom' and 'leaf'. A cluster over a cap with no\n"
+             "cluster within the caps below it (a leaf larger than max_cluster_size, say)\n"
+             "is kept, and the merge of cluster_selection_epsilon stops below any\n"
+             "cluster over a cap. The constructor, set_params and reselect check every\n"
+             "value and both relations; fit checks the relations again.");
 
 PyTypeObject make_hdbscan_type() {
     PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
@@ -215,6 +232,13 @@ std::string constructor_text(const ConstructorArguments& arguments) {
     text += "', allow_single_cluster=";
     text += arguments.allow_single_cluster ? "true" : "false";
     if (arguments.n_jobs) text += ", n_jobs=" + *arguments.n_jobs;
+    if (arguments.max_cluster_size) {
+        text += ", max_cluster_size=" + std::to_string(*arguments.max_cluster_size);
+    }
+    if (arguments.cluster_selection_epsilon_max) {
+        text += ", cluster_selection_epsilon_max=" +
+                float_text(*arguments.cluster_selection_epsilon_max);
+    }
     text += ")";
     return text;
 }

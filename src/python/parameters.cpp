@@ -22,21 +22,11 @@ const char* const parameter_names[PARAMETER_COUNT + 1] = {"min_cluster_size",
                                                           "cluster_selection_method",
                                                           "allow_single_cluster",
                                                           "n_jobs",
+                                                          "max_cluster_size",
+                                                          "cluster_selection_epsilon_max",
                                                           nullptr};
 
 namespace {
-
-enum Parameter : std::size_t {
-    MIN_CLUSTER_SIZE,
-    MIN_SAMPLES,
-    METRIC,
-    P,
-    ALPHA,
-    CLUSTER_SELECTION_EPSILON,
-    CLUSTER_SELECTION_METHOD,
-    ALLOW_SINGLE_CLUSTER,
-    N_JOBS,
-};
 
 // New references to the defaults, in parameter order.
 bool default_objects(ParameterObjects& objects) {
@@ -49,6 +39,8 @@ bool default_objects(ParameterObjects& objects) {
     objects[CLUSTER_SELECTION_METHOD] = OwnedRef::steal(PyUnicode_FromString("eom"));
     objects[ALLOW_SINGLE_CLUSTER] = OwnedRef::borrow(Py_False);
     objects[N_JOBS] = OwnedRef::borrow(Py_None);
+    objects[MAX_CLUSTER_SIZE] = OwnedRef::borrow(Py_None);
+    objects[CLUSTER_SELECTION_EPSILON_MAX] = OwnedRef::borrow(Py_None);
     return std::all_of(objects.begin(), objects.end(), [](const OwnedRef& o) { return bool(o); });
 }
 
@@ -97,6 +89,20 @@ bool convert_float(PyObject* value, const char* name, double& out) {
         prefix_type_error(name);
         return false;
     }
+    out = converted;
+    return true;
+}
+
+// None gives nothing; anything else goes through `convert`.
+template <class T>
+bool convert_optional(PyObject* value, const char* name,
+                      bool (*convert)(PyObject*, const char*, T&), std::optional<T>& out) {
+    if (value == Py_None) {
+        out.reset();
+        return true;
+    }
+    T converted{};
+    if (!convert(value, name, converted)) return false;
     out = converted;
     return true;
 }
@@ -237,13 +243,13 @@ bool convert_n_jobs(PyObject* value, std::optional<std::size_t>& out,
 bool bind_parameters(PyObject* args, PyObject* kwargs, ParameterObjects& objects) {
     // Borrowed references, null when not given.
     std::array<PyObject*, PARAMETER_COUNT> given{};
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOO$O:HDBSCAN",
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOO$OOO:HDBSCAN",
                                      const_cast<char**>(parameter_names), &given[0], &given[1],
                                      &given[2], &given[3], &given[4], &given[5], &given[6],
-                                     &given[7], &given[8])) {
+                                     &given[7], &given[8], &given[9], &given[10])) {
         return false;
     }
-    static_assert(PARAMETER_COUNT == 9 && POSITIONAL_PARAMETERS == 8);
+    static_assert(PARAMETER_COUNT == 11 && POSITIONAL_PARAMETERS == 8);
     if (!default_objects(objects)) return false;
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         if (given[i] != nullptr) objects[i] = OwnedRef::borrow(given[i]);
@@ -267,16 +273,10 @@ std::optional<Parameters> convert_parameters(const ParameterObjects& objects) {
     if (!convert_count(object(MIN_CLUSTER_SIZE), "min_cluster_size", given.min_cluster_size)) {
         return std::nullopt;
     }
-    if (object(MIN_SAMPLES) != Py_None) {
-        std::size_t value = 0;
-        if (!convert_count(object(MIN_SAMPLES), "min_samples", value)) return std::nullopt;
-        given.min_samples = value;
-    }
-    if (!convert_text(object(METRIC), "metric", given.metric)) return std::nullopt;
-    if (object(P) != Py_None) {
-        double value = 0.0;
-        if (!convert_float(object(P), "p", value)) return std::nullopt;
-        exponent = value;
+    if (!convert_optional(object(MIN_SAMPLES), "min_samples", convert_count, given.min_samples) ||
+        !convert_text(object(METRIC), "metric", given.metric) ||
+        !convert_optional(object(P), "p", convert_float, exponent)) {
+        return std::nullopt;
     }
     if (!convert_float(object(ALPHA), "alpha", given.alpha) ||
         !convert_float(object(CLUSTER_SELECTION_EPSILON), "cluster_selection_epsilon",
@@ -285,7 +285,11 @@ std::optional<Parameters> convert_parameters(const ParameterObjects& objects) {
                       given.cluster_selection_method) ||
         !convert_flag(object(ALLOW_SINGLE_CLUSTER), "allow_single_cluster",
                       given.allow_single_cluster) ||
-        !convert_n_jobs(object(N_JOBS), converted.n_jobs, given.n_jobs)) {
+        !convert_n_jobs(object(N_JOBS), converted.n_jobs, given.n_jobs) ||
+        !convert_optional(object(MAX_CLUSTER_SIZE), "max_cluster_size", convert_count,
+                          given.max_cluster_size) ||
+        !convert_optional(object(CLUSTER_SELECTION_EPSILON_MAX), "cluster_selection_epsilon_max",
+                          convert_float, given.cluster_selection_epsilon_max)) {
         return std::nullopt;
     }
 
@@ -306,6 +310,8 @@ std::optional<Parameters> convert_parameters(const ParameterObjects& objects) {
     params.alpha = given.alpha;
     params.cluster_selection_epsilon = given.cluster_selection_epsilon;
     params.allow_single_cluster = given.allow_single_cluster;
+    params.max_cluster_size = given.max_cluster_size;
+    params.cluster_selection_epsilon_max = given.cluster_selection_epsilon_max;
     if (auto error = validate_params(params)) {
         raise_hdbscan_error(*error);
         return std::nullopt;

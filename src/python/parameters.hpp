@@ -14,9 +14,24 @@ namespace corvane::python {
 
 // The constructor's parameters in signature order; the ones after the first eight are
 // keyword-only.
-inline constexpr std::size_t PARAMETER_COUNT = 9;
+inline constexpr std::size_t PARAMETER_COUNT = 11;
 inline constexpr std::size_t POSITIONAL_PARAMETERS = 8;
 extern const char* const parameter_names[PARAMETER_COUNT + 1];  // null-terminated
+
+// Their indices in parameter_names.
+enum Parameter : std::size_t {
+    MIN_CLUSTER_SIZE,
+    MIN_SAMPLES,
+    METRIC,
+    P,
+    ALPHA,
+    CLUSTER_SELECTION_EPSILON,
+    CLUSTER_SELECTION_METHOD,
+    ALLOW_SINGLE_CLUSTER,
+    N_JOBS,
+    MAX_CLUSTER_SIZE,
+    CLUSTER_SELECTION_EPSILON_MAX,
+};
 
 // The Python objects an object was built with, or that set_params gave it, one per
 // parameter in signature order: the caller's very objects (so that get_params hands
@@ -33,6 +48,8 @@ struct ConstructorArguments {
     std::string cluster_selection_method = "eom";
     bool allow_single_cluster = false;
     std::optional<std::string> n_jobs;  // the integer in decimal; absent for None
+    std::optional<std::size_t> max_cluster_size;
+    std::optional<double> cluster_selection_epsilon_max;
 };
 
 // What the parameter objects mean, once converted and validated.

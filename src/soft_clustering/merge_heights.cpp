@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/internal_error.hpp"
+#include "outlier/glosh.hpp"
 
 namespace corvane {
 
@@ -14,20 +15,9 @@ MergeHeights::MergeHeights(const CondensedIndex& index, const ClusterSelection& 
     parent_.assign(index.parent.begin() + static_cast<std::ptrdiff_t>(n_), index.parent.end());
     birth_.assign(index.lambda.begin() + static_cast<std::ptrdiff_t>(n_), index.lambda.end());
 
-    deepest_.assign(count, 0.0);
-    for (std::size_t p = 0; p < n_; ++p) {
-        const double lambda = index.lambda[p];
-        if (!std::isfinite(lambda)) continue;
-        double& slot = deepest_[index.parent[p] - n_];
-        slot = std::max(slot, lambda);
+    deepest_ = glosh_deepest(index);
+    for (const double lambda : index.deepest_point)
         deepest_anywhere_ = std::max(deepest_anywhere_, lambda);
-    }
-    // Children have larger ids than their parents: a descending pass carries each
-    // subtree's deepest lambda up before its parent is read.
-    for (std::size_t c = count; c-- > 1;) {
-        double& up = deepest_[parent_[c] - n_];
-        up = std::max(up, deepest_[c]);
-    }
 
     // Preorder positions of the clusters; a cluster's subtree is the run of positions
     // [preorder, subtree_end).

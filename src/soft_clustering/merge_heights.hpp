@@ -25,10 +25,10 @@ struct TreePlace {
 // and C, the lambda at which the branch holding x leaves A (x's own lambda when x leaves
 // from A itself, else the birth lambda of A's child on the way to x).
 //
-// glosh_deepest(c) is the largest finite lambda at which a point leaves c or a cluster
-// below it, 0.0 when there is none, as the outlier scores read it. deepest(c) is the
-// same, except that a cluster without a positive one (its points all leave at +infinity:
-// duplicates) takes the largest finite point lambda of the whole tree. Lambdas are read
+// deepest(c) is the largest finite lambda at which a point leaves c or a cluster below
+// it, as the outlier scores read it (glosh_deepest), except that a cluster without a
+// positive one (its points all leave at +infinity: duplicates) takes the largest finite
+// point lambda of the whole tree. Lambdas are read
 // capped at deepest(x's cluster), so that points leaving at +infinity (at distance 0)
 // count as the deepest finite point, as membership probabilities count them.
 //
@@ -41,7 +41,6 @@ class MergeHeights {
     MergeHeights(const CondensedIndex& index, const ClusterSelection& selection);
 
     std::size_t clusters() const { return label_by_order_.size(); }
-    double glosh_deepest(std::size_t cluster) const { return deepest_[cluster - n_]; }
     double deepest(std::size_t cluster) const {
         const double own = deepest_[cluster - n_];
         return own > 0.0 ? own : deepest_anywhere_;

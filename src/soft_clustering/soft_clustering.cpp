@@ -186,20 +186,18 @@ Expected<std::vector<double>> approximate_outlier_scores(FittedModel& model, Dat
     std::vector<double> scores(new_points.rows, 1.0);
     if (new_points.rows == 0) return scores;
     const CondensedIndex index = index_condensed_tree(model.hierarchy.condensed);
-    const std::optional<MergeHeights> heights =
-        index.empty()
-            ? std::nullopt
-            : std::optional<MergeHeights>(std::in_place, index, model.hierarchy.selection);
+    const std::vector<double> deepest =
+        index.empty() ? std::vector<double>() : glosh_deepest(index);
     const std::vector<NearestCandidate> nearest =
         nearest_training_points(model, new_points, context);
     for (std::size_t i = 0; i < new_points.rows; ++i) {
         if (!nearest[i].found()) continue;
-        if (!heights) {
+        if (index.empty()) {
             scores[i] = 0.0;  // the fitted score of every point of a tree without edges
             continue;
         }
         const TreePlace place = joined_place(index, nearest[i]);
-        scores[i] = glosh_score(heights->glosh_deepest(place.cluster), place.lambda);
+        scores[i] = glosh_score(deepest[place.cluster - index.n], place.lambda);
     }
     return scores;
 }

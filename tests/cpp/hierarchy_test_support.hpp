@@ -30,14 +30,19 @@ struct HierarchyResult {
 
 inline HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::size_t n,
                                          std::size_t min_cluster_size,
+                                         const SelectionParams& params) {
+    const Hierarchy hierarchy = link_hierarchy({edges.begin(), edges.end()}, n);
+    HierarchySelection selected = select_hierarchy(hierarchy, min_cluster_size, params);
+    return {std::move(selected.results.labels), std::move(selected.results.probabilities),
+            std::move(*selected.outlier_scores), std::move(selected.results.persistence)};
+}
+
+inline HierarchyResult cluster_hierarchy(std::span<const MstEdge> edges, std::size_t n,
+                                         std::size_t min_cluster_size,
                                          ClusterSelectionMethod method, bool allow_single_cluster,
                                          double cluster_selection_epsilon) {
-    Hierarchy hierarchy = build_hierarchy({edges.begin(), edges.end()}, n, min_cluster_size);
-    const CondensedIndex index = index_condensed_tree(hierarchy.condensed);
-    select_hierarchy(hierarchy, index, {method, allow_single_cluster, cluster_selection_epsilon});
-    SelectionResults selected = derive_selection_results(hierarchy, index);
-    return {std::move(selected.labels), std::move(selected.probabilities),
-            derive_outlier_scores(index), std::move(selected.persistence)};
+    return cluster_hierarchy(edges, n, min_cluster_size,
+                             {method, allow_single_cluster, cluster_selection_epsilon});
 }
 
 // A random spanning tree over a random permutation of 0 .. n-1. Weights come

@@ -21,7 +21,7 @@ constexpr auto Leaf = ClusterSelectionMethod::Leaf;
 
 Ids select(const CondensedTree& tree, std::size_t n, ClusterSelectionMethod method, bool single,
            double epsilon = 0.0) {
-    return select_clusters(tree, n, method, single, epsilon).clusters;
+    return select_clusters(tree, n, {method, single, epsilon}).clusters;
 }
 
 TEST(ClusterSelection, EomTiesFavourTheParent) {
@@ -61,6 +61,49 @@ TEST(ClusterSelection, EpsilonClimbsToClustersBornAtOrAboveIt) {
             EXPECT_EQ(select(tree, 13, method, single, 3.0), single ? Ids{13} : (Ids{14, 15}));
         }
     }
+}
+
+Ids capped(const CondensedTree& tree, std::size_t n, ClusterSelectionMethod method, bool single,
+           double epsilon, std::size_t max_size, double epsilon_max = kInf) {
+    return select_clusters(tree, n, {method, single, epsilon, max_size, epsilon_max}).clusters;
+}
+
+constexpr std::size_t no_cap = SelectionParams::NO_SIZE_CAP;
+
+TEST(ClusterSelection, CapsBarClustersWithClustersWithinThemBelow) {
+    // The root (5 points, born at +infinity) wins the tie with its two pairs.
+    const CondensedTree tie = testing::tie_tree(2.25);
+    EXPECT_EQ(capped(tie, 5, Eom, true, 0.0, 5), (Ids{5}));
+    EXPECT_EQ(capped(tie, 5, Eom, true, 0.0, 4), (Ids{6, 7}));
+    EXPECT_EQ(capped(tie, 5, Eom, true, 0.0, no_cap, 1e300), (Ids{6, 7}));
+    EXPECT_EQ(capped(tie, 5, Eom, true, 0.0, no_cap, kInf), (Ids{5}));
+    // Pairs over the cap have nothing below them: they stay, and so does the root.
+    EXPECT_EQ(capped(tie, 5, Eom, true, 0.0, 1), (Ids{5}));
+
+    const CondensedTree tree = testing::nested_tree();
+    for (bool single : {false, true}) {
+        // 16 (4 points) is barred for 18 and 19; the leaves 15 and 17 are over the cap
+        // too, with nothing below them.
+        EXPECT_EQ(capped(tree, 13, Eom, single, 0.0, 3), (Ids{15, 17, 18, 19}));
+        EXPECT_EQ(capped(tree, 13, Eom, single, 0.0, 4), (Ids{15, 16, 17}));
+        EXPECT_EQ(capped(tree, 13, Eom, single, 0.0, no_cap, 0.5), (Ids{15, 17, 18, 19}));
+        for (auto method : {Eom, Leaf}) {
+            // Epsilon 1.5 lifts 16 and 17 (born at 1) into 14 (born at 2), unless 14 is
+            // barred: by size, or by a birth above epsilon_max. Born at exactly 2 is not
+            // above 2.
+            EXPECT_EQ(capped(tree, 13, method, single, 1.5, no_cap), (Ids{14, 15}));
+            EXPECT_EQ(capped(tree, 13, method, single, 1.5, 8), (Ids{14, 15}));
+            EXPECT_EQ(capped(tree, 13, method, single, 1.5, 7), (Ids{15, 16, 17}));
+            EXPECT_EQ(capped(tree, 13, method, single, 1.5, no_cap, 2.0), (Ids{14, 15}));
+            EXPECT_EQ(capped(tree, 13, method, single, 1.5, no_cap, 1.9), (Ids{15, 16, 17}));
+        }
+        // With every cluster over the cap none is barred, but epsilon grows none either.
+        EXPECT_EQ(capped(tree, 13, Leaf, single, 1.5, 1), (Ids{15, 17, 18, 19}));
+    }
+    // Epsilon 3 lifts everything into the root, unless the root is over a cap.
+    EXPECT_EQ(capped(tree, 13, Leaf, true, 3.0, 13), (Ids{13}));
+    EXPECT_EQ(capped(tree, 13, Leaf, true, 3.0, 12), (Ids{14, 15}));
+    EXPECT_EQ(capped(tree, 13, Leaf, true, 3.0, 7), (Ids{15, 16, 17}));
 }
 
 TEST(ClusterSelection, PersistenceSpansBirthToLastDeparture) {

@@ -8,6 +8,7 @@
 #include "condensed_tree/condense.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
 #include "hierarchy_test_support.hpp"
+#include "linkage/preorder_linkage.hpp"
 #include "linkage/single_linkage.hpp"
 
 namespace corvane {
@@ -20,11 +21,19 @@ SingleLinkageTree linkage(std::vector<LinkageRow> rows) {
     return {std::move(rows)};
 }
 
+// Condenses the rows and their pre-order layout; the two must agree edge for edge.
+Edges condensed(const SingleLinkageTree& tree, std::size_t n, std::size_t m) {
+    const Edges edges = condense(tree, n, m).edges;
+    EXPECT_EQ(condense(PreorderLinkage(tree, n), m).unpacked().edges, edges)
+        << "the pre-order route, n " << n << " m " << m;
+    return edges;
+}
+
 TEST(Condense, FourPointExampleInEmissionOrder) {
     const auto tree = linkage({{0, 1, 4.0, 2}, {2, 3, 2.0, 2}, {4, 5, 1.0, 4}});
     const Edges expected{{4, 5, 1.0, 2}, {4, 6, 1.0, 2}, {6, 2, 2.0, 1},
                          {6, 3, 2.0, 1}, {5, 0, 4.0, 1}, {5, 1, 4.0, 1}};
-    EXPECT_EQ(condense(tree, 4, 2).edges, expected);
+    EXPECT_EQ(condensed(tree, 4, 2), expected);
 }
 
 TEST(Condense, RightSubtreeIsNumberedBeforeTheLeft) {
@@ -41,7 +50,7 @@ TEST(Condense, RightSubtreeIsNumberedBeforeTheLeft) {
                          {12, 6, 8.0, 1}, {12, 7, 8.0, 1}, {11, 4, 8.0, 1},  {11, 5, 8.0, 1},
                          {9, 13, 4.0, 2}, {9, 14, 4.0, 2}, {14, 2, 8.0, 1},  {14, 3, 8.0, 1},
                          {13, 0, 8.0, 1}, {13, 1, 8.0, 1}};
-    EXPECT_EQ(condense(tree, 8, 2).edges, expected);
+    EXPECT_EQ(condensed(tree, 8, 2), expected);
 }
 
 TEST(Condense, DroppedPointsKeepTheLambdaOfTheirLowestMerge) {
@@ -49,17 +58,17 @@ TEST(Condense, DroppedPointsKeepTheLambdaOfTheirLowestMerge) {
     // point 0 and 1 at their own merge (1.0) rather than the root's 0.5.
     const auto tree = linkage({{0, 1, 1.0, 2}, {3, 2, 0.5, 3}});
     const Edges expected{{3, 0, 1.0, 1}, {3, 1, 1.0, 1}, {3, 2, 0.5, 1}};
-    EXPECT_EQ(condense(tree, 3, 5).edges, expected);
+    EXPECT_EQ(condensed(tree, 3, 5), expected);
     // One small side: point 2 leaves, the pair continues as the root and ends.
     const Edges continued{{3, 2, 0.5, 1}, {3, 0, 1.0, 1}, {3, 1, 1.0, 1}};
-    EXPECT_EQ(condense(tree, 3, 2).edges, continued);
+    EXPECT_EQ(condensed(tree, 3, 2), continued);
 }
 
 TEST(Condense, SplitsAtInfiniteLambdaAreNeverRealSplits) {
     // Two groups of two identical points, merged at distance 0.
     const auto alone = linkage({{0, 1, kInf, 2}, {2, 3, kInf, 2}, {4, 5, kInf, 4}});
     const Edges all_root{{4, 0, kInf, 1}, {4, 1, kInf, 1}, {4, 2, kInf, 1}, {4, 3, kInf, 1}};
-    EXPECT_EQ(condense(alone, 4, 2).edges, all_root);
+    EXPECT_EQ(condensed(alone, 4, 2), all_root);
 
     // The same four points next to an ordinary pair: the finite split stays
     // real, the duplicates all leave cluster 7 at +infinity.
@@ -67,7 +76,7 @@ TEST(Condense, SplitsAtInfiniteLambdaAreNeverRealSplits) {
         {{0, 1, kInf, 2}, {2, 3, kInf, 2}, {6, 7, kInf, 4}, {4, 5, 2.0, 2}, {8, 9, 1.0, 6}});
     const Edges expected{{6, 7, 1.0, 4},  {6, 8, 1.0, 2},  {8, 4, 2.0, 1},  {8, 5, 2.0, 1},
                          {7, 0, kInf, 1}, {7, 1, kInf, 1}, {7, 2, kInf, 1}, {7, 3, kInf, 1}};
-    EXPECT_EQ(condense(mixed, 6, 2).edges, expected);
+    EXPECT_EQ(condensed(mixed, 6, 2), expected);
 }
 
 TEST(Condense, MergesAtOneLambdaFormOneLevel) {
@@ -79,7 +88,7 @@ TEST(Condense, MergesAtOneLambdaFormOneLevel) {
         linkage({{2, 3, 4.0, 2}, {4, 5, 4.0, 2}, {0, 1, 1.0, 2}, {8, 6, 1.0, 4}, {9, 7, 1.0, 6}});
     const Edges expected{{6, 0, 1.0, 1}, {6, 1, 1.0, 1}, {6, 7, 1.0, 2}, {6, 8, 1.0, 2},
                          {8, 4, 4.0, 1}, {8, 5, 4.0, 1}, {7, 2, 4.0, 1}, {7, 3, 4.0, 1}};
-    EXPECT_EQ(condense(tree, 6, 2).edges, expected);
+    EXPECT_EQ(condensed(tree, 6, 2), expected);
 
     // Three pairs joining at one lambda split three ways; the rightmost part
     // is condensed first.
@@ -88,7 +97,7 @@ TEST(Condense, MergesAtOneLambdaFormOneLevel) {
     const Edges three_way{{6, 7, 1.0, 2}, {6, 8, 1.0, 2}, {6, 9, 1.0, 2},
                           {9, 4, 4.0, 1}, {9, 5, 4.0, 1}, {8, 2, 4.0, 1},
                           {8, 3, 4.0, 1}, {7, 0, 4.0, 1}, {7, 1, 4.0, 1}};
-    EXPECT_EQ(condense(three, 6, 2).edges, three_way);
+    EXPECT_EQ(condensed(three, 6, 2), three_way);
 }
 
 // The packed form gives back the edge list in emission order, which the stability sums
@@ -116,6 +125,35 @@ TEST(Condense, RejectsTreesThatDoNotSpanThePoints) {
     EXPECT_THROW(condense(tree, 3, 2), InternalError);
     EXPECT_THROW(condense(tree, 2, 1), InternalError);
     EXPECT_TRUE(condense(linkage({}), 1, 2).edges.empty());
+    EXPECT_THROW(PreorderLinkage(tree, 3), InternalError);
+    EXPECT_THROW(condense(PreorderLinkage(tree, 2), 1), InternalError);
+    EXPECT_TRUE(condense(PreorderLinkage(linkage({}), 1), 2).empty());
+    // A row whose size is not the sum of its sides, and one that names a later row.
+    EXPECT_THROW(PreorderLinkage(linkage({{0, 1, 1.0, 3}, {3, 2, 1.0, 3}}), 3), InternalError);
+    EXPECT_THROW(PreorderLinkage(linkage({{4, 1, 1.0, 2}, {3, 2, 1.0, 3}}), 3), InternalError);
+}
+
+// The pre-order layout puts the smaller side of every row first, so its walk differs from
+// the walk over the rows; what it emits must not. Random trees with many equal and zero
+// weights, and spanning trees of duplicated points, at every min_cluster_size up to 12.
+TEST(Condense, PreorderRouteEqualsTheRowsOnRandomTrees) {
+    for (std::uint64_t seed = 1; seed <= 30; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 2 + (seed * 37) % 300;
+        std::vector<MstEdge> edges = testing::random_spanning_tree(rng, n, 1 + int(seed % 7));
+        if (seed % 3 == 0) {
+            std::vector<double> x(n);
+            for (double& value : x)
+                value = double(rng() % (n / 4 + 1));
+            edges = testing::mutual_reachability_mst(rng, x, 1 + seed % 4);
+        }
+        const SingleLinkageTree rows = build_single_linkage(edges, n);
+        const PreorderLinkage preorder(rows, n);
+        for (std::size_t m = 2; m <= 12; ++m) {
+            EXPECT_EQ(condense(preorder, m).unpacked().edges, condense(rows, n, m).edges)
+                << "seed " << seed << " m " << m;
+        }
+    }
 }
 
 }  // namespace

@@ -160,7 +160,7 @@ TEST(ClusterHierarchy, InvariantsAndSlowReferencesOnRandomTrees) {
                     EXPECT_EQ(r.outlier_scores, scores) << context;
 
                     // Slow labels: the nearest selected cluster above each point.
-                    const auto selection = select_clusters(tree, n, method, single, epsilon);
+                    const auto selection = select_clusters(tree, n, {method, single, epsilon});
                     std::vector<std::int32_t> label_of(2 * n + 1, -1);
                     for (std::size_t k = 0; k < selection.clusters.size(); ++k) {
                         label_of[selection.clusters[k]] = std::int32_t(k);
@@ -221,7 +221,7 @@ TEST(ClusterHierarchy, RepeatedPointsStayTogetherAndNumeric) {
     }
 }
 
-// Re-selection from what a model keeps: condensing again from the kept spanning tree at
+// Re-selection from what a model keeps: condensing again from the kept pre-order tree at
 // another min_cluster_size, then selecting with other parameters, gives exactly what a
 // hierarchy built from the edges for those parameters gives, down to the last bit.
 TEST(ClusterHierarchy, StepsRerunOnTheKeptHierarchyMatchAFreshBuild) {
@@ -229,26 +229,31 @@ TEST(ClusterHierarchy, StepsRerunOnTheKeptHierarchyMatchAFreshBuild) {
         std::mt19937_64 rng(seed);
         const std::size_t n = 30 + rng() % 300;
         const auto edges = testing::random_spanning_tree(rng, n, 2 + int(seed % 5));
-        Hierarchy kept = build_hierarchy(edges, n, 5);
+        Hierarchy kept = link_hierarchy(edges, n);
+        HierarchySelection first = select_hierarchy(kept, 5, {});
+        install_selection(kept, first);
         for (const std::size_t m : {std::size_t{2}, std::size_t{9}, std::size_t{5}}) {
-            condense_hierarchy(kept, m);
-            const Hierarchy fresh = build_hierarchy(edges, n, m);
             const std::string context = "seed " + std::to_string(seed) + " m " + std::to_string(m);
-            EXPECT_EQ(kept.min_cluster_size, m) << context;
-            EXPECT_TRUE(kept.selection.clusters.empty()) << context;
-            EXPECT_EQ(kept.condensed.unpacked().edges, fresh.condensed.unpacked().edges) << context;
-            const CondensedIndex index = index_condensed_tree(kept.condensed);
             for (const SelectionParams params :
                  {SelectionParams{Leaf, true, 0.7}, SelectionParams{Eom, false, 1.5},
-                  SelectionParams{Eom, true, 0.0}}) {
-                select_hierarchy(kept, index, params);
-                const SelectionResults again = derive_selection_results(kept, index);
-                const HierarchyResult expected = cluster_hierarchy(
-                    edges, n, m, params.method, params.allow_single_cluster, params.epsilon);
-                EXPECT_EQ(again.labels, expected.labels) << context;
-                EXPECT_EQ(again.probabilities, expected.probabilities) << context;
-                EXPECT_EQ(again.persistence, expected.persistence) << context;
-                EXPECT_EQ(derive_outlier_scores(index), expected.outlier_scores) << context;
+                  SelectionParams{Eom, true, 0.0}, SelectionParams{Eom, true, 0.6, 2 * m, 1.0},
+                  SelectionParams{Leaf, false, 1.0, m, 1.5}}) {
+                const std::size_t condensed_at = kept.min_cluster_size;
+                HierarchySelection again = select_hierarchy(kept, m, params);
+                EXPECT_EQ(again.condensed.has_value(), m != condensed_at) << context;
+                EXPECT_EQ(again.outlier_scores.has_value(), m != condensed_at) << context;
+                const HierarchyResult expected = cluster_hierarchy(edges, n, m, params);
+                EXPECT_EQ(again.results.labels, expected.labels) << context;
+                EXPECT_EQ(again.results.probabilities, expected.probabilities) << context;
+                EXPECT_EQ(again.results.persistence, expected.persistence) << context;
+                if (again.outlier_scores) {
+                    EXPECT_EQ(*again.outlier_scores, expected.outlier_scores) << context;
+                }
+                install_selection(kept, again);
+                EXPECT_EQ(kept.min_cluster_size, m) << context;
+                EXPECT_EQ(kept.condensed.unpacked().edges,
+                          condense(build_single_linkage(edges, n), n, m).edges)
+                    << context;
             }
         }
     }

@@ -9,6 +9,7 @@
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
 #include "distance/distance.hpp"
+#include "outlier/glosh.hpp"
 #include "soft_clustering/exemplar_distances.hpp"
 #include "soft_clustering/membership_row.hpp"
 #include "soft_clustering/merge_heights.hpp"
@@ -62,7 +63,7 @@ TEST(MergeHeights, DeepestLambdasAndTheirFallbackForDuplicates) {
     const MergeHeights merge(hand.index, hand.selection);
     EXPECT_EQ(merge.deepest(11), 4.0);
     EXPECT_EQ(merge.deepest(14), 2.5);
-    EXPECT_EQ(merge.glosh_deepest(10), 4.0);
+    EXPECT_EQ(glosh_deepest(hand.index)[0], 4.0);
     EXPECT_EQ(merge.deepest_of_label(2), 1.7);
 
     // A leaf whose points all leave at +infinity: 0 for the scores, the tree's deepest
@@ -72,7 +73,7 @@ TEST(MergeHeights, DeepestLambdasAndTheirFallbackForDuplicates) {
                   {5, 1, INF, 1}, {6, 2, 2.0, 1}, {6, 3, 3.0, 1}};
     const CondensedIndex index = index_condensed_tree(PackedCondensedTree(tree, 4));
     const MergeHeights duplicates(index, ClusterSelection{{5, 6}});
-    EXPECT_EQ(duplicates.glosh_deepest(5), 0.0);
+    EXPECT_EQ(glosh_deepest(index)[1], 0.0);
     EXPECT_EQ(duplicates.deepest(5), 3.0);
     std::vector<double> heights(2);
     duplicates.merge_heights({5, INF}, heights);

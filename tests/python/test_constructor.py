@@ -55,10 +55,12 @@ def test_signature_and_docstrings():
     assert HDBSCAN.__text_signature__ == (
         '(min_cluster_size=5, min_samples=None, metric="euclidean", p=None, alpha=1.0, '
         'cluster_selection_epsilon=0.0, cluster_selection_method="eom", '
-        "allow_single_cluster=False, *, n_jobs=None)"
+        "allow_single_cluster=False, *, n_jobs=None, max_cluster_size=None, "
+        "cluster_selection_epsilon_max=None)"
     )
     parameters = inspect.signature(HDBSCAN).parameters
-    assert parameters["n_jobs"].kind is inspect.Parameter.KEYWORD_ONLY
+    for name in ("n_jobs", "max_cluster_size", "cluster_selection_epsilon_max"):
+        assert parameters[name].kind is inspect.Parameter.KEYWORD_ONLY
     assert list(parameters) == [
         "min_cluster_size",
         "min_samples",
@@ -69,6 +71,8 @@ def test_signature_and_docstrings():
         "cluster_selection_method",
         "allow_single_cluster",
         "n_jobs",
+        "max_cluster_size",
+        "cluster_selection_epsilon_max",
     ]
     paragraphs = HDBSCAN.__doc__.split("\n\n")
     assert paragraphs[0] == "HDBSCAN clustering algorithm."

@@ -48,6 +48,8 @@ def test_get_params_hands_back_the_given_objects():
         "cluster_selection_method": "leaf",
         "allow_single_cluster": np.bool_(True),
         "n_jobs": 1,
+        "max_cluster_size": np.uint16(40),
+        "cluster_selection_epsilon_max": np.float32(2.5),
     }
     model = HDBSCAN(**given)
     params = model.get_params()
@@ -67,6 +69,8 @@ def test_get_params_hands_back_the_given_objects():
         "cluster_selection_method": "eom",
         "allow_single_cluster": False,
         "n_jobs": None,
+        "max_cluster_size": None,
+        "cluster_selection_epsilon_max": None,
     }
 
 

@@ -232,3 +232,24 @@ def test_arguments_are_checked():
         assert str(got.value) == str(expected.value)
     assert model.membership_vectors(np.zeros((0, 2))).shape == (0, model.labels_.max() + 1)
     assert model.approximate_outlier_scores(np.zeros((0, 2))).shape == (0,)
+
+
+def test_vectors_follow_a_reselection_as_a_fresh_fit():
+    x = clustered(11)
+    new = clustered(12, n=40)
+    model = HDBSCAN(min_cluster_size=8, min_samples=4).fit(x)
+    for params in (
+        {"min_cluster_size": 15},
+        {"cluster_selection_method": "leaf"},
+        {"cluster_selection_epsilon": 2.0},
+        {"max_cluster_size": 40, "cluster_selection_epsilon": 0.0},
+    ):
+        model.reselect(**params)
+        fresh = HDBSCAN(**model.get_params()).fit(x)
+        assert np.array_equal(
+            model.all_points_membership_vectors(), fresh.all_points_membership_vectors()
+        ), params
+        assert np.array_equal(model.membership_vectors(new), fresh.membership_vectors(new))
+        assert np.array_equal(
+            model.approximate_outlier_scores(new), fresh.approximate_outlier_scores(new)
+        )

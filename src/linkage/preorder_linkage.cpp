@@ -1,0 +1,68 @@
+#include "linkage/preorder_linkage.hpp"
+
+#include <string>
+
+#include "common/internal_error.hpp"
+
+namespace corvane {
+
+PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n)
+    : n_(n), lambda_(tree.rows.size()), left_size_(tree.rows.size(), n), point_(n, n) {
+    const std::vector<LinkageRow>& rows = tree.rows;
+    const std::size_t count = rows.size();
+    if (n > 0 && count != n - 1) {
+        fail_internal("single-linkage tree: " + std::to_string(count) + " rows over " +
+                      std::to_string(n) + " points");
+    }
+    if (count == 0) return;
+    if (rows.back().size != n)
+        fail_internal("single-linkage tree: the root does not hold every point");
+
+    // Parents come after their children in merge order, so a pass from the root down
+    // places every row before its children are reached.
+    std::vector<std::size_t> position(count);
+    std::vector<std::size_t> first(count);
+    position[count - 1] = 0;
+    first[count - 1] = 0;
+    std::size_t placed = 0;
+    auto size_of = [&](std::size_t node, std::size_t below) -> std::size_t {
+        if (node < n) return 1;
+        if (node - n >= below) fail_internal("single-linkage tree: a row above its parent");
+        return rows[node - n].size;
+    };
+    auto place = [&](std::size_t node, std::size_t row, std::size_t leaf) {
+        if (node < n) {
+            point_.set(leaf, node);
+            ++placed;
+        } else {
+            position[node - n] = row;
+            first[node - n] = leaf;
+        }
+    };
+    for (std::size_t r = count; r-- > 0;) {
+        const LinkageRow& row = rows[r];
+        const std::size_t left_size = size_of(row.left, r);
+        const std::size_t right_size = size_of(row.right, r);
+        if (row.size != left_size + right_size) {
+            fail_internal("single-linkage tree: row " + std::to_string(r) +
+                          " is not the sum of its sides");
+        }
+        const std::size_t at = position[r];
+        lambda_[at] = row.lambda;
+        left_size_.set(at, left_size);
+        if (right_size < left_size) {
+            place(row.right, at + 1, first[r]);
+            place(row.left, at + right_size, first[r] + right_size);
+        } else {
+            place(row.left, at + 1, first[r]);
+            place(row.right, at + left_size, first[r] + left_size);
+        }
+    }
+    if (placed != n) fail_internal("single-linkage tree: the rows do not name every point once");
+}
+
+std::size_t PreorderLinkage::bytes() const {
+    return lambda_.capacity() * sizeof(double) + left_size_.bytes() + point_.bytes();
+}
+
+}  // namespace corvane
