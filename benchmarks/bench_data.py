@@ -18,6 +18,18 @@ def make_blobs(n, d, seed=0):
     return np.vstack([points, noise])[rng.permutation(n)]
 
 
+def blobs_with_noise(n, d, centers=20, seed=0):
+    """Gaussian blobs (scikit-learn's make_blobs: centres uniform in [-10, 10], unit
+    spread) with 5% of the points replaced by uniform noise over the blobs' bounding box."""
+    from sklearn.datasets import make_blobs as sklearn_blobs
+
+    n_noise = n // 20
+    points, _ = sklearn_blobs(n - n_noise, n_features=d, centers=centers, random_state=seed)
+    rng = np.random.default_rng(seed)
+    noise = rng.uniform(points.min(axis=0), points.max(axis=0), size=(n_noise, d))
+    return np.vstack([points, noise])[rng.permutation(n)]
+
+
 def write_matrix(path, data):
     """Rows and columns as two little-endian unsigned 64-bit integers, then the rows."""
     with open(path, "wb") as f:

@@ -6,6 +6,11 @@ process, so the peak resident memory it reports belongs to that fit alone:
     python benchmarks/run.py            # every case (several minutes)
     python benchmarks/run.py --quick    # small cases, under a minute
 
+A second table covers wide data (20 to 512 columns), where the baseline is NumPy's
+all-pairs product X @ X.T of the same data (in row blocks of 512, results discarded):
+fit time on every processor and on one, their ratio (the speed-up), and the fit against
+the product; min_samples = min_cluster_size = 10.
+
 Columns: corvane fit time, SciPy's cKDTree(X).query(X, k=min_samples,
 workers=-1) time (the floor any exact HDBSCAN pays for core distances), their
 ratio, the fit's peak resident memory above the process before the fit (also
@@ -28,7 +33,7 @@ import sys
 import time
 
 import numpy as np
-from bench_data import make_blobs
+from bench_data import blobs_with_noise, make_blobs
 
 MIN_SAMPLES = 5
 
@@ -51,6 +56,20 @@ QUICK_CASES = [
     ("precomputed", 2_000, 2_000, "precomputed"),
 ]
 SCALING_SIZES = {10_000, 100_000, 1_000_000}
+
+WIDE_MIN_SAMPLES = 10
+# (name, n, d): "make_blobs" is scikit-learn's with 5 centres and spread 0.6, "blobs" 20
+# blobs with 5% noise (bench_data.blobs_with_noise).
+WIDE_CASES = [
+    ("make_blobs", 100_000, 20),
+    ("blobs", 50_000, 50),
+    ("blobs", 20_000, 512),
+]
+QUICK_WIDE_CASES = [
+    ("make_blobs", 20_000, 20),
+    ("blobs", 10_000, 50),
+    ("blobs", 4_000, 512),
+]
 
 
 def status_bytes(field):
@@ -105,9 +124,53 @@ def run_case(name, n, d, metric):
     }
 
 
-def measure(case):
+def wide_data(name, n, d):
+    if name == "make_blobs":
+        from sklearn.datasets import make_blobs as sklearn_blobs
+
+        return sklearn_blobs(n, n_features=d, centers=5, cluster_std=0.6, random_state=0)[0]
+    return blobs_with_noise(n, d)
+
+
+def all_pairs_seconds(data):
+    """NumPy's all-pairs product in row blocks of 512, results discarded."""
+    start = time.perf_counter()
+    for first in range(0, len(data), 512):
+        data[first : first + 512] @ data.T
+    return time.perf_counter() - start
+
+
+def run_wide_case(name, n, d):
+    """Fit on every processor, fit on one, and the all-pairs product, in this process."""
+    import os
+
+    import corvane
+
+    data = wide_data(name, n, d)
+    model = corvane.HDBSCAN(min_cluster_size=WIDE_MIN_SAMPLES, min_samples=WIDE_MIN_SAMPLES)
+    start = time.perf_counter()
+    model.fit(data)
+    fit_seconds = time.perf_counter() - start
+    every_cpu = os.sched_getaffinity(0)
+    os.sched_setaffinity(0, {min(every_cpu)})
+    try:
+        start = time.perf_counter()
+        corvane.HDBSCAN(min_cluster_size=WIDE_MIN_SAMPLES, min_samples=WIDE_MIN_SAMPLES).fit(data)
+        one_seconds = time.perf_counter() - start
+    finally:
+        os.sched_setaffinity(0, every_cpu)
+    return {
+        "fit": fit_seconds,
+        "one": one_seconds,
+        "processors": len(every_cpu),
+        "all_pairs": all_pairs_seconds(data),
+        "clusters": int(model.labels_.max()) + 1,
+    }
+
+
+def measure(case, wide=False):
     output = subprocess.run(
-        [sys.executable, __file__, "--case", json.dumps(case)],
+        [sys.executable, __file__, "--wide-case" if wide else "--case", json.dumps(case)],
         check=True,
         capture_output=True,
         text=True,
@@ -148,9 +211,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="small cases, under a minute")
     parser.add_argument("--case", help=argparse.SUPPRESS)
+    parser.add_argument("--wide-case", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.case:
         print(json.dumps(run_case(*json.loads(args.case))))
+        return
+    if args.wide_case:
+        print(json.dumps(run_wide_case(*json.loads(args.wide_case))))
         return
 
     import corvane
@@ -191,6 +258,26 @@ def main():
         print(
             f"\nscaling, 2-column blobs at n = {', '.join(str(n) for n, _ in sizes)}: "
             f"time ~ n^{exponent:.2f} (n log n over this range fits n^{nlogn:.2f})"
+        )
+
+    print_wide_table(QUICK_WIDE_CASES if args.quick else WIDE_CASES)
+
+
+def print_wide_table(cases):
+    header = (
+        f"\n{'wide data':<12} {'n':>9} {'d':>5} {'fit s':>8} {'1 cpu s':>8} {'speed-up':>9} "
+        f"{'X@X.T s':>8} {'fit/X@X.T':>10}"
+    )
+    print(header)
+    print("-" * (len(header) - 1))
+    for case in cases:
+        name, n, d = case
+        r = measure(case, wide=True)
+        ratio = r["fit"] / r["all_pairs"]
+        print(
+            f"{name:<12} {n:>9} {d:>5} {r['fit']:>8.3f} {r['one']:>8.3f} "
+            f"{r['one'] / r['fit']:>9.2f} {r['all_pairs']:>8.3f} {ratio:>10.2f}",
+            flush=True,
         )
 
 

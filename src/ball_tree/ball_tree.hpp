@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "common/data_matrix.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "parallel/execution_context.hpp"
-#include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "ball_tree/ball_tree.hpp"
-#include "tree_common/squared_distance.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
@@ -72,36 +72,6 @@ class KnnRule<BallTree, Dims> {
     }
 
     double kth_ = INF;
-};
-
-// Triangle inequality: |x - row| >= |x - centroid| - radius. The centroid distance, the
-// stored radius and a row's computed distance each carry a relative rounding error of
-// about (dims / 2 + 2) units in the last place of their size, and every size involved is
-// at most centroid distance + radius, so the floor gives up
-// (centroid distance + radius) * 2 (dims + 8) epsilon. Squares that fall below the
-// smallest normal double lose their relative precision; their absolute error, at most
-// sqrt(dims) * 2^-537.5 after the square root, is covered by the absolute slack. An
-// overflowing centroid distance gives NaN, which never prunes.
-template <>
-class DistanceFloor<BallTree> {
-  public:
-    explicit DistanceFloor(const BallTree& tree)
-        : tree_(tree),
-          relative_slack_(2.0 * (static_cast<double>(tree.dims) + 8.0) *
-                          std::numeric_limits<double>::epsilon()),
-          absolute_slack_(std::ldexp(4.0 * std::sqrt(static_cast<double>(tree.dims) + 1.0), -537)) {
-    }
-
-    double operator()(std::size_t node, const double* point, double*) const {
-        const double centre = std::sqrt(squared_distance(tree_.centroid(node), point, tree_.dims));
-        const double radius = tree_.nodes[node].radius;
-        return (centre - radius) - ((centre + radius) * relative_slack_ + absolute_slack_);
-    }
-
-  private:
-    const BallTree& tree_;
-    double relative_slack_;
-    double absolute_slack_;
 };
 
 }  // namespace corvane

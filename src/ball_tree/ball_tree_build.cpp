@@ -2,23 +2,12 @@
 #include <numeric>
 
 #include "ball_tree/ball_tree.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "tree_common/row_partition.hpp"
 #include "tree_common/tree_shape.hpp"
 
 namespace corvane {
 namespace {
-
-// Squared distance summed column by column from column 0: the build's radius and pole
-// scans use this fixed order, so the tree shape does not depend on how the searches
-// vectorise their distances.
-double ordered_squared_distance(const double* a, const double* b, std::size_t dims) {
-    double sum = 0.0;
-    for (std::size_t j = 0; j < dims; ++j) {
-        const double t = a[j] - b[j];
-        sum += t * t;
-    }
-    return sum;
-}
 
 // Builds the nodes of a BallTree whose `tree_data` starts as a copy of the input rows
 // and is rearranged in place, so that every pass over a node's rows streams one
@@ -104,7 +93,7 @@ class BallBuilder {
         Farthest best{fallback, 0.0};
         for (std::size_t i = 0; i < count; ++i) {
             context_.check_every(i);
-            const double d = ordered_squared_distance(rows + i * dims_, from, dims_);
+            const double d = squared_distance(rows + i * dims_, from, dims_);
             if (d > best.distance) best = {i, d};
         }
         return best;

@@ -19,6 +19,18 @@ constexpr std::size_t PIECES_PER_WORKER = 16;
 
 }  // namespace
 
+void record_heap(const KnnHeap& heap, std::size_t row, CoreDistanceResult& result) {
+    result.core_distances[row] = std::sqrt(heap.max_distance());
+    if (result.neighbors.empty()) return;
+    const std::size_t width = heap.k() - 1;
+    std::size_t* out = result.neighbors.data() + row * width;
+    std::size_t written = 0;
+    for (const KnnEntry& entry : heap.entries()) {
+        if (written == width) break;
+        if (entry.index != row) out[written++] = entry.index;
+    }
+}
+
 template <SpatialTree Tree>
 CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tree, std::size_t k,
                                        bool keep_neighbors, const ExecutionContext& context) {
@@ -56,14 +68,7 @@ CoreDistanceResult tree_core_distances(const DataMatrix& matrix, const Tree& tre
             const std::size_t row = tree.indices[position];
             heap.clear();
             search_knn(tree, std::span<const double>(tree.row(position), dims), heap);
-            result.core_distances[row] = std::sqrt(heap.max_distance());
-            if (!keep_neighbors) continue;
-            std::size_t* out = result.neighbors.data() + row * width;
-            std::size_t written = 0;
-            for (const KnnEntry& entry : heap.entries()) {
-                if (written == width) break;
-                if (entry.index != row) out[written++] = entry.index;
-            }
+            record_heap(heap, row, result);
         }
     });
     return result;

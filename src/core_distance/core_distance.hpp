@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/data_matrix.hpp"
+#include "knn_heap/knn_heap.hpp"
 #include "parallel/parallel.hpp"
 #include "tree_common/tree_contract.hpp"
 
@@ -18,6 +19,11 @@ struct CoreDistanceResult {
     // the first k - 1 of them.
     std::vector<std::size_t> neighbors;
 };
+
+// Stores row `row`'s result from its finished heap of bound k: the core distance and, when
+// the result keeps neighbour lists (k - 1 per row), the heap's entries other than the row
+// itself in array order.
+void record_heap(const KnnHeap& heap, std::size_t row, CoreDistanceResult& result);
 
 // Core distances of every row of `matrix` (and optionally its neighbour lists) from a
 // k-nearest-neighbour search over `tree`, which must have been built from `matrix`;

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "common/data_matrix.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "parallel/execution_context.hpp"
-#include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {
@@ -53,34 +53,47 @@ struct KdTree : TreeStorage<KdNode> {
     static KdTree build(const DataMatrix& matrix,
                         const ExecutionContext& context = ExecutionContext());
 
-    // Squared distance from `point` to the box of `node`, summed from column 0. `Dims`
-    // fixes the column count at compile time (DYNAMIC_DIMS: `dims`).
+    // Squared distance from `point` to the box of `node`, in the one summation order of
+    // squared_distance: a row of the node differs from `point` in every column by at least
+    // the box's gap, so its computed distance is never below this (see
+    // lane_sum_of_squares_unless), and pruning on it needs no margin. `Dims` fixes the
+    // column count at compile time (DYNAMIC_DIMS: `dims`).
     template <std::size_t Dims = DYNAMIC_DIMS>
     double min_rdist_point(std::size_t node, const double* point) const {
         const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
         const double* lo = lower_bounds.data() + node * n;
         const double* hi = upper_bounds.data() + node * n;
-        double sum = 0.0;
-        for (std::size_t j = 0; j < n; ++j) {
-            const double gap = std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
-            sum += gap * gap;
-        }
-        return sum;
+        return lane_order_sum<Dims>(n, [lo, hi, point](std::size_t j) {
+            return std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
+        });
     }
 
-    // Squared distance between the boxes of nodes a and b, summed from column 0: a lower
-    // bound on the squared distance between any row of a and any row of b.
+    // Squared distance between the boxes of nodes a and b in the same order: a lower bound
+    // on the computed squared distance between any row of a and any row of b.
     double min_rdist_nodes(std::size_t a, std::size_t b) const {
         const double* lo_a = lower_bounds.data() + a * dims;
         const double* hi_a = upper_bounds.data() + a * dims;
         const double* lo_b = lower_bounds.data() + b * dims;
         const double* hi_b = upper_bounds.data() + b * dims;
-        double sum = 0.0;
-        for (std::size_t j = 0; j < dims; ++j) {
-            const double gap = std::max(lo_b[j] - hi_a[j], 0.0) + std::max(lo_a[j] - hi_b[j], 0.0);
-            sum += gap * gap;
+        return lane_order_sum(dims, [lo_a, hi_a, lo_b, hi_b](std::size_t j) {
+            return std::max(lo_b[j] - hi_a[j], 0.0) + std::max(lo_a[j] - hi_b[j], 0.0);
+        });
+    }
+
+  private:
+    // lane_sum_of_squares, with the plain loop it equals up to three columns: the hot case
+    // of 2 and 3 columns skips the empty lanes.
+    template <std::size_t Dims = DYNAMIC_DIMS, class Gap>
+    static double lane_order_sum(std::size_t n, const Gap& gap) {
+        if (n <= 3) {
+            double sum = 0.0;
+            for (std::size_t j = 0; j < n; ++j) {
+                const double g = gap(j);
+                sum += g * g;
+            }
+            return sum;
         }
-        return sum;
+        return lane_sum_of_squares<Dims>(n, gap);
     }
 };
 

@@ -7,7 +7,7 @@
 #include "distance/euclidean/euclidean.hpp"
 #include "distance/point_view.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
-#include "tree_common/squared_distance.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {

@@ -4,9 +4,12 @@
 #include <utility>
 
 #include "ball_tree/ball_tree.hpp"
+#include "block_search/block_tree.hpp"
 #include "common/internal_error.hpp"
+#include "core_distance/blocked_core_distances.hpp"
 #include "core_distance/core_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
+#include "mst/blocked_boruvka/blocked_boruvka.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
 #include "mst/mst_route.hpp"
 #include "mst/prim/prim.hpp"
@@ -38,6 +41,18 @@ MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha,
     return result;
 }
 
+MstResult blocked_route(const DataMatrix& data, std::size_t k, double alpha,
+                        const ExecutionContext& context, StageClock* clock) {
+    const BlockTree tree = BlockTree::build(data, context);
+    CoreDistanceResult core = blocked_core_distances(tree, k, true, context);
+    lap(clock, &StageTimes::core_distances);
+    MstResult result;
+    result.edges = blocked_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1,
+                                   alpha, context);
+    result.core_distances = std::move(core.core_distances);
+    return result;
+}
+
 template <class Tree>
 std::vector<double> tree_core_distances_only(const DataMatrix& data, std::size_t k,
                                              const ExecutionContext& context) {
@@ -61,19 +76,14 @@ MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, 
             return prim_dense_mst(data, metric, k, alpha, context, clock);
         case MstRoute::BoruvkaKdTree:
             return boruvka_route<KdTree>(data, k, alpha, context, clock);
-        case MstRoute::BoruvkaBallTree:
-            return boruvka_route<BallTree>(data, k, alpha, context, clock);
-        case MstRoute::PrimGram:
-            return prim_gram_mst(data, k, context, clock);
+        case MstRoute::BlockedBoruvka:
+            return blocked_route(data, k, alpha, context, clock);
         case MstRoute::PrimKdTreeCore:
             return rows_prim_route(data, tree_core_distances_only<KdTree>(data, k, context), alpha,
                                    context, clock);
         case MstRoute::PrimBallTreeCore:
             return rows_prim_route(data, tree_core_distances_only<BallTree>(data, k, context),
                                    alpha, context, clock);
-        case MstRoute::PrimBruteCore:
-            return rows_prim_route(data, euclidean_brute_core_distances(data, k, context), alpha,
-                                   context, clock);
     }
     fail_internal("unknown minimum spanning tree route");
 }

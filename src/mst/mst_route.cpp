@@ -11,18 +11,14 @@ std::size_t boruvka_threshold(std::size_t d) {
     return 2000;
 }
 
-MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, double alpha) {
+MstRoute choose_mst_route(const Metric& metric, std::size_t n, std::size_t d, double) {
     if (metric.kind == MetricKind::Precomputed) return MstRoute::PrimDense;
     // Without columns no tree can split and every distance is 0.
     if (d == 0) return MstRoute::NoColumns;
     if (metric.kind != MetricKind::Euclidean) return MstRoute::PrimDense;
-    if (n > boruvka_threshold(d)) {
-        return d >= 17 ? MstRoute::BoruvkaBallTree : MstRoute::BoruvkaKdTree;
-    }
-    if (d >= 17 && alpha == 1.0) return MstRoute::PrimGram;
-    if (d <= 10) return MstRoute::PrimKdTreeCore;
-    if (d <= 512) return MstRoute::PrimBallTreeCore;
-    return MstRoute::PrimBruteCore;
+    if (d >= BLOCKED_MIN_COLUMNS) return MstRoute::BlockedBoruvka;
+    if (n > boruvka_threshold(d)) return MstRoute::BoruvkaKdTree;
+    return d <= 10 ? MstRoute::PrimKdTreeCore : MstRoute::PrimBallTreeCore;
 }
 
 std::size_t mst_working_bytes(MstRoute route, std::size_t n, std::size_t d, std::size_t k) {
@@ -36,17 +32,16 @@ std::size_t mst_working_bytes(MstRoute route, std::size_t n, std::size_t d, std:
     const std::size_t per_point = 8 * k + 128;  // core distances, Prim's working arrays
     switch (route) {
         case MstRoute::BoruvkaKdTree:
-        case MstRoute::BoruvkaBallTree:
             // Two tree-ordered copies of the rows, nodes, neighbour lists and
             // Boruvka's candidate tables.
             return times(n, plus(times(d, 16), plus(8 * k, 256)));
-        case MstRoute::PrimGram:
-            return plus(times(times(n, n), 8), times(n, plus(times(d, 8), per_point)));
+        case MstRoute::BlockedBoruvka:
+            // The tree-ordered rows, the screen's packed copy (padded blocks), the
+            // tree's scratch, neighbour lists and Boruvka's tables.
+            return times(n, plus(times(d, 32), plus(8 * k, 320)));
         case MstRoute::PrimKdTreeCore:
         case MstRoute::PrimBallTreeCore:
             return times(n, plus(times(d, 16), per_point));
-        case MstRoute::PrimBruteCore:
-            return times(n, plus(times(d, 8), per_point));
         case MstRoute::PrimDense:
         case MstRoute::NoColumns:
             return times(n, per_point);

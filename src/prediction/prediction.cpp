@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <variant>
 
 #include "common/internal_error.hpp"
 #include "distance/distance.hpp"
@@ -11,6 +12,7 @@
 #include "model/magnitude_scaling.hpp"
 #include "prediction/exhaustive_search.hpp"
 #include "prediction/query_order.hpp"
+#include "training_index/blocked_nearest.hpp"
 
 namespace corvane {
 namespace {
@@ -106,6 +108,13 @@ void find_with_index(const FittedModel& model, const TrainingIndex& index, const
                      const ExecutionContext& context, Record&& record) {
     if (index.n_points != model.n() || index.dims != model.n_features()) {
         fail_internal("approximate_predict: the index was not built from this model");
+    }
+    if (std::holds_alternative<BlockTree>(index.tree)) {
+        std::vector<NearestCandidate> nearest(points.rows);
+        blocked_nearest(index, points, z_order(points, context), nearest, context);
+        for (std::size_t i = 0; i < points.rows; ++i)
+            record(i, nearest[i]);
+        return;
     }
     find_rows(
         points, context,

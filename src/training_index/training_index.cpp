@@ -1,12 +1,13 @@
 #include "training_index/training_index.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <type_traits>
 #include <variant>
 
-#include "ball_tree/ball_tree_bounds.hpp"
 #include "common/internal_error.hpp"
 #include "kdtree_bounded/kd_tree_bounds.hpp"
+#include "training_index/blocked_nearest.hpp"
 #include "training_index/reachability_search.hpp"
 #include "tree_common/bottom_up.hpp"
 #include "tree_common/depth_first.hpp"
@@ -31,7 +32,7 @@ TrainingIndex TrainingIndex::build(const DataMatrix& training_data,
     if (training_data.cols <= MAX_KD_DIMS) {
         index.tree = KdTree::build(training_data, context);
     } else {
-        index.tree = BallTree::build(training_data, context);
+        index.tree = BlockTree::build(training_data, context);
     }
     std::visit(
         [&](const auto& tree) {
@@ -54,14 +55,18 @@ NearestCandidate TrainingIndex::nearest(const double* point, double* scratch) co
     for (std::size_t j = 0; j < dims; ++j) {
         if (!std::isfinite(point[j])) return {};
     }
-    return std::visit(
-        [&](const auto& any_tree) {
-            using Search = ReachabilitySearch<std::decay_t<decltype(any_tree)>>;
-            const Search search = walk_depth_first(
-                any_tree, Search(any_tree, core_distances, node_min_core, point, scratch));
-            return search.nearest();
-        },
-        tree);
+    if (const KdTree* kd_tree = std::get_if<KdTree>(&tree)) {
+        using Search = ReachabilitySearch<KdTree>;
+        const Search search = walk_depth_first(
+            *kd_tree, Search(*kd_tree, core_distances, node_min_core, point, scratch));
+        return search.nearest();
+    }
+    DataMatrix one(1, dims);
+    std::copy(point, point + dims, one.values.begin());
+    NearestCandidate found;
+    const std::size_t first = 0;
+    blocked_nearest(*this, one, {&first, 1}, {&found, 1}, ExecutionContext(1));
+    return found;
 }
 
 }  // namespace corvane

@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "ball_tree/ball_tree.hpp"
+#include "block_search/block_tree.hpp"
 #include "common/data_matrix.hpp"
 #include "common/metric.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
@@ -21,8 +21,9 @@ bool uses_euclidean_distance(const Metric& metric);
 // that the nearest training point of a new point under one-sided mutual reachability is
 // found without looking at every one of them.
 //
-// Layout: a KdTree up to MAX_KD_DIMS columns, a BallTree above, over the training data as
-// the model stores it (shifted). Next to the tree, the core distances in tree order, so
+// Layout: a KdTree up to MAX_KD_DIMS columns, a BlockTree above (searched a block of new
+// points at a time, blocked_nearest.hpp), over the training data as the model stores it
+// (shifted). Next to the tree, the core distances in tree order, so
 // that a leaf's core distances are one contiguous block like its rows, and the smallest
 // core distance under every node. A training point's reachability is at least its core
 // distance, so that minimum bounds a whole node from below whatever the query.
@@ -31,7 +32,7 @@ bool uses_euclidean_distance(const Metric& metric);
 struct TrainingIndex {
     static constexpr std::size_t MAX_KD_DIMS = 16;
 
-    std::variant<KdTree, BallTree> tree;
+    std::variant<KdTree, BlockTree> tree;
     std::vector<double> core_distances;  // tree order
     std::vector<double> node_min_core;   // one per tree node
     std::size_t n_points = 0;

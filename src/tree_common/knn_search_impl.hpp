@@ -9,8 +9,8 @@
 #include "common/internal_error.hpp"
 #include "knn_heap/knn_heap.hpp"
 #include "tree_common/depth_first.hpp"
+#include "tree_common/fixed_dims.hpp"
 #include "tree_common/knn_search.hpp"
-#include "tree_common/squared_distance.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {

@@ -33,7 +33,9 @@ namespace corvane {
 // - DistanceFloor<Tree>: floor(node, point, scratch), a value that
 //   euclidean_distance(point, row) never falls below, after rounding, for any row of the
 //   node; the reachability search of a fitted model's training index
-//   (training_index/reachability_search.hpp) prunes on it.
+//   (training_index/reachability_search.hpp) prunes on it. Only the KD-tree needs one:
+//   wider indexes are block trees (block_search/block_tree.hpp), searched a block of
+//   points at a time.
 // Both are specialised in the tree's own folder (kd_tree_bounds.hpp,
 // ball_tree_bounds.hpp).
 //

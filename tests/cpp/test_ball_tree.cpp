@@ -9,18 +9,12 @@
 #include "ball_tree/ball_tree_bounds.hpp"
 #include "tree_common/knn_search_impl.hpp"
 #include "tree_support.hpp"
+#include "value_support.hpp"
 
 namespace corvane {
 namespace {
 
 using testing::RecordingHeap;
-
-double ordered_distance(const double* a, const double* b, std::size_t dims) {
-    double sum = 0.0;
-    for (std::size_t j = 0; j < dims; ++j)
-        sum += (a[j] - b[j]) * (a[j] - b[j]);
-    return sum;
-}
 
 std::vector<double> leaf_values(const BallTree& tree, std::size_t node) {
     return {tree.tree_data.begin() + static_cast<long>(tree.nodes[node].start * tree.dims),
@@ -35,7 +29,8 @@ TEST(BallTree, LeafSizeBoundaries) {
     // The radius is the largest distance from the mean of all rows.
     double worst = 0.0;
     for (std::size_t i = 0; i < 40; ++i)
-        worst = std::max(worst, ordered_distance(forty.row(i), leaf.centroid(0), 3));
+        worst = std::max(worst,
+                         testing::lane_order_squared_distance(forty.row(i), leaf.centroid(0), 3));
     EXPECT_EQ(leaf.nodes[0].radius_sq, worst);
     EXPECT_EQ(leaf.nodes[0].radius, std::sqrt(worst));
 
@@ -56,8 +51,9 @@ TEST(BallTree, BallsHoldTheirRowsOnRandomData) {
             const BallNode& node = tree.nodes[id];
             double worst = 0.0;
             for (std::size_t p = node.start; p < node.end; ++p) {
-                worst = std::max(worst, ordered_distance(tree.tree_data.data() + p * dims,
-                                                         tree.centroid(id), dims));
+                worst =
+                    std::max(worst, testing::lane_order_squared_distance(
+                                        tree.tree_data.data() + p * dims, tree.centroid(id), dims));
             }
             ASSERT_EQ(node.radius_sq, worst) << "seed " << seed << " node " << id;
         }

@@ -46,44 +46,43 @@ TEST(Distance, WorkedExamples) {
     EXPECT_TRUE(std::isnan(distance({1e200, 1e200}, {1e200, 2e200}, Metric::cosine())));
 }
 
-// The nine squared differences are chosen so that left-to-right summation,
-// lane combination ((s0 + s1) + s2) + s3 and adding the ninth value after
-// combining the lanes each round differently from the four-lane order.
-TEST(Distance, EuclideanFourLaneOrder) {
-    const Point a{0.3, 1.1, 0.7, 0.1, 3.3, 0.1, 0.2, 1000.0, 0.3};
-    const Point zero(9, 0.0);
-    std::vector<double> x;
-    for (double v : a)
-        x.push_back(v * v);
-    const double s0 = (x[0] + x[4]) + x[8];
-    const double s1 = x[1] + x[5];
-    const double s2 = x[2] + x[6];
-    const double s3 = x[3] + x[7];
-    const double four_lane = (s0 + s1) + (s2 + s3);
-    double left_to_right = 0.0;
-    for (double v : x)
-        left_to_right += v;
-    ASSERT_NE(four_lane, left_to_right);
-    ASSERT_NE(four_lane, ((s0 + s1) + s2) + s3);
-    ASSERT_NE(four_lane, (((x[0] + x[4]) + s1) + (s2 + s3)) + x[8]);
-
-    EXPECT_EQ(distance(a, zero, Metric::euclidean()), std::sqrt(four_lane));
-    EXPECT_EQ(distance(zero, a, Metric::minkowski(2.0)), std::sqrt(four_lane));
-    EXPECT_EQ(squared_euclidean_distance(std::span<const double>(a), std::span<const double>(zero)),
-              four_lane);
-
-    // Below eight coordinates the sum runs strictly left to right (these seven
-    // values round differently in the four-lane order).
-    const Point seven{1000.0, 1000.0, 1.1, 0.1, 3.3, 0.7, 3.3};
-    const Point zero7(7, 0.0);
-    double sequential = 0.0;
-    std::vector<double> y;
-    for (double v : seven) {
-        y.push_back(v * v);
-        sequential += v * v;
+// Every Euclidean distance sums in one order: lane j % 4 takes the squared differences of
+// columns j, j + 4, ..., and the lanes combine as (lane0 + lane1) + (lane2 + lane3). The
+// values are chosen so that left-to-right summation and the other natural lane orders
+// (a tail added to lane 0, lanes folded as (lane0 + lane2) + (lane1 + lane3)) round
+// differently, for 11 columns and for 7.
+TEST(Distance, EuclideanLaneOrder) {
+    for (const Point& a :
+         {Point{1000.0, 2.9, 1000.0, 3.1, 3.1, 1000.0, 1000.0, 1000.0, 1000.0, 1000.0, 1000.0},
+          Point{0.6, 1000.0, 1000.0, 1.0, 1000.0, 0.3, 1000.0}}) {
+        const Point zero(a.size(), 0.0);
+        double lane[4] = {0.0, 0.0, 0.0, 0.0};
+        double tail_in_lane0[4] = {0.0, 0.0, 0.0, 0.0};
+        double left_to_right = 0.0;
+        for (std::size_t j = 0; j < a.size(); ++j) {
+            const double t = a[j] * a[j];
+            lane[j % 4] += t;
+            tail_in_lane0[j < a.size() - a.size() % 4 ? j % 4 : 0] += t;
+            left_to_right += t;
+        }
+        const double expected = (lane[0] + lane[1]) + (lane[2] + lane[3]);
+        ASSERT_NE(expected, left_to_right);
+        ASSERT_NE(expected, (lane[0] + lane[2]) + (lane[1] + lane[3]));
+        if (a.size() == 11) {
+            ASSERT_NE(expected, (tail_in_lane0[0] + tail_in_lane0[1]) +
+                                    (tail_in_lane0[2] + tail_in_lane0[3]));
+        }
+        EXPECT_EQ(distance(a, zero, Metric::euclidean()), std::sqrt(expected));
+        EXPECT_EQ(distance(zero, a, Metric::minkowski(2.0)), std::sqrt(expected));
+        EXPECT_EQ(
+            squared_euclidean_distance(std::span<const double>(a), std::span<const double>(zero)),
+            expected);
+        EXPECT_EQ(squared_distance(a.data(), zero.data(), a.size()), expected);
     }
-    ASSERT_NE(sequential, ((((y[0] + y[4]) + y[5]) + y[6]) + y[1]) + (y[2] + y[3]));
-    EXPECT_EQ(distance(seven, zero7, Metric::euclidean()), std::sqrt(sequential));
+    // Up to three columns the order is the plain left-to-right sum.
+    const Point three{0.1, 1e8, 0.7};
+    EXPECT_EQ(squared_distance(three.data(), Point(3, 0.0).data(), 3),
+              (0.1 * 0.1 + 1e8 * 1e8) + 0.7 * 0.7);
 }
 
 TEST(Distance, StridedPoints) {

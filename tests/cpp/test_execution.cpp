@@ -61,8 +61,8 @@ DataMatrix input_of(const Case& c) {
 std::vector<Case> cases() {
     return {
         {"kd-tree boruvka", Metric::euclidean(), 3000, 2, MstRoute::BoruvkaKdTree},
-        {"ball-tree boruvka", Metric::euclidean(), 9000, 18, MstRoute::BoruvkaBallTree},
-        {"gram prim", Metric::euclidean(), 1500, 20, MstRoute::PrimGram},
+        {"blocked boruvka", Metric::euclidean(), 9000, 18, MstRoute::BlockedBoruvka},
+        {"blocked boruvka, few rows", Metric::euclidean(), 1500, 20, MstRoute::BlockedBoruvka},
         {"dense manhattan", Metric::manhattan(), 2500, 3, MstRoute::PrimDense},
         {"precomputed", Metric::precomputed(), 1200, 2, MstRoute::PrimDense},
     };

@@ -108,15 +108,13 @@ TEST(MstRoute, ThresholdsAndTreeSwitches) {
     EXPECT_EQ(choose_mst_route(e, 4001, 16, 1.0), MstRoute::BoruvkaKdTree);
     EXPECT_EQ(choose_mst_route(e, 4000, 11, 0.5), MstRoute::PrimBallTreeCore);
     EXPECT_EQ(choose_mst_route(e, 4000, 10, 0.5), MstRoute::PrimKdTreeCore);
-    EXPECT_EQ(choose_mst_route(e, 8000, 17, 1.0), MstRoute::PrimGram);
-    EXPECT_EQ(choose_mst_route(e, 8001, 17, 1.0), MstRoute::BoruvkaBallTree);
-    EXPECT_EQ(choose_mst_route(e, 2001, 65, 1.0), MstRoute::BoruvkaBallTree);
-    EXPECT_EQ(choose_mst_route(e, 2001, 64, 1.0), MstRoute::PrimGram);
-    EXPECT_EQ(choose_mst_route(e, 100, 20, 0.5), MstRoute::PrimBallTreeCore);
-    EXPECT_EQ(choose_mst_route(e, 100, 512, 0.5), MstRoute::PrimBallTreeCore);
-    EXPECT_EQ(choose_mst_route(e, 100, 600, 0.5), MstRoute::PrimBruteCore);
-    EXPECT_EQ(choose_mst_route(e, 100, 600, 1.0), MstRoute::PrimGram);
-    EXPECT_EQ(choose_mst_route(e, 100, 17, std::nextafter(1.0, 2.0)), MstRoute::PrimBallTreeCore);
+    EXPECT_EQ(choose_mst_route(e, 100, 16, 1.0), MstRoute::PrimBallTreeCore);
+    for (const std::size_t n : {1, 100, 8000, 8001, 1000000}) {
+        for (const std::size_t d : {17, 64, 65, 600}) {
+            EXPECT_EQ(choose_mst_route(e, n, d, 1.0), MstRoute::BlockedBoruvka);
+            EXPECT_EQ(choose_mst_route(e, n, d, 0.5), MstRoute::BlockedBoruvka);
+        }
+    }
 }
 
 TEST(MstRoute, OtherMetricsAndNoColumns) {

@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "ball_tree/ball_tree_bounds.hpp"
+#include "block_search/block_tree.hpp"
 #include "common/internal_error.hpp"
 #include "distance/distance.hpp"
 #include "kdtree_bounded/kd_tree_bounds.hpp"
@@ -170,7 +170,13 @@ TEST(ApproximatePredict, WorkedCases) {
 template <class Tree>
 void expect_floors_hold(const DataMatrix& data, unsigned seed) {
     const Tree tree = Tree::build(data);
-    const DistanceFloor<Tree> floor(tree);
+    const auto floor = [&tree](std::size_t node, const double* point, double* scratch) {
+        if constexpr (std::is_same_v<Tree, BlockTree>) {
+            return tree.distance_floor(node, point);
+        } else {
+            return DistanceFloor<Tree>(tree)(node, point, scratch);
+        }
+    };
     const std::size_t dims = data.cols;
     std::vector<double> queries;
     std::mt19937_64 rng(seed);
@@ -181,9 +187,9 @@ void expect_floors_hold(const DataMatrix& data, unsigned seed) {
         const double t = step(rng);
         for (std::size_t c = 0; c < dims; ++c) {
             double centre = 0.0;
-            if constexpr (std::is_same_v<Tree, BallTree>) centre = tree.centroid(node)[c];
-            queries.push_back(std::is_same_v<Tree, BallTree> ? row[c] + t * (row[c] - centre)
-                                                             : (c == 0 ? row[c] - t : row[c]));
+            if constexpr (std::is_same_v<Tree, BlockTree>) centre = tree.centroid(node)[c];
+            queries.push_back(std::is_same_v<Tree, BlockTree> ? row[c] + t * (row[c] - centre)
+                                                              : (c == 0 ? row[c] - t : row[c]));
         }
     }
     std::vector<double> scratch(dims);
@@ -209,13 +215,13 @@ TEST(ApproximatePredict, DistanceFloorsHoldAfterRounding) {
         for (double& v : data.values)
             v = 1e6 + v * (seed % 2 == 0 ? 1e-3 : 1.0);
         expect_floors_hold<KdTree>(data, seed);
-        expect_floors_hold<BallTree>(data, seed);
+        expect_floors_hold<BlockTree>(data, seed);
     }
 }
 
 // Fast routes against the literal loop on random models: clustered and uniform data,
 // integer grids full of duplicates and equal core distances, new points that repeat
-// training points or lie far outside, from 1 to 40 columns (KD-tree up to 16, ball tree
+// training points or lie far outside, from 1 to 40 columns (KD-tree up to 16, block tree
 // above).
 TEST(ApproximatePredict, IndexMatchesExhaustiveBitForBit) {
     unsigned seed = 0;

@@ -13,7 +13,6 @@
 #include "common/internal_error.hpp"
 #include "distance/distance.hpp"
 #include "mst/mutual_reachability.hpp"
-#include "mst/prim/gram_matrix.hpp"
 #include "mst/prim/prim.hpp"
 #include "value_support.hpp"
 
@@ -150,14 +149,13 @@ std::string metric_name(const Metric& metric) {
     return "?";
 }
 
-// All Euclidean routes on one input with k = 1 and alpha = 1; the Gram route
-// and squared weights must agree here because the examples are exact in binary.
+// All Euclidean routes on one input with k = 1 and alpha = 1; squared weights
+// must agree here because the examples are exact in binary.
 void expect_euclidean_routes(const DataMatrix& data, const std::vector<MstEdge>& expected) {
     EXPECT_TRUE(same_edges(prim_dense_mst(data, Metric::euclidean(), 1, 1.0).edges, expected));
     EXPECT_TRUE(same_edges(prim_dense_mst(data, Metric::minkowski(2.0), 1, 1.0).edges, expected));
     EXPECT_TRUE(same_edges(
         prim_euclidean_mst(data, euclidean_brute_core_distances(data, 1), 1.0).edges, expected));
-    EXPECT_TRUE(same_edges(prim_gram_mst(data, 1, ExecutionContext(1)).edges, expected));
 }
 
 TEST(Prim, CollinearPoints) {
@@ -230,8 +228,6 @@ TEST(Prim, SinglePoint) {
         prim_dense_mst(matrix_of(1, 1, {0.25}), Metric::precomputed(), 1, 1.0);
     EXPECT_TRUE(same_bits(precomputed.core_distances, {0.25}));
     EXPECT_TRUE(precomputed.edges.empty());
-    EXPECT_TRUE(same_bits(prim_gram_mst(point, 1).core_distances, {0.0}));
-    EXPECT_TRUE(prim_gram_mst(point, 1).edges.empty());
     EXPECT_TRUE(same_bits(euclidean_brute_core_distances(point, 1), {0.0}));
     EXPECT_TRUE(prim_euclidean_mst(point, {0.0}, 0.5).edges.empty());
 }
@@ -241,7 +237,6 @@ TEST(Prim, BadArgumentsAreInternalErrors) {
     EXPECT_THROW(prim_dense_mst(data, Metric::manhattan(), 0, 1.0), InternalError);
     EXPECT_THROW(prim_dense_mst(data, Metric::manhattan(), 6, 1.0), InternalError);
     EXPECT_THROW(prim_dense_mst(data, Metric::precomputed(), 1, 1.0), InternalError);
-    EXPECT_THROW(prim_gram_mst(data, 6), InternalError);
     EXPECT_THROW(euclidean_brute_core_distances(data, 0), InternalError);
     EXPECT_THROW(prim_euclidean_mst(data, {0, 0, 0}, 1.0), InternalError);
 }
@@ -414,7 +409,7 @@ TEST(Prim, DenseRouteDisconnectedIndependentOfThreads) {
     }
 }
 
-// The routes on rows (squared and plain weights) and the Gram route against
+// The routes on rows (squared and plain weights) against
 // the dense route under euclidean. With k = 1 and continuous data there are no
 // ties, so the trees must be the same; with k >= 2 core distances create ties
 // that squaring may resolve differently, but every minimum spanning tree has
@@ -442,86 +437,14 @@ TEST(Prim, EuclideanRoutesAgreeWithDenseRoute) {
             EXPECT_TRUE(same_edges(rows.edges, dense.edges));
             continue;
         }
-        const MstResult gram = prim_gram_mst(data, c.k, ExecutionContext(2));
-        for (std::size_t i = 0; i < c.n; ++i)
-            EXPECT_NEAR(gram.core_distances[i], dense.core_distances[i], 1e-12) << "point " << i;
         if (c.k == 1) {
             EXPECT_TRUE(same_edges(rows.edges, dense.edges, 1e-14));
-            EXPECT_TRUE(same_edges(gram.edges, dense.edges, 1e-12));
         }
         const std::vector<double> expected = sorted_weights(dense.edges);
         const std::vector<double> from_rows = sorted_weights(rows.edges);
-        const std::vector<double> from_gram = sorted_weights(gram.edges);
-        for (std::size_t i = 0; i < expected.size(); ++i) {
+        for (std::size_t i = 0; i < expected.size(); ++i)
             EXPECT_NEAR(from_rows[i], expected[i], 1e-14 * expected[i]) << "weight " << i;
-            EXPECT_NEAR(from_gram[i], expected[i], 1e-12 * expected[i]) << "weight " << i;
-        }
     }
-}
-
-TEST(Prim, GramCoreDistancesIndependentOfThreads) {
-    for (std::size_t n : {255, 256, 300}) {
-        const std::uint64_t seed = 9000 + n;
-        const DataMatrix data = random_matrix(n, 19, seed, true);
-        SCOPED_TRACE(::testing::Message() << "seed " << seed << " n " << n);
-        const MstResult one = prim_gram_mst(data, 6, ExecutionContext(1));
-        for (std::size_t threads : {2, 3}) {
-            const MstResult many = prim_gram_mst(data, 6, ExecutionContext(threads));
-            EXPECT_TRUE(same_bits(many.core_distances, one.core_distances));
-            EXPECT_TRUE(same_edges(many.edges, one.edges));
-        }
-    }
-}
-
-// Rows share an offset of 1e9 in every column; without centring the Gram
-// distances lose all their digits and the tree comes out wrong.
-TEST(Prim, GramRouteSurvivesLargeOffset) {
-    const std::uint64_t seed = 4242;
-    DataMatrix data = random_matrix(150, 20, seed);
-    for (double& v : data.values)
-        v += 1e9;
-    SCOPED_TRACE(::testing::Message() << "seed " << seed);
-    const MstResult rows = prim_euclidean_mst(data, euclidean_brute_core_distances(data, 1), 1.0);
-    EXPECT_TRUE(same_edges(prim_gram_mst(data, 1).edges, rows.edges, 1e-9));
-    const std::vector<double> core = euclidean_brute_core_distances(data, 4);
-    const std::vector<double> gram_core = prim_gram_mst(data, 4).core_distances;
-    for (std::size_t i = 0; i < data.rows; ++i)
-        EXPECT_NEAR(gram_core[i], core[i], 1e-8) << "point " << i;
-}
-
-// Every entry is the plain running sum over the columns in order, whatever
-// the tiling (n not a multiple of the panel, d beyond one pass) or threads.
-TEST(GramMatrix, EqualsNaiveSums) {
-    for (const auto& [n, d] :
-         std::vector<std::pair<std::size_t, std::size_t>>{{1, 1}, {13, 5}, {270, 300}, {300, 17}}) {
-        const std::uint64_t seed = 31 * n + d;
-        const DataMatrix x = random_matrix(n, d, seed);
-        SCOPED_TRACE(::testing::Message() << "seed " << seed << " n " << n << " d " << d);
-        std::vector<double> naive(n * n);
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t j = 0; j < n; ++j) {
-                double sum = 0.0;
-                for (std::size_t c = 0; c < d; ++c)
-                    sum += x.at(i, c) * x.at(j, c);
-                naive[i * n + j] = sum;
-            }
-        }
-        for (std::size_t threads : {1, 2}) {
-            const GramMatrix g = gram_matrix(x, ExecutionContext(threads));
-            EXPECT_TRUE(
-                same_bits(std::vector<double>(g.values.get(), g.values.get() + n * n), naive))
-                << threads << " threads";
-        }
-    }
-}
-
-// Rows without columns cost no input memory, so the size checks can be reached
-// cheaply: n * n overflowing the address arithmetic, and an impossible size.
-TEST(GramMatrix, TooLargeIsBadAlloc) {
-    EXPECT_THROW(gram_matrix(DataMatrix(std::size_t{1} << 33, 0), ExecutionContext(1)),
-                 std::bad_alloc);
-    EXPECT_THROW(gram_matrix(DataMatrix(std::size_t{1} << 28, 0), ExecutionContext(1)),
-                 std::bad_alloc);
 }
 
 }  // namespace

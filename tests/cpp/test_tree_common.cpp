@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "tree_common/squared_distance.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "tree_common/tree_shape.hpp"
 
 namespace corvane {

@@ -34,4 +34,14 @@ inline std::vector<double> sorted_weights(const std::vector<MstEdge>& edges) {
     return weights;
 }
 
+// The summation order of every Euclidean distance, transcribed plainly: lane j % 4 sums
+// the squared differences of columns j, j + 4, ... in order, and the lanes combine as
+// (lane0 + lane1) + (lane2 + lane3).
+inline double lane_order_squared_distance(const double* a, const double* b, std::size_t dims) {
+    double lane[4] = {0.0, 0.0, 0.0, 0.0};
+    for (std::size_t j = 0; j < dims; ++j)
+        lane[j % 4] += (a[j] - b[j]) * (a[j] - b[j]);
+    return (lane[0] + lane[1]) + (lane[2] + lane[3]);
+}
+
 }  // namespace corvane::testing

@@ -21,13 +21,12 @@ EUCLIDEAN_CASES = [
     (4001, 16, 0.7),  # Boruvka over the KD-tree, widest
     (1500, 10, 0.5),  # Prim, KD-tree core distances, plain weights
     (1500, 11, 1.0),  # Prim, ball tree core distances
-    (300, 17, 0.5),  # Prim, ball tree core distances (alpha is not 1)
-    (2000, 64, 1.0),  # Gram matrix
-    (2001, 64, 1.0),  # Gram matrix (threshold 8000 below 65 columns)
-    (2001, 65, 1.0),  # Boruvka over the ball tree
-    (2000, 65, 1.0),  # Gram matrix
-    (100, 600, 0.5),  # exhaustive core distances
-    (100, 600, 1.0),  # Gram matrix
+    (300, 16, 0.5),  # Prim, ball tree core distances, plain weights
+    (300, 17, 0.5),  # blocked, plain weights
+    (2000, 64, 1.0),  # blocked
+    (2001, 65, 1.0),  # blocked
+    (100, 600, 0.5),  # blocked, one block
+    (130, 600, 1.0),  # blocked, two blocks
 ]
 
 
@@ -41,7 +40,7 @@ def test_euclidean_routes_match_the_dense_reference(n, d, alpha):
 
 @pytest.mark.slow
 @pytest.mark.parametrize("n", [8000, 8001])
-def test_gram_and_ball_tree_boruvka_thresholds_at_17_columns(n):
+def test_blocked_route_at_17_columns(n):
     data = blobs(n, 17, seed=3)
     model = HDBSCAN(min_cluster_size=15, min_samples=5).fit(data)
     assert_same_results(model, reference_fit(data, min_cluster_size=15, min_samples=5))

@@ -6,9 +6,10 @@
 #include <limits>
 
 #include "ball_tree/ball_tree.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/mutual_reachability.hpp"
-#include "tree_common/squared_distance.hpp"
+#include "tree_common/fixed_dims.hpp"
 #include "tree_common/tree_contract.hpp"
 
 namespace corvane {

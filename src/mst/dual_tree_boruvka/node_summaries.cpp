@@ -1,6 +1,7 @@
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 
 #include "ball_tree/ball_tree.hpp"
+#include "block_search/block_tree.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "tree_common/bottom_up.hpp"
@@ -103,5 +104,8 @@ template void bound_nodes(const BallTree&, std::span<const std::size_t>,
                           std::span<const BoruvkaCandidate>, std::span<double>, std::size_t,
                           std::size_t);
 template std::vector<std::size_t> collect_subtrees(const BallTree&, std::size_t);
+
+template void label_nodes(const BlockTree&, std::span<const std::size_t>, std::span<std::size_t>,
+                          std::size_t, std::size_t);
 
 }  // namespace corvane

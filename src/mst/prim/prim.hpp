@@ -30,21 +30,14 @@ MstResult prim_dense_mst(const DataMatrix& data, const Metric& metric, std::size
                          const ExecutionContext& context = ExecutionContext(),
                          StageClock* clock = nullptr);
 
-// Euclidean route through the Gram matrix of the column-centred data, for
-// alpha = 1: n x n doubles of memory. The Gram product and the core-distance
-// pass run on up to context.threads() threads; the result does not depend on
-// the count.
-MstResult prim_gram_mst(const DataMatrix& data, std::size_t k,
-                        const ExecutionContext& context = ExecutionContext(),
-                        StageClock* clock = nullptr);
-
 // Euclidean route on the rows with given core distances (one per row): squared
 // weights when alpha is exactly 1, plain weights otherwise. On the calling thread.
 MstResult prim_euclidean_mst(const DataMatrix& data, std::vector<double> core_distances,
                              double alpha, const ExecutionContext& context = ExecutionContext());
 
 // Euclidean core distances by exhaustive search: for each row, the k-th
-// smallest distance to all rows, itself included. On the calling thread.
+// smallest distance to all rows, itself included. On the calling thread; the
+// slow reference of the faster core-distance searches.
 std::vector<double> euclidean_brute_core_distances(
     const DataMatrix& data, std::size_t k, const ExecutionContext& context = ExecutionContext());
 

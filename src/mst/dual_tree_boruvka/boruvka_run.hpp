@@ -1,0 +1,359 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <span>
+#include <tuple>
+#include <vector>
+
+#include "common/mst_edge.hpp"
+#include "distance/euclidean/squared_distance.hpp"
+#include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
+#include "mst/dual_tree_boruvka/dual_tree_search.hpp"
+#include "mst/mutual_reachability.hpp"
+#include "parallel/checked_sort.hpp"
+#include "parallel/execution_context.hpp"
+#include "parallel/parallel.hpp"
+#include "union_find/union_find.hpp"
+
+namespace corvane::boruvka_detail {
+
+// The Boruvka scheme shared by the dual-tree and the blocked searches: seeding from
+// neighbour lists, merging batches of candidates, renumbering components, and the
+// iterations, each of which asks the search for every component's cheapest outgoing edge.
+inline constexpr double INFINITE_WEIGHT = std::numeric_limits<double>::infinity();
+
+// How far ahead scattered reads are prefetched: batch entries of the merge walk (their
+// union-find entries), points of the neighbour-pair offers.
+inline constexpr std::size_t PREFETCH_AHEAD = 8;
+
+// Sorted runs a batch is collected in at most; the merge walk picks the smallest head of
+// all runs for every entry.
+inline constexpr std::size_t MAX_BATCH_RUNS = 8;
+
+// One candidate offered to a merge batch. `weight` is squared in the seeding batches and a
+// true distance in the search batches; `from` and `to` are input row numbers, `component`
+// and `other` the components of the two ends.
+struct BatchEntry {
+    double weight;
+    std::size_t from;
+    std::size_t to;
+    std::size_t component;
+    std::size_t other;
+};
+
+inline bool batch_less(const BatchEntry& a, const BatchEntry& b) {
+    return std::tie(a.weight, a.from, a.to) < std::tie(b.weight, b.from, b.to);
+}
+
+// A neighbour pair offered to an entry owned by another seeding worker.
+struct Offer {
+    std::size_t entry;
+    double weight_sq;
+    std::size_t to;
+};
+
+// Components are numbered 0 .. C-1 in the tree order of their representatives (the point
+// that union by size keeps, as a union-find over the points would), so that visiting
+// numbers in order visits representatives in order. Each component has one candidate entry and a
+// point count; every point knows its component through `position_component`. After each
+// merge the surviving components are renumbered, so all per-component work is
+// proportional to the number of components, and the passes over all points run over
+// threads.
+template <class Tree>
+class BoruvkaRun {
+  public:
+    BoruvkaRun(const Tree& tree, std::span<const double> core_distances, double alpha,
+               const ExecutionContext& context)
+        : tree_(tree),
+          context_(context),
+          n_(tree.n_points),
+          threads_(context.threads() >= 2 && n_ >= PARALLEL_MIN_ROWS && !tree.nodes.front().is_leaf
+                       ? context.threads()
+                       : 1),
+          candidates_(n_),
+          component_size_(n_, 1),
+          components_(n_) {
+        state_.mutual_reachability = MutualReachabilitySq(alpha);
+        state_.position_core_sq.resize(n_);
+        state_.position_component.resize(n_);
+        for_rows(n_, [&](std::size_t p) {
+            const double core = core_distances[tree.indices[p]];
+            state_.position_core_sq[p] = core * core;
+            state_.position_component[p] = p;
+        });
+        edges_.reserve(n_ - 1);
+    }
+
+    // `make_search(threads, context)` gives the search of the iterations (see iterate),
+    // made only when seeding leaves more than one component.
+    template <class MakeSearch>
+    std::vector<MstEdge> run(std::vector<std::size_t> neighbors, std::size_t per_point,
+                             const MakeSearch& make_search) {
+        offer_neighbour_pairs(neighbors, per_point);
+        std::vector<std::size_t>().swap(neighbors);
+        while (components_ > 1 && merge(collect_batch(true), true) > 0) {
+        }
+        if (components_ > 1) {
+            auto search = make_search(threads_, context_);
+            iterate(search);
+        }
+        return std::move(edges_);
+    }
+
+  private:
+    // Runs body(i) for every i in [0, count), over the threads in contiguous chunks.
+    template <class Body>
+    void for_rows(std::size_t count, const Body& body) {
+        for_each_row_chunk(context_, count, [&](RowChunk chunk) {
+            for (std::size_t i = chunk.start; i < chunk.end; ++i)
+                body(i);
+        });
+    }
+
+    double pair_weight_sq(std::size_t p, std::size_t q) const {
+        const std::size_t dims = tree_.dims;
+        const double* rows = tree_.tree_data.data();
+        const double d_sq = squared_distance(rows + p * dims, rows + q * dims, dims);
+        const std::vector<double>& core_sq = state_.position_core_sq;
+        return state_.mutual_reachability(max_ignoring_nan(core_sq[p], core_sq[q]), d_sq);
+    }
+
+    // No edge at position p weighs less than mr² with p's core and a zero distance, since
+    // mr² grows with both the core term and the distance.
+    double seed_floor(std::size_t p) const {
+        return state_.mutual_reachability(state_.position_core_sq[p], 0.0);
+    }
+
+    // Offers every neighbour pair to the entries of both its ends; every point is still its
+    // own component, numbered by its tree position. An entry keeps the cheapest pair
+    // offered, among equal weights the one whose other end comes first in the tree, so the
+    // result does not depend on the order of the offers. Each worker owns the entries of a
+    // contiguous range of tree positions, where neighbours mostly lie; offers to entries
+    // of other workers are applied after the join.
+    void offer_neighbour_pairs(std::span<const std::size_t> neighbors, std::size_t per_point) {
+        if (per_point == 0) return;
+        std::vector<std::size_t> position_of(n_);
+        for_rows(n_, [&](std::size_t p) { position_of[tree_.indices[p]] = p; });
+        const auto offer = [&](std::size_t p, double weight_sq, std::size_t q) {
+            BoruvkaCandidate& current = candidates_[p];
+            if (weight_sq < current.weight_sq ||
+                (weight_sq == current.weight_sq && q < current.to)) {
+                current = {weight_sq, p, q};
+            }
+        };
+        const std::vector<RowChunk> chunks =
+            threads_ >= 2 ? split_rows(n_, threads_) : std::vector<RowChunk>{{0, n_}};
+        std::vector<std::vector<Offer>> foreign(chunks.size());
+        run_tasks(context_, chunks.size(), [&](std::size_t c) {
+            const RowChunk chunk = chunks[c];
+            // The neighbour rows and their positions are scattered: rows are fetched two
+            // prefetch distances ahead, the positions they name one distance ahead.
+            const auto row_of = [&](std::size_t p) {
+                return neighbors.data() + tree_.indices[p] * per_point;
+            };
+            for (std::size_t p = chunk.start; p < chunk.end; ++p) {
+                context_.check_every(p, 1024);
+                if (p + 2 * PREFETCH_AHEAD < chunk.end) {
+                    __builtin_prefetch(row_of(p + 2 * PREFETCH_AHEAD));
+                }
+                if (p + PREFETCH_AHEAD < chunk.end) {
+                    const std::size_t* later = row_of(p + PREFETCH_AHEAD);
+                    for (std::size_t e = 0; e < per_point; ++e) {
+                        if (later[e] < n_) __builtin_prefetch(&position_of[later[e]]);
+                    }
+                }
+                const std::size_t i = tree_.indices[p];
+                const std::size_t* row = row_of(p);
+                for (std::size_t e = 0; e < per_point; ++e) {
+                    if (row[e] == i || row[e] >= n_) continue;
+                    const std::size_t q = position_of[row[e]];
+                    const double weight_sq = pair_weight_sq(p, q);
+                    offer(p, weight_sq, q);
+                    if (q >= chunk.start && q < chunk.end) {
+                        offer(q, weight_sq, p);
+                    } else {
+                        foreign[c].push_back({q, weight_sq, p});
+                    }
+                }
+            }
+        });
+        for (const std::vector<Offer>& offers : foreign) {
+            for (const Offer& o : offers)
+                offer(o.entry, o.weight_sq, o.to);
+        }
+    }
+
+    // The candidates offered to a merge, as sorted runs, one per chunk of components. A
+    // seeding batch takes a pair only when it weighs exactly the floor of its `from`
+    // point: it is then the cheapest edge at that point, and every point owns at most one
+    // such edge, so any acyclic set of them lies in a minimum spanning tree. Any other
+    // neighbour pair can be beaten by a cheaper pair outside the lists; it stays a
+    // candidate (an upper bound) for the first search instead.
+    std::vector<std::vector<BatchEntry>> collect_batch(bool seeding) {
+        const std::size_t count = candidates_.size();
+        const std::vector<RowChunk> chunks =
+            threads_ >= 2 && count >= PARALLEL_MIN_ROWS
+                ? split_rows(count, std::min(threads_, MAX_BATCH_RUNS))
+                : std::vector<RowChunk>{{0, count}};
+        std::vector<std::vector<BatchEntry>> runs(chunks.size());
+        const std::vector<std::size_t>& component = state_.position_component;
+        const auto offered = [&](std::size_t c) {
+            const BoruvkaCandidate& candidate = candidates_[c];
+            const double w = candidate.weight_sq;
+            if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
+            if (seeding && !(w <= seed_floor(candidate.from))) return false;
+            return component[candidate.to] != c;
+        };
+        run_tasks(context_, chunks.size(), [&](std::size_t r) {
+            // Counted first: the first seeding batch holds most points.
+            std::size_t length = 0;
+            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+                context_.check_every(c);
+                length += offered(c) ? 1 : 0;
+            }
+            std::vector<BatchEntry>& run = runs[r];
+            run.reserve(length);
+            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+                context_.check_every(c);
+                if (!offered(c)) continue;
+                const BoruvkaCandidate& candidate = candidates_[c];
+                const double w = candidate.weight_sq;
+                run.push_back({seeding ? w : std::sqrt(w), tree_.indices[candidate.from],
+                               tree_.indices[candidate.to], c, component[candidate.to]});
+            }
+            checked_sort(context_, run.begin(), run.end(), batch_less);
+        });
+        return runs;
+    }
+
+    // Walks the batch in ascending (weight, from, to) and adds every candidate whose ends
+    // are still apart; then renumbers the components and hands the leftover candidates
+    // up. Returns the number of edges added. The keys are distinct: each component offers
+    // at most one candidate and its `from` lies inside that component.
+    std::size_t merge(std::vector<std::vector<BatchEntry>> runs, bool squared) {
+        UnionFind sets(component_size_);
+        std::size_t added = 0;
+        std::vector<std::size_t> head(runs.size(), 0);
+        for (std::size_t step = 0;; ++step) {
+            context_.check_every(step);
+            std::optional<std::size_t> best;
+            for (std::size_t r = 0; r < runs.size(); ++r) {
+                if (head[r] == runs[r].size()) continue;
+                if (!best || batch_less(runs[r][head[r]], runs[*best][head[*best]])) best = r;
+            }
+            if (!best) break;
+            const std::vector<BatchEntry>& run = runs[*best];
+            const std::size_t at = head[*best]++;
+            if (at + PREFETCH_AHEAD < run.size()) {
+                sets.prefetch(run[at + PREFETCH_AHEAD].component);
+                sets.prefetch(run[at + PREFETCH_AHEAD].other);
+            }
+            const BatchEntry& e = run[at];
+            const std::size_t ra = sets.find(e.component);
+            const std::size_t rb = sets.find(e.other);
+            if (ra == rb) continue;
+            edges_.push_back({e.from, e.to, squared ? std::sqrt(e.weight) : e.weight});
+            sets.unite(ra, rb);
+            --components_;
+            ++added;
+        }
+        runs.clear();
+        if (added > 0 && components_ > 1) renumber(sets);
+        return added;
+    }
+
+    // Numbers the merged components in the order of their representatives, relabels the
+    // points and builds the new candidate table: a surviving representative's own
+    // candidate unless it has become internal, then in order the candidates of the
+    // components it absorbed that still cross and are strictly cheaper.
+    void renumber(const UnionFind& sets) {
+        const std::size_t old_count = candidates_.size();
+        std::vector<std::size_t> renamed(old_count);
+        for_rows(old_count, [&](std::size_t c) { renamed[c] = sets.representative(c); });
+        std::vector<unsigned char> survives(old_count, 0);
+        std::size_t count = 0;
+        for (std::size_t c = 0; c < old_count; ++c) {
+            context_.check_every(c);
+            if (renamed[c] == c) {
+                survives[c] = 1;
+                renamed[c] = count++;
+            }
+        }
+        std::vector<std::size_t> sizes(count);
+        // A survivor's entry is final and never written here, so it can be read while the
+        // others are rewritten.
+        for_rows(old_count, [&](std::size_t c) {
+            if (survives[c] == 0) {
+                renamed[c] = renamed[renamed[c]];
+            } else {
+                sizes[renamed[c]] = sets.set_size(c);
+            }
+        });
+        std::vector<std::size_t>& component = state_.position_component;
+        for_rows(n_, [&](std::size_t p) { component[p] = renamed[component[p]]; });
+
+        std::vector<BoruvkaCandidate> handed(count);
+        for_rows(old_count, [&](std::size_t c) {
+            BoruvkaCandidate& own = candidates_[c];
+            if (own.weight_sq != INFINITE_WEIGHT && component[own.to] == renamed[c]) {
+                own.weight_sq = INFINITE_WEIGHT;
+            }
+            if (survives[c] != 0) handed[renamed[c]] = own;
+        });
+        for (std::size_t c = 0; c < old_count; ++c) {
+            context_.check_every(c);
+            BoruvkaCandidate& into = handed[renamed[c]];
+            if (survives[c] == 0 && candidates_[c].weight_sq < into.weight_sq) {
+                into = candidates_[c];
+            }
+        }
+        candidates_ = std::move(handed);
+        component_size_ = std::move(sizes);
+    }
+
+    // Search contract (ParallelSearch): compute_min_core(position_core_sq, node_min_core_sq),
+    // summarise(state, candidates, node_bound) and search(state, candidates, node_bound),
+    // which lowers every component's candidate to its cheapest outgoing edge, the same
+    // edge for any thread count.
+    //
+    // A search may also offer every_component_pair(state, components, entries): the
+    // cheapest edge between every two components that it finds an edge between, as batch
+    // entries (any order); it returns false when it declines (and leaves `entries` empty).
+    // By the cut property the spanning tree of those edges, which one merge walk builds,
+    // completes the spanning tree.
+    template <class Search>
+    void iterate(Search& search) {
+        search.compute_min_core(state_.position_core_sq, state_.node_min_core_sq);
+        while (components_ > 1) {
+            search.summarise(state_, candidates_, node_bound_);
+            if constexpr (requires(std::vector<BatchEntry>& entries) {
+                              search.every_component_pair(state_, components_, entries);
+                          }) {
+                std::vector<std::vector<BatchEntry>> runs(1);
+                if (search.every_component_pair(state_, components_, runs[0])) {
+                    checked_sort(context_, runs[0].begin(), runs[0].end(), batch_less);
+                    if (merge(std::move(runs), false) == 0) return;
+                    continue;
+                }
+            }
+            search.search(state_, candidates_, node_bound_);
+            if (merge(collect_batch(false), false) == 0) return;
+        }
+    }
+
+    const Tree& tree_;
+    const ExecutionContext& context_;
+    std::size_t n_;
+    std::size_t threads_;
+    BoruvkaSearchState state_;
+    std::vector<BoruvkaCandidate> candidates_;  // one per component while components_ > 1
+    std::vector<std::size_t> component_size_;   // points per component
+    std::size_t components_;
+    std::vector<double> node_bound_;
+    std::vector<MstEdge> edges_;
+};
+
+}  // namespace corvane::boruvka_detail
