@@ -4,7 +4,7 @@ The data: 60 000 points in five groups of very different densities and shapes
 (two tight Gaussian blobs, a wide blob, a ring and a crescent) on top of uniform
 background noise. Run from anywhere:
 
-    python examples/quickstart.py [--output clusters.png] [--points 60000]
+    python examples/quickstart.py [--output clusters.png] [--points 60000] [--dpi 110]
 """
 
 import argparse
@@ -37,13 +37,13 @@ def make_data(n_points, seed=7):
     return data[rng.permutation(len(data))]
 
 
-def save_plot(data, labels, probabilities, path):
+def save_plot(data, labels, probabilities, path, dpi):
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    fig, ax = plt.subplots(figsize=(9, 8), dpi=110)
+    fig, ax = plt.subplots(figsize=(9, 8), dpi=dpi)
     noise = labels < 0
     ax.scatter(data[noise, 0], data[noise, 1], s=2, c="#bbbbbb", linewidths=0, label="noise")
     palette = plt.get_cmap("tab10")
@@ -74,6 +74,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--points", type=int, default=60_000)
     parser.add_argument("--output", type=Path, default=Path("clusters.png"))
+    parser.add_argument("--dpi", type=int, default=110, help="resolution of the plot")
     args = parser.parse_args()
 
     data = make_data(args.points)
@@ -97,7 +98,7 @@ def main():
     print(f"time:     {elapsed:.3f} s for fit_predict")
 
     try:
-        save_plot(data, labels, model.probabilities_, args.output)
+        save_plot(data, labels, model.probabilities_, args.output, args.dpi)
     except ImportError:
         print("matplotlib is not installed: pip install 'corvane[examples]' to get the plot")
     else:

@@ -40,6 +40,13 @@ std::string HdbscanError::message() const {
         case ErrorKind::RefitRequired:
             return "reselect keeps the fitted hierarchy: fit again to change min_samples, "
                    "metric, p or alpha";
+        case ErrorKind::InvalidCutDistance:
+            return "cut_distance must be at least 0, got " + float_text(p);
+        case ErrorKind::InvalidCutMinClusterSize:
+            return "min_cluster_size must be at least 1, got " + float_text(p);
+        case ErrorKind::NoCoordinates:
+            return "cluster_centroids needs the coordinates of the points; a model fitted with "
+                   "metric='precomputed' has only their distances";
     }
     return "unknown error";
 }

@@ -21,12 +21,16 @@ enum class ErrorKind : std::uint8_t {
     MaxClusterSizeTooSmall,
     EpsilonMaxTooSmall,
     RefitRequired,
+    InvalidCutDistance,
+    InvalidCutMinClusterSize,
+    NoCoordinates,
 };
 
 // A failure reported as a value. `first` and `second` carry the numbers of the
 // kinds that have them (in message order): unsigned in `first` and `second`,
-// floats in `p` and `q` (`p` alone is the Minkowski exponent of
-// InvalidMinkowskiP). Only the Python binding turns it into an exception.
+// floats in `p` and `q` (`p` alone is the number that InvalidMinkowskiP,
+// InvalidCutDistance and InvalidCutMinClusterSize refuse). Only the Python
+// binding turns it into an exception.
 struct HdbscanError {
     ErrorKind kind = ErrorKind::EmptyInput;
     std::uint64_t first = 0;
@@ -64,6 +68,13 @@ struct HdbscanError {
         return {ErrorKind::EpsilonMaxTooSmall, 0, 0, epsilon, value};
     }
     static HdbscanError refit_required() { return {ErrorKind::RefitRequired}; }
+    static HdbscanError invalid_cut_distance(double value) {
+        return {ErrorKind::InvalidCutDistance, 0, 0, value};
+    }
+    static HdbscanError invalid_cut_min_cluster_size(double value) {
+        return {ErrorKind::InvalidCutMinClusterSize, 0, 0, value};
+    }
+    static HdbscanError no_coordinates() { return {ErrorKind::NoCoordinates}; }
 
     std::string message() const;
 };

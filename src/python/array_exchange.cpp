@@ -8,6 +8,7 @@
 #define NPY_NO_DEPRECATED_API NPY_1_23_API_VERSION
 #include <numpy/arrayobject.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -69,17 +70,24 @@ void copy_elements(PyArrayObject* array, DataMatrix& out) {
     }
 }
 
-PyObject* new_array(int type_number, std::size_t length, void* data) {
-    PyArray_Descr* descr = PyArray_DescrFromType(type_number);  // stolen below
+// A C-ordered array over `data`, or over new memory when `data` is null. Steals `descr`.
+PyObject* new_array(PyArray_Descr* descr, int dimensions, const npy_intp* shape, void* data) {
     if (descr == nullptr) return nullptr;
-    npy_intp dims[1] = {static_cast<npy_intp>(length)};
-    PyObject* array = PyArray_NewFromDescr(&PyArray_Type, descr, 1, dims, nullptr, data,
-                                           NPY_ARRAY_CARRAY, nullptr);
+    // With new memory, any flag would ask for Fortran order.
+    const int flags = data != nullptr ? NPY_ARRAY_CARRAY : 0;
+    PyObject* array =
+        PyArray_NewFromDescr(&PyArray_Type, descr, dimensions, const_cast<npy_intp*>(shape),
+                             nullptr, data, flags, nullptr);
     if (array == nullptr && !PyErr_ExceptionMatches(PyExc_MemoryError)) {
         PyErr_Clear();
         raise_internal_error("failed to create a NumPy array");
     }
     return array;
+}
+
+PyObject* new_array(int type_number, std::size_t length, void* data) {
+    const npy_intp shape[1] = {static_cast<npy_intp>(length)};
+    return new_array(PyArray_DescrFromType(type_number), 1, shape, data);
 }
 
 template <class T>
@@ -98,15 +106,19 @@ void delete_vector_capsule(PyObject* capsule) {
     delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(capsule, "corvane.vector"));
 }
 
+// A new array over the vector's memory, of `shape` and the type `descr` (stolen); the
+// array owns the vector from here on, also when this fails.
 template <class T>
-PyObject* move_values(std::vector<T>&& values, int type_number) {
-    if (values.empty()) return copy_values(std::span<const T>(values), type_number);
-    if (!ensure_numpy_api()) return nullptr;
+PyObject* array_over(std::vector<T>&& values, PyArray_Descr* descr, int dimensions,
+                     const npy_intp* shape) {
     auto holder = std::make_unique<std::vector<T>>(std::move(values));
     PyObject* capsule = PyCapsule_New(holder.get(), "corvane.vector", delete_vector_capsule<T>);
-    if (capsule == nullptr) return nullptr;
+    if (capsule == nullptr) {
+        Py_XDECREF(descr);
+        return nullptr;
+    }
     std::vector<T>* owned = holder.release();  // the capsule deletes it from here on
-    PyObject* array = new_array(type_number, owned->size(), owned->data());
+    PyObject* array = new_array(descr, dimensions, shape, owned->data());
     if (array == nullptr) {
         Py_DECREF(capsule);
         return nullptr;
@@ -118,6 +130,36 @@ PyObject* move_values(std::vector<T>&& values, int type_number) {
     }
     return array;
 }
+
+template <class T>
+PyObject* move_values(std::vector<T>&& values, int type_number) {
+    if (values.empty()) return copy_values(std::span<const T>(values), type_number);
+    if (!ensure_numpy_api()) return nullptr;
+    const npy_intp shape[1] = {static_cast<npy_intp>(values.size())};
+    return array_over(std::move(values), PyArray_DescrFromType(type_number), 1, shape);
+}
+
+// The record type of condensed_tree_, laid out as CondensedEdge is.
+PyArray_Descr* condensed_edge_descr() {
+    PyObject* fields = Py_BuildValue("[(ss)(ss)(ss)(ss)]", "parent", "i8", "child", "i8",
+                                     "lambda_val", "f8", "child_size", "i8");  // owned
+    if (fields == nullptr) return nullptr;
+    PyArray_Descr* descr = nullptr;
+    const int converted = PyArray_DescrConverter(fields, &descr);
+    Py_DECREF(fields);
+    if (converted == NPY_FAIL) return nullptr;
+    if (PyDataType_ELSIZE(descr) != static_cast<npy_intp>(sizeof(CondensedEdge))) {
+        Py_DECREF(descr);
+        raise_internal_error("condensed tree records differ in size from CondensedEdge");
+        return nullptr;
+    }
+    return descr;
+}
+
+static_assert(sizeof(CondensedEdge) == 32 && offsetof(CondensedEdge, child) == 8 &&
+                  offsetof(CondensedEdge, lambda) == 16 &&
+                  offsetof(CondensedEdge, child_size) == 24,
+              "condensed tree records are four 8-byte fields in order");
 
 }  // namespace
 
@@ -162,6 +204,34 @@ PyObject* move_to_array(std::vector<double>&& values) {
     return move_values(std::move(values), NPY_DOUBLE);
 }
 
+PyObject* move_to_array(DataMatrix&& matrix) {
+    if (!ensure_numpy_api()) return nullptr;
+    const npy_intp shape[2] = {static_cast<npy_intp>(matrix.rows),
+                               static_cast<npy_intp>(matrix.cols)};
+    if (matrix.values.empty())
+        return new_array(PyArray_DescrFromType(NPY_DOUBLE), 2, shape, nullptr);
+    return array_over(std::move(matrix.values), PyArray_DescrFromType(NPY_DOUBLE), 2, shape);
+}
+
+PyObject* copy_to_index_array(std::span<const std::size_t> indices, std::size_t missing) {
+    if (!ensure_numpy_api()) return nullptr;
+    PyObject* array = new_array(NPY_INT64, indices.size(), nullptr);
+    if (array == nullptr) return nullptr;
+    auto* out = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array)));
+    for (std::size_t i = 0; i < indices.size(); ++i)
+        out[i] = indices[i] == missing ? -1 : static_cast<std::int64_t>(indices[i]);
+    return array;
+}
+
+PyObject* move_to_record_array(CondensedTree&& tree) {
+    if (!ensure_numpy_api()) return nullptr;
+    const npy_intp shape[1] = {static_cast<npy_intp>(tree.edges.size())};
+    PyArray_Descr* descr = condensed_edge_descr();
+    if (tree.edges.empty()) return new_array(descr, 1, shape, nullptr);
+    return array_over(std::move(tree.edges), descr, 1, shape);
+}
+
 static_assert(sizeof(int) == sizeof(std::int32_t), "labels are exchanged as NPY_INT");
+static_assert(sizeof(std::size_t) == sizeof(std::int64_t), "indices are exchanged as NPY_INT64");
 
 }  // namespace corvane::python

@@ -3,11 +3,13 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "common/data_matrix.hpp"
+#include "condensed_tree/condensed_tree.hpp"
 
 namespace corvane::python {
 
@@ -23,5 +25,16 @@ PyObject* copy_to_array(std::span<const double> values);
 // New one-dimensional arrays that take over the vector's memory.
 PyObject* move_to_array(std::vector<std::int32_t>&& values);
 PyObject* move_to_array(std::vector<double>&& values);
+
+// A new rows x cols float64 array that takes over the matrix's memory.
+PyObject* move_to_array(DataMatrix&& matrix);
+
+// A new one-dimensional int64 array of the indices, `missing` becoming -1.
+PyObject* copy_to_index_array(std::span<const std::size_t> indices,
+                              std::size_t missing = std::numeric_limits<std::size_t>::max());
+
+// A new structured array, one record (parent, child, lambda_val, child_size: int64, int64,
+// float64, int64) per edge, that takes over the edges' memory.
+PyObject* move_to_record_array(CondensedTree&& tree);
 
 }  // namespace corvane::python

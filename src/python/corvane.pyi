@@ -92,6 +92,21 @@ class HDBSCAN:
     @property
     def n_features_in_(self) -> int:
         """Number of features seen during fit."""
+    @property
+    def condensed_tree_(self) -> npt.NDArray[np.void]:
+        """Condensed tree after fitting: records (parent, child, lambda_val, child_size)."""
+    @property
+    def single_linkage_tree_(self) -> npt.NDArray[np.float64]:
+        """Single-linkage tree after fitting, in SciPy's linkage format."""
+    @property
+    def minimum_spanning_tree_(self) -> npt.NDArray[np.float64]:
+        """Minimum spanning tree of the mutual-reachability graph after fitting."""
+    @property
+    def core_distances_(self) -> npt.NDArray[np.float64]:
+        """Core distance of each point after fitting."""
+    @property
+    def exemplars_(self) -> list[npt.NDArray[np.int64]]:
+        """Exemplars of each cluster after fitting."""
 
     def fit(self, X: _Matrix, y: object = None) -> Self:
         """Fit the model to data."""
@@ -101,6 +116,14 @@ class HDBSCAN:
         self, X: _Matrix
     ) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float64]]:
         """Predict cluster labels for new points."""
+    def dbscan_clustering(
+        self, cut_distance: _Real, min_cluster_size: SupportsIndex = 5
+    ) -> npt.NDArray[np.int32]:
+        """DBSCAN* labels at one radius, read off the fitted hierarchy."""
+    def cluster_centroids(self) -> npt.NDArray[np.float64]:
+        """Centroid of each cluster."""
+    def cluster_medoids(self) -> npt.NDArray[np.int64]:
+        """Medoid of each cluster."""
     def reselect(
         self,
         /,

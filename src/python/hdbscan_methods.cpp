@@ -1,6 +1,7 @@
 #include "python/hdbscan_methods.hpp"
 
 #include "python/estimator_methods.hpp"
+#include "python/export_methods.hpp"
 #include "python/fit_methods.hpp"
 #include "python/predict_method.hpp"
 #include "python/reselect_method.hpp"
@@ -23,6 +24,10 @@ PyMethodDef hdbscan_methods[] = {
     {"fit_predict", as_method(hdbscan_fit_predict), METH_VARARGS | METH_KEYWORDS, fit_predict_doc},
     {"approximate_predict", as_method(hdbscan_approximate_predict), METH_VARARGS | METH_KEYWORDS,
      approximate_predict_doc},
+    {"dbscan_clustering", as_method(hdbscan_dbscan_clustering), METH_VARARGS | METH_KEYWORDS,
+     dbscan_clustering_doc},
+    {"cluster_centroids", hdbscan_cluster_centroids, METH_NOARGS, cluster_centroids_doc},
+    {"cluster_medoids", hdbscan_cluster_medoids, METH_NOARGS, cluster_medoids_doc},
     {"reselect", as_method(hdbscan_reselect), METH_VARARGS | METH_KEYWORDS, reselect_doc},
     {"get_params", as_method(hdbscan_get_params), METH_VARARGS | METH_KEYWORDS, get_params_doc},
     {"set_params", as_method(hdbscan_set_params), METH_VARARGS | METH_KEYWORDS, set_params_doc},

@@ -7,13 +7,13 @@
 
 #include "common/float_text.hpp"
 #include "python/array_exchange.hpp"
+#include "python/export_attributes.hpp"
+#include "python/fitted_reads.hpp"
 #include "python/hdbscan_methods.hpp"
 #include "python/python_errors.hpp"
 
 namespace corvane::python {
 namespace {
-
-constexpr const char* not_fitted_message = "Model has not been fitted yet";
 
 PyObject* hdbscan_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
@@ -64,19 +64,6 @@ PyObject* hdbscan_repr(PyObject* self) {
     return guarded<PyObject*>(nullptr, [&] {
         const std::string text = constructor_text(state_of(self).parameters.arguments);
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-    });
-}
-
-// Calls `read(model)` when fitted, else raises "Model has not been fitted yet".
-template <class Read>
-PyObject* read_fitted(PyObject* self, Read&& read) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        const std::shared_ptr<const FittedModel> model = state_of(self).model;
-        if (model == nullptr) {
-            PyErr_SetString(PyExc_ValueError, not_fitted_message);
-            return nullptr;
-        }
-        return read(*model);
     });
 }
 
@@ -167,6 +154,12 @@ PyGetSetDef hdbscan_getset[] = {
      PyDoc_STR("Cluster persistence values after fitting."), nullptr},
     {"n_features_in_", get_n_features_in, nullptr, PyDoc_STR("Number of features seen during fit."),
      nullptr},
+    {"condensed_tree_", get_condensed_tree, nullptr, condensed_tree_doc, nullptr},
+    {"single_linkage_tree_", get_single_linkage_tree, nullptr, single_linkage_tree_doc, nullptr},
+    {"minimum_spanning_tree_", get_minimum_spanning_tree, nullptr, minimum_spanning_tree_doc,
+     nullptr},
+    {"core_distances_", get_core_distances, nullptr, core_distances_doc, nullptr},
+    {"exemplars_", get_exemplars, nullptr, exemplars_doc, nullptr},
 #ifdef CORVANE_STAGE_TIMINGS
     {"_stage_seconds_", get_stage_seconds, nullptr,
      PyDoc_STR("Seconds per stage of the last fit (benchmark builds only)."), nullptr},

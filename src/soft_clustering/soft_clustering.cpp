@@ -11,6 +11,7 @@
 #include "common/memory_guard.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "exemplars/cluster_exemplars.hpp"
+#include "model_exports/cluster_exports.hpp"
 #include "outlier/glosh.hpp"
 #include "parallel/parallel.hpp"
 #include "prediction/prediction.hpp"
@@ -34,7 +35,7 @@ struct SoftModel {
 
     // The exemplars of the model's clusters, in label order.
     static PointsByCluster model_exemplars(const FittedModel& model, const CondensedIndex& index) {
-        return cluster_exemplars(index, model.labels, model.hierarchy.selection.clusters.size());
+        return cluster_exemplars(index, model.labels, cluster_count(model));
     }
 
     std::size_t clusters() const { return heights.clusters(); }
@@ -48,10 +49,6 @@ struct SoftModel {
 TreePlace joined_place(const CondensedIndex& index, const NearestCandidate& nearest) {
     const std::size_t q = nearest.index;
     return {index.parent[q], std::min(1.0 / nearest.reachability, index.lambda[q])};
-}
-
-std::size_t cluster_count(const FittedModel& model) {
-    return model.hierarchy.selection.clusters.size();
 }
 
 // Writes rows into a Memberships, dense or as each row's top k.

@@ -5,6 +5,15 @@ from scipy.spatial.distance import cdist
 
 from corvane import HDBSCAN
 
+# Every metric that measures coordinates, with its Minkowski exponent.
+COORDINATE_METRICS = [
+    ("euclidean", None),
+    ("manhattan", None),
+    ("cosine", None),
+    ("minkowski", 3.0),
+    ("minkowski", np.inf),
+]
+
 
 def blobs(n, d, seed, noise_share=0.05, spread=1.0):
     """Gaussian blobs of varied density plus uniform noise."""

@@ -1,6 +1,7 @@
 """n_jobs and interruption: the thread cap, results independent of it, and signal
-handlers (Ctrl-C) that stop a fit or a prediction."""
+handlers (Ctrl-C) that stop a fit, a prediction or a medoid search."""
 
+import contextlib
 import os
 import signal
 import subprocess
@@ -56,20 +57,26 @@ def test_results_do_not_depend_on_n_jobs(metric, n, d):
             assert np.array_equal(a, b)
 
 
+@contextlib.contextmanager
+def alarm_handler(handler):
+    """`handler` handles SIGALRM inside the block; on leaving it, the timer is stopped and
+    the previous handler is back."""
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        yield
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+
 def busy_thread_counts(run):
     """Runs run() while a timer's signal handler, which runs whenever the fit polls for
     signals, counts this process's threads; returns the largest count seen and how
     often it was taken."""
     counts = []
-    previous = signal.signal(
-        signal.SIGALRM, lambda *_: counts.append(len(os.listdir("/proc/self/task")))
-    )
-    signal.setitimer(signal.ITIMER_REAL, 0.002, 0.002)
-    try:
+    with alarm_handler(lambda *_: counts.append(len(os.listdir("/proc/self/task")))):
+        signal.setitimer(signal.ITIMER_REAL, 0.002, 0.002)
         run()
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0, 0)
-        signal.signal(signal.SIGALRM, previous)
     return max(counts, default=0), len(counts)
 
 
@@ -93,17 +100,16 @@ class Stop(Exception):
     pass
 
 
+def stop(*_):
+    raise Stop
+
+
 def test_an_exception_from_a_signal_handler_stops_the_fit_and_keeps_the_state():
     model = HDBSCAN(n_jobs=1).fit(blobs(n=500, d=3))
     labels = model.labels_
     x = blobs(n=300_000)
-
-    def stop(*_):
-        raise Stop
-
     references = sys.getrefcount(x)
-    previous = signal.signal(signal.SIGALRM, stop)
-    try:
+    with alarm_handler(stop):
         for jobs in (1, None):
             model.set_params(n_jobs=jobs)
             signal.setitimer(signal.ITIMER_REAL, 0.3)
@@ -114,9 +120,6 @@ def test_an_exception_from_a_signal_handler_stops_the_fit_and_keeps_the_state():
             signal.setitimer(signal.ITIMER_REAL, 0.2)
             with pytest.raises(Stop):
                 HDBSCAN(metric="manhattan", n_jobs=jobs).fit(x[:40_000])
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0, 0)
-        signal.signal(signal.SIGALRM, previous)
     assert sys.getrefcount(x) == references
     assert np.array_equal(model.fit_predict(blobs(n=500, d=3)), labels)
 
@@ -130,14 +133,10 @@ def test_a_handler_may_fit_and_predict_on_the_same_object_meanwhile():
     def meddle(*_):
         seen.append(model.fit(small).approximate_predict(small)[0])
 
-    previous = signal.signal(signal.SIGALRM, meddle)
-    signal.setitimer(signal.ITIMER_REAL, 0.05, 0.05)
-    try:
+    with alarm_handler(meddle):
+        signal.setitimer(signal.ITIMER_REAL, 0.05, 0.05)
         labels, probabilities = model.approximate_predict(x)
         model.fit(x[:6000])
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0, 0)
-        signal.signal(signal.SIGALRM, previous)
     assert seen
     assert labels.shape == probabilities.shape == (len(x),)
     assert model.labels_.shape == (6000,)
@@ -195,3 +194,20 @@ def test_ctrl_c_raises_keyboard_interrupt_within_half_a_second():
     finally:
         child.kill()
         child.wait()
+
+
+def test_medoids_follow_n_jobs_and_stop_for_a_signal_handler():
+    # Two clusters spread over 30 dimensions: every sum is measured, for a second or so.
+    data = np.random.default_rng(8).normal(size=(6000, 30))
+    data[3000:] += 100.0
+    model = HDBSCAN(min_cluster_size=100, n_jobs=1).fit(data)
+    assert np.bincount(model.labels_ + 1).tolist() == [0, 3000, 3000]
+    medoids = model.cluster_medoids()
+    assert np.array_equal(model.set_params(n_jobs=None).cluster_medoids(), medoids)
+    with alarm_handler(stop):
+        for jobs in (1, None):
+            model.set_params(n_jobs=jobs)
+            signal.setitimer(signal.ITIMER_REAL, 0.05)
+            with pytest.raises(Stop):
+                model.cluster_medoids()
+    assert np.array_equal(model.cluster_medoids(), medoids)

@@ -2,18 +2,11 @@
 
 import numpy as np
 import pytest
-from reference import blobs
+from reference import COORDINATE_METRICS, blobs
 
 from corvane import HDBSCAN
 
-METRICS = [
-    ("euclidean", None),
-    ("manhattan", None),
-    ("cosine", None),
-    ("minkowski", 3.0),
-    ("minkowski", np.inf),
-    ("minkowski", 1.5),
-]
+METRICS = [*COORDINATE_METRICS, ("minkowski", 1.5)]
 SHAPES = [(300, 2), (1200, 3), (600, 20), (9000, 2)]  # Prim and Boruvka routes, both trees
 
 
