@@ -17,10 +17,9 @@ import argparse
 import time
 
 import numpy as np
+from bench_data import fastest
 
 import corvane
-
-REPEATS = 3
 
 
 def make_data(n, seed):
@@ -34,14 +33,6 @@ def make_data(n, seed):
     noise = rng.uniform(-110.0, 110.0, size=(n_noise, 2))
     return np.vstack([points, noise])[rng.permutation(n)]
 
-
-def fastest(call):
-    best = float("inf")
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        call()
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def main():
