@@ -1,7 +1,7 @@
 """High-performance HDBSCAN clustering."""
 
 import sys
-from typing import Any, Literal, SupportsFloat, SupportsIndex, final
+from typing import Any, Literal, SupportsFloat, SupportsIndex, final, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -154,3 +154,21 @@ class HDBSCAN:
         """Take over a state made by __getstate__; a refused state raises ValueError."""
     def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
         """A deep copy: parameters and attributes deep-copied, the fitted model copied once."""
+    # Soft clustering: with top_k=None the dense (n_samples, n_clusters) vectors, with an
+    # integer k the labels and probabilities of each row's k largest entries.
+    @overload
+    def all_points_membership_vectors(self, top_k: None = None) -> npt.NDArray[np.float64]:
+        """Soft cluster membership vectors of the training points."""
+    @overload
+    def all_points_membership_vectors(
+        self, top_k: SupportsIndex
+    ) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float64]]: ...
+    @overload
+    def membership_vectors(self, X: _Matrix, top_k: None = None) -> npt.NDArray[np.float64]:
+        """Soft cluster membership vectors of new points."""
+    @overload
+    def membership_vectors(
+        self, X: _Matrix, top_k: SupportsIndex
+    ) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float64]]: ...
+    def approximate_outlier_scores(self, X: _Matrix) -> npt.NDArray[np.float64]:
+        """GLOSH outlier scores of new points."""

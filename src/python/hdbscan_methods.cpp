@@ -6,6 +6,7 @@
 #include "python/predict_method.hpp"
 #include "python/reselect_method.hpp"
 #include "python/state_methods.hpp"
+#include "python/soft_methods.hpp"
 
 namespace corvane::python {
 
@@ -37,6 +38,12 @@ PyMethodDef hdbscan_methods[] = {
     {"__getstate__", hdbscan_getstate, METH_NOARGS, getstate_doc},
     {"__setstate__", hdbscan_setstate, METH_O, setstate_doc},
     {"__deepcopy__", hdbscan_deepcopy, METH_O, deepcopy_doc},
+    {"all_points_membership_vectors", as_method(hdbscan_all_points_membership_vectors),
+     METH_VARARGS | METH_KEYWORDS, all_points_membership_vectors_doc},
+    {"membership_vectors", as_method(hdbscan_membership_vectors), METH_VARARGS | METH_KEYWORDS,
+     membership_vectors_doc},
+    {"approximate_outlier_scores", as_method(hdbscan_approximate_outlier_scores),
+     METH_VARARGS | METH_KEYWORDS, approximate_outlier_scores_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -157,7 +157,7 @@ def test_reselected_models_keep_their_selection_and_reselect_alike():
     assert saved["max_cluster_size"] is None and saved["cluster_selection_epsilon_max"] == 5.0
 
 
-def test_the_hierarchy_and_its_exports_come_back():
+def test_the_hierarchy_its_exports_and_soft_clustering_come_back():
     model = HDBSCAN(min_cluster_size=8).fit(clustered(17, n=300, d=2))
     loaded = pickle.loads(pickle.dumps(model))
     for name in (
@@ -171,6 +171,16 @@ def test_the_hierarchy_and_its_exports_come_back():
         np.testing.assert_array_equal(got, expected)
     np.testing.assert_array_equal(loaded.cluster_medoids(), model.cluster_medoids())
     assert loaded.cluster_centroids().tobytes() == model.cluster_centroids().tobytes()
+    new_points = clustered(18, n=40, d=2)
+    assert loaded.all_points_membership_vectors().tobytes() == (
+        model.all_points_membership_vectors().tobytes()
+    )
+    assert loaded.membership_vectors(new_points).tobytes() == (
+        model.membership_vectors(new_points).tobytes()
+    )
+    assert loaded.approximate_outlier_scores(new_points).tobytes() == (
+        model.approximate_outlier_scores(new_points).tobytes()
+    )
 
 
 def test_extreme_magnitudes_keep_their_shift():
