@@ -1,6 +1,8 @@
 """Data shared by the benchmarks: clustering-like points and the raw matrix format that
 the C++ benchmark programs read."""
 
+import time
+
 import numpy as np
 
 
@@ -35,3 +37,13 @@ def write_matrix(path, data):
     with open(path, "wb") as f:
         np.array(data.shape, dtype="<u8").tofile(f)
         np.ascontiguousarray(data, dtype="<f8").tofile(f)
+
+
+def fastest(call, repeats=3):
+    """The shortest of `repeats` timed calls, in seconds."""
+    best = float("inf")
+    for _ in range(repeats):
+        start = time.perf_counter()
+        call()
+        best = min(best, time.perf_counter() - start)
+    return best

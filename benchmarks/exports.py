@@ -17,12 +17,11 @@ import argparse
 import time
 
 import numpy as np
-from bench_data import make_blobs
+from bench_data import fastest, make_blobs
 
 import corvane
 
 BUDGET = 0.10  # of the fit's time, for each export
-REPEATS = 3
 
 
 def exports(model):
@@ -39,14 +38,6 @@ def exports(model):
         ("cluster_medoids()", model.cluster_medoids),
     ]
 
-
-def fastest(call):
-    best = float("inf")
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        call()
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def main():

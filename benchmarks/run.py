@@ -39,6 +39,7 @@ import time
 
 import numpy as np
 from bench_data import blobs_with_noise, make_blobs
+from process_memory import reset_peak_rss, status_bytes
 
 MIN_SAMPLES = 5
 
@@ -90,20 +91,6 @@ QUICK_WIDE_CASES = [
     ("blobs", 10_000, 50),
     ("blobs", 4_000, 512),
 ]
-
-
-def status_bytes(field):
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1]) * 1024
-    raise RuntimeError(f"{field} not in /proc/self/status")
-
-
-def reset_peak_rss():
-    """Lets the high-water mark start again from the current resident size."""
-    with open("/proc/self/clear_refs", "w") as clear_refs:
-        clear_refs.write("5")
 
 
 def run_case(name, n, d, metric):

@@ -1,8 +1,9 @@
 """Fuzz target for corvane's Python surface (atheris).
 
 Builds HDBSCAN objects from arbitrary constructor arguments, feeds them arrays
-of any dtype, shape, strides and values, changes their parameters, and calls
-the methods and attributes in any order. Documented exceptions are fine;
+of any dtype, shape, strides and values, changes their parameters, loads
+states with fields replaced, cut, cast or poked, and calls the methods and
+attributes in any order. Documented exceptions are fine;
 anything else (the internal error, a crash, a wrong result type) is a finding.
 
     scripts/fuzz.sh 600    # with the C++ code instrumented for coverage
@@ -143,6 +144,61 @@ def check_result(model, n):
 
 
 @atheris.instrument_func
+def any_field_value(fdp, value):
+    """`value` changed the way a corrupt or hand-made state might change it."""
+    kind = fdp.ConsumeIntInRange(0, 6)
+    if kind == 0 or not isinstance(value, np.ndarray):
+        return any_value(fdp) if kind < 4 else make_array(fdp)
+    if kind == 1 and value.size:  # poke one value
+        value = value.copy()
+        flat = value.reshape(-1)
+        index = fdp.ConsumeIntInRange(0, flat.size - 1)
+        flat[index] = any_value(fdp) if value.dtype.kind == "f" else fdp.ConsumeIntInRange(-2, 70)
+        return value
+    if kind == 2:  # cut
+        return value[: fdp.ConsumeIntInRange(0, len(value))]
+    if kind == 3:
+        return value.astype(DTYPES[fdp.ConsumeIntInRange(0, 4)])
+    if kind == 4:
+        return value[::-1]
+    if kind == 5:
+        return np.ascontiguousarray(value.T)
+    return value.reshape(-1)
+
+
+@atheris.instrument_func
+def load_state(fdp, model):
+    """A state taken from `model`, some of its fields changed, loaded into a new object:
+    refused with ValueError, or an object whose later calls behave."""
+    state = model.__getstate__()
+    for _ in range(fdp.ConsumeIntInRange(0, 3)):
+        inner = (
+            state["model"] if isinstance(state.get("model"), dict) and fdp.ConsumeBool() else state
+        )
+        names = sorted(inner) + ["unknown"]
+        name = names[fdp.ConsumeIntInRange(0, len(names) - 1)]
+        if fdp.ConsumeIntInRange(0, 7) == 0:
+            inner.pop(name, None)
+        else:
+            inner[name] = any_field_value(fdp, inner.get(name))
+    loaded = corvane.HDBSCAN()
+    try:
+        loaded.__setstate__(state)
+    except (ValueError, MemoryError):
+        return
+    repr(loaded)
+    loaded.get_params()
+    if loaded.__sklearn_is_fitted__():
+        check_result(loaded, len(loaded.labels_))
+        x = make_array(fdp)
+        try:
+            labels, probabilities = loaded.approximate_predict(x)
+        except EXPECTED:
+            return
+        assert ((probabilities >= 0) & (probabilities <= 1)).all()
+
+
+@atheris.instrument_func
 def test_one_input(data):
     fdp = atheris.FuzzedDataProvider(data)
     try:
@@ -180,6 +236,8 @@ def test_one_input(data):
             elif action == 5:
                 copy = corvane.HDBSCAN(**model.get_params())
                 assert repr(copy) == repr(model)
+            elif action == 6:
+                load_state(fdp, model)
             elif action == 2:
                 x = make_array(fdp)
                 labels, probabilities = model.approximate_predict(x)

@@ -40,7 +40,8 @@ if [ "$quick" = 1 ]; then
     cmake --build "$build" --target corvane
     set -- -m "not slow" "$@" python/test_module.py python/test_constructor.py \
         python/test_arrays.py python/test_fit.py python/test_predict.py python/test_hostile.py \
-        python/test_estimator.py python/test_execution.py python/test_exports.py
+        python/test_estimator.py python/test_execution.py python/test_exports.py \
+        python/test_soft.py
 else
     cmake --build "$build"
     ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1" \

@@ -8,6 +8,7 @@
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -57,8 +58,10 @@ struct SelectionParams {
 ClusterSelection select_clusters(const CondensedTree& tree, std::size_t n,
                                  const SelectionParams& params);
 
-// The same from the tree as a model keeps it, with its index.
+// The same from the tree as a model keeps it, with its index, checking `context` for
+// interruption as the passes go.
 ClusterSelection select_clusters(const PackedCondensedTree& tree, const CondensedIndex& index,
-                                 const SelectionParams& params);
+                                 const SelectionParams& params,
+                                 const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -63,8 +63,9 @@ class Condenser {
   public:
     using Node = typename Tree::Node;
 
-    Condenser(const Tree& tree, std::size_t n, std::size_t min_cluster_size)
-        : tree_(tree), n_(n), m_(min_cluster_size) {}
+    Condenser(const Tree& tree, std::size_t n, std::size_t min_cluster_size,
+              const ExecutionContext& context)
+        : tree_(tree), n_(n), m_(min_cluster_size), context_(context) {}
 
     template <class Out>
     void run(Out& out) {
@@ -77,6 +78,7 @@ class Condenser {
             work.pop_back();
             // A cluster that goes on into one large part is followed down in this loop.
             for (bool goes_on = true; goes_on;) {
+                context_.check_every(++steps_);
                 goes_on = false;
                 const double lambda = tree_.lambda(item.node);
                 level_parts(item.node, lambda);
@@ -135,6 +137,7 @@ class Condenser {
         }
         expand_.assign({right, left});
         while (!expand_.empty()) {
+            context_.check_every(++steps_);
             const Node below = expand_.back();
             expand_.pop_back();
             if (on_level(below, lambda)) {
@@ -161,6 +164,7 @@ class Condenser {
         pending_.clear();
         pending_.push_back({node, lambda});
         while (!pending_.empty()) {
+            context_.check_every(++steps_);
             const Pending top = pending_.back();
             if (tree_.is_point(top.node)) {
                 out.push_back({cluster, tree_.point(top.node), top.lambda, 1});
@@ -178,6 +182,10 @@ class Condenser {
     const Tree& tree_;
     std::size_t n_;
     std::size_t m_;
+    // Checked every SHORT_STEPS_PER_CHECK steps of the walk, which are a few nanoseconds
+    // each.
+    const ExecutionContext& context_;
+    std::size_t steps_ = 0;
     std::vector<Node> expand_;
     std::vector<Node> parts_;
     std::vector<Pending> pending_;
@@ -195,16 +203,17 @@ CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t
     if (tree.rows.back().size != n) fail_internal("condense: the root does not hold every point");
     const RowTree rows(tree, n);
     CondensedTree result;
-    Condenser<RowTree>(rows, n, min_cluster_size).run(result.edges);
+    Condenser<RowTree>(rows, n, min_cluster_size, ExecutionContext()).run(result.edges);
     return result;
 }
 
-PackedCondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size) {
+PackedCondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size,
+                             const ExecutionContext& context) {
     PackedCondensedTree result(tree.points());
     if (tree.empty()) return result;
     check_min_cluster_size(min_cluster_size);
     const PreorderTree preorder{tree};
-    Condenser<PreorderTree>(preorder, tree.points(), min_cluster_size).run(result);
+    Condenser<PreorderTree>(preorder, tree.points(), min_cluster_size, context).run(result);
     return result;
 }
 

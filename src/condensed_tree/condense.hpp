@@ -6,6 +6,7 @@
 #include "condensed_tree/packed_condensed_tree.hpp"
 #include "linkage/preorder_linkage.hpp"
 #include "linkage/single_linkage_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -27,7 +28,9 @@ namespace corvane {
 CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t min_cluster_size);
 
 // The same from the tree in pre-order, whose top-down walk reads memory forwards: what a
-// fit and a re-selection condense. The rows version is its reference.
-PackedCondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size);
+// fit and a re-selection condense, checking `context` for interruption as the walk goes.
+// The rows version is its reference.
+PackedCondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size,
+                             const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -8,7 +8,8 @@
 
 namespace corvane {
 
-CondensedIndex index_condensed_tree(const PackedCondensedTree& tree) {
+CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
+                                    const ExecutionContext& context) {
     const std::size_t n = tree.points();
     CondensedIndex index;
     index.n = n;
@@ -26,7 +27,7 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree) {
     // cluster edges are listed for the children below.
     constexpr std::size_t ahead = 16;
     std::vector<std::size_t> cluster_edges;
-    for (std::size_t i = 0; i < tree.size(); ++i) {
+    for_each_checked(context, 0, tree.size(), [&](std::size_t i) {
         if (i + ahead < tree.size()) {
             const std::size_t later = tree.child(i + ahead);
             __builtin_prefetch(&index.parent[later], 1);
@@ -52,27 +53,27 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree) {
             ++index.child_begin[parent - n + 1];
             cluster_edges.push_back(i);
         }
-    }
+    });
     // One edge for every node but the root, each naming a node that now has a parent:
     // then no node was named twice.
     if (tree.size() != count - 1) {
         fail_internal("condensed tree: " + std::to_string(tree.size()) + " edges over " +
                       std::to_string(count) + " nodes");
     }
-    for (std::size_t node = 0; node < count; ++node) {
+    for_each_checked(context, 0, count, [&](std::size_t node) {
         if (node != n && index.parent[node] == CondensedIndex::NO_PARENT) {
             fail_internal("condensed tree: node " + std::to_string(node) + " has no parent");
         }
-    }
+    });
 
-    for (std::size_t i = 1; i < index.child_begin.size(); ++i) {
-        index.child_begin[i] += index.child_begin[i - 1];
-    }
+    for_each_checked(context, 1, index.child_begin.size(),
+                     [&](std::size_t i) { index.child_begin[i] += index.child_begin[i - 1]; });
     index.children.resize(index.child_begin.back());
     std::vector<std::size_t> fill(index.child_begin.begin(), index.child_begin.end() - 1);
-    for (const std::size_t i : cluster_edges) {
+    for_each_checked(context, 0, cluster_edges.size(), [&](std::size_t k) {
+        const std::size_t i = cluster_edges[k];
         index.children[fill[tree.parent(i) - n]++] = tree.child(i);
-    }
+    });
     return index;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "condensed_tree/packed_condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -46,6 +47,8 @@ struct CondensedIndex {
 // Builds the index and checks the tree's shape (root n, every other node a
 // child exactly once, cluster children above their parents, no gaps in the
 // ids); a tree of another shape throws InternalError.
-CondensedIndex index_condensed_tree(const PackedCondensedTree& tree);
+// `context` is checked for interruption as the passes go.
+CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
+                                    const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -23,14 +23,16 @@ std::vector<double> compute_persistence(const CondensedTree& tree,
 }
 
 std::vector<double> compute_persistence(const CondensedIndex& index,
-                                        const ClusterSelection& selection) {
+                                        const ClusterSelection& selection,
+                                        const ExecutionContext& context) {
     std::vector<double> persistence;
     if (index.empty()) return persistence;
     const std::size_t n = index.n;
 
     constexpr double inf = std::numeric_limits<double>::infinity();
     persistence.reserve(selection.clusters.size());
-    for (std::size_t c : selection.clusters) {
+    for_each_checked(context, 0, selection.clusters.size(), [&](std::size_t k) {
+        const std::size_t c = selection.clusters[k];
         if (c < n) fail_internal("persistence: selected id " + std::to_string(c) + " is a point");
         check_index(c, index.end(), "persistence: selected cluster");
         const double birth = index.lambda[c];
@@ -39,7 +41,7 @@ std::vector<double> compute_persistence(const CondensedIndex& index,
         const double last_distance = last > 0.0 ? 1.0 / last : 0.0;
         const double span = birth_distance - last_distance;
         persistence.push_back(std::isnan(span) ? 0.0 : std::max(span, 0.0));
-    }
+    });
     return persistence;
 }
 

@@ -6,6 +6,7 @@
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -18,7 +19,9 @@ std::vector<double> compute_persistence(const CondensedTree& tree,
                                         const ClusterSelection& selection);
 
 // The same from the tree's index.
+// `context` is checked for interruption as the pass goes.
 std::vector<double> compute_persistence(const CondensedIndex& index,
-                                        const ClusterSelection& selection);
+                                        const ClusterSelection& selection,
+                                        const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

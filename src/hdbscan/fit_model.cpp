@@ -15,11 +15,12 @@ Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix,
                                 const ExecutionContext& context, StageTimes* times) {
     if (auto error = validate_fit_input(params, matrix)) return std::unexpected(*error);
     // Refuse what cannot fit before any of it is allocated: the route's
-    // working memory, then the hierarchy's (about 300 bytes a point).
+    // working memory, then the hierarchy's.
     const std::size_t n = matrix.rows;
     const MstRoute route = choose_mst_route(params.metric, n, matrix.cols, params.alpha);
     const std::size_t k = std::min(params.effective_min_samples(), n);
-    require_memory(std::max(mst_working_bytes(route, n, matrix.cols, k), 300 * n));
+    require_memory(
+        std::max(mst_working_bytes(route, n, matrix.cols, k), HIERARCHY_BYTES_PER_POINT * n));
     context.check();
 
     // Extreme magnitudes are brought near 1 by an exact power of two: the model works

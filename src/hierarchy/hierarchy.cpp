@@ -23,16 +23,16 @@ std::size_t Hierarchy::bytes() const {
 Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n, const ExecutionContext& context,
                          StageClock* clock) {
     Hierarchy hierarchy;
-    std::vector<MstEdge> sorted = sorted_edges(edges);
+    std::vector<MstEdge> sorted = sorted_edges(edges, context);
     std::vector<MstEdge>().swap(edges);
     context.check();
-    const SingleLinkageTree rows = link_sorted_edges(sorted, n, hierarchy.spanning_tree);
+    const SingleLinkageTree rows = link_sorted_edges(sorted, n, hierarchy.spanning_tree, context);
     std::vector<MstEdge>().swap(sorted);
     if (n > 0 && rows.rows.size() != n - 1) {
         fail_internal("hierarchy: the edges do not connect all " + std::to_string(n) + " points");
     }
     context.check();
-    hierarchy.linkage = PreorderLinkage(rows, n);
+    hierarchy.linkage = PreorderLinkage(rows, n, context);
     hierarchy_lap(clock, &StageTimes::single_linkage);
     return hierarchy;
 }
@@ -46,13 +46,13 @@ HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_
     selected.params = params;
     const std::size_t n = hierarchy.points();
     if (min_cluster_size != hierarchy.min_cluster_size) {
-        selected.condensed = condense(hierarchy.linkage, min_cluster_size);
+        selected.condensed = condense(hierarchy.linkage, min_cluster_size, context);
         hierarchy_lap(clock, &StageTimes::condensed_tree);
         context.check();
     }
     const PackedCondensedTree& tree =
         selected.condensed ? *selected.condensed : hierarchy.condensed;
-    const CondensedIndex index = index_condensed_tree(tree);
+    const CondensedIndex index = index_condensed_tree(tree, context);
     SelectionResults& results = selected.results;
     if (index.empty()) {
         results.labels.assign(n, -1);
@@ -60,19 +60,20 @@ HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_
         if (selected.condensed) selected.outlier_scores.emplace(n, 0.0);
         return selected;
     }
-    selected.selection = select_clusters(tree, index, params);
-    results.persistence = compute_persistence(index, selected.selection);
+    selected.selection = select_clusters(tree, index, params, context);
+    results.persistence = compute_persistence(index, selected.selection, context);
     hierarchy_lap(clock, &StageTimes::selection);
     context.check();
-    results.labels =
-        assign_labels(index, selected.selection, params.epsilon, params.allow_single_cluster);
+    results.labels = assign_labels(index, selected.selection, params.epsilon,
+                                   params.allow_single_cluster, context);
     hierarchy_lap(clock, &StageTimes::labels);
     context.check();
-    results.probabilities = membership_probabilities(index, selected.selection, results.labels);
+    results.probabilities =
+        membership_probabilities(index, selected.selection, results.labels, context);
     hierarchy_lap(clock, &StageTimes::probabilities);
     if (selected.condensed) {
         context.check();
-        selected.outlier_scores = outlier_scores(index);
+        selected.outlier_scores = outlier_scores(index, context);
         hierarchy_lap(clock, &StageTimes::outlier_scores);
     }
     return selected;

@@ -18,8 +18,8 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
 
 std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
                                         const ClusterSelection& selection,
-                                        double cluster_selection_epsilon,
-                                        bool allow_single_cluster) {
+                                        double cluster_selection_epsilon, bool allow_single_cluster,
+                                        const ExecutionContext& context) {
     const std::size_t n = index.n;
     std::vector<std::int32_t> labels(n, -1);
     if (selection.clusters.empty()) return labels;
@@ -33,16 +33,16 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
     // every cluster.
     const std::size_t root = index.root();
     std::vector<std::int32_t> label_of(index.end() - n, -1);
-    for (std::size_t k = 0; k < selection.clusters.size(); ++k) {
+    for_each_checked(context, 0, selection.clusters.size(), [&](std::size_t k) {
         const std::size_t c = selection.clusters[k];
         if (c < n) fail_internal("assign_labels: selected id " + std::to_string(c) + " is a point");
         check_index(c, index.end(), "assign_labels: selected cluster");
         label_of[c - n] = static_cast<std::int32_t>(k);
-    }
+    });
     std::vector<std::size_t> top(index.end() - n, root);
-    for (std::size_t c = root + 1; c < index.end(); ++c) {
+    for_each_checked(context, root + 1, index.end(), [&](std::size_t c) {
         top[c - n] = label_of[c - n] >= 0 ? c : top[index.parent[c] - n];
-    }
+    });
 
     const bool single_root =
         allow_single_cluster && selection.clusters.size() == 1 && selection.clusters[0] == root;
@@ -53,22 +53,22 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
         if (cluster_selection_epsilon != 0.0) {
             threshold = 1.0 / cluster_selection_epsilon;
         } else {
-            for (std::size_t node = 0; node < index.end(); ++node) {
+            for_each_checked(context, 0, index.end(), [&](std::size_t node) {
                 if (index.parent[node] == root && index.lambda[node] > threshold) {
                     threshold = index.lambda[node];
                 }
-            }
+            });
         }
     }
 
-    for (std::size_t p = 0; p < n; ++p) {
+    for_each_checked(context, 0, n, [&](std::size_t p) {
         const std::size_t r = top[index.parent[p] - n];
         if (r == root) {
             if (single_root && threshold <= index.lambda[p]) labels[p] = label_of[root - n];
         } else {
             labels[p] = label_of[r - n];
         }
-    }
+    });
     return labels;
 }
 

@@ -7,6 +7,7 @@
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -22,10 +23,10 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
                                         double cluster_selection_epsilon,
                                         bool allow_single_cluster);
 
-// The same from the tree's index (not empty).
+// The same from the tree's index (not empty), checking `context` for interruption.
 std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
                                         const ClusterSelection& selection,
-                                        double cluster_selection_epsilon,
-                                        bool allow_single_cluster);
+                                        double cluster_selection_epsilon, bool allow_single_cluster,
+                                        const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/mst_edge.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -11,6 +12,10 @@ namespace corvane {
 // compare as numbers (-0 equals +0); a NaN weight sorts after every number.
 // Only identical edges can tie, so the result does not depend on the input
 // order.
-std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges);
+std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges,
+                                  const ExecutionContext& context = ExecutionContext());
+
+// Whether x comes before y in the order of sorted_edges.
+bool merge_order_less(const MstEdge& x, const MstEdge& y);
 
 }  // namespace corvane

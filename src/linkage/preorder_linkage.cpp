@@ -6,7 +6,8 @@
 
 namespace corvane {
 
-PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n)
+PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
+                                 const ExecutionContext& context)
     : n_(n), lambda_(tree.rows.size()), left_size_(tree.rows.size(), n), point_(n, n) {
     const std::vector<LinkageRow>& rows = tree.rows;
     const std::size_t count = rows.size();
@@ -39,7 +40,7 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n)
             first[node - n] = leaf;
         }
     };
-    for (std::size_t r = count; r-- > 0;) {
+    for_each_checked_descending(context, 0, count, [&](std::size_t r) {
         const LinkageRow& row = rows[r];
         const std::size_t left_size = size_of(row.left, r);
         const std::size_t right_size = size_of(row.right, r);
@@ -57,7 +58,7 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n)
             place(row.left, at + 1, first[r]);
             place(row.right, at + left_size, first[r] + left_size);
         }
-    }
+    });
     if (placed != n) fail_internal("single-linkage tree: the rows do not name every point once");
 }
 

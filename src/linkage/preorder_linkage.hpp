@@ -5,6 +5,7 @@
 
 #include "common/index_array.hpp"
 #include "linkage/single_linkage_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -37,8 +38,10 @@ class PreorderLinkage {
     PreorderLinkage() = default;
 
     // The layout of `tree` over n points (n - 1 rows, the last one the root, or none for a
-    // single point). Rows of another shape throw InternalError.
-    PreorderLinkage(const SingleLinkageTree& tree, std::size_t n);
+    // single point). Rows of another shape throw InternalError. `context` is checked for
+    // interruption as the rows are placed.
+    PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
+                    const ExecutionContext& context = ExecutionContext());
 
     std::size_t points() const { return n_; }
     bool empty() const { return lambda_.empty(); }

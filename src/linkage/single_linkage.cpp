@@ -36,7 +36,7 @@ namespace {
 // in a second union-find. on_skip(i) hears of every edge that closes a cycle.
 template <class EdgeAt, class OnSkip>
 SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::size_t n,
-                                const OnSkip& on_skip) {
+                                const OnSkip& on_skip, const ExecutionContext& context) {
     UnionFind sets(n);
     std::vector<std::size_t> node_of(n);  // set by root; read only for sets of two or more
     SingleLinkageTree tree;
@@ -51,7 +51,7 @@ SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::s
         sets.prefetch(parent);
         if (parent != point && parent < n) __builtin_prefetch(&node_of[parent]);
     };
-    for (std::size_t i = 0; i < count; ++i) {
+    for_each_checked(context, 0, count, [&](std::size_t i) {
         if (i + 2 * ahead < count) {
             const MstEdge later = edge_at(i + 2 * ahead);
             sets.prefetch(later.a);
@@ -67,7 +67,7 @@ SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::s
         const std::size_t rb = sets.find(edge.b);
         if (ra == rb) {
             on_skip(i);
-            continue;
+            return;
         }
         const std::size_t size_a = sets.set_size(ra);
         const std::size_t size_b = sets.set_size(rb);
@@ -84,48 +84,50 @@ SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::s
         tree.rows.push_back({left, right, lambda, size_a + size_b});
         sets.unite(ra, rb);  // ra first: see merge_records
         node_of[sets.find(ra)] = n + tree.rows.size() - 1;
-    }
+    });
     return tree;
 }
 
 }  // namespace
 
-SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n) {
-    const std::vector<MstEdge> sorted = sorted_edges(edges);
+SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n,
+                                       const ExecutionContext& context) {
+    const std::vector<MstEdge> sorted = sorted_edges(edges, context);
     return link_in_order(
-        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n, [](std::size_t) {});
+        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n, [](std::size_t) {}, context);
 }
 
 SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t n,
-                                    SpanningTree& merged) {
+                                    SpanningTree& merged, const ExecutionContext& context) {
     std::vector<std::size_t> skipped;
     SingleLinkageTree tree = link_in_order(
         sorted.size(), [&](std::size_t i) { return sorted[i]; }, n,
-        [&](std::size_t i) { skipped.push_back(i); });
+        [&](std::size_t i) { skipped.push_back(i); }, context);
     // Kept in passes of their own, which stream the edges: the pass above reads the sets
     // out of order.
     if (skipped.empty()) {
-        merged = SpanningTree(sorted, n);
+        merged = SpanningTree(sorted, n, context);
     } else {
         std::vector<MstEdge> joined;
         joined.reserve(sorted.size() - skipped.size());
         auto next_skipped = skipped.begin();
         for (std::size_t i = 0; i < sorted.size(); ++i) {
+            context.check_every(i);
             if (next_skipped != skipped.end() && *next_skipped == i) {
                 ++next_skipped;
             } else {
                 joined.push_back(sorted[i]);
             }
         }
-        merged = SpanningTree(joined, n);
+        merged = SpanningTree(joined, n, context);
     }
     return tree;
 }
 
-SingleLinkageTree build_single_linkage(const SpanningTree& tree) {
+SingleLinkageTree build_single_linkage(const SpanningTree& tree, const ExecutionContext& context) {
     return link_in_order(
-        tree.size(), [&](std::size_t i) { return tree.edge(i); }, tree.points(),
-        [](std::size_t) {});
+        tree.size(), [&](std::size_t i) { return tree.edge(i); }, tree.points(), [](std::size_t) {},
+        context);
 }
 
 }  // namespace corvane

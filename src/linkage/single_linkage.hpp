@@ -7,6 +7,7 @@
 #include "common/mst_edge.hpp"
 #include "linkage/single_linkage_tree.hpp"
 #include "linkage/spanning_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -19,17 +20,21 @@ std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size
 
 // The single-linkage tree of the edges: the merges of merge_records, numbered and turned
 // into lambdas as number_linkage_rows does, in one union-find pass over a sorted copy.
-// The two separate passes are kept as the reference it is tested against.
-SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n);
+// The two separate passes are kept as the reference it is tested against. Every pass
+// checks `context` for interruption.
+SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n,
+                                       const ExecutionContext& context = ExecutionContext());
 
 // The same pass over edges already in the order of sorted_edges, also keeping in `merged`
 // the edges that joined two sets, in merge order: for edges that connect the points, the
 // spanning tree whose edge i made row i.
 SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t n,
-                                    SpanningTree& merged);
+                                    SpanningTree& merged,
+                                    const ExecutionContext& context = ExecutionContext());
 
 // The same pass over a spanning tree kept in merge order (link_sorted_edges): nothing
 // sorted.
-SingleLinkageTree build_single_linkage(const SpanningTree& tree);
+SingleLinkageTree build_single_linkage(const SpanningTree& tree,
+                                       const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 
 #include "common/index_array.hpp"
 #include "common/mst_edge.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -19,11 +20,15 @@ class SpanningTree {
   public:
     SpanningTree() = default;
 
-    // The edges over n points that are already in merge order.
-    SpanningTree(std::span<const MstEdge> edges, std::size_t n)
+    // The edges over n points that are already in merge order; `context` is checked for
+    // interruption between the passes over them, each a plain stream.
+    SpanningTree(std::span<const MstEdge> edges, std::size_t n,
+                 const ExecutionContext& context = ExecutionContext())
         : n_(n), a_(edges.size(), n), b_(edges.size(), n), weight_(edges.size()) {
         a_.fill([&](std::size_t i) { return edges[i].a; });
+        context.check();
         b_.fill([&](std::size_t i) { return edges[i].b; });
+        context.check();
         for (std::size_t i = 0; i < edges.size(); ++i)
             weight_[i] = edges[i].weight;
     }

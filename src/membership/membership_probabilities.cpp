@@ -23,7 +23,8 @@ std::vector<double> membership_probabilities(const CondensedTree& tree,
 
 std::vector<double> membership_probabilities(const CondensedIndex& index,
                                              const ClusterSelection& selection,
-                                             std::span<const std::int32_t> labels) {
+                                             std::span<const std::int32_t> labels,
+                                             const ExecutionContext& context) {
     const std::size_t n = index.n;
     if (labels.size() != n) fail_internal("membership_probabilities: one label per point");
     std::vector<double> probabilities(n, 0.0);
@@ -33,14 +34,15 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
     // Parents have smaller ids, so one ascending pass settles every cluster.
     constexpr std::size_t none = CondensedIndex::NO_PARENT;
     std::vector<std::size_t> owner(index.end() - n, none);
-    for (std::size_t c : selection.clusters) {
+    for_each_checked(context, 0, selection.clusters.size(), [&](std::size_t k) {
+        const std::size_t c = selection.clusters[k];
         if (c < n) fail_internal("membership_probabilities: selected id is a point");
         check_index(c, index.end(), "membership_probabilities: selected cluster");
         owner[c - n] = c;
-    }
-    for (std::size_t c = index.root() + 1; c < index.end(); ++c) {
+    });
+    for_each_checked(context, index.root() + 1, index.end(), [&](std::size_t c) {
         if (owner[c - n] == none) owner[c - n] = owner[index.parent[c] - n];
-    }
+    });
 
     // Per selected cluster, in label order: its birth lambda and the span from there to
     // the deepest finite point lambda inside it.
@@ -49,20 +51,20 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
         double length = 0.0;
     };
     std::vector<double> deepest(index.end() - n, 0.0);
-    for (std::size_t c = index.root(); c < index.end(); ++c) {
+    for_each_checked(context, index.root(), index.end(), [&](std::size_t c) {
         const std::size_t o = owner[c - n];
         if (o != none) deepest[o - n] = std::max(deepest[o - n], index.deepest_point[c - n]);
-    }
+    });
     std::vector<Span> spans(selection.clusters.size());
-    for (std::size_t k = 0; k < spans.size(); ++k) {
+    for_each_checked(context, 0, spans.size(), [&](std::size_t k) {
         const std::size_t c = selection.clusters[k];
         double birth = index.lambda[c];
         if (std::isinf(birth)) birth = 0.0;
         spans[k] = {birth, deepest[c - n] - birth};
-    }
+    });
 
-    for (std::size_t p = 0; p < n; ++p) {
-        if (labels[p] < 0) continue;
+    for_each_checked(context, 0, n, [&](std::size_t p) {
+        if (labels[p] < 0) return;
         const auto k = static_cast<std::size_t>(labels[p]);
         check_index(k, spans.size(), "membership_probabilities: label");
         const Span span = spans[k];
@@ -74,7 +76,7 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
         } else {
             probabilities[p] = 1.0;
         }
-    }
+    });
     return probabilities;
 }
 

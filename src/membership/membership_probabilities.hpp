@@ -8,6 +8,7 @@
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -20,8 +21,10 @@ std::vector<double> membership_probabilities(const CondensedTree& tree,
                                              std::span<const std::int32_t> labels, std::size_t n);
 
 // The same from the tree's index (not empty).
+// `context` is checked for interruption as the passes go.
 std::vector<double> membership_probabilities(const CondensedIndex& index,
                                              const ClusterSelection& selection,
-                                             std::span<const std::int32_t> labels);
+                                             std::span<const std::int32_t> labels,
+                                             const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -20,16 +20,32 @@ int exponent_limit(const Metric& metric) {
     return limit;
 }
 
+double largest_magnitude(const DataMatrix& matrix) {
+    double largest = 0.0;
+    for (const double value : matrix.values)
+        largest = std::max(largest, std::fabs(value));
+    return largest;
+}
+
+int shift_for_largest(double largest, const Metric& metric) {
+    if (metric.kind == MetricKind::Precomputed) return 0;
+    if (!(largest > 0.0) || !std::isfinite(largest)) return 0;
+    const int exponent = std::ilogb(largest);
+    return std::abs(exponent) <= exponent_limit(metric) ? 0 : -exponent;
+}
+
 }  // namespace
 
 int magnitude_shift(const DataMatrix& matrix, const Metric& metric) {
     if (metric.kind == MetricKind::Precomputed) return 0;
-    double largest = 0.0;
-    for (const double value : matrix.values)
-        largest = std::max(largest, std::fabs(value));
-    if (!(largest > 0.0) || !std::isfinite(largest)) return 0;
-    const int exponent = std::ilogb(largest);
-    return std::abs(exponent) <= exponent_limit(metric) ? 0 : -exponent;
+    return shift_for_largest(largest_magnitude(matrix), metric);
+}
+
+bool is_magnitude_shift_of(const DataMatrix& shifted, const Metric& metric, int shift) {
+    const double largest = largest_magnitude(shifted);
+    // The largest value before the shift, exactly, if the shift lost nothing of it.
+    const double unshifted = std::ldexp(largest, -shift);
+    return std::ldexp(unshifted, shift) == largest && shift_for_largest(unshifted, metric) == shift;
 }
 
 int distance_shift(const Metric& metric, int data_shift) {

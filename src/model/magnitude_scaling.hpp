@@ -14,6 +14,10 @@ namespace corvane {
 // converted with the same shift.
 int magnitude_shift(const DataMatrix& matrix, const Metric& metric);
 
+// Whether `shifted` holds data that magnitude_shift shifts by `shift`, after the shift:
+// the check of a shift that comes with data already shifted.
+bool is_magnitude_shift_of(const DataMatrix& shifted, const Metric& metric, int shift);
+
 // The shift that distances undergo when the data is shifted by `data_shift`:
 // the same, except under Cosine, whose distances do not depend on scale.
 int distance_shift(const Metric& metric, int data_shift);

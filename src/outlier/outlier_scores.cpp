@@ -5,6 +5,7 @@
 
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
+#include "outlier/glosh.hpp"
 
 namespace corvane {
 
@@ -14,24 +15,24 @@ std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n) {
     return outlier_scores(index);
 }
 
-std::vector<double> outlier_scores(const CondensedIndex& index) {
-    const std::size_t n = index.n;
-    std::vector<double> scores(n, 0.0);
-
+std::vector<double> glosh_deepest(const CondensedIndex& index, const ExecutionContext& context) {
     std::vector<double> deepest = index.deepest_point;
     // Children have larger ids than their parents: a descending pass carries
     // each subtree's deepest lambda up before the parent is read.
-    for (std::size_t c = index.end(); c-- > index.root() + 1;) {
-        double& up = deepest[index.parent[c] - n];
-        up = std::max(up, deepest[c - n]);
-    }
+    for_each_checked_descending(context, index.root() + 1, index.end(), [&](std::size_t c) {
+        double& up = deepest[index.parent[c] - index.n];
+        up = std::max(up, deepest[c - index.n]);
+    });
+    return deepest;
+}
 
-    for (std::size_t p = 0; p < n; ++p) {
-        const double m = deepest[index.parent[p] - n];
-        if (std::isfinite(m) && m > 0.0) {
-            scores[p] = std::min(1.0, std::max(0.0, (m - index.lambda[p]) / m));
-        }
-    }
+std::vector<double> outlier_scores(const CondensedIndex& index, const ExecutionContext& context) {
+    const std::size_t n = index.n;
+    std::vector<double> scores(n, 0.0);
+    const std::vector<double> deepest = glosh_deepest(index, context);
+    for_each_checked(context, 0, n, [&](std::size_t p) {
+        scores[p] = glosh_score(deepest[index.parent[p] - n], index.lambda[p]);
+    });
     return scores;
 }
 

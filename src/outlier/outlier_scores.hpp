@@ -5,6 +5,7 @@
 
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "parallel/execution_context.hpp"
 
 namespace corvane {
 
@@ -16,6 +17,8 @@ namespace corvane {
 std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n);
 
 // The same from the tree's index (not empty).
-std::vector<double> outlier_scores(const CondensedIndex& index);
+// `context` is checked for interruption as the passes go.
+std::vector<double> outlier_scores(const CondensedIndex& index,
+                                   const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

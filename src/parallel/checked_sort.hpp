@@ -106,9 +106,14 @@ void checked_nth_element(const ExecutionContext& context, Iterator first, Iterat
 // least every few milliseconds: large ranges are partitioned around medians of three
 // until their pieces are small enough for std::sort. As with std::sort the order of
 // equivalent elements is unspecified; with distinct keys the result is the one sorted
-// order, bit for bit that of std::sort.
+// order, bit for bit that of std::sort. Ranges short enough for std::sort in one piece
+// go to it without a check, so that sorting many short ranges costs what std::sort does.
 template <class Iterator, class Less>
 void checked_sort(const ExecutionContext& context, Iterator first, Iterator last, Less less) {
+    if (last - first <= checked_sort_detail::PIECE) {
+        std::sort(first, last, less);
+        return;
+    }
     const auto size = static_cast<std::size_t>(last - first);
     checked_sort_detail::sort_range(context, first, last, less,
                                     2 * static_cast<int>(std::bit_width(size)));

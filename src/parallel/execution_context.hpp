@@ -84,4 +84,36 @@ class ExecutionContext {
     mutable std::atomic<bool> stopped_{false};
 };
 
+// Calls step(i) for i = begin, ..., end - 1, checking `context` before every
+// SHORT_STEPS_PER_CHECK steps: for loops whose steps are too short for a check each.
+// The steps between two checks run in a loop of their own, as tight as one without
+// checks; check_every inside the loop is a call on one of its paths, after which the
+// compiler reloads whatever the loop reads through pointers.
+template <class Step>
+void for_each_checked(const ExecutionContext& context, std::size_t begin, std::size_t end,
+                      Step&& step) {
+    while (begin < end) {
+        context.check();
+        const std::size_t stop = end - begin > ExecutionContext::SHORT_STEPS_PER_CHECK
+                                     ? begin + ExecutionContext::SHORT_STEPS_PER_CHECK
+                                     : end;
+        for (; begin < stop; ++begin)
+            step(begin);
+    }
+}
+
+// The same from end - 1 down to begin.
+template <class Step>
+void for_each_checked_descending(const ExecutionContext& context, std::size_t begin,
+                                 std::size_t end, Step&& step) {
+    while (end > begin) {
+        context.check();
+        const std::size_t stop = end - begin > ExecutionContext::SHORT_STEPS_PER_CHECK
+                                     ? end - ExecutionContext::SHORT_STEPS_PER_CHECK
+                                     : begin;
+        while (end > stop)
+            step(--end);
+    }
+}
+
 }  // namespace corvane

@@ -64,63 +64,92 @@ void assign(const FittedModel& model, const NearestCandidate& nearest, std::int3
 
 // Runs the per-row loop over threads. `make_finder()` is called once per piece and
 // returns a callable mapping a row of `points` to its NearestCandidate, so that each
-// worker owns its scratch space. Rows are visited in `order` when one is given (each
-// chunk taking a contiguous stretch of it), in row order otherwise; results always land
-// in their row's slot.
-template <class MakeFinder>
-Prediction predict_rows(const FittedModel& model, const DataMatrix& points,
-                        const ExecutionContext& context, MakeFinder&& make_finder,
-                        const std::vector<std::size_t>& order = {}) {
-    Prediction out;
-    out.labels.assign(points.rows, -1);
-    out.probabilities.assign(points.rows, 0.0);
+// worker owns its scratch space; `record(i, nearest)` stores row i's result in its own
+// slot. Rows are visited in `order` when one is given (each chunk taking a contiguous
+// stretch of it), in row order otherwise.
+template <class MakeFinder, class Record>
+void find_rows(const DataMatrix& points, const ExecutionContext& context, MakeFinder&& make_finder,
+               Record&& record, const std::vector<std::size_t>& order = {}) {
     for_each_row_chunk(context, points.rows, [&](RowChunk chunk) {
         auto find = make_finder();
         for (std::size_t k = chunk.start; k < chunk.end; ++k) {
             const std::size_t i = order.empty() ? k : order[k];
-            assign(model, find(points.row(i)), out.labels[i], out.probabilities[i]);
+            record(i, find(points.row(i)));
         }
     });
-    return out;
 }
 
-Prediction predict_exhaustive(const FittedModel& model, const DataMatrix& points,
-                              const ExecutionContext& context) {
+template <class Record>
+void find_exhaustive(const FittedModel& model, const DataMatrix& points,
+                     const ExecutionContext& context, Record&& record) {
     if (model.metric.kind == MetricKind::Precomputed) {
-        return predict_rows(model, points, context, [&] {
-            return [&](const double* distances) { return precomputed_nearest(model, distances); };
-        });
+        find_rows(
+            points, context,
+            [&] {
+                return
+                    [&](const double* distances) { return precomputed_nearest(model, distances); };
+            },
+            record);
+        return;
     }
-    return visit_metric(model.metric, [&](auto kernel) {
-        return predict_rows(model, points, context, [&] {
-            return [&](const double* point) { return exhaustive_nearest(model, kernel, point); };
-        });
+    visit_metric(model.metric, [&](auto kernel) {
+        find_rows(
+            points, context,
+            [&] {
+                return
+                    [&](const double* point) { return exhaustive_nearest(model, kernel, point); };
+            },
+            record);
     });
 }
 
-Prediction predict_with_index(const FittedModel& model, const TrainingIndex& index,
-                              const DataMatrix& points, const ExecutionContext& context) {
+template <class Record>
+void find_with_index(const FittedModel& model, const TrainingIndex& index, const DataMatrix& points,
+                     const ExecutionContext& context, Record&& record) {
     if (index.n_points != model.n() || index.dims != model.n_features()) {
         fail_internal("approximate_predict: the index was not built from this model");
     }
     if (std::holds_alternative<BlockTree>(index.tree)) {
         std::vector<NearestCandidate> nearest(points.rows);
         blocked_nearest(index, points, z_order(points, context), nearest, context);
-        Prediction out;
-        out.labels.assign(points.rows, -1);
-        out.probabilities.assign(points.rows, 0.0);
         for (std::size_t i = 0; i < points.rows; ++i)
-            assign(model, nearest[i], out.labels[i], out.probabilities[i]);
-        return out;
+            record(i, nearest[i]);
+        return;
     }
-    return predict_rows(
-        model, points, context,
+    find_rows(
+        points, context,
         [&] {
             return
                 [&index, scratch = std::vector<double>(index.scratch_size())](
                     const double* point) mutable { return index.nearest(point, scratch.data()); };
         },
-        z_order(points, context));
+        record, z_order(points, context));
+}
+
+// The search of approximate_predict(FittedModel&, ...): through the model's training
+// index once batches have paid for it, every training point otherwise.
+template <class Record>
+void find_nearest(FittedModel& model, const DataMatrix& points, const ExecutionContext& context,
+                  Record&& record) {
+    const TrainingIndex* index = model.training_index.for_batch(
+        model.training_data, model.core_distances, model.metric, points.rows, context);
+    if (index == nullptr) {
+        find_exhaustive(model, points, context, record);
+    } else {
+        find_with_index(model, *index, points, context, record);
+    }
+}
+
+// The prediction of each row from its nearest training point, found by `find(record)`.
+template <class Find>
+Prediction predict_rows(const FittedModel& model, std::size_t rows, Find&& find) {
+    Prediction out;
+    out.labels.assign(rows, -1);
+    out.probabilities.assign(rows, 0.0);
+    find([&](std::size_t i, const NearestCandidate& nearest) {
+        assign(model, nearest, out.labels[i], out.probabilities[i]);
+    });
+    return out;
 }
 
 // The checks shared by every route, then `route(points)` on the new points brought to the
@@ -144,10 +173,8 @@ Expected<Prediction> approximate_predict(FittedModel& model, const DataMatrix& n
     // The route runs only after every check passed, so a failing call neither builds the
     // index nor counts its rows.
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
-        const TrainingIndex* index = model.training_index.for_batch(
-            model.training_data, model.core_distances, model.metric, points.rows, context);
-        if (index == nullptr) return predict_exhaustive(model, points, context);
-        return predict_with_index(model, *index, points, context);
+        return predict_rows(model, points.rows,
+                            [&](auto record) { find_nearest(model, points, context, record); });
     });
 }
 
@@ -155,10 +182,13 @@ Expected<Prediction> approximate_predict(const FittedModel& model, const Trainin
                                          const DataMatrix& new_points,
                                          const ExecutionContext& context) {
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
-        if (model.metric.kind == MetricKind::Precomputed) {
-            return predict_exhaustive(model, points, context);
-        }
-        return predict_with_index(model, index, points, context);
+        return predict_rows(model, points.rows, [&](auto record) {
+            if (model.metric.kind == MetricKind::Precomputed) {
+                find_exhaustive(model, points, context, record);
+            } else {
+                find_with_index(model, index, points, context, record);
+            }
+        });
     });
 }
 
@@ -166,8 +196,26 @@ Expected<Prediction> approximate_predict_exhaustive(const FittedModel& model,
                                                     const DataMatrix& new_points,
                                                     const ExecutionContext& context) {
     return predict_checked(model, new_points, [&](const DataMatrix& points) {
-        return predict_exhaustive(model, points, context);
+        return predict_rows(model, points.rows,
+                            [&](auto record) { find_exhaustive(model, points, context, record); });
     });
+}
+
+std::optional<HdbscanError> prepare_new_points(const FittedModel& model, DataMatrix& new_points) {
+    check_model(model);
+    if (new_points.rows == 0) return std::nullopt;
+    if (auto error = check_new_points(model, new_points)) return error;
+    if (model.magnitude_shift != 0) apply_shift(new_points, model.magnitude_shift);
+    return std::nullopt;
+}
+
+std::vector<NearestCandidate> nearest_training_points(FittedModel& model, const DataMatrix& points,
+                                                      const ExecutionContext& context) {
+    std::vector<NearestCandidate> nearest(points.rows);
+    if (points.rows == 0) return nearest;
+    find_nearest(model, points, context,
+                 [&](std::size_t i, const NearestCandidate& found) { nearest[i] = found; });
+    return nearest;
 }
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "common/data_matrix.hpp"
@@ -53,5 +54,15 @@ Expected<Prediction> approximate_predict(const FittedModel& model, const Trainin
 Expected<Prediction> approximate_predict_exhaustive(
     const FittedModel& model, const DataMatrix& new_points,
     const ExecutionContext& context = ExecutionContext());
+
+// The checks of approximate_predict on `new_points` (none for no rows), then the points
+// brought to the model's scale in place, ready for nearest_training_points.
+std::optional<HdbscanError> prepare_new_points(const FittedModel& model, DataMatrix& new_points);
+
+// The nearest training point of every row of `points` (prepared by prepare_new_points)
+// under one-sided mutual reachability, found exactly as approximate_predict finds it
+// (same routes, same index, same ties); not found for a row without a candidate.
+std::vector<NearestCandidate> nearest_training_points(FittedModel& model, const DataMatrix& points,
+                                                      const ExecutionContext& context);
 
 }  // namespace corvane

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "python/owned_ref.hpp"
 #include "python/python_errors.hpp"
 
 namespace corvane::python {
@@ -161,7 +162,101 @@ static_assert(sizeof(CondensedEdge) == 32 && offsetof(CondensedEdge, child) == 8
                   offsetof(CondensedEdge, child_size) == 24,
               "condensed tree records are four 8-byte fields in order");
 
+void delete_owner_capsule(PyObject* capsule) {
+    delete static_cast<std::shared_ptr<const void>*>(
+        PyCapsule_GetPointer(capsule, "corvane.owner"));
+}
+
+PyObject* read_only_view(std::span<const double> values, int ndim, const npy_intp* dims,
+                         std::shared_ptr<const void> owner) {
+    if (!ensure_numpy_api()) return nullptr;
+    auto holder = std::make_unique<std::shared_ptr<const void>>(std::move(owner));
+    PyObject* capsule = PyCapsule_New(holder.get(), "corvane.owner", delete_owner_capsule);
+    if (capsule == nullptr) return nullptr;
+    holder.release();  // the capsule deletes it from here on
+    PyArray_Descr* descr = PyArray_DescrFromType(NPY_DOUBLE);  // stolen below
+    if (descr == nullptr) {
+        Py_DECREF(capsule);
+        return nullptr;
+    }
+    // NumPy does not write through an array without NPY_ARRAY_WRITEABLE.
+    auto* data = const_cast<double*>(values.data());
+    PyObject* array =
+        PyArray_NewFromDescr(&PyArray_Type, descr, ndim, const_cast<npy_intp*>(dims), nullptr, data,
+                             NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr);
+    if (array == nullptr) {
+        Py_DECREF(capsule);
+        return nullptr;
+    }
+    // Steals the capsule reference, also on failure.
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), capsule) < 0) {
+        Py_DECREF(array);
+        return nullptr;
+    }
+    return array;
+}
+
+// `object` as a C-contiguous, aligned array of `type_number` in native byte order, copied
+// only when it is not one already, if it is an ndarray of `ndim` dimensions whose dtype is
+// that type in either byte order; null otherwise (an error set only when a copy failed).
+PyArrayObject* exact_array(PyObject* object, int ndim, int type_number) {
+    if (!ensure_numpy_api()) return nullptr;
+    if (!PyArray_Check(object)) return nullptr;
+    auto* array = reinterpret_cast<PyArrayObject*>(object);
+    PyArray_Descr* wanted = PyArray_DescrFromType(type_number);  // stolen below
+    if (wanted == nullptr) return nullptr;
+    const PyArray_Descr* given = PyArray_DESCR(array);
+    if (PyArray_NDIM(array) != ndim || given->kind != wanted->kind ||
+        PyDataType_ELSIZE(given) != PyDataType_ELSIZE(wanted)) {
+        Py_DECREF(wanted);
+        return nullptr;
+    }
+    return reinterpret_cast<PyArrayObject*>(PyArray_FromArray(array, wanted, NPY_ARRAY_IN_ARRAY));
+}
+
+template <class T>
+std::optional<std::vector<T>> read_vector(PyObject* object, int type_number) {
+    PyArrayObject* array = exact_array(object, 1, type_number);  // owned
+    if (array == nullptr) return std::nullopt;
+    const OwnedRef owned = OwnedRef::steal(reinterpret_cast<PyObject*>(array));
+    const auto* first = static_cast<const T*>(PyArray_DATA(array));
+    return std::vector<T>(first, first + PyArray_DIM(array, 0));
+}
+
 }  // namespace
+
+PyObject* view_as_array(std::span<const double> values, std::shared_ptr<const void> owner) {
+    const npy_intp dims[1] = {static_cast<npy_intp>(values.size())};
+    return read_only_view(values, 1, dims, std::move(owner));
+}
+
+PyObject* view_as_matrix(std::span<const double> values, std::size_t rows,
+                         std::shared_ptr<const void> owner) {
+    const std::size_t cols = rows == 0 ? 0 : values.size() / rows;
+    const npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
+    return read_only_view(values, 2, dims, std::move(owner));
+}
+
+std::optional<std::vector<double>> read_float_vector(PyObject* object) {
+    return read_vector<double>(object, NPY_DOUBLE);
+}
+
+std::optional<std::vector<std::int64_t>> read_int_vector(PyObject* object) {
+    return read_vector<std::int64_t>(object, NPY_INT64);
+}
+
+std::optional<DataMatrix> read_float_matrix(PyObject* object) {
+    PyArrayObject* array = exact_array(object, 2, NPY_DOUBLE);  // owned
+    if (array == nullptr) return std::nullopt;
+    const OwnedRef owned = OwnedRef::steal(reinterpret_cast<PyObject*>(array));
+    DataMatrix matrix(static_cast<std::size_t>(PyArray_DIM(array, 0)),
+                      static_cast<std::size_t>(PyArray_DIM(array, 1)));
+    if (!matrix.values.empty()) {
+        std::memcpy(matrix.values.data(), PyArray_DATA(array),
+                    matrix.values.size() * sizeof(double));
+    }
+    return matrix;
+}
 
 std::optional<DataMatrix> to_data_matrix(PyObject* x) {
     if (!ensure_numpy_api()) return std::nullopt;
@@ -195,6 +290,9 @@ PyObject* copy_to_array(std::span<const std::int32_t> values) {
 }
 PyObject* copy_to_array(std::span<const double> values) {
     return copy_values(values, NPY_DOUBLE);
+}
+PyObject* copy_to_array(std::span<const std::int64_t> values) {
+    return copy_values(values, NPY_INT64);
 }
 
 PyObject* move_to_array(std::vector<std::int32_t>&& values) {

@@ -1,7 +1,7 @@
 """High-performance HDBSCAN clustering."""
 
 import sys
-from typing import Any, Literal, SupportsFloat, SupportsIndex, final
+from typing import Any, Literal, SupportsFloat, SupportsIndex, final, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -144,3 +144,31 @@ class HDBSCAN:
         """The scikit-learn tags of this estimator (a sklearn.utils.Tags)."""
     def __sklearn_is_fitted__(self) -> bool:
         """Whether a fit has succeeded."""
+
+    # Saving and loading (pickle, copy, joblib).
+    def __reduce__(self) -> tuple[type[HDBSCAN], tuple[()], dict[str, Any]]:
+        """Support for pickle, copy and joblib: HDBSCAN() and the state of __getstate__."""
+    def __getstate__(self) -> dict[str, Any]:
+        """The state of this object as a dict of plain values and NumPy arrays."""
+    def __setstate__(self, state: dict[str, Any], /) -> None:
+        """Take over a state made by __getstate__; a refused state raises ValueError."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """A deep copy: parameters and attributes deep-copied, the fitted model copied once."""
+    # Soft clustering: with top_k=None the dense (n_samples, n_clusters) vectors, with an
+    # integer k the labels and probabilities of each row's k largest entries.
+    @overload
+    def all_points_membership_vectors(self, top_k: None = None) -> npt.NDArray[np.float64]:
+        """Soft cluster membership vectors of the training points."""
+    @overload
+    def all_points_membership_vectors(
+        self, top_k: SupportsIndex
+    ) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float64]]: ...
+    @overload
+    def membership_vectors(self, X: _Matrix, top_k: None = None) -> npt.NDArray[np.float64]:
+        """Soft cluster membership vectors of new points."""
+    @overload
+    def membership_vectors(
+        self, X: _Matrix, top_k: SupportsIndex
+    ) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float64]]: ...
+    def approximate_outlier_scores(self, X: _Matrix) -> npt.NDArray[np.float64]:
+        """GLOSH outlier scores of new points."""

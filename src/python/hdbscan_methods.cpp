@@ -5,6 +5,8 @@
 #include "python/fit_methods.hpp"
 #include "python/predict_method.hpp"
 #include "python/reselect_method.hpp"
+#include "python/state_methods.hpp"
+#include "python/soft_methods.hpp"
 
 namespace corvane::python {
 
@@ -32,6 +34,16 @@ PyMethodDef hdbscan_methods[] = {
     {"set_params", as_method(hdbscan_set_params), METH_VARARGS | METH_KEYWORDS, set_params_doc},
     {"__sklearn_tags__", hdbscan_sklearn_tags, METH_NOARGS, sklearn_tags_doc},
     {"__sklearn_is_fitted__", hdbscan_sklearn_is_fitted, METH_NOARGS, sklearn_is_fitted_doc},
+    {"__reduce__", hdbscan_reduce, METH_NOARGS, reduce_doc},
+    {"__getstate__", hdbscan_getstate, METH_NOARGS, getstate_doc},
+    {"__setstate__", hdbscan_setstate, METH_O, setstate_doc},
+    {"__deepcopy__", hdbscan_deepcopy, METH_O, deepcopy_doc},
+    {"all_points_membership_vectors", as_method(hdbscan_all_points_membership_vectors),
+     METH_VARARGS | METH_KEYWORDS, all_points_membership_vectors_doc},
+    {"membership_vectors", as_method(hdbscan_membership_vectors), METH_VARARGS | METH_KEYWORDS,
+     membership_vectors_doc},
+    {"approximate_outlier_scores", as_method(hdbscan_approximate_outlier_scores),
+     METH_VARARGS | METH_KEYWORDS, approximate_outlier_scores_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

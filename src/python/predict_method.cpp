@@ -3,14 +3,10 @@
 #define PY_SSIZE_T_CLEAN
 #include "python/predict_method.hpp"
 
-#include <memory>
-#include <optional>
-
 #include "prediction/prediction.hpp"
 #include "python/array_exchange.hpp"
-#include "python/call_context.hpp"
-#include "python/hdbscan_object.hpp"
-#include "python/python_errors.hpp"
+#include "python/fitted_call.hpp"
+#include "python/owned_ref.hpp"
 
 namespace corvane::python {
 
@@ -46,21 +42,12 @@ PyObject* hdbscan_approximate_predict(PyObject* self, PyObject* args, PyObject* 
                                      const_cast<char**>(keywords), &x)) {
         return nullptr;
     }
-    HdbscanState& state = state_of(self);
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        std::optional<DataMatrix> points = to_data_matrix(x);
-        if (!points) return nullptr;
-        // Held for the call, in case a signal handler run meanwhile installs another model.
-        const std::shared_ptr<FittedModel> model = state.model;
-        if (model == nullptr) return raise_hdbscan_error(HdbscanError::not_fitted());
-        // The interpreter lock is held for the whole call; a signal handler may run a
-        // prediction of its own in the middle of it, which completes before this one goes
-        // on, so the model sees one prediction at a time.
-        const ExecutionContext context = call_context(state.parameters.n_jobs);
-        Expected<Prediction> prediction = approximate_predict(*model, *points, context);
-        if (!prediction) return raise_hdbscan_error(prediction.error());
-        return prediction_tuple(std::move(*prediction));
-    });
+    return with_fitted_points(
+        self, x, [](FittedModel& model, DataMatrix points, const ExecutionContext& context) {
+            Expected<Prediction> prediction = approximate_predict(model, points, context);
+            if (!prediction) return raise_hdbscan_error(prediction.error());
+            return prediction_tuple(std::move(*prediction));
+        });
 }
 
 }  // namespace corvane::python

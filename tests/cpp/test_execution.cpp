@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "hdbscan/fit_model.hpp"
+#include "hierarchy/hierarchy.hpp"
+#include "hierarchy_test_support.hpp"
 #include "mst/mst_route.hpp"
 #include "prediction/prediction.hpp"
 #include "thread_starts.hpp"
@@ -144,6 +146,33 @@ TEST(ExecutionInterruption, FitsStopAtAnyCheckpoint) {
             }
         }
     }
+}
+
+// The hierarchy's steps run on the calling thread over every point; each checks as it
+// goes, not only between steps, so that a stop is seen within a stretch of
+// SHORT_STEPS_PER_CHECK steps however many points there are: the number of checks grows
+// with n (about one per stretch in each of the ten or so passes), and a stop at any of
+// them ends the call with Interrupted. The steps are sequential, so the count is exact.
+TEST(ExecutionInterruption, HierarchyStepsCheckAsTheyGo) {
+    constexpr std::size_t stretch = ExecutionContext::SHORT_STEPS_PER_CHECK;
+    const std::size_t n = 8 * stretch;
+    std::mt19937_64 rng(29);
+    const std::vector<MstEdge> edges = testing::random_spanning_tree(rng, n, 64);
+    const auto run = [&](const ExecutionContext& context) {
+        const Hierarchy hierarchy = link_hierarchy(edges, n, context);
+        return select_hierarchy(hierarchy, 5, SelectionParams{}, context);
+    };
+    StopAfter count_only(std::size_t(-1));
+    run(ExecutionContext(1, count_only.poll()));
+    const std::size_t polls = count_only.seen();
+    EXPECT_GE(polls, 8 * (n / stretch));
+    for (std::size_t stop_at = 1; stop_at <= polls; stop_at += polls / 24 + 1) {
+        StopAfter stop(stop_at);
+        EXPECT_THROW(run(ExecutionContext(1, stop.poll())), Interrupted)
+            << stop_at << " of " << polls;
+    }
+    StopAfter last(polls);
+    EXPECT_THROW(run(ExecutionContext(1, last.poll())), Interrupted);
 }
 
 }  // namespace

@@ -162,6 +162,7 @@ CHILD = textwrap.dedent(
         ("fit", lambda: model.set_params(n_jobs=None).fit(big)),
         ("fit on one thread", lambda: model.set_params(n_jobs=1).fit(big)),
         ("prediction", lambda: wide.approximate_predict(queries)),
+        ("soft clustering", lambda: wide.membership_vectors(queries, top_k=2)),
     ]
     for name, run in phases:
         print("start", name, flush=True)
@@ -183,7 +184,7 @@ def test_ctrl_c_raises_keyboard_interrupt_within_half_a_second():
         [sys.executable, "-c", CHILD], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
     )
     try:
-        for name in ("fit", "fit on one thread", "prediction"):
+        for name in ("fit", "fit on one thread", "prediction", "soft clustering"):
             assert child.stdout.readline().strip() == f"start {name}"
             time.sleep(1.0)
             sent = time.monotonic()

@@ -29,6 +29,15 @@ def exercise(data, bad_inputs):
     ):
         getattr(model, name)
     repr(model)
+    model.all_points_membership_vectors()
+    model.all_points_membership_vectors(top_k=2)
+    model.membership_vectors(data[:5], top_k=2)
+    model.approximate_outlier_scores(data[:5])
+    for top_k in (0, "2"):
+        try:
+            model.membership_vectors(data[:5], top_k=top_k)
+        except ValueError:
+            pass
     for bad in bad_inputs:
         try:
             model.fit(bad)
