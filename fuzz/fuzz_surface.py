@@ -207,7 +207,7 @@ def test_one_input(data):
         return
     repr(model)
     for _ in range(fdp.ConsumeIntInRange(1, 4)):
-        action = fdp.ConsumeIntInRange(0, 6)
+        action = fdp.ConsumeIntInRange(0, 9)
         try:
             if action == 0:
                 x = make_array(fdp)
@@ -236,8 +236,22 @@ def test_one_input(data):
             elif action == 5:
                 copy = corvane.HDBSCAN(**model.get_params())
                 assert repr(copy) == repr(model)
-            elif action == 6:
+            elif action == 7:
                 load_state(fdp, model)
+            elif action == 8:
+                x = make_array(fdp)
+                top_k = fdp.ConsumeIntInRange(-1, 4)
+                vectors = model.membership_vectors(x, top_k=None if top_k < 0 else top_k)
+                scores = model.approximate_outlier_scores(x)
+                assert len(scores) == len(x) and ((scores >= 0) & (scores <= 1)).all()
+                if top_k < 0:
+                    assert vectors.shape[0] == len(x)
+                    assert ((vectors >= 0) & (vectors.sum(axis=1) <= 1 + 1e-9)).all()
+            elif action == 9:
+                model.all_points_membership_vectors()
+                model.dbscan_clustering(fdp.ConsumeFloat(), fdp.ConsumeIntInRange(0, 20))
+                model.cluster_centroids()
+                model.cluster_medoids()
             elif action == 2:
                 x = make_array(fdp)
                 labels, probabilities = model.approximate_predict(x)
@@ -251,6 +265,11 @@ def test_one_input(data):
                     "outlier_scores_",
                     "cluster_persistence_",
                     "n_features_in_",
+                    "condensed_tree_",
+                    "single_linkage_tree_",
+                    "minimum_spanning_tree_",
+                    "core_distances_",
+                    "exemplars_",
                 ):
                     getattr(model, name)
         except EXPECTED:

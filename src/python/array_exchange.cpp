@@ -102,6 +102,20 @@ PyObject* copy_values(std::span<const T> values, int type_number) {
     return array;
 }
 
+// `array` with `capsule`, which keeps its memory alive, as its base; the capsule reference
+// is consumed whether or not `array` is null or the base cannot be set.
+PyObject* with_base(PyObject* array, PyObject* capsule) {
+    if (array == nullptr) {
+        Py_DECREF(capsule);
+        return nullptr;
+    }
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), capsule) < 0) {
+        Py_DECREF(array);
+        return nullptr;
+    }
+    return array;
+}
+
 template <class T>
 void delete_vector_capsule(PyObject* capsule) {
     delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(capsule, "corvane.vector"));
@@ -119,17 +133,7 @@ PyObject* array_over(std::vector<T>&& values, PyArray_Descr* descr, int dimensio
         return nullptr;
     }
     std::vector<T>* owned = holder.release();  // the capsule deletes it from here on
-    PyObject* array = new_array(descr, dimensions, shape, owned->data());
-    if (array == nullptr) {
-        Py_DECREF(capsule);
-        return nullptr;
-    }
-    // Steals the capsule reference, also on failure.
-    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), capsule) < 0) {
-        Py_DECREF(array);
-        return nullptr;
-    }
-    return array;
+    return with_base(new_array(descr, dimensions, shape, owned->data()), capsule);
 }
 
 template <class T>
@@ -181,19 +185,10 @@ PyObject* read_only_view(std::span<const double> values, int ndim, const npy_int
     }
     // NumPy does not write through an array without NPY_ARRAY_WRITEABLE.
     auto* data = const_cast<double*>(values.data());
-    PyObject* array =
+    return with_base(
         PyArray_NewFromDescr(&PyArray_Type, descr, ndim, const_cast<npy_intp*>(dims), nullptr, data,
-                             NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr);
-    if (array == nullptr) {
-        Py_DECREF(capsule);
-        return nullptr;
-    }
-    // Steals the capsule reference, also on failure.
-    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), capsule) < 0) {
-        Py_DECREF(array);
-        return nullptr;
-    }
-    return array;
+                             NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr),
+        capsule);
 }
 
 // `object` as a C-contiguous, aligned array of `type_number` in native byte order, copied
