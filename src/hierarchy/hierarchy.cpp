@@ -23,8 +23,7 @@ std::size_t Hierarchy::bytes() const {
 Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n, const ExecutionContext& context,
                          StageClock* clock) {
     Hierarchy hierarchy;
-    std::vector<MstEdge> sorted = sorted_edges(edges, context);
-    std::vector<MstEdge>().swap(edges);
+    std::vector<MstEdge> sorted = sorted_edges(std::move(edges), context);
     context.check();
     const SingleLinkageTree rows = link_sorted_edges(sorted, n, hierarchy.spanning_tree, context);
     std::vector<MstEdge>().swap(sorted);
