@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <span>
@@ -49,6 +50,24 @@ inline bool batch_less(const BatchEntry& a, const BatchEntry& b) {
     return std::tie(a.weight, a.from, a.to) < std::tie(b.weight, b.from, b.to);
 }
 
+// One candidate of a batch collected from the candidate table, which stays unchanged
+// until the merge has walked the batch: `weight` and `from` (the input row) order the
+// batch and `component` names the table entry that holds the rest. Every component offers
+// at most one candidate and its `from` lies inside the component, so no two keys share
+// (weight, from) and the order is the one of batch_less over full entries. `Index` is
+// 32-bit wherever n allows: the first seeding batch holds nearly every point.
+template <class Index>
+struct BatchKey {
+    double weight;
+    Index from;
+    Index component;
+};
+
+template <class Index>
+bool batch_less(const BatchKey<Index>& a, const BatchKey<Index>& b) {
+    return std::tie(a.weight, a.from) < std::tie(b.weight, b.from);
+}
+
 // A neighbour pair offered to an entry owned by another seeding worker.
 struct Offer {
     std::size_t entry;
@@ -77,13 +96,10 @@ class BoruvkaRun {
                        : 1),
           state_{space, {}, {}, {}, {}, Space::reachability(alpha)},
           candidates_(n_),
-          component_size_(n_, 1),
           components_(n_) {
         state_.position_core.resize(n_);
-        state_.position_component.resize(n_);
         for_rows(n_, [&](std::size_t p) {
             state_.position_core[p] = space.core_units(core_distances[tree.indices[p]]);
-            state_.position_component[p] = p;
         });
         edges_.reserve(n_ - 1);
     }
@@ -95,7 +111,10 @@ class BoruvkaRun {
                              const MakeSearch& make_search) {
         offer_neighbour_pairs(neighbors.rows, neighbors.rows.empty() ? 0 : per_point);
         std::vector<NeighbourRow>().swap(neighbors.rows);
-        while (components_ > 1 && merge(collect_batch(true), true) > 0) {
+        // Numbered only now, so that the numbers and the lists are never held together.
+        state_.position_component.resize(n_);
+        for_rows(n_, [&](std::size_t p) { state_.position_component[p] = p; });
+        while (components_ > 1 && merge_candidates(true) > 0) {
         }
         if (components_ > 1) {
             auto search = make_search(threads_, context_);
@@ -193,13 +212,14 @@ class BoruvkaRun {
     // such edge, so any acyclic set of them lies in a minimum spanning tree. Any other
     // neighbour pair can be beaten by a cheaper pair outside the lists; it stays a
     // candidate (an upper bound) for the first search instead.
-    std::vector<std::vector<BatchEntry>> collect_batch(bool seeding) {
+    template <class Index>
+    std::vector<std::vector<BatchKey<Index>>> collect_batch(bool seeding) {
         const std::size_t count = candidates_.size();
         const std::vector<RowChunk> chunks =
             threads_ >= 2 && count >= PARALLEL_MIN_ROWS
                 ? split_rows(count, std::min(threads_, MAX_BATCH_RUNS))
                 : std::vector<RowChunk>{{0, count}};
-        std::vector<std::vector<BatchEntry>> runs(chunks.size());
+        std::vector<std::vector<BatchKey<Index>>> runs(chunks.size());
         const std::vector<std::size_t>& component = state_.position_component;
         const auto offered = [&](std::size_t c) {
             const BoruvkaCandidate& candidate = candidates_[c];
@@ -215,27 +235,47 @@ class BoruvkaRun {
                 context_.check_every(c);
                 length += offered(c) ? 1 : 0;
             }
-            std::vector<BatchEntry>& run = runs[r];
+            std::vector<BatchKey<Index>>& run = runs[r];
             run.reserve(length);
             for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
                 context_.check_every(c);
                 if (!offered(c)) continue;
                 const BoruvkaCandidate& candidate = candidates_[c];
                 const double w = candidate.weight;
-                run.push_back({seeding ? w : Space::to_distance(w), tree_.indices[candidate.from],
-                               tree_.indices[candidate.to], c, component[candidate.to]});
+                run.push_back({seeding ? w : Space::to_distance(w),
+                               static_cast<Index>(tree_.indices[candidate.from]),
+                               static_cast<Index>(c)});
             }
-            checked_sort(context_, run.begin(), run.end(), batch_less);
+            checked_sort(context_, run.begin(), run.end(), batch_less<Index>);
         });
         return runs;
+    }
+
+    // Collects the candidates and merges them, with the narrowest keys n allows.
+    std::size_t merge_candidates(bool seeding) {
+        if (n_ <= std::numeric_limits<std::uint32_t>::max()) {
+            return merge(collect_batch<std::uint32_t>(seeding), seeding);
+        }
+        return merge(collect_batch<std::size_t>(seeding), seeding);
+    }
+
+    BatchEntry full_entry(const BatchEntry& entry) const { return entry; }
+
+    template <class Index>
+    BatchEntry full_entry(const BatchKey<Index>& key) const {
+        const std::size_t to = candidates_[key.component].to;
+        return {key.weight, key.from, tree_.indices[to], key.component,
+                state_.position_component[to]};
     }
 
     // Walks the batch in ascending (weight, from, to) and adds every candidate whose ends
     // are still apart; then renumbers the components and hands the leftover candidates
     // up. Returns the number of edges added. The keys are distinct: each component offers
     // at most one candidate and its `from` lies inside that component.
-    std::size_t merge(std::vector<std::vector<BatchEntry>> runs, bool seeding) {
-        UnionFind sets(component_size_);
+    template <class Entry>
+    std::size_t merge(std::vector<std::vector<Entry>> runs, bool seeding) {
+        UnionFind sets =
+            component_size_.empty() ? UnionFind(candidates_.size()) : UnionFind(component_size_);
         std::size_t added = 0;
         std::vector<std::size_t> head(runs.size(), 0);
         for (std::size_t step = 0;; ++step) {
@@ -246,13 +286,14 @@ class BoruvkaRun {
                 if (!best || batch_less(runs[r][head[r]], runs[*best][head[*best]])) best = r;
             }
             if (!best) break;
-            const std::vector<BatchEntry>& run = runs[*best];
+            const std::vector<Entry>& run = runs[*best];
             const std::size_t at = head[*best]++;
             if (at + PREFETCH_AHEAD < run.size()) {
-                sets.prefetch(run[at + PREFETCH_AHEAD].component);
-                sets.prefetch(run[at + PREFETCH_AHEAD].other);
+                const BatchEntry ahead = full_entry(run[at + PREFETCH_AHEAD]);
+                sets.prefetch(ahead.component);
+                sets.prefetch(ahead.other);
             }
-            const BatchEntry& e = run[at];
+            const BatchEntry e = full_entry(run[at]);
             const std::size_t ra = sets.find(e.component);
             const std::size_t rb = sets.find(e.other);
             if (ra == rb) continue;
@@ -335,13 +376,15 @@ class BoruvkaRun {
                           }) {
                 std::vector<std::vector<BatchEntry>> runs(1);
                 if (search.every_component_pair(state_, components_, runs[0])) {
-                    checked_sort(context_, runs[0].begin(), runs[0].end(), batch_less);
+                    checked_sort(
+                        context_, runs[0].begin(), runs[0].end(),
+                        [](const BatchEntry& a, const BatchEntry& b) { return batch_less(a, b); });
                     if (merge(std::move(runs), false) == 0) return;
                     continue;
                 }
             }
             search.search(state_, candidates_, node_bound_);
-            if (merge(collect_batch(false), false) == 0) return;
+            if (merge_candidates(false) == 0) return;
         }
     }
 
@@ -351,7 +394,7 @@ class BoruvkaRun {
     std::size_t threads_;
     BoruvkaSearchState<Space> state_;
     std::vector<BoruvkaCandidate> candidates_;  // one per component while components_ > 1
-    std::vector<std::size_t> component_size_;   // points per component
+    std::vector<std::size_t> component_size_;   // points per component; empty while all are 1
     std::size_t components_;
     std::vector<double> node_bound_;
     std::vector<MstEdge> edges_;
