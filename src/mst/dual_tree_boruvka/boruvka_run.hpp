@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "common/mst_edge.hpp"
@@ -274,8 +275,9 @@ class BoruvkaRun {
     // at most one candidate and its `from` lies inside that component.
     template <class Entry>
     std::size_t merge(std::vector<std::vector<Entry>> runs, bool seeding) {
-        UnionFind sets =
-            component_size_.empty() ? UnionFind(candidates_.size()) : UnionFind(component_size_);
+        // Over the components, numbered as widely as the batch numbers them.
+        using Sets = BasicUnionFind<decltype(Entry::from)>;
+        Sets sets = component_size_.empty() ? Sets(candidates_.size()) : Sets(component_size_);
         std::size_t added = 0;
         std::vector<std::size_t> head(runs.size(), 0);
         for (std::size_t step = 0;; ++step) {
@@ -288,6 +290,18 @@ class BoruvkaRun {
             if (!best) break;
             const std::vector<Entry>& run = runs[*best];
             const std::size_t at = head[*best]++;
+            if constexpr (!std::is_same_v<Entry, BatchEntry>) {
+                // A key's entry is read in steps, each needing the one before: its
+                // candidate, then the row and component of the candidate's far end.
+                if (at + 3 * PREFETCH_AHEAD < run.size()) {
+                    __builtin_prefetch(&candidates_[run[at + 3 * PREFETCH_AHEAD].component]);
+                }
+                if (at + 2 * PREFETCH_AHEAD < run.size()) {
+                    const std::size_t to = candidates_[run[at + 2 * PREFETCH_AHEAD].component].to;
+                    __builtin_prefetch(&tree_.indices[to]);
+                    __builtin_prefetch(&state_.position_component[to]);
+                }
+            }
             if (at + PREFETCH_AHEAD < run.size()) {
                 const BatchEntry ahead = full_entry(run[at + PREFETCH_AHEAD]);
                 sets.prefetch(ahead.component);
@@ -311,7 +325,8 @@ class BoruvkaRun {
     // points and builds the new candidate table: a surviving representative's own
     // candidate unless it has become internal, then in order the candidates of the
     // components it absorbed that still cross and are strictly cheaper.
-    void renumber(const UnionFind& sets) {
+    template <class Sets>
+    void renumber(const Sets& sets) {
         const std::size_t old_count = candidates_.size();
         std::vector<std::size_t> renamed(old_count);
         for_rows(old_count, [&](std::size_t c) { renamed[c] = sets.representative(c); });
