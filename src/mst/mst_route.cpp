@@ -51,10 +51,10 @@ std::size_t mst_working_bytes(MstRoute route, std::size_t n, std::size_t d, std:
         case MstRoute::BoruvkaKdTree:
             // The tree-ordered rows (counted twice: the tree's build), the core distances
             // and neighbour lists (8 bytes each), and per point the tree's index, its nodes,
-            // Boruvka's component tables and the edges: 196 and 208 bytes per point measured
-            // beyond the input at 10^7 and 10^8 x 2 with k = 10, 16 of them the model's copy
-            // of the rows.
-            return times(n, plus(times(d, 16), plus(8 * k, 84)));
+            // Boruvka's component tables, batch and union-find and the edges: 154 bytes per
+            // point measured beyond the input at 10^7 x 2 with k = 10, 16 of them the model's
+            // copy of the rows; 10^8 points took 12 bytes more per point than 10^7.
+            return times(n, plus(times(d, 16), plus(8 * k, 48)));
         case MstRoute::MetricTrees:
             // As Boruvka, with the rows scaled to unit length and the original rows in tree
             // order besides (cosine).
