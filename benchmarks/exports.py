@@ -39,7 +39,6 @@ def exports(model):
     ]
 
 
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="100 000 x 2")

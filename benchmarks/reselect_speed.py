@@ -10,6 +10,7 @@ to the fitted parameters, so that a new min_cluster_size condenses again every t
 
 import argparse
 import time
+from functools import partial
 
 from bench_data import make_blobs
 
@@ -50,12 +51,12 @@ def main():
     print(f"{'n_jobs':>6} {'change':34} {'share of the fit':>16}")
     for jobs in (1, None):
         model = corvane.HDBSCAN(**FIT, n_jobs=jobs)
-        fit = min(seconds(lambda: model.fit(x)) for _ in range(2))
+        fit = min(seconds(partial(model.fit, x)) for _ in range(2))
         print(f"{str(jobs):>6} (the fit: {fit:.2f} s, for scale)")
         for name, change in CHANGES:
             best = float("inf")
             for _ in range(arguments.repeats):
-                best = min(best, seconds(lambda: model.reselect(**change)))
+                best = min(best, seconds(partial(model.reselect, **change)))
                 model.reselect(**fitted)
             print(f"{str(jobs):>6} {name:34} {best / fit:16.3f}")
 

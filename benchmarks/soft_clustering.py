@@ -34,7 +34,6 @@ def make_data(n, seed):
     return np.vstack([points, noise])[rng.permutation(n)]
 
 
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="100 000 x 2, 10 000 new points")
