@@ -20,6 +20,11 @@ def make_blobs(n, d, seed=0):
     return np.vstack([points, noise])[rng.permutation(n)]
 
 
+def standard_normal(n, d, seed=0):
+    """Independent standard normal coordinates."""
+    return np.random.default_rng(seed).standard_normal((n, d))
+
+
 def blobs_with_noise(n, d, centers=20, seed=0):
     """Gaussian blobs (scikit-learn's make_blobs: centres uniform in [-10, 10], unit
     spread) with 5% of the points replaced by uniform noise over the blobs' bounding box."""
@@ -45,11 +50,6 @@ def directions(n, d, latent=3, seed=0):
     latent_points = centres[which] + rng.normal(size=(n, latent)) * scales[which, None]
     mixing = rng.normal(size=(latent, d))
     return latent_points @ mixing + 1e-3 * rng.normal(size=(n, d))
-
-
-def standard_normal(n, d, seed=0):
-    """Structureless data: every value standard normal."""
-    return np.random.default_rng(seed).normal(size=(n, d))
 
 
 def unit_rows(data):

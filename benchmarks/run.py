@@ -5,6 +5,7 @@ process, so the peak resident memory it reports belongs to that fit alone:
 
     python benchmarks/run.py            # every case (several minutes)
     python benchmarks/run.py --quick    # small cases, a minute or two
+    python benchmarks/run.py --scale    # 10^7 and 10^8 planar points (tens of minutes, 24 GiB)
 
 A second table covers wide data (20 to 512 columns), where the baseline is NumPy's
 all-pairs product X @ X.T of the same data (in row blocks of 512, results discarded):
@@ -23,6 +24,9 @@ scores) in brackets. Model sizes and stage shares need a build with the CMake
 option CORVANE_STAGE_TIMINGS=ON
 (pip install . -C cmake.define.CORVANE_STAGE_TIMINGS=ON); otherwise they show
 as "-".
+
+The "normal" cases are standard normal points with min_samples = 10 against SciPy's query
+with k = 10, the same k.
 
 After the table: how the time of the 2-column Euclidean fits grows with n, each
 other metric's fit against the Euclidean fit of the same data (time, and peak
@@ -48,11 +52,15 @@ from bench_data import blobs_with_noise, directions, make_blobs, standard_normal
 from process_memory import reset_peak_rss, status_bytes
 
 MIN_SAMPLES = 5
+# Cases whose fit (min_samples = min_cluster_size) and kNN query take another k.
+CASE_MIN_SAMPLES = {"normal": 10, "unit normal": 10}
 
 # (name, n, d, metric); "minkowski3" is minkowski with p = 3, "chebyshev" with p = inf. The
 # names are those of DATA.
 METRIC_SIZES = (50_000, 200_000, 800_000)
 FULL_CASES = [
+    ("normal", 250_000, 2, "euclidean"),
+    ("normal", 250_000, 5, "euclidean"),
     ("blobs", 10_000, 2, "euclidean"),
     ("blobs", 100_000, 2, "euclidean"),
     ("blobs", 1_000_000, 2, "euclidean"),
@@ -73,6 +81,7 @@ FULL_CASES = [
     ("precomputed", 5_000, 5_000, "precomputed"),
 ]
 QUICK_CASES = [
+    ("normal", 50_000, 2, "euclidean"),
     ("blobs", 10_000, 2, "euclidean"),
     ("blobs", 100_000, 2, "euclidean"),
     ("blobs", 20_000, 10, "euclidean"),
@@ -131,28 +140,77 @@ def run_case(name, n, d, metric):
     else:
         data = DATA[name](n, d)
         knn_input = data
+    k = CASE_MIN_SAMPLES.get(name, MIN_SAMPLES)
     params = METRIC_PARAMS.get(metric, {"metric": metric})
-    model = corvane.HDBSCAN(min_cluster_size=MIN_SAMPLES, min_samples=MIN_SAMPLES, **params)
+    model = corvane.HDBSCAN(min_cluster_size=k, min_samples=k, **params)
+    result = measured_fit(model, data)
 
+    start = time.perf_counter()
+    cKDTree(knn_input).query(knn_input, k=k, workers=-1)
+    result["knn"] = time.perf_counter() - start
+    return result
+
+
+def measured_fit(model, data):
+    """Fits and returns its time, its peak resident memory above the process before it, in
+    all and (benchmark builds) per stage, the model's size by part and the cluster count."""
     reset_peak_rss()
     before = status_bytes("VmRSS")
     start = time.perf_counter()
     model.fit(data)
     fit_seconds = time.perf_counter() - start
-    peak = status_bytes("VmHWM") - before
-
-    start = time.perf_counter()
-    cKDTree(knn_input).query(knn_input, k=MIN_SAMPLES, workers=-1)
-    knn_seconds = time.perf_counter() - start
-
+    # Benchmark builds start the peak again at every stage and report each one.
+    stage_peaks = getattr(model, "_stage_peak_bytes_", None)
+    peak = max([status_bytes("VmHWM"), *(stage_peaks or {}).values()])
     return {
         "fit": fit_seconds,
-        "knn": knn_seconds,
-        "peak": peak,
+        "peak": peak - before,
+        "stage_peaks": {
+            stage: max(0.0, value - before) for stage, value in (stage_peaks or {}).items()
+        },
         "clusters": int(model.labels_.max()) + 1,
         "stages": getattr(model, "_stage_seconds_", None),
         "model_bytes": getattr(model, "_model_bytes_", None),
     }
+
+
+SCALE_SIZES = (10_000_000, 100_000_000)
+SCALE_MIN_SAMPLES = 10
+
+
+def run_scale_case(n):
+    """One 2-column fit of blobs with noise at min_samples = min_cluster_size = 10."""
+    import corvane
+
+    data = blobs_with_noise(n, 2)
+    model = corvane.HDBSCAN(min_cluster_size=SCALE_MIN_SAMPLES, min_samples=SCALE_MIN_SAMPLES)
+    return measured_fit(model, data)
+
+
+def print_scale_table():
+    """Time, peak memory and bytes per point beyond the input of the largest fits, and the
+    peak of each stage (benchmark builds), each fit in a fresh process."""
+    print(
+        f"2-column blobs with noise, min_samples = min_cluster_size = {SCALE_MIN_SAMPLES}; "
+        "peaks above the process before the fit, which holds the input (16 bytes per point)"
+    )
+    header = f"{'n':>11} {'fit s':>8} {'s / 10^6 pts':>13} {'peak GB':>8} {'B/point':>8}"
+    print(header)
+    print("-" * len(header))
+    for n in SCALE_SIZES:
+        r = measure(n, kind="--scale-case")
+        print(
+            f"{n:>11} {r['fit']:>8.1f} {r['fit'] / n * 1e6:>13.2f} {r['peak'] / 1e9:>8.2f} "
+            f"{r['peak'] / n:>8.0f}",
+            flush=True,
+        )
+        for stage in STAGE_NAMES:
+            if stage in r["stage_peaks"]:
+                seconds = r["stages"][stage]
+                print(
+                    f"{'':>11}   {stage:<15} {seconds:>7.2f} s, peak "
+                    f"{r['stage_peaks'][stage] / n:>5.0f} B/point"
+                )
 
 
 def wide_data(name, n, d):
@@ -199,9 +257,9 @@ def run_wide_case(name, n, d):
     }
 
 
-def measure(case, wide=False):
+def measure(case, kind="--case"):
     output = subprocess.run(
-        [sys.executable, __file__, "--wide-case" if wide else "--case", json.dumps(case)],
+        [sys.executable, __file__, kind, json.dumps(case)],
         check=True,
         capture_output=True,
         text=True,
@@ -217,6 +275,9 @@ HIERARCHY_STEPS = (
     "probabilities",
     "outlier_scores",
 )
+
+
+STAGE_NAMES = ("core_distances", "spanning_tree", *HIERARCHY_STEPS)
 
 
 def format_model_bytes(parts, n):
@@ -309,14 +370,24 @@ def print_growth_against_baselines(results):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="small cases, a minute or two")
+    parser.add_argument(
+        "--scale", action="store_true", help="10^7 and 10^8 planar points, time and memory"
+    )
     parser.add_argument("--case", help=argparse.SUPPRESS)
     parser.add_argument("--wide-case", help=argparse.SUPPRESS)
+    parser.add_argument("--scale-case", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.case:
         print(json.dumps(run_case(*json.loads(args.case))))
         return
     if args.wide_case:
         print(json.dumps(run_wide_case(*json.loads(args.wide_case))))
+        return
+    if args.scale_case:
+        print(json.dumps(run_scale_case(json.loads(args.scale_case))))
+        return
+    if args.scale:
+        print_scale_table()
         return
 
     import corvane
@@ -371,7 +442,7 @@ def print_wide_table(cases):
     print("-" * (len(header) - 1))
     for case in cases:
         name, n, d = case
-        r = measure(case, wide=True)
+        r = measure(case, kind="--wide-case")
         ratio = r["fit"] / r["all_pairs"]
         print(
             f"{name:<12} {n:>9} {d:>5} {r['fit']:>8.3f} {r['one']:>8.3f} "

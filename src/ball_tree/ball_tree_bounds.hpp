@@ -14,7 +14,8 @@ namespace corvane {
 
 // A lower bound, in search units, on the distance between any row of node a and any row
 // of node b; ball trees serve the chord spaces only.
-template <class Space>
+// `Dims` is accepted for the dual-tree search's sake: a ball bound has no column loop.
+template <std::size_t Dims = DYNAMIC_DIMS, class Space>
 double node_gap(const BallTree& tree, const Space& space, std::size_t a, std::size_t b) {
     static_assert(Space::chord, "a ball tree bounds Euclidean distances only");
     return space.lower(tree.min_rdist_nodes(a, b));

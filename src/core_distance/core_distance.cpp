@@ -18,7 +18,7 @@ CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_nei
     }
     CoreDistanceResult result;
     result.core_distances.assign(n, 0.0);
-    if (keep_neighbors) result.neighbors.assign(n * (k - 1), 0);
+    if (keep_neighbors && n <= NEIGHBOUR_LIST_MAX_ROWS) result.neighbors.assign(n * (k - 1), 0);
     return result;
 }
 
@@ -27,11 +27,11 @@ void record_heap(const KnnHeap& heap, std::size_t row, double core_distance,
     result.core_distances[row] = core_distance;
     if (result.neighbors.empty()) return;
     const std::size_t width = heap.k() - 1;
-    std::size_t* out = result.neighbors.data() + row * width;
+    NeighbourRow* out = result.neighbors.data() + row * width;
     std::size_t written = 0;
     for (const KnnEntry& entry : heap.entries()) {
         if (written == width) break;
-        if (entry.index != row) out[written++] = entry.index;
+        if (entry.index != row) out[written++] = static_cast<NeighbourRow>(entry.index);
     }
 }
 

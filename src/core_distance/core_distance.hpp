@@ -5,6 +5,7 @@
 
 #include "common/data_matrix.hpp"
 #include "knn_heap/knn_heap.hpp"
+#include "knn_heap/neighbour_lists.hpp"
 #include "parallel/parallel.hpp"
 #include "tree_common/tree_contract.hpp"
 
@@ -13,16 +14,16 @@ namespace corvane {
 struct CoreDistanceResult {
     // Row i: the Euclidean distance from row i to its k-th nearest row, itself included.
     std::vector<double> core_distances;
-    // n x (k - 1), row-major; empty unless neighbour lists were asked for. Row i holds the
-    // rows kept by row i's search other than i itself, in the heap's array order (not
-    // sorted by distance); when k duplicates of row i filled the heap without row i, only
-    // the first k - 1 of them.
-    std::vector<std::size_t> neighbors;
+    // n x (k - 1), row-major; empty unless neighbour lists were asked for and n is at most
+    // NEIGHBOUR_LIST_MAX_ROWS. Row i holds the rows kept by row i's search other than i
+    // itself, in the heap's array order (not sorted by distance); when k duplicates of row
+    // i filled the heap without row i, only the first k - 1 of them.
+    std::vector<NeighbourRow> neighbors;
 };
 
 // An empty result for n rows, with room for neighbour lists of k - 1 per row when
-// `keep_neighbors`, after checking 1 <= k <= n (an internal error naming `caller`
-// otherwise).
+// `keep_neighbors` and n allows lists, after checking 1 <= k <= n (an internal error naming
+// `caller` otherwise).
 CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_neighbors,
                                      const char* caller);
 

@@ -1,6 +1,7 @@
 #include "hdbscan/fit_model.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "common/memory_guard.hpp"
@@ -11,16 +12,20 @@
 
 namespace corvane {
 
+std::size_t fit_working_bytes(const HdbscanParams& params, std::size_t n, std::size_t d) {
+    // The route's working memory is released before the hierarchy is built.
+    const MstRoute route = choose_mst_route(params.metric, n, d, params.alpha);
+    const std::size_t k = std::min(params.effective_min_samples(), n);
+    const std::size_t hierarchy =
+        n > SIZE_MAX / HIERARCHY_BYTES_PER_POINT ? SIZE_MAX : HIERARCHY_BYTES_PER_POINT * n;
+    return std::max(mst_working_bytes(route, n, d, k), hierarchy);
+}
+
 Expected<FittedModel> fit_model(const HdbscanParams& params, DataMatrix matrix,
                                 const ExecutionContext& context, StageTimes* times) {
     if (auto error = validate_fit_input(params, matrix)) return std::unexpected(*error);
-    // Refuse what cannot fit before any of it is allocated: the route's
-    // working memory, then the hierarchy's.
-    const std::size_t n = matrix.rows;
-    const MstRoute route = choose_mst_route(params.metric, n, matrix.cols, params.alpha);
-    const std::size_t k = std::min(params.effective_min_samples(), n);
-    require_memory(
-        std::max(mst_working_bytes(route, n, matrix.cols, k), HIERARCHY_BYTES_PER_POINT * n));
+    // Refuse what cannot fit before any of it is allocated.
+    require_memory(fit_working_bytes(params, matrix.rows, matrix.cols));
     context.check();
 
     // Extreme magnitudes are brought near 1 by an exact power of two: the model works

@@ -23,11 +23,14 @@ std::size_t Hierarchy::bytes() const {
 Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n, const ExecutionContext& context,
                          StageClock* clock) {
     Hierarchy hierarchy;
-    std::vector<MstEdge> sorted = sorted_edges(edges, context);
-    std::vector<MstEdge>().swap(edges);
-    context.check();
-    const SingleLinkageTree rows = link_sorted_edges(sorted, n, hierarchy.spanning_tree, context);
-    std::vector<MstEdge>().swap(sorted);
+    {
+        // The sorted edges take 24 bytes a point, the spanning tree 16: only the tree is
+        // held while the linkage pass takes its own memory.
+        const std::vector<MstEdge> sorted = sorted_edges(std::move(edges), context);
+        context.check();
+        hierarchy.spanning_tree = SpanningTree(sorted, n, context);
+    }
+    const SingleLinkageTree rows = link_spanning_tree(hierarchy.spanning_tree, context);
     if (n > 0 && rows.rows.size() != n - 1) {
         fail_internal("hierarchy: the edges do not connect all " + std::to_string(n) + " points");
     }

@@ -69,13 +69,16 @@ struct KdTree : TreeStorage<KdNode> {
     }
 
     // Squared distance between the boxes of nodes a and b in the same order: a lower bound
-    // on the computed squared distance between any row of a and any row of b.
+    // on the computed squared distance between any row of a and any row of b. `Dims` as
+    // above.
+    template <std::size_t Dims = DYNAMIC_DIMS>
     double min_rdist_nodes(std::size_t a, std::size_t b) const {
-        const double* lo_a = lower_bounds.data() + a * dims;
-        const double* hi_a = upper_bounds.data() + a * dims;
-        const double* lo_b = lower_bounds.data() + b * dims;
-        const double* hi_b = upper_bounds.data() + b * dims;
-        return lane_order_sum(dims, [lo_a, hi_a, lo_b, hi_b](std::size_t j) {
+        const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
+        const double* lo_a = lower_bounds.data() + a * n;
+        const double* hi_a = upper_bounds.data() + a * n;
+        const double* lo_b = lower_bounds.data() + b * n;
+        const double* hi_b = upper_bounds.data() + b * n;
+        return lane_order_sum<Dims>(n, [lo_a, hi_a, lo_b, hi_b](std::size_t j) {
             return std::max(lo_b[j] - hi_a[j], 0.0) + std::max(lo_a[j] - hi_b[j], 0.0);
         });
     }

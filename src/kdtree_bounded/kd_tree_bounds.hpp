@@ -33,9 +33,9 @@ double box_bound(const KdTree& tree, std::size_t node, const double* point, cons
     return total;
 }
 
-template <class Space>
+template <std::size_t Dims, class Space>
 double box_gap(const KdTree& tree, std::size_t a, std::size_t b, const Space& space) {
-    const std::size_t dims = tree.dims;
+    const std::size_t dims = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
     const double* lo_a = tree.lower_bounds.data() + a * dims;
     const double* hi_a = tree.upper_bounds.data() + a * dims;
     const double* lo_b = tree.lower_bounds.data() + b * dims;
@@ -49,13 +49,13 @@ double box_gap(const KdTree& tree, std::size_t a, std::size_t b, const Space& sp
 }
 
 // A lower bound, in search units, on the distance between any row of node a and any row
-// of node b.
-template <class Space>
+// of node b. `Dims` fixes the column count at compile time (DYNAMIC_DIMS: tree.dims).
+template <std::size_t Dims = DYNAMIC_DIMS, class Space>
 double node_gap(const KdTree& tree, const Space& space, std::size_t a, std::size_t b) {
     if constexpr (Space::chord) {
-        return space.lower(tree.min_rdist_nodes(a, b));
+        return space.lower(tree.min_rdist_nodes<Dims>(a, b));
     } else {
-        return space.lower(box_gap(tree, a, b, space));
+        return space.lower(box_gap<Dims>(tree, a, b, space));
     }
 }
 

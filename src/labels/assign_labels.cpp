@@ -4,6 +4,7 @@
 
 #include "common/internal_error.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
+#include "parallel/parallel.hpp"
 
 namespace corvane {
 
@@ -61,7 +62,7 @@ std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
         }
     }
 
-    for_each_checked(context, 0, n, [&](std::size_t p) {
+    for_each_index(context, n, [&](std::size_t p) {
         const std::size_t r = top[index.parent[p] - n];
         if (r == root) {
             if (single_root && threshold <= index.lambda[p]) labels[p] = label_of[root - n];

@@ -113,11 +113,11 @@ Out merge_by_weight(In a, In a_end, In b, In b_end, Out out, const ExecutionCont
 }
 
 // Merges neighbouring runs pairwise until one is left.
-std::vector<MstEdge> merge_runs(std::span<const MstEdge> edges, std::vector<std::size_t> starts,
+std::vector<MstEdge> merge_runs(std::vector<MstEdge> merged, std::vector<std::size_t> starts,
                                 const ExecutionContext& context) {
-    std::vector<MstEdge> merged(edges.begin(), edges.end());
-    starts.push_back(edges.size());
-    std::vector<MstEdge> buffer(starts.size() > 2 ? edges.size() : 0);
+    const std::size_t size = merged.size();
+    starts.push_back(size);
+    std::vector<MstEdge> buffer(starts.size() > 2 ? size : 0);
     while (starts.size() > 2) {
         std::vector<std::size_t> next;
         auto out = buffer.begin();
@@ -130,7 +130,7 @@ std::vector<MstEdge> merge_runs(std::span<const MstEdge> edges, std::vector<std:
                                   : middle;
             out = merge_by_weight(first, middle, middle, last, out, context);
         }
-        next.push_back(edges.size());
+        next.push_back(size);
         merged.swap(buffer);
         starts = std::move(next);
     }
@@ -152,13 +152,19 @@ std::vector<MstEdge> radix_sorted(std::span<const MstEdge> edges, const Executio
 }  // namespace
 
 std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges, const ExecutionContext& context) {
+    return sorted_edges(std::vector<MstEdge>(edges.begin(), edges.end()), context);
+}
+
+std::vector<MstEdge> sorted_edges(std::vector<MstEdge>&& edges, const ExecutionContext& context) {
     if (edges.empty()) return {};
     // Edges that arrive as a few sorted batches (as Boruvka emits them) are
     // merged, which reads memory in order; anything else is radix sorted.
     constexpr std::size_t max_runs = 64;
-    const std::vector<std::size_t> starts = sorted_run_starts(edges, max_runs, context);
-    std::vector<MstEdge> sorted =
-        starts.empty() ? radix_sorted(edges, context) : merge_runs(edges, starts, context);
+    std::vector<std::size_t> starts = sorted_run_starts(edges, max_runs, context);
+    std::vector<MstEdge> sorted = starts.empty()
+                                      ? radix_sorted(edges, context)
+                                      : merge_runs(std::move(edges), std::move(starts), context);
+    std::vector<MstEdge>().swap(edges);
 
     // Equal weights: by endpoints, run by run.
     std::size_t next_check = ExecutionContext::SHORT_STEPS_PER_CHECK;

@@ -15,6 +15,11 @@ namespace corvane {
 std::vector<MstEdge> sorted_edges(std::span<const MstEdge> edges,
                                   const ExecutionContext& context = ExecutionContext());
 
+// The same, sorting the edges handed in: edges that arrive as a few sorted batches are
+// merged without a copy besides the merge's buffer.
+std::vector<MstEdge> sorted_edges(std::vector<MstEdge>&& edges,
+                                  const ExecutionContext& context = ExecutionContext());
+
 // Whether x comes before y in the order of sorted_edges.
 bool merge_order_less(const MstEdge& x, const MstEdge& y);
 

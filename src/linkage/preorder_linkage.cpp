@@ -20,11 +20,10 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
         fail_internal("single-linkage tree: the root does not hold every point");
 
     // Parents come after their children in merge order, so a pass from the root down
-    // places every row before its children are reached.
-    std::vector<std::size_t> position(count);
-    std::vector<std::size_t> first(count);
-    position[count - 1] = 0;
-    first[count - 1] = 0;
+    // places every row before its children are reached. Positions and first leaves are
+    // below n: 4 bytes each while n allows.
+    IndexArray position(count, n);
+    IndexArray first(count, n);
     std::size_t placed = 0;
     auto size_of = [&](std::size_t node, std::size_t below) -> std::size_t {
         if (node < n) return 1;
@@ -36,8 +35,8 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
             point_.set(leaf, node);
             ++placed;
         } else {
-            position[node - n] = row;
-            first[node - n] = leaf;
+            position.set(node - n, row);
+            first.set(node - n, leaf);
         }
     };
     for_each_checked_descending(context, 0, count, [&](std::size_t r) {

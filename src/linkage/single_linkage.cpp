@@ -99,29 +99,32 @@ SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size
 
 SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t n,
                                     SpanningTree& merged, const ExecutionContext& context) {
+    merged = SpanningTree(sorted, n, context);
+    return link_spanning_tree(merged, context);
+}
+
+SingleLinkageTree link_spanning_tree(SpanningTree& tree, const ExecutionContext& context) {
     std::vector<std::size_t> skipped;
-    SingleLinkageTree tree = link_in_order(
-        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n,
+    SingleLinkageTree rows = link_in_order(
+        tree.size(), [&](std::size_t i) { return tree.edge(i); }, tree.points(),
         [&](std::size_t i) { skipped.push_back(i); }, context);
-    // Kept in passes of their own, which stream the edges: the pass above reads the sets
-    // out of order.
-    if (skipped.empty()) {
-        merged = SpanningTree(sorted, n, context);
-    } else {
-        std::vector<MstEdge> joined;
-        joined.reserve(sorted.size() - skipped.size());
-        auto next_skipped = skipped.begin();
-        for (std::size_t i = 0; i < sorted.size(); ++i) {
-            context.check_every(i);
-            if (next_skipped != skipped.end() && *next_skipped == i) {
-                ++next_skipped;
-            } else {
-                joined.push_back(sorted[i]);
-            }
+    if (skipped.empty()) return rows;
+    // Edges that close cycles come only from lists that are not a spanning tree: kept in
+    // a pass of their own, which streams the edges (the pass above reads the sets out of
+    // order).
+    std::vector<MstEdge> joined;
+    joined.reserve(tree.size() - skipped.size());
+    auto next_skipped = skipped.begin();
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        context.check_every(i);
+        if (next_skipped != skipped.end() && *next_skipped == i) {
+            ++next_skipped;
+        } else {
+            joined.push_back(tree.edge(i));
         }
-        merged = SpanningTree(joined, n, context);
     }
-    return tree;
+    tree = SpanningTree(joined, tree.points(), context);
+    return rows;
 }
 
 SingleLinkageTree build_single_linkage(const SpanningTree& tree, const ExecutionContext& context) {

@@ -32,6 +32,12 @@ SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t
                                     SpanningTree& merged,
                                     const ExecutionContext& context = ExecutionContext());
 
+// The same pass over edges kept in merge order as a SpanningTree, dropping from `tree` the
+// edges that close cycles: for a fit, whose sorted edges can be released before the pass
+// takes its own memory.
+SingleLinkageTree link_spanning_tree(SpanningTree& tree,
+                                     const ExecutionContext& context = ExecutionContext());
+
 // The same pass over a spanning tree kept in merge order (link_sorted_edges): nothing
 // sorted.
 SingleLinkageTree build_single_linkage(const SpanningTree& tree,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/index_array.hpp"
+#include "common/internal_error.hpp"
 #include "common/mst_edge.hpp"
 #include "parallel/execution_context.hpp"
 
@@ -21,13 +22,14 @@ class SpanningTree {
     SpanningTree() = default;
 
     // The edges over n points that are already in merge order; `context` is checked for
-    // interruption between the passes over them, each a plain stream.
+    // interruption between the passes over them, each a plain stream. An endpoint that is
+    // not below n throws InternalError.
     SpanningTree(std::span<const MstEdge> edges, std::size_t n,
                  const ExecutionContext& context = ExecutionContext())
         : n_(n), a_(edges.size(), n), b_(edges.size(), n), weight_(edges.size()) {
-        a_.fill([&](std::size_t i) { return edges[i].a; });
+        a_.fill([&](std::size_t i) { return endpoint(edges[i].a); });
         context.check();
-        b_.fill([&](std::size_t i) { return edges[i].b; });
+        b_.fill([&](std::size_t i) { return endpoint(edges[i].b); });
         context.check();
         for (std::size_t i = 0; i < edges.size(); ++i)
             weight_[i] = edges[i].weight;
@@ -43,6 +45,11 @@ class SpanningTree {
     }
 
   private:
+    std::size_t endpoint(std::size_t point) const {
+        check_index(point, n_, "spanning tree endpoint");
+        return point;
+    }
+
     std::size_t n_ = 0;
     IndexArray a_;
     IndexArray b_;

@@ -7,6 +7,7 @@
 #include "common/internal_error.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
+#include "parallel/parallel.hpp"
 
 namespace corvane {
 
@@ -63,7 +64,7 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
         spans[k] = {birth, deepest[c - n] - birth};
     });
 
-    for_each_checked(context, 0, n, [&](std::size_t p) {
+    for_each_index(context, n, [&](std::size_t p) {
         if (labels[p] < 0) return;
         const auto k = static_cast<std::size_t>(labels[p]);
         check_index(k, spans.size(), "membership_probabilities: label");

@@ -22,9 +22,10 @@ struct ModelBytes {
     std::size_t results = 0;  // labels, probabilities, outlier scores, persistence
 };
 
-// The most memory the hierarchy's steps take per point, which a fit or a restore makes
-// sure of before they start.
-inline constexpr std::size_t HIERARCHY_BYTES_PER_POINT = 300;
+// The most memory the hierarchy's steps take per point beyond the training data, which a
+// fit or a restore makes sure of before they start: the model at rest (about 80 bytes per
+// point) and the largest step's scratch.
+inline constexpr std::size_t HIERARCHY_BYTES_PER_POINT = 128;
 
 // What one successful fit leaves behind, each piece once: what saving a model keeps, what
 // the exports read and what re-selection rewrites. Replaced as a whole by the next fit.

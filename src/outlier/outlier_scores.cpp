@@ -6,6 +6,7 @@
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
 #include "outlier/glosh.hpp"
+#include "parallel/parallel.hpp"
 
 namespace corvane {
 
@@ -30,7 +31,7 @@ std::vector<double> outlier_scores(const CondensedIndex& index, const ExecutionC
     const std::size_t n = index.n;
     std::vector<double> scores(n, 0.0);
     const std::vector<double> deepest = glosh_deepest(index, context);
-    for_each_checked(context, 0, n, [&](std::size_t p) {
+    for_each_index(context, n, [&](std::size_t p) {
         scores[p] = glosh_score(deepest[index.parent[p] - n], index.lambda[p]);
     });
     return scores;

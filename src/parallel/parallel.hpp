@@ -61,4 +61,23 @@ void run_task_queue(const ExecutionContext& context, std::size_t workers, std::s
 void for_each_row_chunk(const ExecutionContext& context, std::size_t n,
                         const std::function<void(RowChunk)>& work);
 
+// Loops of a few nanoseconds per step over fewer indices than this run on the calling
+// thread: starting the threads would cost more than they save.
+inline constexpr std::size_t PARALLEL_MIN_SHORT_STEPS = std::size_t{1} << 16;
+
+// step(i) for every i in [0, n): as for_each_row_chunk from PARALLEL_MIN_SHORT_STEPS
+// indices on, as for_each_checked below; `step` must treat every index on its own and
+// write only the output slots of its own index.
+template <class Step>
+void for_each_index(const ExecutionContext& context, std::size_t n, const Step& step) {
+    if (n < PARALLEL_MIN_SHORT_STEPS || context.threads() < 2) {
+        for_each_checked(context, 0, n, step);
+        return;
+    }
+    for_each_row_chunk(context, n, [&](RowChunk chunk) {
+        for (std::size_t i = chunk.start; i < chunk.end; ++i)
+            step(i);
+    });
+}
+
 }  // namespace corvane

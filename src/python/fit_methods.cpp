@@ -57,6 +57,9 @@ std::shared_ptr<const FittedModel> run_fit(PyObject* self, PyObject* args, PyObj
             const std::optional<std::size_t> previous_width = state.n_features_in;
             state.n_features_in = matrix->cols;
             StageTimes times;
+#ifdef CORVANE_STAGE_TIMINGS
+            times.track_memory = true;
+#endif
             std::optional<Expected<FittedModel>> fitted;
             try {
                 fitted.emplace(fit_model(params, std::move(*matrix), context, &times));

@@ -98,16 +98,27 @@ PyObject* get_parameter(PyObject* self, void* closure) {
 }
 
 #ifdef CORVANE_STAGE_TIMINGS
+PyObject* stage_dict(const StageValues& values) {
+    return Py_BuildValue("{s:d,s:d,s:d,s:d,s:d,s:d,s:d,s:d,s:d}", "core_distances",
+                         values.core_distances, "spanning_tree", values.spanning_tree, "hierarchy",
+                         values.hierarchy, "single_linkage", values.single_linkage,
+                         "condensed_tree", values.condensed_tree, "selection", values.selection,
+                         "labels", values.labels, "probabilities", values.probabilities,
+                         "outlier_scores", values.outlier_scores);
+}
+
 // Benchmark builds only: seconds per stage of the last successful fit.
 PyObject* get_stage_seconds(PyObject* self, void*) {
     return read_fitted(self, [&](const FittedModel&) -> PyObject* {
-        const StageTimes& times = state_of(self).stage_times;
-        return Py_BuildValue("{s:d,s:d,s:d,s:d,s:d,s:d,s:d,s:d,s:d}", "core_distances",
-                             times.core_distances, "spanning_tree", times.spanning_tree,
-                             "hierarchy", times.hierarchy, "single_linkage", times.single_linkage,
-                             "condensed_tree", times.condensed_tree, "selection", times.selection,
-                             "labels", times.labels, "probabilities", times.probabilities,
-                             "outlier_scores", times.outlier_scores);
+        return stage_dict(state_of(self).stage_times);
+    });
+}
+
+// Benchmark builds only: the process's peak resident bytes during each stage of the last
+// successful fit.
+PyObject* get_stage_peak_bytes(PyObject* self, void*) {
+    return read_fitted(self, [&](const FittedModel&) -> PyObject* {
+        return stage_dict(state_of(self).stage_times.peak_bytes);
     });
 }
 
@@ -163,6 +174,8 @@ PyGetSetDef hdbscan_getset[] = {
 #ifdef CORVANE_STAGE_TIMINGS
     {"_stage_seconds_", get_stage_seconds, nullptr,
      PyDoc_STR("Seconds per stage of the last fit (benchmark builds only)."), nullptr},
+    {"_stage_peak_bytes_", get_stage_peak_bytes, nullptr,
+     PyDoc_STR("Peak resident bytes per stage of the last fit (benchmark builds only)."), nullptr},
     {"_model_bytes_", get_model_bytes, nullptr,
      PyDoc_STR("Bytes the fitted model holds, by part (benchmark builds only)."), nullptr},
 #endif

@@ -460,6 +460,49 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     EXPECT_LT(labelled, tree.nodes.size());
 }
 
+// The search is compiled per column count up to 8; every width from 1 to 9 (the first
+// general one), with the neighbour lists and without them (as for a matrix too large for
+// 32-bit lists): always a minimum spanning tree, with the same edges on 1 and 3 threads.
+TEST(DualTreeBoruvka, EveryCompiledWidthWithAndWithoutLists) {
+    for (std::size_t dims = 1; dims <= 9; ++dims) {
+        const unsigned seed = static_cast<unsigned>(700 + dims);
+        const DataMatrix m = dims % 2 == 0 ? make_data(Shape::Duplicated, 900, dims, seed)
+                                           : testing::random_matrix(900, dims, seed, 6);
+        const std::size_t k = 4;
+        SCOPED_TRACE(::testing::Message() << "dims " << dims);
+        const KdTree tree = KdTree::build(m, ExecutionContext(3));
+        const CoreDistanceResult core = tree_core_distances(m, tree, k, true);
+        for (const bool lists : {true, false}) {
+            SCOPED_TRACE(lists ? "lists" : "no lists");
+            const auto edges = [&](std::size_t threads) {
+                return dual_tree_boruvka(tree, core.core_distances,
+                                         lists ? core.neighbors : std::vector<NeighbourRow>{},
+                                         k - 1, 1.0, ExecutionContext(threads));
+            };
+            const std::vector<MstEdge> one = edges(1);
+            expect_minimum_spanning_tree(m, core.core_distances, 1.0, one);
+            EXPECT_EQ(edges(3), one);
+        }
+    }
+}
+
+// Row numbers past 32 bits name no row of a matrix that can have lists: they become the
+// marker, which seeding skips like any number past the last row.
+TEST(DualTreeBoruvka, WideNeighbourNumbersBecomeTheMarker) {
+    const std::size_t wide = std::size_t{1} << 40;
+    const NeighbourLists lists(std::vector<std::size_t>{1, wide, NEIGHBOUR_LIST_MAX_ROWS, 0});
+    EXPECT_EQ(lists.rows,
+              (std::vector<NeighbourRow>{1, NEIGHBOUR_LIST_MAX_ROWS, NEIGHBOUR_LIST_MAX_ROWS, 0}));
+    const DataMatrix m = testing::random_matrix(400, 3, 9);
+    const KdTree tree = KdTree::build(m);
+    const CoreDistanceResult core = tree_core_distances(m, tree, 3, true);
+    std::vector<std::size_t> spoiled(core.neighbors.begin(), core.neighbors.end());
+    for (std::size_t i = 0; i < spoiled.size(); i += 3)
+        spoiled[i] = wide + i;
+    expect_minimum_spanning_tree(m, core.core_distances, 1.0,
+                                 dual_tree_boruvka(tree, core.core_distances, spoiled, 2, 1.0));
+}
+
 TEST(BoruvkaNodes, MutualReachabilityIgnoresNanCore) {
     const MutualReachabilitySq unit(1.0);
     EXPECT_EQ(unit(4.0, 9.0), 9.0);

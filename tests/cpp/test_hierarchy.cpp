@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "hierarchy/hierarchy.hpp"
 #include "hierarchy_test_support.hpp"
 #include "labels/assign_labels.hpp"
+#include "linkage/edge_order.hpp"
 #include "linkage/single_linkage.hpp"
 #include "membership/membership_probabilities.hpp"
 #include "outlier/outlier_scores.hpp"
@@ -254,6 +256,41 @@ TEST(ClusterHierarchy, StepsRerunOnTheKeptHierarchyMatchAFreshBuild) {
                 EXPECT_EQ(kept.condensed.unpacked().edges,
                           condense(build_single_linkage(edges, n), n, m).edges)
                     << context;
+            }
+        }
+    }
+}
+
+// The per-point steps run in pieces on every thread from 2^16 points on: the results are
+// those of one thread, on trees with many ties, for both selections, a selected root and
+// batches of edges already sorted (as Boruvka emits them).
+TEST(ClusterHierarchy, SameResultsOnOneThreadAndOnMany) {
+    for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 70'000 + rng() % 60'000;
+        auto edges = testing::random_spanning_tree(rng, n, 3 + int(seed) * 40);
+        if (seed == 3) {
+            std::sort(edges.begin(), edges.begin() + std::ptrdiff_t(n / 2), merge_order_less);
+            std::sort(edges.begin() + std::ptrdiff_t(n / 2), edges.end(), merge_order_less);
+        }
+        for (const SelectionParams params :
+             {SelectionParams{Eom, false, 0.0}, SelectionParams{Leaf, false, 0.5},
+              SelectionParams{Eom, true, 0.0}}) {
+            std::vector<HierarchySelection> results;
+            for (const std::size_t threads : {1, 2, 5}) {
+                const ExecutionContext context(threads);
+                const Hierarchy hierarchy = link_hierarchy(edges, n, context);
+                results.push_back(select_hierarchy(hierarchy, 8, params, context));
+            }
+            const std::string context = "seed " + std::to_string(seed);
+            ASSERT_TRUE(results[0].outlier_scores.has_value()) << context;
+            for (std::size_t r = 1; r < results.size(); ++r) {
+                EXPECT_EQ(results[r].results.labels, results[0].results.labels) << context;
+                EXPECT_EQ(results[r].results.probabilities, results[0].results.probabilities)
+                    << context;
+                EXPECT_EQ(results[r].results.persistence, results[0].results.persistence)
+                    << context;
+                EXPECT_EQ(*results[r].outlier_scores, *results[0].outlier_scores) << context;
             }
         }
     }

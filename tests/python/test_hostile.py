@@ -85,8 +85,8 @@ def test_input_too_large_for_memory_is_a_memory_error():
 def test_fit_too_large_for_memory_is_refused_before_it_starts():
     model = HDBSCAN().fit(blobs(100, 1, seed=6))
     labels = model.labels_
-    # The copy of X (1 GiB) fits; the trees and tables of the fit would not.
-    rows = np.lib.stride_tricks.as_strided(np.zeros(1), shape=(2**27, 1), strides=(0, 0))
+    # The copy of X (2 GiB) fits; the trees and tables of the fit (over 32 GiB) would not.
+    rows = np.lib.stride_tricks.as_strided(np.zeros(1), shape=(2**28, 1), strides=(0, 0))
     with pytest.raises(MemoryError):
         model.fit(rows)
     assert np.array_equal(model.labels_, labels)

@@ -386,13 +386,13 @@ class BlockedSearch {
 }  // namespace
 
 std::vector<MstEdge> blocked_boruvka(const BlockTree& tree, std::span<const double> core_distances,
-                                     std::vector<std::size_t> neighbors,
-                                     std::size_t neighbors_per_point, double alpha,
-                                     const ExecutionContext& context) {
+                                     NeighbourLists neighbors, std::size_t neighbors_per_point,
+                                     double alpha, const ExecutionContext& context) {
     const std::size_t n = tree.n_points;
-    if (core_distances.size() != n || neighbors.size() != n * neighbors_per_point) {
+    if (core_distances.size() != n ||
+        (!neighbors.rows.empty() && neighbors.rows.size() != n * neighbors_per_point)) {
         fail_internal("blocked_boruvka: " + std::to_string(core_distances.size()) +
-                      " core distances and " + std::to_string(neighbors.size()) +
+                      " core distances and " + std::to_string(neighbors.rows.size()) +
                       " neighbours for " + std::to_string(n) + " points");
     }
     if (n <= 1) return {};

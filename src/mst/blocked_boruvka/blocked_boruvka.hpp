@@ -6,6 +6,7 @@
 
 #include "block_search/block_tree.hpp"
 #include "common/mst_edge.hpp"
+#include "knn_heap/neighbour_lists.hpp"
 #include "parallel/execution_context.hpp"
 
 namespace corvane {
@@ -23,8 +24,8 @@ namespace corvane {
 // (weight, from, to), tree positions breaking ties, so the edges do not depend on the
 // thread count or on which worker searched which block.
 std::vector<MstEdge> blocked_boruvka(const BlockTree& tree, std::span<const double> core_distances,
-                                     std::vector<std::size_t> neighbors,
-                                     std::size_t neighbors_per_point, double alpha,
+                                     NeighbourLists neighbors, std::size_t neighbors_per_point,
+                                     double alpha,
                                      const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

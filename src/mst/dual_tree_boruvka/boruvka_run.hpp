@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/mst_edge.hpp"
+#include "knn_heap/neighbour_lists.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_search.hpp"
 #include "mst/mutual_reachability.hpp"
@@ -90,10 +91,10 @@ class BoruvkaRun {
     // `make_search(threads, context)` gives the search of the iterations (see iterate),
     // made only when seeding leaves more than one component.
     template <class MakeSearch>
-    std::vector<MstEdge> run(std::vector<std::size_t> neighbors, std::size_t per_point,
+    std::vector<MstEdge> run(NeighbourLists neighbors, std::size_t per_point,
                              const MakeSearch& make_search) {
-        offer_neighbour_pairs(neighbors, per_point);
-        std::vector<std::size_t>().swap(neighbors);
+        offer_neighbour_pairs(neighbors.rows, neighbors.rows.empty() ? 0 : per_point);
+        std::vector<NeighbourRow>().swap(neighbors.rows);
         while (components_ > 1 && merge(collect_batch(true), true) > 0) {
         }
         if (components_ > 1) {
@@ -131,10 +132,13 @@ class BoruvkaRun {
     // result does not depend on the order of the offers. Each worker owns the entries of a
     // contiguous range of tree positions, where neighbours mostly lie; offers to entries
     // of other workers are applied after the join.
-    void offer_neighbour_pairs(std::span<const std::size_t> neighbors, std::size_t per_point) {
+    void offer_neighbour_pairs(std::span<const NeighbourRow> neighbors, std::size_t per_point) {
         if (per_point == 0) return;
-        std::vector<std::size_t> position_of(n_);
-        for_rows(n_, [&](std::size_t p) { position_of[tree_.indices[p]] = p; });
+        // Lists exist only for n within NeighbourRow, so positions fit it too.
+        std::vector<NeighbourRow> position_of(n_);
+        for_rows(n_, [&](std::size_t p) {
+            position_of[tree_.indices[p]] = static_cast<NeighbourRow>(p);
+        });
         const auto offer = [&](std::size_t p, double weight, std::size_t q) {
             BoruvkaCandidate& current = candidates_[p];
             if (weight < current.weight || (weight == current.weight && q < current.to)) {
@@ -157,13 +161,13 @@ class BoruvkaRun {
                     __builtin_prefetch(row_of(p + 2 * PREFETCH_AHEAD));
                 }
                 if (p + PREFETCH_AHEAD < chunk.end) {
-                    const std::size_t* later = row_of(p + PREFETCH_AHEAD);
+                    const NeighbourRow* later = row_of(p + PREFETCH_AHEAD);
                     for (std::size_t e = 0; e < per_point; ++e) {
                         if (later[e] < n_) __builtin_prefetch(&position_of[later[e]]);
                     }
                 }
                 const std::size_t i = tree_.indices[p];
-                const std::size_t* row = row_of(p);
+                const NeighbourRow* row = row_of(p);
                 for (std::size_t e = 0; e < per_point; ++e) {
                     if (row[e] == i || row[e] >= n_) continue;
                     const std::size_t q = position_of[row[e]];

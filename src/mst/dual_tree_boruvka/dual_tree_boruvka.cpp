@@ -13,7 +13,7 @@ namespace corvane {
 template <class Tree, class Space>
 std::vector<MstEdge> space_dual_tree_boruvka(const Tree& tree, const Space& space,
                                              std::span<const double> core_distances,
-                                             std::vector<std::size_t> neighbors,
+                                             NeighbourLists neighbors,
                                              std::size_t neighbors_per_point, double alpha,
                                              const ExecutionContext& context) {
     const std::size_t n = tree.n_points;
@@ -21,10 +21,10 @@ std::vector<MstEdge> space_dual_tree_boruvka(const Tree& tree, const Space& spac
         fail_internal("dual_tree_boruvka: " + std::to_string(core_distances.size()) +
                       " core distances for " + std::to_string(n) + " points");
     }
-    if (neighbors.size() != n * neighbors_per_point) {
-        fail_internal("dual_tree_boruvka: neighbour matrix of " + std::to_string(neighbors.size()) +
-                      " entries for " + std::to_string(n) + " x " +
-                      std::to_string(neighbors_per_point));
+    if (!neighbors.rows.empty() && neighbors.rows.size() != n * neighbors_per_point) {
+        fail_internal("dual_tree_boruvka: neighbour matrix of " +
+                      std::to_string(neighbors.rows.size()) + " entries for " + std::to_string(n) +
+                      " x " + std::to_string(neighbors_per_point));
     }
     if (n <= 1) return {};
     return boruvka_detail::BoruvkaRun<Tree, Space>(tree, space, core_distances, alpha, context)
@@ -36,24 +36,23 @@ std::vector<MstEdge> space_dual_tree_boruvka(const Tree& tree, const Space& spac
 
 template <class Tree>
 std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
-                                       std::vector<std::size_t> neighbors,
-                                       std::size_t neighbors_per_point, double alpha,
-                                       const ExecutionContext& context) {
+                                       NeighbourLists neighbors, std::size_t neighbors_per_point,
+                                       double alpha, const ExecutionContext& context) {
     return space_dual_tree_boruvka(tree, SquaredEuclideanSpace{}, core_distances,
                                    std::move(neighbors), neighbors_per_point, alpha, context);
 }
 
 template std::vector<MstEdge> dual_tree_boruvka(const KdTree&, std::span<const double>,
-                                                std::vector<std::size_t>, std::size_t, double,
+                                                NeighbourLists, std::size_t, double,
                                                 const ExecutionContext&);
 template std::vector<MstEdge> dual_tree_boruvka(const BallTree&, std::span<const double>,
-                                                std::vector<std::size_t>, std::size_t, double,
+                                                NeighbourLists, std::size_t, double,
                                                 const ExecutionContext&);
 
-#define CORVANE_INSTANTIATE(TREE, SPACE)                                                           \
-    template std::vector<MstEdge> space_dual_tree_boruvka(                                         \
-        const TREE&, const SPACE&, std::span<const double>, std::vector<std::size_t>, std::size_t, \
-        double, const ExecutionContext&);
+#define CORVANE_INSTANTIATE(TREE, SPACE)                                                         \
+    template std::vector<MstEdge> space_dual_tree_boruvka(                                       \
+        const TREE&, const SPACE&, std::span<const double>, NeighbourLists, std::size_t, double, \
+        const ExecutionContext&);
 CORVANE_FOR_EACH_TREE_SPACE(CORVANE_INSTANTIATE)
 #undef CORVANE_INSTANTIATE
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/mst_edge.hpp"
+#include "knn_heap/neighbour_lists.hpp"
 #include "parallel/parallel.hpp"
 
 namespace corvane {
@@ -17,10 +18,10 @@ namespace corvane {
 // `tree` is the KdTree or BallTree built over the training rows (contract in
 // tree_common/tree_contract.hpp); `core_distances` holds one value per point in true units;
 // `neighbors` is the n x `neighbors_per_point` row-major neighbour matrix of the
-// core-distance search (empty when `neighbors_per_point` is 0), taken over and released
-// once seeding has read it; `alpha` scales distances in mutual reachability. With
-// context.threads() >= 2 the passes over all points and the searches are spread over
-// that many threads.
+// core-distance search (empty when `neighbors_per_point` is 0 or the search kept no
+// lists), taken over and released once seeding has read it; `alpha` scales distances in mutual
+// reachability. With context.threads() >= 2 the passes over all points and the searches are spread
+// over that many threads.
 //
 // Returns n - 1 edges for finite input (none for n <= 1), in acceptance order: the
 // seeding batches, then one batch per iteration, each batch ascending by (weight, a, b).
@@ -30,8 +31,8 @@ namespace corvane {
 // results in a fixed order, and ties are broken by fixed keys.
 template <class Tree>
 std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double> core_distances,
-                                       std::vector<std::size_t> neighbors,
-                                       std::size_t neighbors_per_point, double alpha,
+                                       NeighbourLists neighbors, std::size_t neighbors_per_point,
+                                       double alpha,
                                        const ExecutionContext& context = ExecutionContext());
 
 // The same under another metric: distances, bounds and weights as `space` measures them
@@ -41,7 +42,7 @@ std::vector<MstEdge> dual_tree_boruvka(const Tree& tree, std::span<const double>
 template <class Tree, class Space>
 std::vector<MstEdge> space_dual_tree_boruvka(const Tree& tree, const Space& space,
                                              std::span<const double> core_distances,
-                                             std::vector<std::size_t> neighbors,
+                                             NeighbourLists neighbors,
                                              std::size_t neighbors_per_point, double alpha,
                                              const ExecutionContext& context = ExecutionContext());
 

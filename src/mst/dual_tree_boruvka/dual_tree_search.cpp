@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "distance/euclidean/squared_distance.hpp"
 #include "mst/mutual_reachability.hpp"
@@ -40,6 +41,7 @@ class DualTreeSearcher {
           node_bound_(table.node_bound.data()),
           journal_(table.journal),
           shared_bound_(table.shared_bound.data()),
+          witness_(table.witness.data()),
           context_(context) {}
 
     // `gap` is node_gap(q, r) when the caller has computed it already, or UNKNOWN_GAP.
@@ -53,7 +55,7 @@ class DualTreeSearcher {
                 context_.check_every(++visits_);
                 const std::size_t label = state_.node_component[q];
                 if (label != NO_COMPONENT && label == state_.node_component[r]) return;
-                if (gap == UNKNOWN_GAP) gap = node_gap(tree_, state_.space, q, r);
+                if (gap == UNKNOWN_GAP) gap = node_gap<Dims>(tree_, state_.space, q, r);
                 const double core =
                     max_ignoring_nan(state_.node_min_core[q], state_.node_min_core[r]);
                 if (!can_improve(q, query, state_.mutual_reachability(core, gap))) return;
@@ -69,10 +71,11 @@ class DualTreeSearcher {
                 }
                 const double to_left = reference.left == NO_NODE
                                            ? infinity
-                                           : node_gap(tree_, state_.space, q, reference.left);
-                const double to_right = reference.right == NO_NODE
-                                            ? infinity
-                                            : node_gap(tree_, state_.space, q, reference.right);
+                                           : node_gap<Dims>(tree_, state_.space, q, reference.left);
+                const double to_right =
+                    reference.right == NO_NODE
+                        ? infinity
+                        : node_gap<Dims>(tree_, state_.space, q, reference.right);
                 const bool left_first = to_left <= to_right;
                 search(q, left_first ? reference.left : reference.right,
                        left_first ? to_left : to_right);
@@ -104,13 +107,20 @@ class DualTreeSearcher {
         }
         if (node_bound_[q] <= bound) return false;
         const std::size_t* component = state_.position_component.data();
+        const auto open = [&](std::size_t c) {
+            return candidates_[c].weight > bound && shared_open(c, bound);
+        };
+        if (witness_ != nullptr && open(component[witness_[q]])) return true;
         std::size_t previous = NO_COMPONENT;
         double largest = 0.0;
         for (std::size_t i = query.start; i < query.end; ++i) {
             if (component[i] == previous) continue;
             previous = component[i];
+            if (open(previous)) {
+                if (witness_ != nullptr) witness_[q] = i;
+                return true;
+            }
             const double weight = candidates_[previous].weight;
-            if (weight > bound && shared_open(previous, bound)) return true;
             if (weight > largest) largest = weight;
         }
         node_bound_[q] = largest;
@@ -205,6 +215,7 @@ class DualTreeSearcher {
     double* node_bound_;
     CandidateJournal* journal_;
     double* shared_bound_;
+    std::size_t* witness_;
     const ExecutionContext& context_;
     std::size_t visits_ = 0;  // node pairs, for the interruption checks
 };
@@ -221,12 +232,17 @@ void run_search(const Tree& tree, const BoruvkaSearchState<Space>& state, std::s
     }
 }
 
+// Column counts the search is compiled for: the KD-tree's low-dimensional range, where
+// the box bounds and the base case are the whole cost; ball trees mostly hold wider rows.
+template <class Tree>
+constexpr std::size_t SEARCH_FIXED_DIMS = std::is_same_v<Tree, KdTree> ? 8 : 4;
+
 }  // namespace
 
 template <class Tree, class Space>
 void dual_tree_search(const Tree& tree, const BoruvkaSearchState<Space>& state, std::size_t q,
                       std::size_t r, BoruvkaSearchTable table, const ExecutionContext& context) {
-    with_fixed_dims<4>(tree.dims, [&](auto dims) {
+    with_fixed_dims<SEARCH_FIXED_DIMS<Tree>>(tree.dims, [&](auto dims) {
         run_search<decltype(dims)::value>(tree, state, q, r, table, context);
     });
 }

@@ -71,11 +71,17 @@ class CandidateJournal {
 // bound, so a search still finds every edge that could win the merge, and among equal
 // weights the same one. Its result for any component that it could win is therefore the
 // same as without the sharing; only the amount of work depends on timing.
+//
+// `witness`, when not empty, holds per node a tree position inside the node: where the
+// last scan of the node found a candidate above its threshold. Scans look there first,
+// since the same point usually answers the node's next pair too; like the node bounds,
+// only nodes of the query subtree are written. It saves work and changes no answer.
 struct BoruvkaSearchTable {
     std::span<BoruvkaCandidate> candidates;
     std::span<double> node_bound;
     CandidateJournal* journal = nullptr;
     std::span<double> shared_bound = {};
+    std::span<std::size_t> witness = {};
 };
 
 // `Tree` is a SpatialTree (tree_common/tree_contract.hpp); of its bounds the search uses

@@ -30,6 +30,9 @@ ParallelSearch<Tree, Space>::ParallelSearch(const Tree& tree, std::size_t thread
     for (std::size_t node = next; node < tree.nodes.size(); ++node)
         top_nodes_.push_back(node);
     std::reverse(top_nodes_.begin(), top_nodes_.end());
+    witness_.resize(tree.nodes.size());
+    for (std::size_t node = 0; node < tree.nodes.size(); ++node)
+        witness_[node] = tree.nodes[node].start;
 }
 
 template <class Tree, class Space>
@@ -69,7 +72,8 @@ void ParallelSearch<Tree, Space>::search(const BoruvkaSearchState<Space>& state,
                                          std::vector<BoruvkaCandidate>& candidates,
                                          std::span<double> node_bound) {
     if (tasks_.size() == 1) {
-        dual_tree_search(tree_, state, tasks_.front(), 0, {candidates, node_bound}, context_);
+        dual_tree_search(tree_, state, tasks_.front(), 0,
+                         {candidates, node_bound, nullptr, {}, witness_}, context_);
         return;
     }
     const std::vector<BoruvkaCandidate>& shared = candidates;
@@ -86,7 +90,8 @@ void ParallelSearch<Tree, Space>::search(const BoruvkaSearchState<Space>& state,
             worker.ready = true;
         }
         dual_tree_search(tree_, state, tasks_[t], 0,
-                         {worker.table, node_bound, &worker.journal, shared_bound_}, context_);
+                         {worker.table, node_bound, &worker.journal, shared_bound_, witness_},
+                         context_);
         auto& changes = changes_[t];
         changes.clear();
         for (const std::size_t c : worker.journal.changed()) {

@@ -68,6 +68,7 @@ class ParallelSearch {
     std::vector<Worker> workers_;
     std::vector<std::vector<std::pair<std::size_t, BoruvkaCandidate>>> changes_;  // per task
     std::vector<double> shared_bound_;                                            // per component
+    std::vector<std::size_t> witness_;  // per node (BoruvkaSearchTable), kept across searches
 };
 
 }  // namespace corvane
