@@ -37,6 +37,27 @@ def blobs_with_noise(n, d, centers=20, seed=0):
     return np.vstack([points, noise])[rng.permutation(n)]
 
 
+def directions(n, d, latent=3, seed=0):
+    """Clusters of directions near a low-dimensional structure, as embeddings sit: 12
+    Gaussian clusters of varied spread in a 3-dimensional latent space, mapped into d
+    columns by a fixed random linear map, with a little noise (1e-3) in every column.
+    Rows keep their lengths, which vary with the latent point."""
+    rng = np.random.default_rng(seed)
+    n_centres = 12
+    centres = rng.uniform(-10.0, 10.0, size=(n_centres, latent))
+    scales = rng.uniform(0.3, 1.5, size=n_centres)
+    which = rng.integers(0, n_centres, n)
+    latent_points = centres[which] + rng.normal(size=(n, latent)) * scales[which, None]
+    mixing = rng.normal(size=(latent, d))
+    return latent_points @ mixing + 1e-3 * rng.normal(size=(n, d))
+
+
+def unit_rows(data):
+    """The rows scaled to unit length (rows of zeros stay zero)."""
+    norms = np.linalg.norm(data, axis=1, keepdims=True)
+    return data / np.where(norms == 0.0, 1.0, norms)
+
+
 def write_matrix(path, data):
     """Rows and columns as two little-endian unsigned 64-bit integers, then the rows."""
     with open(path, "wb") as f:

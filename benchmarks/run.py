@@ -31,7 +31,13 @@ with k = 10, the same k.
 After the table: how the time of the 2-column Euclidean fits grows with n, each
 other metric's fit against the Euclidean fit of the same data (time, and peak
 memory per point), and how each metric's time grows from 50 000 to 800 000
-points, next to the exponent that n log n fits over the same range.
+points, next to the exponent that n log n fits over the same range. Then, per
+data set, each metric's growth beside the growth of the Euclidean fit and of
+SciPy's kNN on the same data, so that a growth the data imposes shows on all
+three. Data sets (DATA): the clustered blobs, clusters of directions near a
+low-dimensional structure (what cosine fits of embeddings meet), and
+structureless normal values, whose cosine fit is set against the Euclidean fit
+of the same rows scaled to unit length.
 """
 
 import argparse
@@ -42,14 +48,15 @@ import sys
 import time
 
 import numpy as np
-from bench_data import blobs_with_noise, make_blobs, standard_normal
+from bench_data import blobs_with_noise, directions, make_blobs, standard_normal, unit_rows
 from process_memory import reset_peak_rss, status_bytes
 
 MIN_SAMPLES = 5
 # Cases whose fit (min_samples = min_cluster_size) and kNN query take another k.
-CASE_MIN_SAMPLES = {"normal": 10}
+CASE_MIN_SAMPLES = {"normal": 10, "unit normal": 10}
 
-# (name, n, d, metric); "minkowski3" is minkowski with p = 3, "chebyshev" with p = inf.
+# (name, n, d, metric); "minkowski3" is minkowski with p = 3, "chebyshev" with p = inf. The
+# names are those of DATA.
 METRIC_SIZES = (50_000, 200_000, 800_000)
 FULL_CASES = [
     ("normal", 250_000, 2, "euclidean"),
@@ -67,6 +74,10 @@ FULL_CASES = [
     ],
     *[("blobs", n, 10, "euclidean") for n in METRIC_SIZES if n != 200_000],
     *[("blobs", n, 10, "cosine") for n in METRIC_SIZES],
+    *[("directions", n, 10, metric) for metric in ("euclidean", "cosine") for n in METRIC_SIZES],
+    ("normal", 50_000, 10, "euclidean"),
+    ("normal", 50_000, 10, "cosine"),
+    ("unit normal", 50_000, 10, "euclidean"),
     ("precomputed", 5_000, 5_000, "precomputed"),
 ]
 QUICK_CASES = [
@@ -75,6 +86,8 @@ QUICK_CASES = [
     ("blobs", 100_000, 2, "euclidean"),
     ("blobs", 20_000, 10, "euclidean"),
     ("blobs", 20_000, 10, "cosine"),
+    ("directions", 20_000, 10, "euclidean"),
+    ("directions", 20_000, 10, "cosine"),
     ("blobs", 20_000, 3, "euclidean"),
     ("blobs", 20_000, 3, "manhattan"),
     ("blobs", 20_000, 3, "minkowski3"),
@@ -82,6 +95,16 @@ QUICK_CASES = [
     ("precomputed", 2_000, 2_000, "precomputed"),
 ]
 SCALING_SIZES = {10_000, 100_000, 1_000_000}
+# Generators of the data of the cases, called with (n, d): the benchmark's clustered blobs;
+# clusters of directions near a 3-dimensional structure, as embeddings clustered under
+# cosine sit; structureless standard normal values, and the same rows scaled to unit
+# length, whose Euclidean fit faces the geometry the cosine fit of "normal" faces.
+DATA = {
+    "blobs": make_blobs,
+    "directions": directions,
+    "normal": standard_normal,
+    "unit normal": lambda n, d: unit_rows(standard_normal(n, d)),
+}
 METRIC_PARAMS = {
     "minkowski3": {"metric": "minkowski", "p": 3.0},
     "chebyshev": {"metric": "minkowski", "p": math.inf},
@@ -115,7 +138,7 @@ def run_case(name, n, d, metric):
         data = cdist(points, points)
         knn_input = points
     else:
-        data = standard_normal(n, d) if name == "normal" else make_blobs(n, d)
+        data = DATA[name](n, d)
         knn_input = data
     k = CASE_MIN_SAMPLES.get(name, MIN_SAMPLES)
     params = METRIC_PARAMS.get(metric, {"metric": metric})
@@ -295,7 +318,14 @@ def print_metric_summary(results):
         lines.append(
             f"  {metric:<11} {n:>9} x {d:<3} fit / Euclidean fit {ratio:5.2f}"
             f"   peak {result['peak'] / n:6.0f} B/point (Euclidean {euclidean['peak'] / n:.0f})"
+            + ("" if name == "blobs" else f"   on {name}")
         )
+        unit = results.get((f"unit {name}", n, d, "euclidean"))
+        if metric == "cosine" and unit is not None:
+            lines.append(
+                f"  {metric:<11} {n:>9} x {d:<3} fit / Euclidean fit of its unit rows "
+                f"{result['fit'] / unit['fit']:5.2f}   on {name}"
+            )
     if lines:
         print("\nother metrics against the Euclidean fit of the same data:")
         print("\n".join(lines))
@@ -313,6 +343,28 @@ def print_metric_summary(results):
                 f"scaling, {metric} in {d} columns at n = {', '.join(str(n) for n, _ in sizes)}: "
                 f"time ~ n^{exponent:.2f} (n log n over this range fits n^{nlogn:.2f})"
             )
+    print_growth_against_baselines(results)
+
+
+def print_growth_against_baselines(results):
+    """Each metric's growth next to the Euclidean fit's and SciPy kNN's on the same data."""
+    for name, d, metric in sorted({(c[0], c[2], c[3]) for c in results}):
+        if metric in ("euclidean", "precomputed"):
+            continue
+        sizes = sorted(n for (nm, n, dd, m) in results if (nm, dd, m) == (name, d, metric))
+        sizes = [n for n in sizes if n in METRIC_SIZES and (name, n, d, "euclidean") in results]
+        if len(sizes) < 2:
+            continue
+        fit, nlogn = fitted_exponent([(n, results[(name, n, d, metric)]["fit"]) for n in sizes])
+        euclidean, _ = fitted_exponent(
+            [(n, results[(name, n, d, "euclidean")]["fit"]) for n in sizes]
+        )
+        knn, _ = fitted_exponent([(n, results[(name, n, d, metric)]["knn"]) for n in sizes])
+        print(
+            f"growth on {name} in {d} columns at n = {', '.join(str(n) for n in sizes)}: "
+            f"{metric} fit n^{fit:.2f}, Euclidean fit n^{euclidean:.2f}, SciPy kNN n^{knn:.2f} "
+            f"(n log n fits n^{nlogn:.2f})"
+        )
 
 
 def main():

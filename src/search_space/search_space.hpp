@@ -22,7 +22,8 @@ namespace corvane {
 //   rows.
 // - Limits: `limit(d)` turns a distance d in search units into bound units such that a
 //   bound at or above the limit proves every distance it covers to be at least d, and
-//   `lower(bound)` turns a bound into search units, never above any distance it covers.
+//   `lower(bound)` turns a bound into search units, never above any distance it covers;
+//   it may fall below 0 by at most the space's margin, and keeps the order of bounds.
 //   Where rounding could break these promises the conversion keeps a margin, argued next
 //   to it.
 //

@@ -136,6 +136,44 @@ TEST(MetricTrees, WideCosineMatchesDenseRoute) {
     }
 }
 
+// Clusters of directions near a three-dimensional structure in ten columns, as embeddings
+// sit, through the KD-tree: noise of 1e-6 puts many cosine distances near 1e-12, a few
+// times the unit rows' margin, and copies scaled by powers of two share the direction of
+// their row exactly, so equal distances and equal core distances abound.
+TEST(MetricTrees, CosineDirectionsInTenColumnsMatchDenseRoute) {
+    constexpr std::size_t d = 10;
+    constexpr std::size_t latent = 3;
+    std::mt19937_64 rng(61);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    std::vector<double> centres(6 * latent);
+    std::vector<double> mixing(latent * d);
+    for (double& value : centres)
+        value = 4.0 * normal(rng);
+    for (double& value : mixing)
+        value = normal(rng);
+    DataMatrix data(1200, d);
+    for (std::size_t i = 0; i < data.rows; ++i) {
+        if (i % 4 == 3) {
+            for (std::size_t j = 0; j < d; ++j)
+                data.at(i, j) = std::ldexp(data.at(i - 1, j), static_cast<int>(i % 3) - 1);
+            continue;
+        }
+        const double* centre = centres.data() + (i % 6) * latent;
+        const double spread = i % 5 == 0 ? 1e-6 : 0.3;
+        double z[latent];
+        for (std::size_t l = 0; l < latent; ++l)
+            z[l] = centre[l] + spread * normal(rng);
+        for (std::size_t j = 0; j < d; ++j) {
+            double value = 1e-6 * normal(rng);
+            for (std::size_t l = 0; l < latent; ++l)
+                value += z[l] * mixing[l * d + j];
+            data.at(i, j) = value;
+        }
+    }
+    for (const std::size_t k : {2u, 5u, 9u})
+        expect_tree_route_exact(data, Metric::cosine(), k, 1.0, "directions in 10 columns");
+}
+
 // Rows of zeros are at cosine distance 0 from every row: with z of them the core
 // distances shift by z neighbours, and the spanning tree is a star around one of them.
 TEST(MetricTrees, CosineRowsOfZeros) {

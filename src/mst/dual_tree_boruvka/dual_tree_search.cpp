@@ -15,8 +15,8 @@
 namespace corvane {
 namespace {
 
-// Marks a node-to-node gap that has not been computed yet; a distance in search units is
-// never negative.
+// Marks a node-to-node gap that has not been computed yet; a gap in search units is never
+// below minus a space's margin (search_space.hpp), far above -1.
 constexpr double UNKNOWN_GAP = -1.0;
 
 // One search over a private (or the shared) candidate table. `Dims` fixes the column
