@@ -36,14 +36,15 @@ struct NaiveSets {
 
 // Random unions over elements of random starting sizes (many ties among sizes 1 to 3),
 // checked after every union: find, the read-only representative and set sizes.
-TEST(UnionFind, MatchesNaiveSetsWithStartingSizes) {
+template <class Sets>
+void check_against_naive_sets() {
     for (unsigned seed = 0; seed < 20; ++seed) {
         std::mt19937_64 rng(seed);
         const std::size_t n = 5 + rng() % 60;
         std::vector<std::size_t> sizes(n);
         for (std::size_t& s : sizes)
             s = seed % 2 == 0 ? 1 : 1 + rng() % 3;
-        UnionFind sets = seed % 2 == 0 ? UnionFind(n) : UnionFind(sizes);
+        Sets sets = seed % 2 == 0 ? Sets(n) : Sets(sizes);
         NaiveSets naive(sizes);
         for (std::size_t step = 0; step < 2 * n; ++step) {
             const std::size_t a = rng() % n;
@@ -60,6 +61,15 @@ TEST(UnionFind, MatchesNaiveSetsWithStartingSizes) {
             }
         }
     }
+}
+
+TEST(UnionFind, MatchesNaiveSetsWithStartingSizes) {
+    check_against_naive_sets<UnionFind>();
+}
+
+// The 32-bit sets the Boruvka merge uses must follow the same tie rule.
+TEST(CompactUnionFind, MatchesNaiveSetsWithStartingSizes) {
+    check_against_naive_sets<CompactUnionFind>();
 }
 
 TEST(UnionFind, IndexOutOfRangeIsAnInternalError) {
