@@ -19,33 +19,33 @@ namespace corvane {
 // from column 0 by space.accumulate. The chord spaces take min_rdist_point and
 // min_rdist_nodes instead, summed in the one Euclidean order so that they bound the
 // computed squared distances without a margin.
-template <std::size_t Dims, class Space>
-double box_bound(const KdTree& tree, std::size_t node, const double* point, const Space& space) {
-    if constexpr (Space::chord) return tree.min_rdist_point<Dims>(node, point);
-    const std::size_t n = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
-    const double* lo = tree.lower_bounds.data() + node * n;
-    const double* hi = tree.upper_bounds.data() + node * n;
-    double total = 0.0;
-    for (std::size_t j = 0; j < n; ++j) {
-        const double gap = std::max(lo[j] - point[j], 0.0) + std::max(point[j] - hi[j], 0.0);
-        total = space.accumulate(total, gap);
-    }
-    return total;
-}
-
-template <std::size_t Dims, class Space>
-double box_gap(const KdTree& tree, std::size_t a, std::size_t b, const Space& space) {
-    const std::size_t dims = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
-    const double* lo_a = tree.lower_bounds.data() + a * dims;
-    const double* hi_a = tree.upper_bounds.data() + a * dims;
-    const double* lo_b = tree.lower_bounds.data() + b * dims;
-    const double* hi_b = tree.upper_bounds.data() + b * dims;
+// The gaps between the boxes [lo_a, hi_a] and [lo_b, hi_b], combined over `dims` columns
+// from column 0; a point is the box whose bounds are both the point.
+template <class Space>
+double summed_box_gaps(const double* lo_a, const double* hi_a, const double* lo_b,
+                       const double* hi_b, std::size_t dims, const Space& space) {
     double total = 0.0;
     for (std::size_t j = 0; j < dims; ++j) {
         const double gap = std::max(lo_b[j] - hi_a[j], 0.0) + std::max(lo_a[j] - hi_b[j], 0.0);
         total = space.accumulate(total, gap);
     }
     return total;
+}
+
+template <std::size_t Dims, class Space>
+double box_bound(const KdTree& tree, std::size_t node, const double* point, const Space& space) {
+    if constexpr (Space::chord) return tree.min_rdist_point<Dims>(node, point);
+    const std::size_t n = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
+    return summed_box_gaps(point, point, tree.lower_bounds.data() + node * n,
+                           tree.upper_bounds.data() + node * n, n, space);
+}
+
+template <std::size_t Dims, class Space>
+double box_gap(const KdTree& tree, std::size_t a, std::size_t b, const Space& space) {
+    const std::size_t n = Dims == DYNAMIC_DIMS ? tree.dims : Dims;
+    const double* lo = tree.lower_bounds.data();
+    const double* hi = tree.upper_bounds.data();
+    return summed_box_gaps(lo + a * n, hi + a * n, lo + b * n, hi + b * n, n, space);
 }
 
 // A lower bound, in search units, on the distance between any row of node a and any row
