@@ -425,7 +425,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     const auto fill = [&](std::size_t first, std::size_t last) {
         smallest_per_node(tree, core_sq, std::span<double>(min_core), first, last);
         label_nodes(tree, component, std::span<std::size_t>(labels), first, last);
-        bound_nodes(tree, component, candidates, std::span<double>(bounds), first, last);
+        bound_nodes(tree, component, core_sq, candidates, std::span<double>(bounds), first, last);
     };
     std::vector<bool> filled(nodes, false);
     for (const std::size_t root : collect_subtrees(tree, 4)) {
@@ -439,6 +439,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     }
     EXPECT_THROW(fill(3, nodes + 1), InternalError);
     std::size_t labelled = 0;  // both outcomes must occur for the check to mean anything
+    std::size_t closed = 0;    // points whose core term settles them
     for (std::size_t node = 0; node < tree.nodes.size(); ++node) {
         const BallNode& record = tree.nodes[node];
         double smallest = kInf;
@@ -449,7 +450,11 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
                 smallest = std::min(smallest, core[tree.indices[i]]);
             }
             seen.insert(component[i]);
-            largest_weight = std::max(largest_weight, candidates[component[i]].weight);
+            // A point whose core term reaches its candidate has nothing left to gain.
+            const double weight = candidates[component[i]].weight;
+            const bool open = std::isnan(core_sq[i]) || core_sq[i] < weight;
+            largest_weight = std::max(largest_weight, open ? weight : 0.0);
+            closed += open ? 0 : 1;
         }
         EXPECT_EQ(bounds[node], largest_weight) << "node " << node;
         EXPECT_EQ(min_core[node], smallest * smallest) << "node " << node;
@@ -458,6 +463,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     }
     EXPECT_GT(labelled, 0u);
     EXPECT_LT(labelled, tree.nodes.size());
+    EXPECT_GT(closed, 0u);
 }
 
 // The search is compiled per column count up to 8; every width from 1 to 9 (the first
