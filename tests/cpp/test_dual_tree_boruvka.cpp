@@ -255,6 +255,27 @@ TEST(DualTreeBoruvka, SameEdgesForAnyThreadCountAndRun) {
     }
 }
 
+// Large neighbourhoods make most core distances exceed the edges that leave their
+// components, so most points are settled by their core distance alone and the search
+// skips them; small clusters of exact duplicates and a grid give many equal weights. The
+// tree must still be minimal, and the same edges for any thread count.
+TEST(DualTreeBoruvka, PointsSettledByCoreDistance) {
+    for (unsigned seed = 0; seed < 3; ++seed) {
+        const std::size_t dims = std::vector<std::size_t>{2, 5, 8}[seed];
+        const DataMatrix m = seed == 1 ? testing::random_matrix(2500, dims, seed, 4)
+                                       : make_data(Shape::Duplicated, 2500, dims, seed);
+        for (const std::size_t k : {25, 60}) {
+            SCOPED_TRACE(::testing::Message() << "seed " << seed << " dims " << dims << " k " << k);
+            const BoruvkaRun one = run_boruvka<KdTree>(m, k, 1.0, 1);
+            expect_minimum_spanning_tree(m, one.core.core_distances, 1.0, one.edges);
+            for (const std::size_t threads : {2, 5}) {
+                EXPECT_EQ(run_boruvka<KdTree>(m, k, 1.0, threads).edges, one.edges)
+                    << threads << " threads";
+            }
+        }
+    }
+}
+
 // Points 0, 1, 10 and 11.5 on a line. With k = 1 there are no neighbour lists: the first
 // search finds the pairs in both directions, (1, 0, 1) and (1, 1, 0); the smaller `from`
 // is accepted and the other skipped. With k = 2 seeding takes the same two pairs and the

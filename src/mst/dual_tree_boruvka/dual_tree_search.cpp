@@ -94,10 +94,10 @@ class DualTreeSearcher {
     // Whether some point of the query node can gain from a pair of weight at least
     // `bound`, that is whether some point_bound exceeds it. A node whose bound does not
     // exceed `bound` has no such point; a labelled node asks its one candidate. Otherwise
-    // the node is scanned, since its points' candidates may have dropped since its bound
-    // was taken: a leaf point by point, an inner node one component_bound per run of equal
-    // components in tree order, starting at the witness. A scan that finds nothing leaves
-    // the largest value it saw as the node's bound.
+    // the node is scanned from the witness on, since its points' candidates may have
+    // dropped since its bound was taken: a leaf point by point, an inner node one
+    // component_bound per run of equal components in tree order. A scan that finds nothing
+    // leaves the largest value it saw as the node's bound.
     template <class Node>
     bool can_improve(std::size_t q, const Node& query, double bound) {
         if (node_bound_[q] <= bound) return false;
@@ -105,20 +105,19 @@ class DualTreeSearcher {
         if (label != NO_COMPONENT) {
             return candidates_[label].weight > bound && shared_open(label, bound);
         }
-        double largest = 0.0;
-        if (query.is_leaf) {
-            for (std::size_t i = query.start; i < query.end; ++i)
-                largest = std::max(largest, point_bound(i));
-            node_bound_[q] = largest;
-            return largest > bound;
-        }
+        // A leaf's points are told apart by their core terms, an inner node's only by
+        // their components, which come in runs.
         const std::size_t* component = state_.position_component.data();
-        if (witness_ != nullptr && component_bound(component[witness_[q]]) > bound) return true;
+        const auto open_value = [&](std::size_t i) {
+            return query.is_leaf ? point_bound(i) : component_bound(component[i]);
+        };
+        if (witness_ != nullptr && open_value(witness_[q]) > bound) return true;
+        double largest = 0.0;
         std::size_t previous = NO_COMPONENT;
         for (std::size_t i = query.start; i < query.end; ++i) {
-            if (component[i] == previous) continue;
+            if (!query.is_leaf && component[i] == previous) continue;
             previous = component[i];
-            const double weight = component_bound(previous);
+            const double weight = open_value(i);
             if (weight > bound) {
                 if (witness_ != nullptr) witness_[q] = i;
                 return true;
