@@ -7,9 +7,9 @@ SciPy's all-kNN query of the same data in the same run.
 For each case, the best of three: the whole fit over cKDTree(X).query(X, k=10,
 workers=-1), and with a build that has CORVANE_STAGE_TIMINGS=ON the core distances (tree
 build and kNN) and the spanning tree over the same query, each on every processor and on
-one (their ratio is the speed-up of the stage), and the peak resident memory of those two
-stages above the process before the fit, in bytes per point. min_samples =
-min_cluster_size = 10.
+one (their ratio is the speed-up of the stage, as for the hierarchy built after them), and
+the peak resident memory of those two stages above the process before the fit, in bytes
+per point. min_samples = min_cluster_size = 10.
 """
 
 import argparse
@@ -68,7 +68,8 @@ def main():
     print(f"load {open('/proc/loadavg').read().split()[:3]}")
     print(
         f"{'n':>9} {'d':>2} {'fit/knn':>8} {'core/knn':>9} {'mst/knn':>8}"
-        f" {'core 1/2':>9} {'mst 1/2':>8} {'fit 1/2':>8} {'core B/pt':>9} {'mst B/pt':>8}"
+        f" {'core 1/2':>9} {'mst 1/2':>8} {'hier 1/2':>8} {'fit 1/2':>8} {'core B/pt':>9}"
+        f" {'mst B/pt':>8}"
     )
     for d in args.dims:
         data = np.random.default_rng(0).standard_normal((args.n, d))
@@ -80,9 +81,10 @@ def main():
             core, mst = stages["core_distances"], stages["spanning_tree"]
             core_one, mst_one = stages_one["core_distances"], stages_one["spanning_tree"]
             row += f" {core / knn:>9.2f} {mst / knn:>8.2f}"
-            row += f" {core_one / core:>9.2f} {mst_one / mst:>8.2f}"
+            hierarchy_ratio = stages_one["hierarchy"] / stages["hierarchy"]
+            row += f" {core_one / core:>9.2f} {mst_one / mst:>8.2f} {hierarchy_ratio:>8.2f}"
         else:
-            row += f" {'-':>9} {'-':>8} {'-':>9} {'-':>8}"
+            row += f" {'-':>9} {'-':>8} {'-':>9} {'-':>8} {'-':>8}"
         row += f" {fit_one / fit:>8.2f}"
         peaks = stage_peaks(data)
         if peaks:

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/internal_error.hpp"
+#include "parallel/parallel.hpp"
 
 namespace corvane {
 
@@ -23,23 +24,44 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
     index.deepest_point.assign(count - n, 0.0);
     index.last_departure.assign(count - n, 0.0);
 
-    // Points are most of the edges and land at scattered ids, fetched ahead; the few
-    // cluster edges are listed for the children below.
-    constexpr std::size_t ahead = 16;
+    // Every node's parent and lambda. Points are most of the edges and land at scattered
+    // ids, fetched ahead. Each thread reads every edge and writes the nodes of its own
+    // stretch of ids, so a node named twice (a broken tree, rejected below) is written by
+    // one thread in edge order, as by a single thread.
+    const auto write_nodes = [&](std::size_t low, std::size_t high) {
+        constexpr std::size_t ahead = 16;
+        for_each_checked(context, 0, tree.size(), [&](std::size_t i) {
+            if (i + ahead < tree.size()) {
+                const std::size_t later = tree.child(i + ahead);
+                if (later >= low && later < high) {
+                    __builtin_prefetch(&index.parent[later], 1);
+                    __builtin_prefetch(&index.lambda[later], 1);
+                }
+            }
+            const std::size_t child = tree.child(i);
+            if (child < low || child >= high) return;
+            index.parent[child] = tree.parent(i);
+            index.lambda[child] = tree.lambda(i);
+        });
+    };
+    const std::size_t threads = tree.size() < PARALLEL_MIN_SHORT_STEPS ? 1 : context.threads();
+    if (threads < 2) {
+        write_nodes(0, count);
+    } else {
+        run_tasks(context, threads, [&](std::size_t t) {
+            write_nodes(count * t / threads, count * (t + 1) / threads);
+        });
+    }
+
+    // The checks and what is kept by cluster, in one stream over the edges; the few cluster
+    // edges are listed for the children below.
     std::vector<std::size_t> cluster_edges;
     for_each_checked(context, 0, tree.size(), [&](std::size_t i) {
-        if (i + ahead < tree.size()) {
-            const std::size_t later = tree.child(i + ahead);
-            __builtin_prefetch(&index.parent[later], 1);
-            __builtin_prefetch(&index.lambda[later], 1);
-        }
         const std::size_t parent = tree.parent(i);
         const std::size_t child = tree.child(i);
         if (parent < n) fail_internal("condensed tree: a point is a parent");
         if (child == n) fail_internal("condensed tree: the root is a child");
         const double lambda = tree.lambda(i);
-        index.parent[child] = parent;
-        index.lambda[child] = lambda;
         double& last = index.last_departure[parent - n];
         if (lambda > last) last = lambda;
         if (child < n) {

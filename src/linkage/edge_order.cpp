@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "parallel/checked_sort.hpp"
+#include "parallel/parallel.hpp"
 
 namespace corvane {
 namespace {
@@ -112,7 +113,31 @@ Out merge_by_weight(In a, In a_end, In b, In b_end, Out out, const ExecutionCont
     return std::copy(b, b_end, std::copy(a, a_end, out));
 }
 
-// Merges neighbouring runs pairwise until one is left.
+// How many edges of x come first among the first `k` of the merge of x and y by weight,
+// ties going to x as in merge_by_weight: the output of such a merge can be cut at any k
+// and its pieces merged apart.
+std::size_t merge_split(std::span<const MstEdge> x, std::span<const MstEdge> y, std::size_t k) {
+    std::size_t low = k > y.size() ? k - y.size() : 0;
+    std::size_t high = std::min(k, x.size());
+    while (low < high) {
+        const std::size_t i = low + (high - low) / 2;
+        if (!weight_less(y[k - i - 1], x[i])) {
+            low = i + 1;
+        } else {
+            high = i;
+        }
+    }
+    return low;
+}
+
+// One piece of a merge pass: x[x_begin, x_end) with y[y_begin, y_end) into out[out_begin...).
+struct MergePiece {
+    std::size_t x_begin, x_end, y_begin, y_end, out_begin;
+};
+
+// Merges neighbouring runs pairwise until one is left. With several threads every merge
+// is cut into as many pieces of equal output, which the threads take in turn; each piece
+// is the part of the one merge it was cut from, so the result does not depend on them.
 std::vector<MstEdge> merge_runs(std::vector<MstEdge> merged, std::vector<std::size_t> starts,
                                 const ExecutionContext& context) {
     const std::size_t size = merged.size();
@@ -120,21 +145,89 @@ std::vector<MstEdge> merge_runs(std::vector<MstEdge> merged, std::vector<std::si
     std::vector<MstEdge> buffer(starts.size() > 2 ? size : 0);
     while (starts.size() > 2) {
         std::vector<std::size_t> next;
-        auto out = buffer.begin();
+        std::vector<MergePiece> pieces;
         for (std::size_t r = 0; r + 1 < starts.size(); r += 2) {
-            next.push_back(static_cast<std::size_t>(out - buffer.begin()));
-            const auto first = merged.begin() + static_cast<std::ptrdiff_t>(starts[r]);
-            const auto middle = merged.begin() + static_cast<std::ptrdiff_t>(starts[r + 1]);
-            const auto last = r + 2 < starts.size()
-                                  ? merged.begin() + static_cast<std::ptrdiff_t>(starts[r + 2])
-                                  : middle;
-            out = merge_by_weight(first, middle, middle, last, out, context);
+            next.push_back(starts[r]);
+            const std::size_t middle = starts[r + 1];
+            const std::size_t last = r + 2 < starts.size() ? starts[r + 2] : middle;
+            const std::span<const MstEdge> x(merged.data() + starts[r], middle - starts[r]);
+            const std::span<const MstEdge> y(merged.data() + middle, last - middle);
+            const std::size_t length = last - starts[r];
+            const std::size_t cuts =
+                length < PARALLEL_MIN_SHORT_STEPS ? 1 : std::max<std::size_t>(context.threads(), 1);
+            std::size_t x_at = 0;
+            for (std::size_t c = 1; c <= cuts; ++c) {
+                const std::size_t k = length * c / cuts;
+                const std::size_t x_to = c == cuts ? x.size() : merge_split(x, y, k);
+                const std::size_t from = length * (c - 1) / cuts;
+                pieces.push_back({starts[r] + x_at, starts[r] + x_to, middle + (from - x_at),
+                                  middle + (k - x_to), starts[r] + from});
+                x_at = x_to;
+            }
         }
         next.push_back(size);
+        const auto at = [](std::vector<MstEdge>& edges, std::size_t i) {
+            return edges.begin() + static_cast<std::ptrdiff_t>(i);
+        };
+        const auto merge_piece = [&](std::size_t, std::size_t p) {
+            const MergePiece& piece = pieces[p];
+            merge_by_weight(at(merged, piece.x_begin), at(merged, piece.x_end),
+                            at(merged, piece.y_begin), at(merged, piece.y_end),
+                            at(buffer, piece.out_begin), context);
+        };
+        if (pieces.size() > 1 && context.threads() > 1) {
+            run_task_queue(context, context.threads(), pieces.size(), merge_piece);
+        } else {
+            for (std::size_t p = 0; p < pieces.size(); ++p)
+                merge_piece(0, p);
+        }
         merged.swap(buffer);
         starts = std::move(next);
     }
     return merged;
+}
+
+// Sorts by endpoints the runs of equal weights in [begin, end), which starts and ends
+// between runs.
+void sort_runs_by_endpoints(std::vector<MstEdge>& sorted, std::size_t begin, std::size_t end,
+                            const ExecutionContext& context) {
+    const auto at = [&](std::size_t i) { return sorted.begin() + static_cast<std::ptrdiff_t>(i); };
+    std::size_t next_check = begin + ExecutionContext::SHORT_STEPS_PER_CHECK;
+    for (std::size_t start = begin; start < end;) {
+        std::size_t stop = start + 1;
+        while (stop < end && !weight_less(sorted[start], sorted[stop]))
+            ++stop;
+        if (stop >= next_check) {
+            context.check();
+            next_check = stop + ExecutionContext::SHORT_STEPS_PER_CHECK;
+        }
+        if (stop - start > 1) checked_sort(context, at(start), at(stop), endpoints_less);
+        start = stop;
+    }
+}
+
+// Sorts every run of equal weights by endpoints. Threads take stretches of equal length
+// moved on to the next run's start, found before any run is sorted, so that no thread
+// reads a run that another one sorts.
+void sort_equal_weights(std::vector<MstEdge>& sorted, const ExecutionContext& context) {
+    const std::size_t size = sorted.size();
+    const std::size_t threads = size < PARALLEL_MIN_SHORT_STEPS ? 1 : context.threads();
+    std::vector<std::size_t> bounds{0};
+    for (std::size_t t = 1; t < threads; ++t) {
+        std::size_t bound = std::max(bounds.back(), size * t / threads);
+        while (bound < size && bound > 0 && !weight_less(sorted[bound - 1], sorted[bound])) {
+            context.check_every(++bound);
+        }
+        bounds.push_back(bound);
+    }
+    bounds.push_back(size);
+    if (threads < 2) {
+        sort_runs_by_endpoints(sorted, 0, size, context);
+        return;
+    }
+    run_tasks(context, threads, [&](std::size_t t) {
+        sort_runs_by_endpoints(sorted, bounds[t], bounds[t + 1], context);
+    });
 }
 
 std::vector<MstEdge> radix_sorted(std::span<const MstEdge> edges, const ExecutionContext& context) {
@@ -166,22 +259,7 @@ std::vector<MstEdge> sorted_edges(std::vector<MstEdge>&& edges, const ExecutionC
                                       : merge_runs(std::move(edges), std::move(starts), context);
     std::vector<MstEdge>().swap(edges);
 
-    // Equal weights: by endpoints, run by run.
-    std::size_t next_check = ExecutionContext::SHORT_STEPS_PER_CHECK;
-    for (std::size_t start = 0; start < sorted.size();) {
-        std::size_t end = start + 1;
-        while (end < sorted.size() && !weight_less(sorted[start], sorted[end]))
-            ++end;
-        if (end >= next_check) {
-            context.check();
-            next_check = end + ExecutionContext::SHORT_STEPS_PER_CHECK;
-        }
-        if (end - start > 1) {
-            checked_sort(context, sorted.begin() + static_cast<std::ptrdiff_t>(start),
-                         sorted.begin() + static_cast<std::ptrdiff_t>(end), endpoints_less);
-        }
-        start = end;
-    }
+    sort_equal_weights(sorted, context);
     return sorted;
 }
 

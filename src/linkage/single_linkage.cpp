@@ -1,6 +1,7 @@
 #include "linkage/single_linkage.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <numeric>
 #include <vector>
@@ -33,12 +34,14 @@ namespace {
 // The single-linkage pass over `count` edges in merge order, edge_at(i) being the i-th:
 // merge_records and number_linkage_rows in one go. At a merge, `low` and `high` are roots
 // of the first pass's sets, so the node holding each set can be kept by root instead of
-// in a second union-find. on_skip(i) hears of every edge that closes a cycle.
-template <class EdgeAt, class OnSkip>
-SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::size_t n,
-                                const OnSkip& on_skip, const ExecutionContext& context) {
-    UnionFind sets(n);
-    std::vector<std::size_t> node_of(n);  // set by root; read only for sets of two or more
+// in a second union-find. on_skip(i) hears of every edge that closes a cycle. `Index`
+// holds points, set sizes and node ids (below 2n): the sets and the node table are read
+// out of order, so their width decides how much of them the caches hold.
+template <class Index, class EdgeAt, class OnSkip>
+SingleLinkageTree link_with_index(std::size_t count, const EdgeAt& edge_at, std::size_t n,
+                                  const OnSkip& on_skip, const ExecutionContext& context) {
+    BasicUnionFind<Index> sets(n);
+    std::vector<Index> node_of(n);  // set by root; read only for sets of two or more
     SingleLinkageTree tree;
     tree.rows.reserve(n > 0 ? n - 1 : 0);
 
@@ -83,9 +86,20 @@ SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::s
             edge.weight > 0.0 ? 1.0 / edge.weight : std::numeric_limits<double>::infinity();
         tree.rows.push_back({left, right, lambda, size_a + size_b});
         sets.unite(ra, rb);  // ra first: see merge_records
-        node_of[sets.find(ra)] = n + tree.rows.size() - 1;
+        node_of[sets.find(ra)] = static_cast<Index>(n + tree.rows.size() - 1);
     });
     return tree;
+}
+
+// 32-bit sets and node ids while the node ids fit, full width otherwise; the rows are the
+// same either way.
+template <class EdgeAt, class OnSkip>
+SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::size_t n,
+                                const OnSkip& on_skip, const ExecutionContext& context) {
+    if (n <= std::size_t{std::numeric_limits<std::uint32_t>::max()} / 2) {
+        return link_with_index<std::uint32_t>(count, edge_at, n, on_skip, context);
+    }
+    return link_with_index<std::size_t>(count, edge_at, n, on_skip, context);
 }
 
 }  // namespace

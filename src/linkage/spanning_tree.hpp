@@ -8,6 +8,7 @@
 #include "common/internal_error.hpp"
 #include "common/mst_edge.hpp"
 #include "parallel/execution_context.hpp"
+#include "parallel/parallel.hpp"
 
 namespace corvane {
 
@@ -21,18 +22,17 @@ class SpanningTree {
   public:
     SpanningTree() = default;
 
-    // The edges over n points that are already in merge order; `context` is checked for
-    // interruption between the passes over them, each a plain stream. An endpoint that is
-    // not below n throws InternalError.
+    // The edges over n points that are already in merge order, copied by the threads of
+    // `context`, which is checked for interruption as they go. An endpoint that is not
+    // below n throws InternalError.
     SpanningTree(std::span<const MstEdge> edges, std::size_t n,
                  const ExecutionContext& context = ExecutionContext())
         : n_(n), a_(edges.size(), n), b_(edges.size(), n), weight_(edges.size()) {
-        a_.fill([&](std::size_t i) { return endpoint(edges[i].a); });
-        context.check();
-        b_.fill([&](std::size_t i) { return endpoint(edges[i].b); });
-        context.check();
-        for (std::size_t i = 0; i < edges.size(); ++i)
+        for_each_index(context, edges.size(), [&](std::size_t i) {
+            a_.set(i, endpoint(edges[i].a));
+            b_.set(i, endpoint(edges[i].b));
             weight_[i] = edges[i].weight;
+        });
     }
 
     std::size_t points() const { return n_; }

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "common/internal_error.hpp"
 #include "condensed_tree/condense.hpp"
+#include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
 #include "hierarchy_test_support.hpp"
 #include "linkage/preorder_linkage.hpp"
@@ -152,6 +155,47 @@ TEST(Condense, PreorderRouteEqualsTheRowsOnRandomTrees) {
         for (std::size_t m = 2; m <= 12; ++m) {
             EXPECT_EQ(condense(preorder, m).unpacked().edges, condense(rows, n, m).edges)
                 << "seed " << seed << " m " << m;
+        }
+    }
+}
+
+// Threads write the nodes of their own stretches of ids: every field is what one thread
+// writes, and a tree that names a point twice is refused alike on any thread count.
+TEST(CondensedIndex, SameOnOneThreadAndOnMany) {
+    std::mt19937_64 rng(5);
+    const std::size_t n = 100'000;
+    const std::vector<MstEdge> edges = testing::random_spanning_tree(rng, n, 30);
+    const PackedCondensedTree tree =
+        condense(PreorderLinkage(build_single_linkage(edges, n), n), 5);
+    const CondensedIndex one = index_condensed_tree(tree, ExecutionContext(1));
+    ASSERT_GT(one.end(), n + 100) << "seed 5: the tree should hold many clusters";
+    for (const std::size_t threads : {2, 5}) {
+        const CondensedIndex many = index_condensed_tree(tree, ExecutionContext(threads));
+        EXPECT_EQ(many.parent, one.parent) << threads << " threads";
+        EXPECT_EQ(many.lambda, one.lambda) << threads << " threads";
+        EXPECT_EQ(many.child_begin, one.child_begin) << threads << " threads";
+        EXPECT_EQ(many.children, one.children) << threads << " threads";
+        EXPECT_EQ(many.deepest_point, one.deepest_point) << threads << " threads";
+        EXPECT_EQ(many.last_departure, one.last_departure) << threads << " threads";
+    }
+
+    // A tree whose last edge names the point of its first point edge again.
+    Edges broken = tree.unpacked().edges;
+    const auto first_point = std::find_if(broken.begin(), broken.end(),
+                                          [&](const CondensedEdge& e) { return e.child < n; });
+    ASSERT_NE(first_point, broken.end());
+    const std::size_t orphan = broken.back().child;
+    broken.back().child = first_point->child;
+    broken.back().child_size = 1;
+    const PackedCondensedTree packed(CondensedTree{broken}, n);
+    for (const std::size_t threads : {1, 2, 5}) {
+        try {
+            index_condensed_tree(packed, ExecutionContext(threads));
+            ADD_FAILURE() << threads << " threads: a point named twice was accepted";
+        } catch (const InternalError& error) {
+            EXPECT_EQ(std::string(error.what()),
+                      "condensed tree: node " + std::to_string(orphan) + " has no parent")
+                << threads << " threads";
         }
     }
 }

@@ -191,38 +191,67 @@ TEST(SortedEdges, NumericWeightOrderThenEndpoints) {
     }
 }
 
+// `count` edges over `points` points with weights drawn from `levels` values (many
+// equal weights), arriving as `runs` batches each sorted by weight.
+std::vector<MstEdge> batched_edges(std::mt19937_64& rng, std::size_t count, std::size_t points,
+                                   std::size_t runs, int levels) {
+    std::uniform_int_distribution<int> coarse(0, levels - 1);
+    std::vector<MstEdge> edges;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t a = rng() % points;
+        edges.push_back({a, (a + 1 + rng() % (points - 1)) % points, 0.25 * coarse(rng)});
+    }
+    const std::size_t per_run = edges.size() / runs;
+    for (std::size_t r = 0; r < runs; ++r) {
+        const auto first = edges.begin() + static_cast<std::ptrdiff_t>(r * per_run);
+        const auto last =
+            r + 1 == runs ? edges.end() : first + static_cast<std::ptrdiff_t>(per_run);
+        std::sort(first, last,
+                  [](const MstEdge& x, const MstEdge& y) { return x.weight < y.weight; });
+    }
+    return edges;
+}
+
+// The order of sorted_edges, spelled out: weight, then smaller endpoint, then larger. An
+// edge and its reverse tie, so endpoints are compared as pairs.
+void expect_merge_order(const std::vector<MstEdge>& sorted, std::vector<MstEdge> edges,
+                        const std::string& context) {
+    const auto key = [](const MstEdge& e) {
+        return std::tuple(e.weight, std::min(e.a, e.b), std::max(e.a, e.b));
+    };
+    std::sort(edges.begin(), edges.end(),
+              [&](const MstEdge& x, const MstEdge& y) { return key(x) < key(y); });
+    ASSERT_EQ(sorted.size(), edges.size()) << context;
+    for (std::size_t i = 0; i < sorted.size(); ++i)
+        ASSERT_EQ(key(sorted[i]), key(edges[i])) << context << ", edge " << i;
+}
+
 // Batches that arrive sorted (merged) and edges in any order (radix sorted)
 // must give the same order: by weight, then endpoints, whatever the runs.
 TEST(SortedEdges, SortedRunsAndShuffledEdgesAgree) {
     std::mt19937_64 rng(21);
-    std::uniform_int_distribution<int> coarse(0, 40);  // many equal weights
     for (const std::size_t runs : {1, 2, 7, 64, 65, 300}) {
-        std::vector<MstEdge> edges;
-        for (std::size_t i = 0; i < 3000; ++i) {
-            const std::size_t a = rng() % 5000;
-            edges.push_back({a, (a + 1 + rng() % 4999) % 5000, 0.25 * coarse(rng)});
-        }
-        const std::size_t per_run = edges.size() / runs;
-        for (std::size_t r = 0; r < runs; ++r) {
-            const auto first = edges.begin() + static_cast<std::ptrdiff_t>(r * per_run);
-            const auto last =
-                r + 1 == runs ? edges.end() : first + static_cast<std::ptrdiff_t>(per_run);
-            std::sort(first, last,
-                      [](const MstEdge& x, const MstEdge& y) { return x.weight < y.weight; });
-        }
-        std::vector<MstEdge> expected = edges;
-        std::sort(expected.begin(), expected.end(), [](const MstEdge& x, const MstEdge& y) {
-            const auto key = [](const MstEdge& e) {
-                return std::tuple(e.weight, std::min(e.a, e.b), std::max(e.a, e.b));
-            };
-            return key(x) < key(y);
-        });
-        const auto sorted = sorted_edges(edges);
-        ASSERT_EQ(sorted.size(), expected.size());
-        for (std::size_t i = 0; i < sorted.size(); ++i) {
-            EXPECT_EQ(std::tie(sorted[i].a, sorted[i].b, sorted[i].weight),
-                      std::tie(expected[i].a, expected[i].b, expected[i].weight))
-                << runs << " runs, edge " << i;
+        const std::vector<MstEdge> edges = batched_edges(rng, 3000, 5000, runs, 41);
+        expect_merge_order(sorted_edges(edges), edges, std::to_string(runs) + " runs");
+    }
+}
+
+// Enough edges for the merges and the runs of equal weights to be cut between threads:
+// every cut, through a run of equal weights too (a single weight makes one run of all),
+// gives the one order.
+TEST(SortedEdges, ThreadCountDoesNotChangeTheOrder) {
+    std::mt19937_64 rng(22);
+    for (const auto& [runs, levels] :
+         std::vector<std::pair<std::size_t, int>>{{2, 41}, {7, 3}, {64, 1000}, {3, 1}, {100, 41}}) {
+        const std::vector<MstEdge> edges = batched_edges(rng, 150'000, 20'000, runs, levels);
+        const std::string context =
+            std::to_string(runs) + " runs, " + std::to_string(levels) + " weights, seed 22";
+        const std::vector<MstEdge> one = sorted_edges(edges, ExecutionContext(1));
+        expect_merge_order(one, edges, context);
+        for (const std::size_t threads : {2, 5}) {
+            // Edges that tie (an edge and its reverse) stay as one thread leaves them too.
+            EXPECT_EQ(sorted_edges(edges, ExecutionContext(threads)), one)
+                << context << ", " << threads << " threads";
         }
     }
 }
