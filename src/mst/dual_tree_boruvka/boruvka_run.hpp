@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/compact_edges.hpp"
 #include "common/mst_edge.hpp"
 #include "knn_heap/neighbour_lists.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
@@ -97,12 +98,12 @@ class BoruvkaRun {
                        : 1),
           state_{space, {}, {}, {}, {}, Space::reachability(alpha)},
           candidates_(n_),
-          components_(n_) {
+          components_(n_),
+          edges_(n_, n_ - 1) {
         state_.position_core.resize(n_);
         for_rows(n_, [&](std::size_t p) {
             state_.position_core[p] = space.core_units(core_distances[tree.indices[p]]);
         });
-        edges_.reserve(n_ - 1);
     }
 
     // `make_search(threads, context)` gives the search of the iterations (see iterate),
@@ -121,10 +122,23 @@ class BoruvkaRun {
             auto search = make_search(threads_, context_);
             iterate(search);
         }
-        return std::move(edges_);
+        // The tables go before the edges are widened, which holds both forms at once.
+        release(state_.position_core);
+        release(state_.position_component);
+        release(state_.node_min_core);
+        release(state_.node_component);
+        release(candidates_);
+        release(component_size_);
+        release(node_bound_);
+        return std::move(edges_).widened();
     }
 
   private:
+    template <class T>
+    static void release(std::vector<T>& values) {
+        std::vector<T>().swap(values);
+    }
+
     // Runs body(i) for every i in [0, count), over the threads in contiguous chunks.
     template <class Body>
     void for_rows(std::size_t count, const Body& body) {
@@ -412,7 +426,7 @@ class BoruvkaRun {
     std::vector<std::size_t> component_size_;   // points per component; empty while all are 1
     std::size_t components_;
     std::vector<double> node_bound_;
-    std::vector<MstEdge> edges_;
+    CompactEdges edges_;
 };
 
 }  // namespace corvane::boruvka_detail

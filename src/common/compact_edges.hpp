@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "common/index_array.hpp"
+#include "common/mst_edge.hpp"
+
+namespace corvane {
+
+// Spanning-tree edges over n points as a search collects them: 16 bytes an edge while n
+// allows 4-byte endpoints (24 otherwise) against MstEdge's 24, for the stage in which the
+// edge list grows beside the search's own tables.
+class CompactEdges {
+  public:
+    // Room for `capacity` edges between points below n.
+    CompactEdges(std::size_t n, std::size_t capacity) : a_(0, n), b_(0, n) {
+        a_.reserve(capacity);
+        b_.reserve(capacity);
+        weight_.reserve(capacity);
+    }
+
+    std::size_t size() const { return weight_.size(); }
+
+    // Both ends must be below n.
+    void push_back(const MstEdge& edge) {
+        a_.push_back(edge.a);
+        b_.push_back(edge.b);
+        weight_.push_back(edge.weight);
+    }
+
+    // The edges in the order added, as MstEdge; the compact list is released.
+    std::vector<MstEdge> widened() && {
+        std::vector<MstEdge> edges(size());
+        for (std::size_t i = 0; i < edges.size(); ++i)
+            edges[i] = {a_[i], b_[i], weight_[i]};
+        *this = CompactEdges(0, 0);
+        return edges;
+    }
+
+  private:
+    IndexArray a_;
+    IndexArray b_;
+    std::vector<double> weight_;
+};
+
+}  // namespace corvane
