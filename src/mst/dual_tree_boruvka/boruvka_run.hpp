@@ -97,7 +97,6 @@ class BoruvkaRun {
                        ? context.threads()
                        : 1),
           state_{space, {}, {}, {}, {}, Space::reachability(alpha)},
-          candidates_(n_),
           components_(n_),
           edges_(n_, n_ - 1) {
         state_.position_core.resize(n_);
@@ -111,14 +110,31 @@ class BoruvkaRun {
     template <class MakeSearch>
     std::vector<MstEdge> run(NeighbourLists neighbors, std::size_t per_point,
                              const MakeSearch& make_search) {
-        offer_neighbour_pairs(neighbors.rows, neighbors.rows.empty() ? 0 : per_point);
-        std::vector<NeighbourRow>().swap(neighbors.rows);
-        // Numbered only now, so that the numbers and the lists are never held together.
-        state_.position_component.resize(n_);
-        for_rows(n_, [&](std::size_t p) { state_.position_component[p] = p; });
+        if (neighbors.rows.empty() || per_point == 0) {
+            candidates_.resize(n_);
+        } else {
+            seed_weight_.assign(n_, INFINITE_WEIGHT);
+            seed_to_.assign(n_, 0);
+            offer_neighbour_pairs(neighbors.rows, per_point);
+        }
+        release(neighbors.rows);
+        // Until the first merge every point is its own component, numbered by its tree
+        // position, and no numbers are stored: the first batch, the largest, and its
+        // renumbering then hold one array of numbers the fewer.
         while (components_ > 1 && merge_candidates(true) > 0) {
         }
         if (components_ > 1) {
+            if (seeded()) {
+                // Seeding merged nothing: the search takes the table in full.
+                candidates_.resize(n_);
+                for_rows(n_, [&](std::size_t c) { candidates_[c] = candidate(c); });
+                release(seed_weight_);
+                release(seed_to_);
+            }
+            if (state_.position_component.empty()) {
+                state_.position_component.resize(n_);
+                for_rows(n_, [&](std::size_t p) { state_.position_component[p] = p; });
+            }
             auto search = make_search(threads_, context_);
             iterate(search);
         }
@@ -148,6 +164,43 @@ class BoruvkaRun {
         });
     }
 
+    // Whether the components are numbered in position_component; before the first merge
+    // they are not, and point p is component p.
+    bool numbered() const { return !state_.position_component.empty(); }
+
+    std::size_t component_of(std::size_t p) const {
+        return numbered() ? state_.position_component[p] : p;
+    }
+
+    // Whether the candidates are still the seed table of the neighbour pairs, one per
+    // point, rather than candidates_.
+    bool seeded() const { return !seed_weight_.empty(); }
+
+    std::size_t table_size() const { return seeded() ? seed_weight_.size() : candidates_.size(); }
+
+    BoruvkaCandidate candidate(std::size_t c) const {
+        if (seeded()) return {seed_weight_[c], c, seed_to_[c]};
+        return candidates_[c];
+    }
+
+    void prefetch_candidate(std::size_t c) const {
+        if (seeded()) {
+            __builtin_prefetch(&seed_weight_[c]);
+            __builtin_prefetch(&seed_to_[c]);
+        } else {
+            __builtin_prefetch(&candidates_[c]);
+        }
+    }
+
+    // Marks component c's candidate as unknown.
+    void drop_candidate(std::size_t c) {
+        if (seeded()) {
+            seed_weight_[c] = INFINITE_WEIGHT;
+        } else {
+            candidates_[c].weight = INFINITE_WEIGHT;
+        }
+    }
+
     double pair_weight(std::size_t p, std::size_t q) const {
         const double d = state_.space.pair(tree_, p, q);
         const std::vector<double>& core = state_.position_core;
@@ -174,9 +227,11 @@ class BoruvkaRun {
             position_of[tree_.indices[p]] = static_cast<NeighbourRow>(p);
         });
         const auto offer = [&](std::size_t p, double weight, std::size_t q) {
-            BoruvkaCandidate& current = candidates_[p];
-            if (weight < current.weight || (weight == current.weight && q < current.to)) {
-                current = {weight, p, q};
+            double& best = seed_weight_[p];
+            NeighbourRow& to = seed_to_[p];
+            if (weight < best || (weight == best && q < to)) {
+                best = weight;
+                to = static_cast<NeighbourRow>(q);
             }
         };
         const std::vector<RowChunk> chunks =
@@ -229,19 +284,18 @@ class BoruvkaRun {
     // candidate (an upper bound) for the first search instead.
     template <class Index>
     std::vector<std::vector<BatchKey<Index>>> collect_batch(bool seeding) {
-        const std::size_t count = candidates_.size();
+        const std::size_t count = table_size();
         const std::vector<RowChunk> chunks =
             threads_ >= 2 && count >= PARALLEL_MIN_ROWS
                 ? split_rows(count, std::min(threads_, MAX_BATCH_RUNS))
                 : std::vector<RowChunk>{{0, count}};
         std::vector<std::vector<BatchKey<Index>>> runs(chunks.size());
-        const std::vector<std::size_t>& component = state_.position_component;
         const auto offered = [&](std::size_t c) {
-            const BoruvkaCandidate& candidate = candidates_[c];
+            const BoruvkaCandidate candidate = this->candidate(c);
             const double w = candidate.weight;
             if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
             if (seeding && !(w <= seed_floor(candidate.from))) return false;
-            return component[candidate.to] != c;
+            return component_of(candidate.to) != c;
         };
         run_tasks(context_, chunks.size(), [&](std::size_t r) {
             // Counted first: the first seeding batch holds most points.
@@ -255,7 +309,7 @@ class BoruvkaRun {
             for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
                 context_.check_every(c);
                 if (!offered(c)) continue;
-                const BoruvkaCandidate& candidate = candidates_[c];
+                const BoruvkaCandidate candidate = this->candidate(c);
                 const double w = candidate.weight;
                 run.push_back({seeding ? w : Space::to_distance(w),
                                static_cast<Index>(tree_.indices[candidate.from]),
@@ -278,9 +332,9 @@ class BoruvkaRun {
 
     template <class Index>
     BatchEntry full_entry(const BatchKey<Index>& key) const {
-        const std::size_t to = candidates_[key.component].to;
+        const std::size_t to = candidate(key.component).to;
         return {key.weight, key.from, tree_.indices[to], key.component,
-                state_.position_component[to]};
+                component_of(to)};
     }
 
     // Walks the batch in ascending (weight, from, to) and adds every candidate whose ends
@@ -291,7 +345,7 @@ class BoruvkaRun {
     std::size_t merge(std::vector<std::vector<Entry>> runs, bool seeding) {
         // Over the components, numbered as widely as the batch numbers them.
         using Sets = BasicUnionFind<decltype(Entry::from)>;
-        Sets sets = component_size_.empty() ? Sets(candidates_.size()) : Sets(component_size_);
+        Sets sets = component_size_.empty() ? Sets(table_size()) : Sets(component_size_);
         std::size_t added = 0;
         std::vector<std::size_t> head(runs.size(), 0);
         for (std::size_t step = 0;; ++step) {
@@ -308,12 +362,12 @@ class BoruvkaRun {
                 // A key's entry is read in steps, each needing the one before: its
                 // candidate, then the row and component of the candidate's far end.
                 if (at + 3 * PREFETCH_AHEAD < run.size()) {
-                    __builtin_prefetch(&candidates_[run[at + 3 * PREFETCH_AHEAD].component]);
+                    prefetch_candidate(run[at + 3 * PREFETCH_AHEAD].component);
                 }
                 if (at + 2 * PREFETCH_AHEAD < run.size()) {
-                    const std::size_t to = candidates_[run[at + 2 * PREFETCH_AHEAD].component].to;
+                    const std::size_t to = candidate(run[at + 2 * PREFETCH_AHEAD].component).to;
                     __builtin_prefetch(&tree_.indices[to]);
-                    __builtin_prefetch(&state_.position_component[to]);
+                    if (numbered()) __builtin_prefetch(&state_.position_component[to]);
                 }
             }
             if (at + PREFETCH_AHEAD < run.size()) {
@@ -341,7 +395,7 @@ class BoruvkaRun {
     // components it absorbed that still cross and are strictly cheaper.
     template <class Sets>
     void renumber(const Sets& sets) {
-        const std::size_t old_count = candidates_.size();
+        const std::size_t old_count = table_size();
         std::vector<std::size_t> renamed(old_count);
         for_rows(old_count, [&](std::size_t c) { renamed[c] = sets.representative(c); });
         std::vector<unsigned char> survives(old_count, 0);
@@ -364,24 +418,35 @@ class BoruvkaRun {
             }
         });
         std::vector<std::size_t>& component = state_.position_component;
-        for_rows(n_, [&](std::size_t p) { component[p] = renamed[component[p]]; });
+        const bool was_numbered = numbered();
+        if (was_numbered) {
+            for_rows(n_, [&](std::size_t p) { component[p] = renamed[component[p]]; });
+        } else {
+            // Component c was point c: the new numbers are the points' numbers.
+            component = std::move(renamed);
+        }
+        const std::vector<std::size_t>& new_number = was_numbered ? renamed : component;
 
         std::vector<BoruvkaCandidate> handed(count);
         for_rows(old_count, [&](std::size_t c) {
-            BoruvkaCandidate& own = candidates_[c];
-            if (own.weight != INFINITE_WEIGHT && component[own.to] == renamed[c]) {
+            BoruvkaCandidate own = candidate(c);
+            if (own.weight != INFINITE_WEIGHT && component[own.to] == new_number[c]) {
                 own.weight = INFINITE_WEIGHT;
+                drop_candidate(c);
             }
-            if (survives[c] != 0) handed[renamed[c]] = own;
+            if (survives[c] != 0) handed[new_number[c]] = own;
         });
         for (std::size_t c = 0; c < old_count; ++c) {
             context_.check_every(c);
-            BoruvkaCandidate& into = handed[renamed[c]];
-            if (survives[c] == 0 && candidates_[c].weight < into.weight) {
-                into = candidates_[c];
+            BoruvkaCandidate& into = handed[new_number[c]];
+            if (survives[c] == 0) {
+                const BoruvkaCandidate own = candidate(c);
+                if (own.weight < into.weight) into = own;
             }
         }
         candidates_ = std::move(handed);
+        release(seed_weight_);
+        release(seed_to_);
         component_size_ = std::move(sizes);
     }
 
@@ -423,6 +488,11 @@ class BoruvkaRun {
     std::size_t threads_;
     BoruvkaSearchState<Space> state_;
     std::vector<BoruvkaCandidate> candidates_;  // one per component while components_ > 1
+    // The candidates until the first merge when neighbour lists seed them, as two arrays
+    // (12 bytes a point against 24): point p is component p and the candidate's `from`,
+    // so only its weight and far end are kept. Lists exist only for n within NeighbourRow.
+    std::vector<double> seed_weight_;
+    std::vector<NeighbourRow> seed_to_;
     std::vector<std::size_t> component_size_;   // points per component; empty while all are 1
     std::size_t components_;
     std::vector<double> node_bound_;
