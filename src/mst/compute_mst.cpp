@@ -101,8 +101,8 @@ MstResult route_mst(DataMatrix& data, const Metric& metric, double alpha, std::s
 
 }  // namespace
 
-MstResult compute_mst(DataMatrix& data, const Metric& metric, double alpha,
-                      std::size_t min_samples, const ExecutionContext& context, StageClock* clock) {
+MstResult compute_mst(DataMatrix& data, const Metric& metric, double alpha, std::size_t min_samples,
+                      const ExecutionContext& context, StageClock* clock) {
     MstResult result =
         route_mst(data, metric, alpha, std::min(min_samples, data.rows), context, clock);
     lap(clock, &StageTimes::spanning_tree);

@@ -18,8 +18,8 @@ namespace corvane {
 // the tree. A route may lend the rows of `data` to its tree for the searches, so that they
 // are held once; they are back in place, bit for bit, when the call returns, but lost
 // when it throws.
-MstResult compute_mst(DataMatrix& data, const Metric& metric, double alpha,
-                      std::size_t min_samples, const ExecutionContext& context = ExecutionContext(),
+MstResult compute_mst(DataMatrix& data, const Metric& metric, double alpha, std::size_t min_samples,
+                      const ExecutionContext& context = ExecutionContext(),
                       StageClock* clock = nullptr);
 
 }  // namespace corvane

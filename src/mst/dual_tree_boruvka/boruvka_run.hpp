@@ -80,7 +80,8 @@ struct Offer {
 // Components are numbered 0 .. C-1 in the tree order of their representatives (the point
 // that union by size keeps, as a union-find over the points would), so that visiting
 // numbers in order visits representatives in order. Each component has one candidate entry and a
-// point count; every point knows its component through `position_component`. After each
+// point count; every point knows its component through `position_component` (from the
+// first merge on: before it, point p is component p). After each
 // merge the surviving components are renumbered, so all per-component work is
 // proportional to the number of components, and the passes over all points run over
 // threads. Distances, core distances and weights are in the search units of `Space`
@@ -131,7 +132,7 @@ class BoruvkaRun {
                 release(seed_weight_);
                 release(seed_to_);
             }
-            if (state_.position_component.empty()) {
+            if (!numbered()) {
                 state_.position_component.resize(n_);
                 for_rows(n_, [&](std::size_t p) { state_.position_component[p] = p; });
             }
@@ -333,8 +334,7 @@ class BoruvkaRun {
     template <class Index>
     BatchEntry full_entry(const BatchKey<Index>& key) const {
         const std::size_t to = candidate(key.component).to;
-        return {key.weight, key.from, tree_.indices[to], key.component,
-                component_of(to)};
+        return {key.weight, key.from, tree_.indices[to], key.component, component_of(to)};
     }
 
     // Walks the batch in ascending (weight, from, to) and adds every candidate whose ends
@@ -493,7 +493,7 @@ class BoruvkaRun {
     // so only its weight and far end are kept. Lists exist only for n within NeighbourRow.
     std::vector<double> seed_weight_;
     std::vector<NeighbourRow> seed_to_;
-    std::vector<std::size_t> component_size_;   // points per component; empty while all are 1
+    std::vector<std::size_t> component_size_;  // points per component; empty while all are 1
     std::size_t components_;
     std::vector<double> node_bound_;
     CompactEdges edges_;
