@@ -71,13 +71,6 @@ bool batch_less(const BatchKey<Index>& a, const BatchKey<Index>& b) {
     return std::tie(a.weight, a.from) < std::tie(b.weight, b.from);
 }
 
-// The cheapest neighbour pair known at one point, packed: the seed table holds one per
-// point.
-struct [[gnu::packed]] SeedCandidate {
-    double weight;
-    NeighbourRow to;
-};
-
 // A neighbour pair offered to an entry owned by another seeding worker.
 struct Offer {
     std::size_t entry;
@@ -122,7 +115,8 @@ class BoruvkaRun {
         if (neighbors.rows.empty() || per_point == 0) {
             candidates_.resize(n_);
         } else {
-            seeds_.assign(n_, SeedCandidate{INFINITE_WEIGHT, 0});
+            seed_weight_.assign(n_, INFINITE_WEIGHT);
+            seed_to_.assign(n_, 0);
             offer_neighbour_pairs(neighbors.rows, per_point);
         }
         release(neighbors.rows);
@@ -136,7 +130,8 @@ class BoruvkaRun {
                 // Seeding merged nothing: the search takes the table in full.
                 candidates_.resize(n_);
                 for_rows(n_, [&](std::size_t c) { candidates_[c] = candidate(c); });
-                release(seeds_);
+                release(seed_weight_);
+                release(seed_to_);
             }
             if (!numbered()) {
                 state_.position_component.resize(n_);
@@ -181,18 +176,19 @@ class BoruvkaRun {
 
     // Whether the candidates are still the seed table of the neighbour pairs, one per
     // point, rather than candidates_.
-    bool seeded() const { return !seeds_.empty(); }
+    bool seeded() const { return !seed_weight_.empty(); }
 
-    std::size_t table_size() const { return seeded() ? seeds_.size() : candidates_.size(); }
+    std::size_t table_size() const { return seeded() ? seed_weight_.size() : candidates_.size(); }
 
     BoruvkaCandidate candidate(std::size_t c) const {
-        if (seeded()) return {seeds_[c].weight, c, seeds_[c].to};
+        if (seeded()) return {seed_weight_[c], c, seed_to_[c]};
         return candidates_[c];
     }
 
     void prefetch_candidate(std::size_t c) const {
         if (seeded()) {
-            __builtin_prefetch(&seeds_[c]);
+            __builtin_prefetch(&seed_weight_[c]);
+            __builtin_prefetch(&seed_to_[c]);
         } else {
             __builtin_prefetch(&candidates_[c]);
         }
@@ -201,7 +197,7 @@ class BoruvkaRun {
     // Marks component c's candidate as unknown.
     void drop_candidate(std::size_t c) {
         if (seeded()) {
-            seeds_[c].weight = INFINITE_WEIGHT;
+            seed_weight_[c] = INFINITE_WEIGHT;
         } else {
             candidates_[c].weight = INFINITE_WEIGHT;
         }
@@ -233,9 +229,11 @@ class BoruvkaRun {
             position_of[tree_.indices[p]] = static_cast<NeighbourRow>(p);
         });
         const auto offer = [&](std::size_t p, double weight, std::size_t q) {
-            const SeedCandidate current = seeds_[p];
-            if (weight < current.weight || (weight == current.weight && q < current.to)) {
-                seeds_[p] = {weight, static_cast<NeighbourRow>(q)};
+            double& best = seed_weight_[p];
+            NeighbourRow& to = seed_to_[p];
+            if (weight < best || (weight == best && q < to)) {
+                best = weight;
+                to = static_cast<NeighbourRow>(q);
             }
         };
         const std::vector<RowChunk> chunks =
@@ -450,7 +448,8 @@ class BoruvkaRun {
             }
         }
         candidates_ = std::move(handed);
-        release(seeds_);
+        release(seed_weight_);
+        release(seed_to_);
         component_size_ = std::move(sizes);
     }
 
@@ -492,10 +491,11 @@ class BoruvkaRun {
     std::size_t threads_;
     BoruvkaSearchState<Space> state_;
     std::vector<BoruvkaCandidate> candidates_;  // one per component while components_ > 1
-    // The candidates until the first merge when neighbour lists seed them, 12 bytes a point
-    // against 24: point p is component p and the candidate's `from`, so only its weight
-    // and far end are kept. Lists exist only for n within NeighbourRow.
-    std::vector<SeedCandidate> seeds_;
+    // The candidates until the first merge when neighbour lists seed them, as two arrays
+    // (12 bytes a point against 24): point p is component p and the candidate's `from`,
+    // so only its weight and far end are kept. Lists exist only for n within NeighbourRow.
+    std::vector<double> seed_weight_;
+    std::vector<NeighbourRow> seed_to_;
     std::vector<std::size_t> component_size_;  // points per component; empty while all are 1
     std::size_t components_;
     std::vector<double> node_bound_;
