@@ -228,5 +228,38 @@ TEST(KdTree, BoxDistances) {
     EXPECT_EQ(tree.min_rdist_point(1, below), 4.0 + 4.0);
 }
 
+// The point bound against its definition, the sum in the one order of both floored gaps
+// per column, for queries inside, outside and on the faces of every box; and never above
+// the computed squared distance of a row of the node.
+TEST(KdTree, PointBoundMatchesItsDefinitionOnRandomBoxes) {
+    std::mt19937_64 rng(5);
+    for (const std::size_t dims :
+         {std::size_t{1}, std::size_t{2}, std::size_t{5}, std::size_t{7}, std::size_t{13}}) {
+        const DataMatrix m = testing::random_matrix(300, dims, static_cast<unsigned>(dims), 3);
+        const KdTree tree = KdTree::build(m);
+        std::uniform_int_distribution<std::size_t> pick(0, m.rows - 1);
+        std::vector<double> query(dims);
+        for (std::size_t node = 0; node < tree.nodes.size(); ++node) {
+            const double* lo = tree.lower_bounds.data() + node * dims;
+            const double* hi = tree.upper_bounds.data() + node * dims;
+            for (int trial = 0; trial < 6; ++trial) {
+                for (std::size_t j = 0; j < dims; ++j) {
+                    const double base = m.at(pick(rng), j);
+                    query[j] = trial == 0 ? lo[j] : trial == 1 ? hi[j] : base + 0.5 * (trial - 3);
+                }
+                const double defined = lane_sum_of_squares(dims, [&](std::size_t j) {
+                    return std::max(lo[j] - query[j], 0.0) + std::max(query[j] - hi[j], 0.0);
+                });
+                const double bound = tree.min_rdist_point(node, query.data());
+                ASSERT_EQ(bound, defined) << "dims " << dims << " node " << node;
+                if (dims == 5) ASSERT_EQ(tree.min_rdist_point<5>(node, query.data()), defined);
+                const KdNode& record = tree.nodes[node];
+                for (std::size_t i = record.start; i < record.end; ++i)
+                    ASSERT_LE(bound, squared_distance(tree.row(i), query.data(), dims));
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace corvane
