@@ -255,6 +255,27 @@ TEST(DualTreeBoruvka, SameEdgesForAnyThreadCountAndRun) {
     }
 }
 
+// Large neighbourhoods make most core distances exceed the edges that leave their
+// components, so most points are settled by their core distance alone and the search
+// skips them; small clusters of exact duplicates and a grid give many equal weights. The
+// tree must still be minimal, and the same edges for any thread count.
+TEST(DualTreeBoruvka, PointsSettledByCoreDistance) {
+    for (unsigned seed = 0; seed < 3; ++seed) {
+        const std::size_t dims = std::vector<std::size_t>{2, 5, 8}[seed];
+        const DataMatrix m = seed == 1 ? testing::random_matrix(2500, dims, seed, 4)
+                                       : make_data(Shape::Duplicated, 2500, dims, seed);
+        for (const std::size_t k : {25, 60}) {
+            SCOPED_TRACE(::testing::Message() << "seed " << seed << " dims " << dims << " k " << k);
+            const BoruvkaRun one = run_boruvka<KdTree>(m, k, 1.0, 1);
+            expect_minimum_spanning_tree(m, one.core.core_distances, 1.0, one.edges);
+            for (const std::size_t threads : {2, 5}) {
+                EXPECT_EQ(run_boruvka<KdTree>(m, k, 1.0, threads).edges, one.edges)
+                    << threads << " threads";
+            }
+        }
+    }
+}
+
 // Points 0, 1, 10 and 11.5 on a line. With k = 1 there are no neighbour lists: the first
 // search finds the pairs in both directions, (1, 0, 1) and (1, 1, 0); the smaller `from`
 // is accepted and the other skipped. With k = 2 seeding takes the same two pairs and the
@@ -425,7 +446,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     const auto fill = [&](std::size_t first, std::size_t last) {
         smallest_per_node(tree, core_sq, std::span<double>(min_core), first, last);
         label_nodes(tree, component, std::span<std::size_t>(labels), first, last);
-        bound_nodes(tree, component, candidates, std::span<double>(bounds), first, last);
+        bound_nodes(tree, component, core_sq, candidates, std::span<double>(bounds), first, last);
     };
     std::vector<bool> filled(nodes, false);
     for (const std::size_t root : collect_subtrees(tree, 4)) {
@@ -439,6 +460,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     }
     EXPECT_THROW(fill(3, nodes + 1), InternalError);
     std::size_t labelled = 0;  // both outcomes must occur for the check to mean anything
+    std::size_t closed = 0;    // points whose core term settles them
     for (std::size_t node = 0; node < tree.nodes.size(); ++node) {
         const BallNode& record = tree.nodes[node];
         double smallest = kInf;
@@ -449,7 +471,11 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
                 smallest = std::min(smallest, core[tree.indices[i]]);
             }
             seen.insert(component[i]);
-            largest_weight = std::max(largest_weight, candidates[component[i]].weight);
+            // A point whose core term reaches its candidate has nothing left to gain.
+            const double weight = candidates[component[i]].weight;
+            const bool open = std::isnan(core_sq[i]) || core_sq[i] < weight;
+            largest_weight = std::max(largest_weight, open ? weight : 0.0);
+            closed += open ? 0 : 1;
         }
         EXPECT_EQ(bounds[node], largest_weight) << "node " << node;
         EXPECT_EQ(min_core[node], smallest * smallest) << "node " << node;
@@ -458,6 +484,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     }
     EXPECT_GT(labelled, 0u);
     EXPECT_LT(labelled, tree.nodes.size());
+    EXPECT_GT(closed, 0u);
 }
 
 // The search is compiled per column count up to 8; every width from 1 to 9 (the first

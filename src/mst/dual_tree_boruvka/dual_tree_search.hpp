@@ -58,10 +58,11 @@ class CandidateJournal {
 };
 
 // What one search writes: its candidate table, indexed by component, and per node an
-// upper bound on the candidate weights of the node's points. Candidates only ever
-// decrease during a search, so a bound taken at any earlier moment stays valid; the
-// search skips scans that the bound settles and tightens it when it scans a node. Only
-// nodes of the query subtree are tightened, so searches over disjoint query subtrees can
+// upper bound on the open_weight (node_summaries.hpp) of the node's points. Candidates
+// only ever decrease during a search, so a bound taken at any earlier moment stays valid;
+// the search skips the node pairs that the bound settles and tightens it when it scans a
+// node or has searched both children of a node. Only nodes of the query subtree are
+// tightened, so searches over disjoint query subtrees can
 // share one `node_bound`. A `journal`, when given, is told every entry that changes.
 //
 // `shared_bound`, when not empty, holds per component the weight of an edge known to

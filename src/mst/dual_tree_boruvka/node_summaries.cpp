@@ -62,6 +62,7 @@ void label_nodes(const Tree& tree, std::span<const std::size_t> position_compone
 
 template <class Tree>
 void bound_nodes(const Tree& tree, std::span<const std::size_t> position_component,
+                 std::span<const double> position_core,
                  std::span<const BoruvkaCandidate> candidates, std::span<double> node_bound,
                  std::size_t first, std::size_t last) {
     check_point_values(tree, position_component.size(), "bound_nodes");
@@ -70,7 +71,8 @@ void bound_nodes(const Tree& tree, std::span<const std::size_t> position_compone
         [&](std::size_t node, const auto& record) {
             double largest = 0.0;
             for (std::size_t i = record.start; i < record.end; ++i) {
-                const double weight = candidates[position_component[i]].weight;
+                const double weight =
+                    open_weight(position_core[i], candidates[position_component[i]].weight);
                 if (weight > largest) largest = weight;
             }
             node_bound[node] = largest;
@@ -93,14 +95,14 @@ std::vector<std::size_t> collect_subtrees(const Tree& tree, std::size_t target) 
 
 template void label_nodes(const KdTree&, std::span<const std::size_t>, std::span<std::size_t>,
                           std::size_t, std::size_t);
-template void bound_nodes(const KdTree&, std::span<const std::size_t>,
+template void bound_nodes(const KdTree&, std::span<const std::size_t>, std::span<const double>,
                           std::span<const BoruvkaCandidate>, std::span<double>, std::size_t,
                           std::size_t);
 template std::vector<std::size_t> collect_subtrees(const KdTree&, std::size_t);
 
 template void label_nodes(const BallTree&, std::span<const std::size_t>, std::span<std::size_t>,
                           std::size_t, std::size_t);
-template void bound_nodes(const BallTree&, std::span<const std::size_t>,
+template void bound_nodes(const BallTree&, std::span<const std::size_t>, std::span<const double>,
                           std::span<const BoruvkaCandidate>, std::span<double>, std::size_t,
                           std::size_t);
 template std::vector<std::size_t> collect_subtrees(const BallTree&, std::size_t);

@@ -21,10 +21,19 @@ template <class Tree>
 void label_nodes(const Tree& tree, std::span<const std::size_t> position_component,
                  std::span<std::size_t> node_component, std::size_t first, std::size_t last);
 
-// The largest candidate weight among each node's points:
-// `candidates[position_component[i]]` is the candidate of the point at tree position i.
+// What a point's component can still gain through the point: the component's candidate
+// `weight`, or 0 once the point's core term `core` reaches it, since every edge at the point
+// weighs at least its core term and only a strictly cheaper edge replaces a candidate. A
+// NaN core term is ignored by the weights and leaves the point open.
+inline double open_weight(double core, double weight) {
+    return core >= weight ? 0.0 : weight;
+}
+
+// The largest open_weight among each node's points: `candidates[position_component[i]]` is
+// the candidate and `position_core[i]` the core term of the point at tree position i.
 template <class Tree>
 void bound_nodes(const Tree& tree, std::span<const std::size_t> position_component,
+                 std::span<const double> position_core,
                  std::span<const BoruvkaCandidate> candidates, std::span<double> node_bound,
                  std::size_t first, std::size_t last);
 

@@ -62,8 +62,8 @@ void ParallelSearch<Tree, Space>::summarise(BoruvkaSearchState<Space>& state,
     fill_nodes([&](std::size_t first, std::size_t last) {
         label_nodes(tree_, state.position_component, std::span<std::size_t>(state.node_component),
                     first, last);
-        bound_nodes(tree_, state.position_component, candidates, std::span<double>(node_bound),
-                    first, last);
+        bound_nodes(tree_, state.position_component, state.position_core, candidates,
+                    std::span<double>(node_bound), first, last);
     });
 }
 
