@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s DATA MIN_SAMPLES MIN_CLUSTER_SIZE REPEATS\n", argv[0]);
         return 2;
     }
-    const corvane::DataMatrix data = read_matrix(argv[1]);
+    corvane::DataMatrix data = read_matrix(argv[1]);
     const std::size_t min_samples = std::stoul(argv[2]);
     const std::size_t min_cluster_size = std::stoul(argv[3]);
     const int repeats = std::stoi(argv[4]);

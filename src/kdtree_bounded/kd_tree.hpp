@@ -53,6 +53,12 @@ struct KdTree : TreeStorage<KdNode> {
     static KdTree build(const DataMatrix& matrix,
                         const ExecutionContext& context = ExecutionContext());
 
+    // The same tree, taking the n x dims row-major `rows` as its storage instead of a copy:
+    // a caller that lends its rows to the tree holds them once. input_order_rows
+    // (tree_common/tree_storage.hpp) gives them back.
+    static KdTree build(std::vector<double> rows, std::size_t n, std::size_t dims,
+                        const ExecutionContext& context = ExecutionContext());
+
     // Squared distance from `point` to the box of `node`, in the one summation order of
     // squared_distance: a row of the node differs from `point` in every column by at least
     // the box's gap, so its computed distance is never below this (see

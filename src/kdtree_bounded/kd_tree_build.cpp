@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 #include "kdtree_bounded/kd_tree.hpp"
 #include "parallel/parallel.hpp"
@@ -161,20 +162,23 @@ std::size_t parallel_levels(std::size_t threads) {
 }  // namespace
 
 KdTree KdTree::build(const DataMatrix& matrix, const ExecutionContext& context) {
+    return build(matrix.values, matrix.rows, matrix.cols, context);
+}
+
+KdTree KdTree::build(std::vector<double> rows, std::size_t n, std::size_t dims,
+                     const ExecutionContext& context) {
     const std::size_t threads = context.threads();
     KdTree tree;
-    const std::size_t n = matrix.rows;
-    const std::size_t dims = matrix.cols;
     tree.dims = dims;
     tree.n_points = n;
+    tree.tree_data = std::move(rows);
     const std::size_t n_nodes = tree_node_count(n, leaf_size(dims));
-    // The rows with the root box, and the other arrays, are filled on two threads for a
-    // large matrix: first touching fresh memory costs about as much as writing it.
+    // The root box and the other arrays are filled on two threads for a large matrix:
+    // first touching fresh memory costs about as much as writing it.
     std::vector<double> root_lo(dims, INF);
     std::vector<double> root_hi(dims, -INF);
     const auto fill = [&](std::size_t part) {
         if (part == 0) {
-            tree.tree_data = matrix.values;
             for (std::size_t i = 0; i < n; ++i) {
                 context.check_every(i);
                 extend_box(root_lo.data(), root_hi.data(), tree.tree_data.data() + i * dims, dims);

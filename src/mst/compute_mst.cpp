@@ -15,6 +15,7 @@
 #include "mst/metric_trees.hpp"
 #include "mst/mst_route.hpp"
 #include "mst/prim/prim.hpp"
+#include "tree_common/input_order.hpp"
 
 namespace corvane {
 namespace {
@@ -30,15 +31,17 @@ MstResult zero_distance_mst(std::size_t n) {
     return result;
 }
 
-template <class Tree>
-MstResult boruvka_route(const DataMatrix& data, std::size_t k, double alpha,
-                        const ExecutionContext& context, StageClock* clock) {
-    const Tree tree = Tree::build(data, context);
+// The tree takes the matrix's rows for the searches and gives them back in input order
+// once the spanning tree is found, so that the rows are held once.
+MstResult kd_boruvka_route(DataMatrix& data, std::size_t k, double alpha,
+                           const ExecutionContext& context, StageClock* clock) {
+    KdTree tree = KdTree::build(std::move(data.values), data.rows, data.cols, context);
     CoreDistanceResult core = tree_core_distances(data, tree, k, true, context);
     lap(clock, &StageTimes::core_distances);
     MstResult result;
     result.edges = dual_tree_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1,
                                      alpha, context);
+    data.values = input_order_rows(std::move(tree), context);
     result.core_distances = std::move(core.core_distances);
     return result;
 }
@@ -68,7 +71,7 @@ MstResult rows_prim_route(const DataMatrix& data, std::vector<double> core_dista
     return prim_euclidean_mst(data, std::move(core_distances), alpha, context);
 }
 
-MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, std::size_t k,
+MstResult route_mst(DataMatrix& data, const Metric& metric, double alpha, std::size_t k,
                     const ExecutionContext& context, StageClock* clock) {
     const std::size_t n = data.rows;
     switch (choose_mst_route(metric, n, data.cols, alpha)) {
@@ -83,7 +86,7 @@ MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, 
             return prim_dense_mst(data, metric, k, alpha, context, clock);
         }
         case MstRoute::BoruvkaKdTree:
-            return boruvka_route<KdTree>(data, k, alpha, context, clock);
+            return kd_boruvka_route(data, k, alpha, context, clock);
         case MstRoute::BlockedBoruvka:
             return blocked_route(data, k, alpha, context, clock);
         case MstRoute::PrimKdTreeCore:
@@ -98,8 +101,8 @@ MstResult route_mst(const DataMatrix& data, const Metric& metric, double alpha, 
 
 }  // namespace
 
-MstResult compute_mst(const DataMatrix& data, const Metric& metric, double alpha,
-                      std::size_t min_samples, const ExecutionContext& context, StageClock* clock) {
+MstResult compute_mst(DataMatrix& data, const Metric& metric, double alpha, std::size_t min_samples,
+                      const ExecutionContext& context, StageClock* clock) {
     MstResult result =
         route_mst(data, metric, alpha, std::min(min_samples, data.rows), context, clock);
     lap(clock, &StageTimes::spanning_tree);

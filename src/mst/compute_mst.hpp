@@ -15,9 +15,11 @@ namespace corvane {
 // neighbour count (1 <= min_samples <= rows); any tree index lives only for
 // the call; the stages take their threads and interruption checks from
 // `context`. `clock`, when given, is charged with the core distances and then
-// the tree.
-MstResult compute_mst(const DataMatrix& data, const Metric& metric, double alpha,
-                      std::size_t min_samples, const ExecutionContext& context = ExecutionContext(),
+// the tree. A route may lend the rows of `data` to its tree for the searches, so that they
+// are held once; they are back in place, bit for bit, when the call returns, but lost
+// when it throws.
+MstResult compute_mst(DataMatrix& data, const Metric& metric, double alpha, std::size_t min_samples,
+                      const ExecutionContext& context = ExecutionContext(),
                       StageClock* clock = nullptr);
 
 }  // namespace corvane

@@ -49,12 +49,13 @@ std::size_t mst_working_bytes(MstRoute route, std::size_t n, std::size_t d, std:
     const std::size_t per_point = 8 * k + 128;  // core distances, Prim's working arrays
     switch (route) {
         case MstRoute::BoruvkaKdTree:
-            // The tree-ordered rows (counted twice: the tree's build), the core distances
-            // and neighbour lists (8 bytes each), and per point the tree's index, its nodes,
-            // Boruvka's component tables, batch and union-find and the edges: 154 bytes per
-            // point measured beyond the input at 10^7 x 2 with k = 10, 16 of them the model's
-            // copy of the rows; 10^8 points took 12 bytes more per point than 10^7.
-            return times(n, plus(times(d, 16), plus(8 * k, 48)));
+            // The tree borrows the rows it is built from. Per point: the tree's index, its
+            // nodes and boxes (up to 0.4 nodes a point) and the build's scratch, the core
+            // distances and neighbour lists (4 bytes a neighbour), then Boruvka's tables,
+            // batch and union-find and the edges: 96 bytes per point measured beyond the
+            // rows at 10^7 x 2 with k = 10; 10^8 points take about 12 more per point (more
+            // nodes a point).
+            return times(n, plus(times(d, 16), plus(4 * k, 64)));
         case MstRoute::MetricTrees:
             // As Boruvka, with the rows scaled to unit length and the original rows in tree
             // order besides (cosine).

@@ -8,8 +8,10 @@
 #include <span>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "common/compact_edges.hpp"
 #include "common/mst_edge.hpp"
 #include "knn_heap/neighbour_lists.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
@@ -79,7 +81,8 @@ struct Offer {
 // Components are numbered 0 .. C-1 in the tree order of their representatives (the point
 // that union by size keeps, as a union-find over the points would), so that visiting
 // numbers in order visits representatives in order. Each component has one candidate entry and a
-// point count; every point knows its component through `position_component`. After each
+// point count; every point knows its component through `position_component` (from the
+// first merge on: before it, point p is component p). After each
 // merge the surviving components are renumbered, so all per-component work is
 // proportional to the number of components, and the passes over all points run over
 // threads. Distances, core distances and weights are in the search units of `Space`
@@ -96,13 +99,12 @@ class BoruvkaRun {
                        ? context.threads()
                        : 1),
           state_{space, {}, {}, {}, {}, Space::reachability(alpha)},
-          candidates_(n_),
-          components_(n_) {
+          components_(n_),
+          edges_(n_, n_ - 1) {
         state_.position_core.resize(n_);
         for_rows(n_, [&](std::size_t p) {
             state_.position_core[p] = space.core_units(core_distances[tree.indices[p]]);
         });
-        edges_.reserve(n_ - 1);
     }
 
     // `make_search(threads, context)` gives the search of the iterations (see iterate),
@@ -110,21 +112,51 @@ class BoruvkaRun {
     template <class MakeSearch>
     std::vector<MstEdge> run(NeighbourLists neighbors, std::size_t per_point,
                              const MakeSearch& make_search) {
-        offer_neighbour_pairs(neighbors.rows, neighbors.rows.empty() ? 0 : per_point);
-        std::vector<NeighbourRow>().swap(neighbors.rows);
-        // Numbered only now, so that the numbers and the lists are never held together.
-        state_.position_component.resize(n_);
-        for_rows(n_, [&](std::size_t p) { state_.position_component[p] = p; });
+        if (neighbors.rows.empty() || per_point == 0) {
+            candidates_.resize(n_);
+        } else {
+            seed_weight_.assign(n_, INFINITE_WEIGHT);
+            seed_to_.assign(n_, 0);
+            offer_neighbour_pairs(neighbors.rows, per_point);
+        }
+        release(neighbors.rows);
+        // Until the first merge every point is its own component, numbered by its tree
+        // position, and no numbers are stored: the first batch, the largest, and its
+        // renumbering then hold one array of numbers the fewer.
         while (components_ > 1 && merge_candidates(true) > 0) {
         }
         if (components_ > 1) {
+            if (seeded()) {
+                // Seeding merged nothing: the search takes the table in full.
+                candidates_.resize(n_);
+                for_rows(n_, [&](std::size_t c) { candidates_[c] = candidate(c); });
+                release(seed_weight_);
+                release(seed_to_);
+            }
+            if (!numbered()) {
+                state_.position_component.resize(n_);
+                for_rows(n_, [&](std::size_t p) { state_.position_component[p] = p; });
+            }
             auto search = make_search(threads_, context_);
             iterate(search);
         }
-        return std::move(edges_);
+        // The tables go before the edges are widened, which holds both forms at once.
+        release(state_.position_core);
+        release(state_.position_component);
+        release(state_.node_min_core);
+        release(state_.node_component);
+        release(candidates_);
+        release(component_size_);
+        release(node_bound_);
+        return std::move(edges_).widened();
     }
 
   private:
+    template <class T>
+    static void release(std::vector<T>& values) {
+        std::vector<T>().swap(values);
+    }
+
     // Runs body(i) for every i in [0, count), over the threads in contiguous chunks.
     template <class Body>
     void for_rows(std::size_t count, const Body& body) {
@@ -132,6 +164,43 @@ class BoruvkaRun {
             for (std::size_t i = chunk.start; i < chunk.end; ++i)
                 body(i);
         });
+    }
+
+    // Whether the components are numbered in position_component; before the first merge
+    // they are not, and point p is component p.
+    bool numbered() const { return !state_.position_component.empty(); }
+
+    std::size_t component_of(std::size_t p) const {
+        return numbered() ? state_.position_component[p] : p;
+    }
+
+    // Whether the candidates are still the seed table of the neighbour pairs, one per
+    // point, rather than candidates_.
+    bool seeded() const { return !seed_weight_.empty(); }
+
+    std::size_t table_size() const { return seeded() ? seed_weight_.size() : candidates_.size(); }
+
+    BoruvkaCandidate candidate(std::size_t c) const {
+        if (seeded()) return {seed_weight_[c], c, seed_to_[c]};
+        return candidates_[c];
+    }
+
+    void prefetch_candidate(std::size_t c) const {
+        if (seeded()) {
+            __builtin_prefetch(&seed_weight_[c]);
+            __builtin_prefetch(&seed_to_[c]);
+        } else {
+            __builtin_prefetch(&candidates_[c]);
+        }
+    }
+
+    // Marks component c's candidate as unknown.
+    void drop_candidate(std::size_t c) {
+        if (seeded()) {
+            seed_weight_[c] = INFINITE_WEIGHT;
+        } else {
+            candidates_[c].weight = INFINITE_WEIGHT;
+        }
     }
 
     double pair_weight(std::size_t p, std::size_t q) const {
@@ -160,9 +229,11 @@ class BoruvkaRun {
             position_of[tree_.indices[p]] = static_cast<NeighbourRow>(p);
         });
         const auto offer = [&](std::size_t p, double weight, std::size_t q) {
-            BoruvkaCandidate& current = candidates_[p];
-            if (weight < current.weight || (weight == current.weight && q < current.to)) {
-                current = {weight, p, q};
+            double& best = seed_weight_[p];
+            NeighbourRow& to = seed_to_[p];
+            if (weight < best || (weight == best && q < to)) {
+                best = weight;
+                to = static_cast<NeighbourRow>(q);
             }
         };
         const std::vector<RowChunk> chunks =
@@ -215,19 +286,18 @@ class BoruvkaRun {
     // candidate (an upper bound) for the first search instead.
     template <class Index>
     std::vector<std::vector<BatchKey<Index>>> collect_batch(bool seeding) {
-        const std::size_t count = candidates_.size();
+        const std::size_t count = table_size();
         const std::vector<RowChunk> chunks =
             threads_ >= 2 && count >= PARALLEL_MIN_ROWS
                 ? split_rows(count, std::min(threads_, MAX_BATCH_RUNS))
                 : std::vector<RowChunk>{{0, count}};
         std::vector<std::vector<BatchKey<Index>>> runs(chunks.size());
-        const std::vector<std::size_t>& component = state_.position_component;
         const auto offered = [&](std::size_t c) {
-            const BoruvkaCandidate& candidate = candidates_[c];
+            const BoruvkaCandidate candidate = this->candidate(c);
             const double w = candidate.weight;
             if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
             if (seeding && !(w <= seed_floor(candidate.from))) return false;
-            return component[candidate.to] != c;
+            return component_of(candidate.to) != c;
         };
         run_tasks(context_, chunks.size(), [&](std::size_t r) {
             // Counted first: the first seeding batch holds most points.
@@ -241,7 +311,7 @@ class BoruvkaRun {
             for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
                 context_.check_every(c);
                 if (!offered(c)) continue;
-                const BoruvkaCandidate& candidate = candidates_[c];
+                const BoruvkaCandidate candidate = this->candidate(c);
                 const double w = candidate.weight;
                 run.push_back({seeding ? w : Space::to_distance(w),
                                static_cast<Index>(tree_.indices[candidate.from]),
@@ -264,9 +334,8 @@ class BoruvkaRun {
 
     template <class Index>
     BatchEntry full_entry(const BatchKey<Index>& key) const {
-        const std::size_t to = candidates_[key.component].to;
-        return {key.weight, key.from, tree_.indices[to], key.component,
-                state_.position_component[to]};
+        const std::size_t to = candidate(key.component).to;
+        return {key.weight, key.from, tree_.indices[to], key.component, component_of(to)};
     }
 
     // Walks the batch in ascending (weight, from, to) and adds every candidate whose ends
@@ -277,7 +346,7 @@ class BoruvkaRun {
     std::size_t merge(std::vector<std::vector<Entry>> runs, bool seeding) {
         // Over the components, numbered as widely as the batch numbers them.
         using Sets = BasicUnionFind<decltype(Entry::from)>;
-        Sets sets = component_size_.empty() ? Sets(candidates_.size()) : Sets(component_size_);
+        Sets sets = component_size_.empty() ? Sets(table_size()) : Sets(component_size_);
         std::size_t added = 0;
         std::vector<std::size_t> head(runs.size(), 0);
         for (std::size_t step = 0;; ++step) {
@@ -294,12 +363,12 @@ class BoruvkaRun {
                 // A key's entry is read in steps, each needing the one before: its
                 // candidate, then the row and component of the candidate's far end.
                 if (at + 3 * PREFETCH_AHEAD < run.size()) {
-                    __builtin_prefetch(&candidates_[run[at + 3 * PREFETCH_AHEAD].component]);
+                    prefetch_candidate(run[at + 3 * PREFETCH_AHEAD].component);
                 }
                 if (at + 2 * PREFETCH_AHEAD < run.size()) {
-                    const std::size_t to = candidates_[run[at + 2 * PREFETCH_AHEAD].component].to;
+                    const std::size_t to = candidate(run[at + 2 * PREFETCH_AHEAD].component).to;
                     __builtin_prefetch(&tree_.indices[to]);
-                    __builtin_prefetch(&state_.position_component[to]);
+                    if (numbered()) __builtin_prefetch(&state_.position_component[to]);
                 }
             }
             if (at + PREFETCH_AHEAD < run.size()) {
@@ -317,7 +386,7 @@ class BoruvkaRun {
             ++added;
         }
         runs.clear();
-        if (added > 0 && components_ > 1) renumber(sets);
+        if (added > 0 && components_ > 1) renumber(std::move(sets));
         return added;
     }
 
@@ -326,8 +395,8 @@ class BoruvkaRun {
     // candidate unless it has become internal, then in order the candidates of the
     // components it absorbed that still cross and are strictly cheaper.
     template <class Sets>
-    void renumber(const Sets& sets) {
-        const std::size_t old_count = candidates_.size();
+    void renumber(Sets sets) {
+        const std::size_t old_count = table_size();
         std::vector<std::size_t> renamed(old_count);
         for_rows(old_count, [&](std::size_t c) { renamed[c] = sets.representative(c); });
         std::vector<unsigned char> survives(old_count, 0);
@@ -349,25 +418,38 @@ class BoruvkaRun {
                 sizes[renamed[c]] = sets.set_size(c);
             }
         });
+        // Read for the last time: released before the new table is built.
+        sets = Sets(0);
         std::vector<std::size_t>& component = state_.position_component;
-        for_rows(n_, [&](std::size_t p) { component[p] = renamed[component[p]]; });
+        const bool was_numbered = numbered();
+        if (was_numbered) {
+            for_rows(n_, [&](std::size_t p) { component[p] = renamed[component[p]]; });
+        } else {
+            // Component c was point c: the new numbers are the points' numbers.
+            component = std::move(renamed);
+        }
+        const std::vector<std::size_t>& new_number = was_numbered ? renamed : component;
 
         std::vector<BoruvkaCandidate> handed(count);
         for_rows(old_count, [&](std::size_t c) {
-            BoruvkaCandidate& own = candidates_[c];
-            if (own.weight != INFINITE_WEIGHT && component[own.to] == renamed[c]) {
+            BoruvkaCandidate own = candidate(c);
+            if (own.weight != INFINITE_WEIGHT && component[own.to] == new_number[c]) {
                 own.weight = INFINITE_WEIGHT;
+                drop_candidate(c);
             }
-            if (survives[c] != 0) handed[renamed[c]] = own;
+            if (survives[c] != 0) handed[new_number[c]] = own;
         });
         for (std::size_t c = 0; c < old_count; ++c) {
             context_.check_every(c);
-            BoruvkaCandidate& into = handed[renamed[c]];
-            if (survives[c] == 0 && candidates_[c].weight < into.weight) {
-                into = candidates_[c];
+            BoruvkaCandidate& into = handed[new_number[c]];
+            if (survives[c] == 0) {
+                const BoruvkaCandidate own = candidate(c);
+                if (own.weight < into.weight) into = own;
             }
         }
         candidates_ = std::move(handed);
+        release(seed_weight_);
+        release(seed_to_);
         component_size_ = std::move(sizes);
     }
 
@@ -409,10 +491,15 @@ class BoruvkaRun {
     std::size_t threads_;
     BoruvkaSearchState<Space> state_;
     std::vector<BoruvkaCandidate> candidates_;  // one per component while components_ > 1
-    std::vector<std::size_t> component_size_;   // points per component; empty while all are 1
+    // The candidates until the first merge when neighbour lists seed them, as two arrays
+    // (12 bytes a point against 24): point p is component p and the candidate's `from`,
+    // so only its weight and far end are kept. Lists exist only for n within NeighbourRow.
+    std::vector<double> seed_weight_;
+    std::vector<NeighbourRow> seed_to_;
+    std::vector<std::size_t> component_size_;  // points per component; empty while all are 1
     std::size_t components_;
     std::vector<double> node_bound_;
-    std::vector<MstEdge> edges_;
+    CompactEdges edges_;
 };
 
 }  // namespace corvane::boruvka_detail
