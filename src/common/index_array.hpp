@@ -31,18 +31,6 @@ class IndexArray {
         return narrow_ ? narrow_values_[i] : static_cast<std::size_t>(wide_values_[i]);
     }
 
-    // Sets entry i to value_at(i) for every entry; values must be below the bound.
-    template <class ValueAt>
-    void fill(const ValueAt& value_at) {
-        if (narrow_) {
-            for (std::size_t i = 0; i < narrow_values_.size(); ++i)
-                narrow_values_[i] = static_cast<std::uint32_t>(value_at(i));
-        } else {
-            for (std::size_t i = 0; i < wide_values_.size(); ++i)
-                wide_values_[i] = value_at(i);
-        }
-    }
-
     void reserve(std::size_t size) {
         if (narrow_) {
             narrow_values_.reserve(size);
