@@ -7,6 +7,11 @@
 
 namespace corvane {
 
+// Whether every index below `bound` fits in 4 bytes.
+inline bool narrow_indices_fit(std::size_t bound) {
+    return bound <= std::size_t{std::numeric_limits<std::uint32_t>::max()} + 1;
+}
+
 // Indices (of points or hierarchy nodes) below a bound fixed at construction, stored in
 // 4 bytes each when the bound allows and in 8 otherwise: what a fitted model keeps per
 // point takes half the memory for any data set of fewer than 2^32 points. Reads widen to
@@ -16,8 +21,7 @@ class IndexArray {
     IndexArray() = default;
 
     // `size` zeros, room for indices below `bound`.
-    IndexArray(std::size_t size, std::size_t bound)
-        : narrow_(bound <= std::size_t{std::numeric_limits<std::uint32_t>::max()} + 1) {
+    IndexArray(std::size_t size, std::size_t bound) : narrow_(narrow_indices_fit(bound)) {
         if (narrow_) {
             narrow_values_.assign(size, 0);
         } else {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/compact_edges.hpp"
+#include "common/index_array.hpp"
 #include "common/mst_edge.hpp"
 #include "knn_heap/neighbour_lists.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
@@ -324,7 +325,7 @@ class BoruvkaRun {
 
     // Collects the candidates and merges them, with the narrowest keys n allows.
     std::size_t merge_candidates(bool seeding) {
-        if (n_ <= std::numeric_limits<std::uint32_t>::max()) {
+        if (narrow_indices_fit(n_)) {
             return merge(collect_batch<std::uint32_t>(seeding), seeding);
         }
         return merge(collect_batch<std::size_t>(seeding), seeding);
