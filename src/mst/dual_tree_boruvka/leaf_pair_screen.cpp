@@ -1,61 +1,57 @@
 #include "mst/dual_tree_boruvka/leaf_pair_screen.hpp"
 
+#include <cstdint>
+#include <cstring>
+#include <immintrin.h>
+
 #include "common/dispatch.hpp"
 
+// The kernel's helpers take and return 64-byte vectors; they are always inlined, so no
+// call passes one across an ABI.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#if CORVANE_VERSIONS
+#pragma GCC push_options
+#pragma GCC target("arch=x86-64-v4")
+namespace corvane::screen_v4 {
+inline constexpr std::size_t LANES = 8;
+typedef double Doubles __attribute__((vector_size(LANES * sizeof(double))));
+typedef std::uint64_t Words __attribute__((vector_size(LANES * sizeof(double))));
+typedef std::int64_t Flags __attribute__((vector_size(LANES * sizeof(double))));
+[[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
+    return static_cast<std::uint64_t>(_mm512_movepi64_mask(reinterpret_cast<__m512i>(flags)));
+}
+#include "mst/dual_tree_boruvka/leaf_pair_screen_kernel.hpp"
+}  // namespace corvane::screen_v4
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("arch=x86-64-v3")
+namespace corvane::screen_v3 {
+inline constexpr std::size_t LANES = 4;
+typedef double Doubles __attribute__((vector_size(LANES * sizeof(double))));
+typedef std::uint64_t Words __attribute__((vector_size(LANES * sizeof(double))));
+typedef std::int64_t Flags __attribute__((vector_size(LANES * sizeof(double))));
+[[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
+    return static_cast<std::uint64_t>(_mm256_movemask_pd(reinterpret_cast<__m256d>(flags)));
+}
+#include "mst/dual_tree_boruvka/leaf_pair_screen_kernel.hpp"
+}  // namespace corvane::screen_v3
+#pragma GCC pop_options
+#endif
+
+namespace corvane::screen_baseline {
+inline constexpr std::size_t LANES = 2;
+typedef double Doubles __attribute__((vector_size(LANES * sizeof(double))));
+typedef std::uint64_t Words __attribute__((vector_size(LANES * sizeof(double))));
+typedef std::int64_t Flags __attribute__((vector_size(LANES * sizeof(double))));
+[[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
+    return static_cast<std::uint64_t>(_mm_movemask_pd(reinterpret_cast<__m128d>(flags)));
+}
+#include "mst/dual_tree_boruvka/leaf_pair_screen_kernel.hpp"
+}  // namespace corvane::screen_baseline
+
 namespace corvane {
-namespace {
-
-// The squared distance of row j of the leaf to `point`, summed exactly as
-// squared_distance sums one pair for Dims <= 8: column c goes to lane c % 4 as a running
-// sum, and the lanes combine as (0 + 1) + (2 + 3). An empty lane is +0, and adding +0 to
-// a sum of squares (never -0) leaves it as it is, so empty lanes are left out.
-template <std::size_t Dims>
-[[gnu::always_inline]] inline double squared_distance_to(const ScreenLeaf& leaf, std::size_t j,
-                                                         const double* point) {
-    double lane[4] = {0.0, 0.0, 0.0, 0.0};
-    for (std::size_t c = 0; c < Dims; ++c) {
-        const double t = point[c] - leaf.columns[c][j];
-        if (c < 4) {
-            lane[c] = t * t;
-        } else {
-            lane[c - 4] += t * t;
-        }
-    }
-    if constexpr (Dims == 1) return lane[0];
-    if constexpr (Dims == 2) return lane[0] + lane[1];
-    if constexpr (Dims == 3) return (lane[0] + lane[1]) + lane[2];
-    if constexpr (Dims >= 4) return (lane[0] + lane[1]) + (lane[2] + lane[3]);
-}
-
-// Written lane by lane in plain loops of one block: the loop vectoriser, which runs in
-// each instruction-set version, turns the block into vector compares and masks.
-template <std::size_t Dims>
-[[gnu::always_inline]] inline void screen(const ScreenLeaf& leaf, const ScreenQuery* queries,
-                                          std::size_t count, std::uint64_t* masks) {
-    const std::uint64_t used =
-        leaf.count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << leaf.count) - 1;
-    for (std::size_t t = 0; t < count; ++t) {
-        const ScreenQuery& query = queries[t];
-        std::uint64_t mask = 0;
-        for (std::size_t block = 0; block < leaf.count; block += SCREEN_BLOCK) {
-            std::uint64_t bits = 0;
-            for (std::size_t lane = 0; lane < SCREEN_BLOCK; ++lane) {
-                const std::size_t j = block + lane;
-                const double d = squared_distance_to<Dims>(leaf, j, query.row);
-                // max_ignoring_nan twice, for core terms that are not NaN.
-                const double core = leaf.core[j] < query.core ? query.core : leaf.core[j];
-                const double w = core < d ? d : core;
-                const bool open = (leaf.component[j] != query.component) &
-                                  (((w < query.own) & (w <= query.shared)) | (w < leaf.other[j]));
-                bits |= static_cast<std::uint64_t>(open) << lane;
-            }
-            mask |= bits << block;
-        }
-        masks[t] = mask & used;
-    }
-}
-
-}  // namespace
 
 void ScreenLeaf::pad(std::size_t dims) {
     const std::size_t end = (count + SCREEN_BLOCK - 1) / SCREEN_BLOCK * SCREEN_BLOCK;
@@ -68,22 +64,39 @@ void ScreenLeaf::pad(std::size_t dims) {
     }
 }
 
-CORVANE_DISPATCH void screen_leaf_pairs(const ScreenLeaf& leaf, std::size_t dims,
-                                        const ScreenQuery* queries, std::size_t count,
-                                        std::uint64_t* masks) {
-    // A switch rather than a table of calls, so that every width is inlined into each
-    // instruction-set version of this function.
-    switch (dims) {
-        case 1: return screen<1>(leaf, queries, count, masks);
-        case 2: return screen<2>(leaf, queries, count, masks);
-        case 3: return screen<3>(leaf, queries, count, masks);
-        case 4: return screen<4>(leaf, queries, count, masks);
-        case 5: return screen<5>(leaf, queries, count, masks);
-        case 6: return screen<6>(leaf, queries, count, masks);
-        case 7: return screen<7>(leaf, queries, count, masks);
-        case 8: return screen<8>(leaf, queries, count, masks);
-        default: return;
-    }
+namespace {
+
+// One version per instruction set; the loader's choice is made where the versions are
+// called, so they are called only from this file.
+#if CORVANE_VERSIONS
+__attribute__((target("arch=x86-64-v4"))) void screen_versions(const ScreenLeaf& leaf,
+                                                                std::size_t dims,
+                                                                const ScreenQuery* queries,
+                                                                std::size_t count,
+                                                                std::uint64_t* masks) {
+    screen_v4::screen_all(leaf, dims, queries, count, masks);
+}
+
+__attribute__((target("arch=x86-64-v3"))) void screen_versions(const ScreenLeaf& leaf,
+                                                                std::size_t dims,
+                                                                const ScreenQuery* queries,
+                                                                std::size_t count,
+                                                                std::uint64_t* masks) {
+    screen_v3::screen_all(leaf, dims, queries, count, masks);
+}
+
+__attribute__((target("default")))
+#endif
+void screen_versions(const ScreenLeaf& leaf, std::size_t dims, const ScreenQuery* queries,
+                     std::size_t count, std::uint64_t* masks) {
+    screen_baseline::screen_all(leaf, dims, queries, count, masks);
+}
+
+}  // namespace
+
+void screen_leaf_pairs(const ScreenLeaf& leaf, std::size_t dims, const ScreenQuery* queries,
+                       std::size_t count, std::uint64_t* masks) {
+    screen_versions(leaf, dims, queries, count, masks);
 }
 
 }  // namespace corvane

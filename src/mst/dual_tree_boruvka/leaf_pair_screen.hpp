@@ -33,7 +33,8 @@ inline double screen_core(double core) {
 inline constexpr std::size_t SCREEN_MAX_ROWS = 64;
 // Columns the screen is compiled for.
 inline constexpr std::size_t SCREEN_MAX_DIMS = 8;
-// Rows per vector block; the leaf's columns are padded to a whole block.
+// The leaf's columns are padded to a whole block of this many rows, a multiple of the
+// rows per vector of every instruction set.
 inline constexpr std::size_t SCREEN_BLOCK = 8;
 
 // The reference leaf, one array per column, with each row's core term (search units),
