@@ -247,7 +247,7 @@ class DualTreeSearcher {
             if (p.closed()) continue;
             screen_positions_[listed] = i;
             screen_queries_[listed++] = {rows + i * dims, screen_core(p.core), p.component, p.own,
-                                          p.shared};
+                                         p.shared};
         }
         screen_leaf_pairs(screen_leaf_, dims, screen_queries_, listed, screen_masks_);
         // A point closed when listed stays closed; one listed is checked again in
@@ -291,9 +291,7 @@ class DualTreeSearcher {
         if (cx == p.component) return;
         const double c = max_ignoring_nan(state_.position_core[j], p.core);
         const double other = Shared ? shared_weight(cx) : candidates_[cx].weight;
-        const auto useless = [&](double w) {
-            return (w >= p.own || w > p.shared) && w >= other;
-        };
+        const auto useless = [&](double w) { return (w >= p.own || w > p.shared) && w >= other; };
         if (useless(c)) return;
         const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
         const double* rows = tree_.tree_data.data();

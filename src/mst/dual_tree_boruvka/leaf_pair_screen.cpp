@@ -1,8 +1,8 @@
 #include "mst/dual_tree_boruvka/leaf_pair_screen.hpp"
 
+#include <immintrin.h>
 #include <cstdint>
 #include <cstring>
-#include <immintrin.h>
 
 #include "common/dispatch.hpp"
 
@@ -70,18 +70,18 @@ namespace {
 // called, so they are called only from this file.
 #if CORVANE_VERSIONS
 __attribute__((target("arch=x86-64-v4"))) void screen_versions(const ScreenLeaf& leaf,
-                                                                std::size_t dims,
-                                                                const ScreenQuery* queries,
-                                                                std::size_t count,
-                                                                std::uint64_t* masks) {
+                                                               std::size_t dims,
+                                                               const ScreenQuery* queries,
+                                                               std::size_t count,
+                                                               std::uint64_t* masks) {
     screen_v4::screen_all(leaf, dims, queries, count, masks);
 }
 
 __attribute__((target("arch=x86-64-v3"))) void screen_versions(const ScreenLeaf& leaf,
-                                                                std::size_t dims,
-                                                                const ScreenQuery* queries,
-                                                                std::size_t count,
-                                                                std::uint64_t* masks) {
+                                                               std::size_t dims,
+                                                               const ScreenQuery* queries,
+                                                               std::size_t count,
+                                                               std::uint64_t* masks) {
     screen_v3::screen_all(leaf, dims, queries, count, masks);
 }
 

@@ -7,7 +7,6 @@
 // and lane_bits(flags), the sign bit of every lane of an all-ones-or-zero vector as a
 // bit mask.
 
-
 [[gnu::always_inline]] inline Doubles load(const double* from) {
     Doubles v;
     std::memcpy(&v, from, sizeof v);
@@ -59,9 +58,9 @@ template <std::size_t Dims>
         for (std::size_t block = 0; block < leaf.count; block += LANES) {
             const Doubles d = block_squared_distances<Dims>(leaf, block, query.row);
             const Doubles w = larger(larger(load(&leaf.core[block]), query.core + Doubles{}), d);
-            const Flags open = (load(&leaf.component[block]) != query.component) &
-                               (((w < query.own) & (w <= query.shared)) |
-                                (w < load(&leaf.other[block])));
+            const Flags open =
+                (load(&leaf.component[block]) != query.component) &
+                (((w < query.own) & (w <= query.shared)) | (w < load(&leaf.other[block])));
             mask |= lane_bits(open) << block;
         }
         masks[t] = mask & used;
@@ -71,14 +70,23 @@ template <std::size_t Dims>
 inline void screen_all(const ScreenLeaf& leaf, std::size_t dims, const ScreenQuery* queries,
                        std::size_t count, std::uint64_t* masks) {
     switch (dims) {
-        case 1: return screen<1>(leaf, queries, count, masks);
-        case 2: return screen<2>(leaf, queries, count, masks);
-        case 3: return screen<3>(leaf, queries, count, masks);
-        case 4: return screen<4>(leaf, queries, count, masks);
-        case 5: return screen<5>(leaf, queries, count, masks);
-        case 6: return screen<6>(leaf, queries, count, masks);
-        case 7: return screen<7>(leaf, queries, count, masks);
-        case 8: return screen<8>(leaf, queries, count, masks);
-        default: return;
+        case 1:
+            return screen<1>(leaf, queries, count, masks);
+        case 2:
+            return screen<2>(leaf, queries, count, masks);
+        case 3:
+            return screen<3>(leaf, queries, count, masks);
+        case 4:
+            return screen<4>(leaf, queries, count, masks);
+        case 5:
+            return screen<5>(leaf, queries, count, masks);
+        case 6:
+            return screen<6>(leaf, queries, count, masks);
+        case 7:
+            return screen<7>(leaf, queries, count, masks);
+        case 8:
+            return screen<8>(leaf, queries, count, masks);
+        default:
+            return;
     }
 }
