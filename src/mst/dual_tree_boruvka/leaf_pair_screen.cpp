@@ -15,9 +15,7 @@
 #pragma GCC target("arch=x86-64-v4")
 namespace corvane::screen_v4 {
 inline constexpr std::size_t LANES = 8;
-typedef double Doubles __attribute__((vector_size(LANES * sizeof(double))));
-typedef std::uint64_t Words __attribute__((vector_size(LANES * sizeof(double))));
-typedef std::int64_t Flags __attribute__((vector_size(LANES * sizeof(double))));
+template <class Flags>
 [[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
     return static_cast<std::uint64_t>(_mm512_movepi64_mask(reinterpret_cast<__m512i>(flags)));
 }
@@ -29,9 +27,7 @@ typedef std::int64_t Flags __attribute__((vector_size(LANES * sizeof(double))));
 #pragma GCC target("arch=x86-64-v3")
 namespace corvane::screen_v3 {
 inline constexpr std::size_t LANES = 4;
-typedef double Doubles __attribute__((vector_size(LANES * sizeof(double))));
-typedef std::uint64_t Words __attribute__((vector_size(LANES * sizeof(double))));
-typedef std::int64_t Flags __attribute__((vector_size(LANES * sizeof(double))));
+template <class Flags>
 [[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
     return static_cast<std::uint64_t>(_mm256_movemask_pd(reinterpret_cast<__m256d>(flags)));
 }
@@ -42,9 +38,7 @@ typedef std::int64_t Flags __attribute__((vector_size(LANES * sizeof(double))));
 
 namespace corvane::screen_baseline {
 inline constexpr std::size_t LANES = 2;
-typedef double Doubles __attribute__((vector_size(LANES * sizeof(double))));
-typedef std::uint64_t Words __attribute__((vector_size(LANES * sizeof(double))));
-typedef std::int64_t Flags __attribute__((vector_size(LANES * sizeof(double))));
+template <class Flags>
 [[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
     return static_cast<std::uint64_t>(_mm_movemask_pd(reinterpret_cast<__m128d>(flags)));
 }

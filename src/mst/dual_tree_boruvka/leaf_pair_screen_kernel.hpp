@@ -7,6 +7,10 @@
 // and lane_bits(flags), the sign bit of every lane of an all-ones-or-zero vector as a
 // bit mask.
 
+typedef double Doubles __attribute__((vector_size(LANES * sizeof(double))));
+typedef std::uint64_t Words __attribute__((vector_size(LANES * sizeof(double))));
+typedef std::int64_t Flags __attribute__((vector_size(LANES * sizeof(double))));
+
 [[gnu::always_inline]] inline Doubles load(const double* from) {
     Doubles v;
     std::memcpy(&v, from, sizeof v);
