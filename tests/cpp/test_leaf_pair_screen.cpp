@@ -29,7 +29,7 @@ bool pair_can_matter(const double* row_p, double core_p, std::uint64_t cp, doubl
 // terms from a few values (NaN among them), few components, and thresholds that are
 // mostly weights of actual pairs, so that every comparison meets equal operands. The
 // screen must let through exactly the pairs of the rule, at every width and leaf size,
-// and nothing from the padding.
+// and nothing from the padding, in each instruction-set copy the machine runs.
 TEST(LeafPairScreen, LetsThroughExactlyThePairsThatCanMatter) {
     std::mt19937_64 rng(2024);
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -99,6 +99,12 @@ TEST(LeafPairScreen, LetsThroughExactlyThePairsThatCanMatter) {
         }
         std::vector<std::uint64_t> masks(queries);
         screen_leaf_pairs(leaf, dims, listed.data(), queries, masks.data());
+        // Every instruction-set copy agrees with the one in use.
+        for (const ScreenKernel kernel : screen_kernels()) {
+            std::vector<std::uint64_t> copy(queries);
+            kernel(leaf, dims, listed.data(), queries, copy.data());
+            ASSERT_EQ(copy, masks) << "trial " << trial << " dims " << dims;
+        }
 
         for (std::size_t t = 0; t < queries; ++t) {
             const std::size_t p = count + t;

@@ -1,10 +1,14 @@
 #include "mst/dual_tree_boruvka/leaf_pair_screen.hpp"
 
-#include <immintrin.h>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "common/dispatch.hpp"
+
+#if CORVANE_VERSIONS
+#include <immintrin.h>
+#endif
 
 // The kernel's helpers take and return 64-byte vectors; they are always inlined, so no
 // call passes one across an ABI.
@@ -36,11 +40,12 @@ template <class Flags>
 #pragma GCC pop_options
 #endif
 
+// The portable copy: two lanes (one SSE2 register on x86-64), bits gathered lane by lane.
 namespace corvane::screen_baseline {
 inline constexpr std::size_t LANES = 2;
 template <class Flags>
 [[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
-    return static_cast<std::uint64_t>(_mm_movemask_pd(reinterpret_cast<__m128d>(flags)));
+    return static_cast<std::uint64_t>(flags[0] & 1) | static_cast<std::uint64_t>(flags[1] & 1) << 1;
 }
 #include "mst/dual_tree_boruvka/leaf_pair_screen_kernel.hpp"
 }  // namespace corvane::screen_baseline
@@ -58,39 +63,20 @@ void ScreenLeaf::pad(std::size_t dims) {
     }
 }
 
-namespace {
-
-// One version per instruction set; the loader's choice is made where the versions are
-// called, so they are called only from this file.
+std::vector<ScreenKernel> screen_kernels() {
+    std::vector<ScreenKernel> kernels = {screen_baseline::screen_all};
 #if CORVANE_VERSIONS
-__attribute__((target("arch=x86-64-v4"))) void screen_versions(const ScreenLeaf& leaf,
-                                                               std::size_t dims,
-                                                               const ScreenQuery* queries,
-                                                               std::size_t count,
-                                                               std::uint64_t* masks) {
-    screen_v4::screen_all(leaf, dims, queries, count, masks);
-}
-
-__attribute__((target("arch=x86-64-v3"))) void screen_versions(const ScreenLeaf& leaf,
-                                                               std::size_t dims,
-                                                               const ScreenQuery* queries,
-                                                               std::size_t count,
-                                                               std::uint64_t* masks) {
-    screen_v3::screen_all(leaf, dims, queries, count, masks);
-}
-
-__attribute__((target("default")))
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v3")) kernels.push_back(screen_v3::screen_all);
+    if (__builtin_cpu_supports("x86-64-v4")) kernels.push_back(screen_v4::screen_all);
 #endif
-void screen_versions(const ScreenLeaf& leaf, std::size_t dims, const ScreenQuery* queries,
-                     std::size_t count, std::uint64_t* masks) {
-    screen_baseline::screen_all(leaf, dims, queries, count, masks);
+    return kernels;
 }
-
-}  // namespace
 
 void screen_leaf_pairs(const ScreenLeaf& leaf, std::size_t dims, const ScreenQuery* queries,
                        std::size_t count, std::uint64_t* masks) {
-    screen_versions(leaf, dims, queries, count, masks);
+    static const ScreenKernel best = screen_kernels().back();
+    best(leaf, dims, queries, count, masks);
 }
 
 }  // namespace corvane

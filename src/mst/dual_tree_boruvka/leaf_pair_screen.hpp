@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 namespace corvane {
 
@@ -61,8 +62,18 @@ struct ScreenQuery {
 };
 
 // masks[t] gets bit j set when the pair (queries[t], row j of `leaf`) is let through.
-// `dims` is 1 .. SCREEN_MAX_DIMS.
+// `dims` is 1 .. SCREEN_MAX_DIMS. Runs the copy for the best instruction set the machine
+// has.
 void screen_leaf_pairs(const ScreenLeaf& leaf, std::size_t dims, const ScreenQuery* queries,
                        std::size_t count, std::uint64_t* masks);
+
+// One copy of screen_leaf_pairs, compiled for one instruction set.
+using ScreenKernel = void (*)(const ScreenLeaf& leaf, std::size_t dims, const ScreenQuery* queries,
+                              std::size_t count, std::uint64_t* masks);
+
+// Every copy the machine can run, from the portable one to the one screen_leaf_pairs
+// takes (x86-64-v4, v3 and baseline where the compiler builds them), so that each can be
+// checked against the others.
+std::vector<ScreenKernel> screen_kernels();
 
 }  // namespace corvane
