@@ -15,11 +15,19 @@ class RowTree {
   public:
     using Node = std::size_t;
 
-    RowTree(const SingleLinkageTree& tree, std::size_t n) : rows_(tree.rows), n_(n) {}
+    RowTree(const SingleLinkageTree& tree, std::size_t n)
+        : rows_(tree.rows), n_(n), smallest_(rows_.size()) {
+        // Children come before their parents in merge order.
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            const Node node = n_ + r;
+            smallest_[r] = std::min(smallest_point(left(node)), smallest_point(row(node).right));
+        }
+    }
 
     Node root() const { return n_ + rows_.size() - 1; }
     bool is_point(Node node) const { return node < n_; }
     std::size_t point(Node node) const { return node; }
+    std::size_t smallest_point(Node node) const { return node < n_ ? node : smallest_[node - n_]; }
     std::size_t size(Node node) const { return node < n_ ? 1 : row(node).size; }
     double lambda(Node node) const { return row(node).lambda; }
     Node left(Node node) const { return row(node).left; }
@@ -38,6 +46,7 @@ class RowTree {
 
     const std::vector<LinkageRow>& rows_;
     std::size_t n_;
+    std::vector<std::size_t> smallest_;  // per row
 };
 
 // The pre-order layout as a tree.
@@ -49,6 +58,7 @@ struct PreorderTree {
     Node root() const { return tree.root(); }
     bool is_point(const Node& node) const { return tree.is_point(node); }
     std::size_t point(const Node& node) const { return tree.point(node); }
+    std::size_t smallest_point(const Node& node) const { return tree.smallest_point(node); }
     std::size_t size(const Node& node) const { return node.size; }
     double lambda(const Node& node) const { return tree.lambda(node); }
     Node left(const Node& node) const { return tree.left(node); }
@@ -56,7 +66,7 @@ struct PreorderTree {
 };
 
 // The condensing walk, written once over a binary tree that offers root(), is_point(),
-// point(), size(), lambda(), left() and right() of its Node type. The edges go to an
+// point(), smallest_point(), size(), lambda(), left() and right() of its Node type. The edges go to an
 // output that offers reserve() and push_back(CondensedEdge).
 template <class Tree>
 class Condenser {
@@ -122,10 +132,12 @@ class Condenser {
 
     // Merges at the same lambda are one level of the hierarchy, however the
     // single-linkage tree happened to pair them: the parts that split at the
-    // level of `node` are the nodes below it, left side first. Reading the
-    // pairing as splits would give clusters that are born and end at the same
-    // lambda and could separate identical points. At lambda +infinity every part
-    // is a single point.
+    // level of `node` are the nodes below it. Reading the pairing as splits
+    // would give clusters that are born and end at the same lambda and could
+    // separate identical points. At lambda +infinity every part is a single
+    // point. Several spanning trees of equal weight pair such parts differently,
+    // so they are put in the order of their smallest points, which depends on
+    // the parts alone.
     void level_parts(const Node& node, double lambda) {
         parts_.clear();
         const Node left = tree_.left(node);
@@ -147,6 +159,9 @@ class Condenser {
                 parts_.push_back(below);
             }
         }
+        std::sort(parts_.begin(), parts_.end(), [&](const Node& x, const Node& y) {
+            return tree_.smallest_point(x) < tree_.smallest_point(y);
+        });
     }
 
     bool on_level(const Node& node, double lambda) const {

@@ -18,7 +18,9 @@ namespace corvane {
 //
 // Merges at one lambda form one level: the split at that lambda is read
 // across all parts below the level, however the single-linkage tree paired
-// them, and may have more than two large parts. So no cluster is born and
+// them, and may have more than two large parts. Its parts come in the order
+// of the smallest point under each, so that every spanning tree of the same
+// weight numbers them alike. So no cluster is born and
 // ends at the same lambda, identical points stay together, and a split at
 // lambda +infinity (points at distance 0) leaves only single points, which
 // all leave the current cluster there.

@@ -1,5 +1,6 @@
 #include "linkage/preorder_linkage.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "common/internal_error.hpp"
@@ -8,7 +9,11 @@ namespace corvane {
 
 PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
                                  const ExecutionContext& context)
-    : n_(n), lambda_(tree.rows.size()), left_size_(tree.rows.size(), n), point_(n, n) {
+    : n_(n),
+      lambda_(tree.rows.size()),
+      left_size_(tree.rows.size(), n),
+      smallest_point_(tree.rows.size(), n),
+      point_(n, n) {
     const std::vector<LinkageRow>& rows = tree.rows;
     const std::size_t count = rows.size();
     if (n > 0 && count != n - 1) {
@@ -39,6 +44,19 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
             first.set(node - n, leaf);
         }
     };
+    // Children come before their parents in merge order: one pass upwards finds the
+    // smallest point under every row.
+    IndexArray smallest(count, n);
+    const auto smallest_under = [&](std::size_t node) {
+        return node < n ? node : smallest[node - n];
+    };
+    for_each_checked(context, 0, count, [&](std::size_t r) {
+        const LinkageRow& row = rows[r];
+        if (row.left >= n + r || row.right >= n + r)
+            fail_internal("single-linkage tree: a row above its parent");
+        smallest.set(r, std::min(smallest_under(row.left), smallest_under(row.right)));
+    });
+
     for_each_checked_descending(context, 0, count, [&](std::size_t r) {
         const LinkageRow& row = rows[r];
         const std::size_t left_size = size_of(row.left, r);
@@ -50,6 +68,7 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
         const std::size_t at = position[r];
         lambda_[at] = row.lambda;
         left_size_.set(at, left_size);
+        smallest_point_.set(at, smallest[r]);
         if (right_size < left_size) {
             place(row.right, at + 1, first[r]);
             place(row.left, at + right_size, first[r] + right_size);
@@ -62,7 +81,8 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
 }
 
 std::size_t PreorderLinkage::bytes() const {
-    return lambda_.capacity() * sizeof(double) + left_size_.bytes() + point_.bytes();
+    return lambda_.capacity() * sizeof(double) + left_size_.bytes() + smallest_point_.bytes() +
+           point_.bytes();
 }
 
 }  // namespace corvane

@@ -17,8 +17,8 @@ namespace corvane {
 // child's run comes right after the row, the larger child's right after that. The rows in
 // merge order would send it to a random place at every step.
 //
-// Row i keeps its lambda and the number of points under its left child; the rest follows
-// from the position. A node is named by a Node: a row (size >= 2) is at `row`, a point
+// Row i keeps its lambda, the number of points under its left child and the smallest point
+// under it; the rest follows from the position. A node is named by a Node: a row (size >= 2) is at `row`, a point
 // (size 1) is points()[first]. Its first child (the smaller) is at {row + 1, first,
 // its size}, its second at {row + s, first + s, size - s}, s being the first child's
 // size: that subtree holds s - 1 rows. left() and right() keep the tree's own sides,
@@ -49,6 +49,11 @@ class PreorderLinkage {
     Node root() const { return {0, 0, n_}; }
     bool is_point(const Node& node) const { return node.size == 1; }
     std::size_t point(const Node& node) const { return point_[node.first]; }
+    // The smallest point (input row) under the node: depends only on which points it
+    // holds, not on how the rows paired them.
+    std::size_t smallest_point(const Node& node) const {
+        return is_point(node) ? point(node) : smallest_point_[node.row];
+    }
     double lambda(const Node& node) const { return lambda_[node.row]; }
     Node left(const Node& node) const {
         const std::size_t left_size = left_size_[node.row];
@@ -76,6 +81,7 @@ class PreorderLinkage {
     std::size_t n_ = 0;
     std::vector<double> lambda_;  // per row
     IndexArray left_size_;        // per row
+    IndexArray smallest_point_;   // per row
     IndexArray point_;            // per leaf, left to right
 };
 
