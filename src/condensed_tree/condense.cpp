@@ -66,8 +66,8 @@ struct PreorderTree {
 };
 
 // The condensing walk, written once over a binary tree that offers root(), is_point(),
-// point(), smallest_point(), size(), lambda(), left() and right() of its Node type. The edges go to an
-// output that offers reserve() and push_back(CondensedEdge).
+// point(), smallest_point(), size(), lambda(), left() and right() of its Node type. The
+// edges go to an output that offers reserve() and push_back(CondensedEdge).
 template <class Tree>
 class Condenser {
   public:
@@ -109,7 +109,7 @@ class Condenser {
                         goes_on = true;
                     } else {
                         // A real split: new clusters in part order; last in, first
-                        // out, so the rightmost part is condensed, and numbered, first.
+                        // out, so the last part is condensed, and numbered, first.
                         const std::size_t child = next_cluster++;
                         out.push_back({item.cluster, child, lambda, size});
                         work.push_back({part, child});
@@ -135,16 +135,19 @@ class Condenser {
     // level of `node` are the nodes below it. Reading the pairing as splits
     // would give clusters that are born and end at the same lambda and could
     // separate identical points. At lambda +infinity every part is a single
-    // point. Several spanning trees of equal weight pair such parts differently,
-    // so they are put in the order of their smallest points, which depends on
-    // the parts alone.
+    // point. The parts come in the order of their smallest points, which
+    // depends on the parts alone: spanning trees of equal weight pair them
+    // differently, and give the two sides of even a plain split in either order
+    // (the sides follow the union-find's representatives, which follow the
+    // edges that formed each side).
     void level_parts(const Node& node, double lambda) {
         parts_.clear();
         const Node left = tree_.left(node);
         const Node right = tree_.right(node);
         if (!on_level(left, lambda) && !on_level(right, lambda)) {
-            parts_.push_back(left);
-            parts_.push_back(right);
+            const bool left_first = tree_.smallest_point(left) < tree_.smallest_point(right);
+            parts_.push_back(left_first ? left : right);
+            parts_.push_back(left_first ? right : left);
             return;
         }
         expand_.assign({right, left});

@@ -13,14 +13,14 @@ namespace corvane {
 // Keeps the splits whose two sides both hold at least min_cluster_size points
 // and read every other split as points leaving the cluster that continues.
 // New clusters are numbered n + 1, n + 2, ... along a depth-first walk that
-// condenses the right side of a split first; dropped points are emitted
-// left side first.
+// condenses the last part of a split first; dropped points are emitted left
+// side first.
 //
 // Merges at one lambda form one level: the split at that lambda is read
 // across all parts below the level, however the single-linkage tree paired
-// them, and may have more than two large parts. Its parts come in the order
-// of the smallest point under each, so that every spanning tree of the same
-// weight numbers them alike. So no cluster is born and
+// them, and may have more than two large parts. The parts of every split
+// come in the order of the smallest point under each, so that every spanning
+// tree of the same weight numbers the clusters alike. So no cluster is born and
 // ends at the same lambda, identical points stay together, and a split at
 // lambda +infinity (points at distance 0) leaves only single points, which
 // all leave the current cluster there.

@@ -17,12 +17,14 @@ namespace corvane {
 // child's run comes right after the row, the larger child's right after that. The rows in
 // merge order would send it to a random place at every step.
 //
-// Row i keeps its lambda, the number of points under its left child and the smallest point
-// under it; the rest follows from the position. A node is named by a Node: a row (size >= 2) is at `row`, a point
-// (size 1) is points()[first]. Its first child (the smaller) is at {row + 1, first,
-// its size}, its second at {row + s, first + s, size - s}, s being the first child's
-// size: that subtree holds s - 1 rows. left() and right() keep the tree's own sides,
-// which decide the order of everything condensing emits.
+// Row i keeps its lambda, the number of points under its left child and the smallest
+// point under it; the rest follows from the position. A node is named by a Node: a row
+// (size >= 2) is at `row`, a point (size 1) is points()[first]. Its first child (the
+// smaller) is at {row + 1, first, its size}, its second at {row + s, first + s, size - s},
+// s being the first child's size: that subtree holds s - 1 rows. left() and right() keep
+// the tree's own sides, which decide the order in which condensing emits the points of a
+// part that leaves a cluster; the parts of a split come in the order of their smallest
+// points.
 //
 // Built once per fit from the rows in merge order; kept by the model, so that condensing
 // at another min_cluster_size reads it instead of rebuilding the rows from the spanning

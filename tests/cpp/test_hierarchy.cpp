@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/internal_error.hpp"
@@ -291,6 +292,86 @@ TEST(ClusterHierarchy, SameResultsOnOneThreadAndOnMany) {
                 EXPECT_EQ(results[r].results.persistence, results[0].results.persistence)
                     << context;
                 EXPECT_EQ(*results[r].outlier_scores, *results[0].outlier_scores) << context;
+            }
+        }
+    }
+}
+
+// Points of a small grid, some repeated, under the Manhattan distance: most mutual-reachability
+// edges tie with others, so Kruskal with ties in another order (and endpoints the other way
+// round) finds another spanning tree of the same weight. The hierarchy, and so every result
+// and the condensed tree, must not depend on which one arrives.
+TEST(ClusterHierarchy, EqualWeightSpanningTreesGiveTheSameClusters) {
+    for (std::uint64_t seed = 1; seed <= 30; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 40 + rng() % 120;
+        const int side = 4 + int(seed % 7);
+        std::vector<std::pair<int, int>> points(n);
+        for (auto& [x, y] : points)
+            x = int(rng() % side), y = int(rng() % side);
+        const std::size_t k = 1 + seed % 4;
+        const auto distance = [&](std::size_t i, std::size_t j) {
+            return double(std::abs(points[i].first - points[j].first) +
+                          std::abs(points[i].second - points[j].second));
+        };
+        std::vector<double> core(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::vector<double> d;
+            for (std::size_t j = 0; j < n; ++j)
+                d.push_back(distance(i, j));
+            std::nth_element(d.begin(), d.begin() + std::ptrdiff_t(k - 1), d.end());
+            core[i] = d[k - 1];
+        }
+        std::vector<MstEdge> all;
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < i; ++j)
+                all.push_back({i, j, std::max({core[i], core[j], distance(i, j)})});
+        const auto spanning_tree = [&] {
+            std::shuffle(all.begin(), all.end(), rng);
+            std::stable_sort(all.begin(), all.end(), [](const MstEdge& a, const MstEdge& b) {
+                return a.weight < b.weight;
+            });
+            UnionFind sets(n);
+            std::vector<MstEdge> edges;
+            for (const MstEdge& e : all) {
+                if (sets.find(e.a) == sets.find(e.b)) continue;
+                sets.unite(e.a, e.b);
+                edges.push_back(rng() % 2 ? e : MstEdge{e.b, e.a, e.weight});
+            }
+            std::shuffle(edges.begin(), edges.end(), rng);
+            return edges;
+        };
+        const std::vector<MstEdge> first = spanning_tree();
+        const std::vector<MstEdge> second = spanning_tree();
+        const auto sorted_condensed = [](const PackedCondensedTree& tree) {
+            // Points that leave one cluster at one lambda are emitted in the order of the
+            // tree's pairing, which the results do not read.
+            std::vector<CondensedEdge> edges = tree.unpacked().edges;
+            std::sort(edges.begin(), edges.end(),
+                      [](const CondensedEdge& x, const CondensedEdge& y) {
+                          return std::tie(x.parent, x.child, x.lambda) <
+                                 std::tie(y.parent, y.child, y.lambda);
+                      });
+            return edges;
+        };
+        for (const std::size_t m : {std::size_t{2}, std::size_t{3}, std::size_t{6}}) {
+            for (const SelectionParams params :
+                 {SelectionParams{Eom, false, 0.0}, SelectionParams{Leaf, false, 0.0},
+                  SelectionParams{Eom, true, 1.5}}) {
+                const std::string context = "seed " + std::to_string(seed) + " m " +
+                                            std::to_string(m) + " method " +
+                                            std::to_string(int(params.method));
+                const Hierarchy a = link_hierarchy(first, n);
+                const Hierarchy b = link_hierarchy(second, n);
+                const HierarchySelection x = select_hierarchy(a, m, params);
+                const HierarchySelection y = select_hierarchy(b, m, params);
+                EXPECT_EQ(x.results.labels, y.results.labels) << context;
+                EXPECT_EQ(x.results.probabilities, y.results.probabilities) << context;
+                EXPECT_EQ(x.results.persistence, y.results.persistence) << context;
+                EXPECT_EQ(*x.outlier_scores, *y.outlier_scores) << context;
+                EXPECT_EQ(sorted_condensed(condense(a.linkage, m)),
+                          sorted_condensed(condense(b.linkage, m)))
+                    << context;
             }
         }
     }
