@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+
+#include "core_distance/core_distance.hpp"
+#include "kdtree_bounded/kd_tree.hpp"
+#include "parallel/execution_context.hpp"
+
+namespace corvane {
+
+// The result of tree_core_distances(matrix, tree, k, keep_neighbors, context) for the
+// matrix `tree` was built from, with 1 <= k <= tree.n_points, found a group of rows at a
+// time: the rows of a small subtree (at most GROUP_QUERY_ROWS, consecutive in tree order)
+// walk the tree together, one vector lane per row, each with its own heap and limit, its
+// heap first filled from the group's own rows. A node is skipped only when its box bound
+// reaches the limit of every row of the group; at a leaf each row of the leaf is measured
+// against all lanes at once and only the lanes it improves push.
+//
+// Exactness: every lane's distances and box bounds are computed by the very operations of
+// squared_distance and KdTree::min_rdist_point, so the core distances are bit for bit
+// those of tree_core_distances (the k-th smallest of the same exactly computed distances,
+// whatever the order they are offered in). The neighbour lists keep the contract of
+// CoreDistanceResult (the k - 1 rows other than the row itself among its nearest, as
+// record_heap writes them), but among rows at exactly the same distance they may name
+// another row, in another array order. Every group is answered on its own, so the result
+// is the same for any thread count.
+//
+// Matrices without columns or with more than KdTree::UNROLLED_DIMS columns are answered
+// by tree_core_distances itself.
+CoreDistanceResult kd_group_core_distances(const KdTree& tree, std::size_t k, bool keep_neighbors,
+                                           const ExecutionContext& context);
+
+// Rows per query group: the largest subtrees of at most this many rows are the groups.
+inline constexpr std::size_t GROUP_QUERY_ROWS = 20;
+
+}  // namespace corvane
