@@ -9,12 +9,13 @@
 namespace corvane {
 
 // The result of tree_core_distances(matrix, tree, k, keep_neighbors, context) for the
-// matrix `tree` was built from, with 1 <= k <= tree.n_points, found a group of rows at a
-// time: the rows of a small subtree (at most GROUP_QUERY_ROWS, consecutive in tree order)
-// walk the tree together, one vector lane per row, each with its own heap and limit, its
-// heap first filled from the group's own rows. A node is skipped only when its box bound
-// reaches the limit of every row of the group; at a leaf each row of the leaf is measured
-// against all lanes at once and only the lanes it improves push.
+// matrix `tree` was built from, with 1 <= k <= tree.n_points, found several rows at a
+// time. The groups are the largest subtrees of at most GROUP_QUERY_ROWS rows; a group's
+// rows, cut into runs of up to 8 rows that lie together, walk the tree a run at a time, one
+// vector lane per row, each with its own heap and limit, the heaps first filled from the
+// group's own rows. A node is skipped only when its box bound reaches the limit of every
+// row of the run; at a leaf each row of the leaf is measured against all lanes at once and
+// only the lanes it improves push.
 //
 // Exactness: every lane's distances and box bounds are computed by the very operations of
 // squared_distance and KdTree::min_rdist_point, so the core distances are bit for bit
