@@ -31,8 +31,12 @@ constexpr double CLOSED = -std::numeric_limits<double>::infinity();
 // The rows of one walk, one lane each.
 template <std::size_t Dims>
 struct Walk {
-    Lanes point[Dims];    // the rows' values, a column at a time
-    Lanes limit;          // the worst distance kept in each lane's full heap
+    Lanes point[Dims];  // the rows' values, a column at a time
+    Lanes limit;        // the worst distance kept in each lane's full heap
+    // The least distance a lane turned away or dropped: rows rejected or pushed out, and
+    // the box bounds of nodes skipped. Another row may lie at the final k-th distance only
+    // when this reaches it (see search_groups).
+    Lanes turned_away;
     double centre[Dims];  // middle of the rows' box: which child of a split is near
     // The tree positions of the group the rows belong to: offered first, then skipped.
     std::size_t group_start = 0;
@@ -63,12 +67,11 @@ template <std::size_t Dims>
     out = (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
-// Whether any lane has something to gain below `node`: its box bound, computed per lane
-// as KdTree::min_rdist_point computes it, and so never above the computed distance of a
-// row of the node, is below the lane's limit.
+// The box bound of `node` in every lane, computed per lane as KdTree::min_rdist_point
+// computes it, and so never above the computed distance of a row of the node.
 template <std::size_t Dims>
-[[gnu::always_inline]] inline bool any_lane_open(const KdTree& tree, std::size_t node,
-                                                 const Walk<Dims>& walk) {
+[[gnu::always_inline]] inline void lane_bounds(const KdTree& tree, std::size_t node,
+                                               const Walk<Dims>& walk, Lanes& bound) {
     const double* lo = tree.lower_bounds.data() + node * Dims;
     const double* hi = tree.upper_bounds.data() + node * Dims;
     const Lanes zero = {};
@@ -82,7 +85,17 @@ template <std::size_t Dims>
         const Lanes gap = larger < zero ? zero : larger;
         sums[j % 4] += gap * gap;
     }
-    return admitted_lanes((sums[0] + sums[1]) + (sums[2] + sums[3]), walk.limit) != 0;
+    bound = (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
+// Takes `value` into the least turned-away distance of the lanes whose limit it reaches.
+[[gnu::always_inline]] inline void note_turned_away(const Lanes& value, const Lanes& limit,
+                                                    Lanes& turned_away) {
+    constexpr double NONE = std::numeric_limits<double>::infinity();
+    for (std::size_t l = 0; l < LANES; ++l) {
+        const double turned = value[l] >= limit[l] ? value[l] : NONE;
+        turned_away[l] = std::min(turned_away[l], turned);
+    }
 }
 
 // Rows measured at once before any of them is pushed (a leaf has at most 20).
@@ -102,19 +115,29 @@ template <std::size_t Dims>
         const std::size_t rows = std::min(ROW_BLOCK, end - block);
         const double* first_row = tree.tree_data.data() + block * Dims;
         std::size_t count = 0;
+        // Locals, so that the loop keeps them in registers.
+        const Lanes limit = walk.limit;
+        Lanes turned_away = walk.turned_away;
         for (std::size_t r = 0; r < rows; ++r) {
             lane_distances(first_row + r * Dims, walk, distances[r]);
-            admitted[r] = admitted_lanes(distances[r], walk.limit);
+            admitted[r] = admitted_lanes(distances[r], limit);
+            note_turned_away(distances[r], limit, turned_away);
             gaining[count] = r;
             count += admitted[r] != 0;
         }
+        walk.turned_away = turned_away;
         for (std::size_t g = 0; g < count; ++g) {
             const std::size_t r = gaining[g];
             for (unsigned bits = admitted[r]; bits != 0; bits &= bits - 1) {
                 const unsigned l = static_cast<unsigned>(__builtin_ctz(bits));
                 const double distance = distances[r][l];
-                if (distance >= walk.limit[l]) continue;
                 KnnHeap& heap = heaps[l];
+                // The row itself, or the heap's worst entry it pushes out.
+                const double dropped = distance >= walk.limit[l] ? distance
+                                       : heap.is_full()          ? heap.max_distance()
+                                                                 : walk.turned_away[l];
+                walk.turned_away[l] = std::min(walk.turned_away[l], dropped);
+                if (distance >= walk.limit[l]) continue;
                 heap.push(tree.indices[block + r], distance);
                 if (heap.is_full()) walk.limit[l] = heap.max_distance();
             }
@@ -135,7 +158,12 @@ CORVANE_DISPATCH void search_walk(const KdTree& tree, Walk<Dims>& walk, KnnHeap*
         const std::size_t node = pending[--top];
         const KdNode& record = tree.nodes[node];
         if (record.start >= walk.group_start && record.end <= walk.group_end) continue;
-        if (!any_lane_open(tree, node, walk)) continue;
+        Lanes bound;
+        lane_bounds(tree, node, walk, bound);
+        if (admitted_lanes(bound, walk.limit) == 0) {
+            note_turned_away(bound, walk.limit, walk.turned_away);
+            continue;
+        }
         if (record.is_leaf) {
             offer_rows(tree, record.start, record.end, walk, heaps);
             continue;
@@ -202,8 +230,10 @@ void load_walk(const KdTree& tree, const std::size_t* positions, std::size_t row
         }
         walk.centre[j] = lo + (hi - lo) / 2;
     }
-    for (std::size_t l = 0; l < LANES; ++l)
+    for (std::size_t l = 0; l < LANES; ++l) {
         walk.limit[l] = l < rows ? OPEN : CLOSED;
+        walk.turned_away[l] = std::numeric_limits<double>::infinity();
+    }
 }
 
 template <std::size_t Dims>
@@ -217,6 +247,7 @@ void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::siz
     const std::size_t piece = std::max<std::size_t>(
         1, (count + PIECES_PER_WORKER * workers - 1) / (PIECES_PER_WORKER * workers));
     run_task_queue(context, workers, (count + piece - 1) / piece, [&](std::size_t, std::size_t t) {
+        const SquaredEuclideanSpace space;
         Walk<Dims> walk;
         std::vector<KnnHeap> heaps(LANES, KnnHeap(k));
         std::vector<std::size_t> order;
@@ -236,7 +267,19 @@ void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::siz
                     heap.clear();
                 search_walk(tree, walk, heaps.data());
                 for (std::size_t l = 0; l < rows; ++l) {
-                    record_heap(heaps[l], tree.indices[order[first + l]],
+                    // Every row a lane neither kept nor turned away lies beyond its final
+                    // k-th distance. So unless a turned-away distance reaches it, the k
+                    // nearest rows are the only ones at or below it, and the heap holds what
+                    // the one-row search would hold, in another array order. Otherwise the
+                    // rows at exactly that distance are ties, and which of them the lists
+                    // name follows the order of offering: the row is searched again by
+                    // itself so that its list is the one-row search's.
+                    const std::size_t position = order[first + l];
+                    if (walk.turned_away[l] <= heaps[l].max_distance()) {
+                        heaps[l].clear();
+                        search_knn_unchecked(tree, space, space.query_at(tree, position), heaps[l]);
+                    }
+                    record_heap(heaps[l], tree.indices[position],
                                 std::sqrt(heaps[l].max_distance()), result);
                 }
             }
