@@ -20,11 +20,13 @@ namespace corvane {
 // Exactness: every lane's distances and box bounds are computed by the very operations of
 // squared_distance and KdTree::min_rdist_point, so the core distances are bit for bit
 // those of tree_core_distances (the k-th smallest of the same exactly computed distances,
-// whatever the order they are offered in). The neighbour lists keep the contract of
-// CoreDistanceResult (the k - 1 rows other than the row itself among its nearest, as
-// record_heap writes them), but among rows at exactly the same distance they may name
-// another row, in another array order. Every group is answered on its own, so the result
-// is the same for any thread count.
+// whatever the order they are offered in). Each neighbour list names the same rows as
+// tree_core_distances' list: where no other row ties the k-th distance the k nearest rows
+// are unique (the array order may differ); where one does, which tied rows a heap keeps
+// follows the order of offering, so that row is searched again alone, and its list is the
+// one-row search's, array order included. The spanning tree seeded from the lists is
+// therefore the same. Every run is answered on its own, so the result is the same for any
+// thread count.
 //
 // Matrices without columns or with more than KdTree::UNROLLED_DIMS columns are answered
 // by tree_core_distances itself.
