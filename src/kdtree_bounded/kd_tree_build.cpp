@@ -5,6 +5,7 @@
 
 #include "kdtree_bounded/kd_tree.hpp"
 #include "parallel/parallel.hpp"
+#include "tree_common/fixed_dims.hpp"
 #include "tree_common/row_partition.hpp"
 #include "tree_common/tree_shape.hpp"
 
@@ -13,11 +14,14 @@ namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-// Widens the box [lo, hi] to hold `row`.
+// Widens the box [lo, hi] to hold `row`. `Dims` fixes the column count at compile time
+// (DYNAMIC_DIMS: `dims`), so that the loop unrolls into minimum and maximum instructions.
+template <std::size_t Dims = DYNAMIC_DIMS>
 void extend_box(double* lo, double* hi, const double* row, std::size_t dims) {
-    for (std::size_t j = 0; j < dims; ++j) {
-        if (row[j] < lo[j]) lo[j] = row[j];
-        if (row[j] > hi[j]) hi[j] = row[j];
+    const std::size_t n = Dims == DYNAMIC_DIMS ? dims : Dims;
+    for (std::size_t j = 0; j < n; ++j) {
+        lo[j] = std::min(lo[j], row[j]);
+        hi[j] = std::max(hi[j], row[j]);
     }
 }
 
@@ -109,6 +113,20 @@ class KdBuilder {
         std::fill(right_lo, right_lo + dims_, INF);
         std::fill(right_hi, right_hi + dims_, -INF);
 
+        with_fixed_dims<KdTree::UNROLLED_DIMS>(dims_, [&](auto fixed) {
+            partition<decltype(fixed)::value>(start, count, mid, split_dim, parallel, left_lo,
+                                              left_hi, right_lo, right_hi);
+        });
+        record.split_dim = split_dim;
+        record.split_value = tree_.tree_data[(start + mid) * dims_ + split_dim];
+    }
+
+    // Moves the rows of the range around the median of column `split_dim` and gathers the
+    // children's boxes, with the column count fixed at compile time for narrow data.
+    template <std::size_t Dims>
+    void partition(std::size_t start, std::size_t count, std::size_t mid, std::size_t split_dim,
+                   bool parallel, double* left_lo, double* left_hi, double* right_lo,
+                   double* right_hi) {
         const std::span<KeyedRow> keyed = scratch_.keyed_range(start, count);
         const double* key = tree_.tree_data.data() + start * dims_ + split_dim;
         const auto in_halves = [&](const auto& part) {
@@ -123,25 +141,23 @@ class KdBuilder {
         in_halves([&](std::size_t first, std::size_t last) {
             for (std::size_t t = first; t < last; ++t) {
                 context_.check_every(t);
-                keyed[t] = {key[t * dims_], t};
+                keyed[t] = {key[t * (Dims == DYNAMIC_DIMS ? dims_ : Dims)], t};
             }
         });
         select_median(keyed, mid, context_);
         in_halves([&](std::size_t first, std::size_t last) {
-            gather_rows(keyed, tree_.tree_data, tree_.indices, dims_, start, first, last, scratch_,
-                        context_, [&](std::size_t t, const double* row) {
-                            if (t < mid) {
-                                extend_box(left_lo, left_hi, row, dims_);
-                            } else {
-                                extend_box(right_lo, right_hi, row, dims_);
-                            }
-                        });
+            gather_rows<Dims>(keyed, tree_.tree_data, tree_.indices, dims_, start, first, last,
+                              scratch_, context_, [&](std::size_t t, const double* row) {
+                                  if (t < mid) {
+                                      extend_box<Dims>(left_lo, left_hi, row, dims_);
+                                  } else {
+                                      extend_box<Dims>(right_lo, right_hi, row, dims_);
+                                  }
+                              });
         });
         in_halves([&](std::size_t first, std::size_t last) {
             put_back_rows(tree_.tree_data, tree_.indices, dims_, start, first, last, scratch_);
         });
-        record.split_dim = split_dim;
-        record.split_value = tree_.tree_data[(start + mid) * dims_ + split_dim];
     }
 
     KdTree& tree_;

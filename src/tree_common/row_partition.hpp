@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "distance/euclidean/squared_distance.hpp"
 #include "parallel/checked_sort.hpp"
 
 namespace corvane {
@@ -57,8 +58,9 @@ struct PartitionScratch {
 // then put back disjoint parts, but no part may be put back while another is gathered.
 //
 // `visit(t, row)` sees every gathered row at its new offset, in order within the part, so
-// that callers can gather per-child statistics in the same pass.
-template <class Visit>
+// that callers can gather per-child statistics in the same pass. `Dims` fixes the column
+// count at compile time (DYNAMIC_DIMS: `dims`).
+template <std::size_t Dims = DYNAMIC_DIMS, class Visit>
 void gather_rows(std::span<const KeyedRow> keyed, const std::vector<double>& rows,
                  const std::vector<std::size_t>& indices, std::size_t dims, std::size_t start,
                  std::size_t first, std::size_t last, PartitionScratch& scratch,
@@ -72,7 +74,7 @@ void gather_rows(std::span<const KeyedRow> keyed, const std::vector<double>& row
         const std::size_t from = keyed[t].offset;
         const double* row = src + from * dims;
         double* dest = out + t * dims;
-        for (std::size_t j = 0; j < dims; ++j)
+        for (std::size_t j = 0; j < (Dims == DYNAMIC_DIMS ? dims : Dims); ++j)
             dest[j] = row[j];
         out_index[t] = src_index[from];
         visit(t, dest);
