@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -15,12 +16,23 @@
 namespace corvane {
 namespace {
 
-// Rows per walk: the doubles of one AVX-512 register (two or four registers on narrower
-// machines). Measured at 250 000 standard-normal rows: 16 or 24 rows a walk search a
-// larger union of nodes and lose 10 % at 5 columns; 4 lose 25 % at 2.
+// Rows per walk: the doubles of one AVX-512 register. Measured at 250 000 standard-normal
+// rows: 16 or 24 rows a walk search a larger union of nodes and lose 10 % at 5 columns; 4
+// lose 25 % at 2.
 constexpr std::size_t LANES = 8;
 
-typedef double Lanes __attribute__((vector_size(LANES * sizeof(double))));
+// The lane loops run on vectors of W doubles, the machine's own width (see walk_tree):
+// comparisons of vectors wider than the machine's fall apart into single lanes.
+template <std::size_t W>
+struct Vectors {
+    typedef double Part __attribute__((vector_size(W * sizeof(double))));
+    static constexpr std::size_t PARTS = LANES / W;
+
+    // Out-parameters rather than return values: a function returning a vector of another
+    // width than the baseline's registers would change the ABI.
+    static void load(const double* from, Part& part) { std::memcpy(&part, from, sizeof(Part)); }
+    static void store(const Part& part, double* to) { std::memcpy(to, &part, sizeof(Part)); }
+};
 
 // A lane's limit while its heap is not full: every comparison with NaN is false, so
 // "not (value >= limit)" admits every row and every node. A lane without a row has limit
@@ -31,12 +43,12 @@ constexpr double CLOSED = -std::numeric_limits<double>::infinity();
 // The rows of one walk, one lane each.
 template <std::size_t Dims>
 struct Walk {
-    Lanes point[Dims];  // the rows' values, a column at a time
-    Lanes limit;        // the worst distance kept in each lane's full heap
+    alignas(64) double point[Dims][LANES];  // the rows' values, a column at a time
+    alignas(64) double limit[LANES];        // the worst distance kept in a lane's full heap
     // The least distance a lane turned away or dropped: rows rejected or pushed out, and
     // the box bounds of nodes skipped. Another row may lie at the final k-th distance only
     // when this reaches it (see search_groups).
-    Lanes turned_away;
+    alignas(64) double turned_away[LANES];
     double centre[Dims];  // middle of the rows' box: which child of a split is near
     // The tree positions of the group the rows belong to: offered first, then skipped.
     std::size_t group_start = 0;
@@ -44,8 +56,8 @@ struct Walk {
 };
 
 // The lanes (bit l for lane l) whose `value` is below their limit or whose limit is open.
-// Written lane by lane so that the vectoriser compares at the machine's own width.
-[[gnu::always_inline]] inline unsigned admitted_lanes(const Lanes& value, const Lanes& limit) {
+// Written lane by lane: the vectoriser compares at the machine's own width.
+[[gnu::always_inline]] inline unsigned admitted_lanes(const double* value, const double* limit) {
     unsigned admitted = 0;
     for (std::size_t l = 0; l < LANES; ++l)
         admitted |= static_cast<unsigned>(!(value[l] >= limit[l])) << l;
@@ -55,46 +67,68 @@ struct Walk {
 // The squared distances between `row` and every lane, each in the summation order of
 // lane_sum_of_squares (squared_distance.hpp): column j into running sum j % 4, the sums
 // combined as (0 + 1) + (2 + 3). Every lane does what squared_distance does.
-template <std::size_t Dims>
+template <std::size_t Dims, std::size_t W>
 [[gnu::always_inline]] inline void lane_distances(const double* row, const Walk<Dims>& walk,
-                                                  Lanes& out) {
-    Lanes sums[4] = {};
+                                                  double* out) {
+    using V = Vectors<W>;
+#pragma GCC unroll 8
+    for (std::size_t p = 0; p < V::PARTS; ++p) {
+        typename V::Part sums[4] = {};
 #pragma GCC unroll 16
-    for (std::size_t j = 0; j < Dims; ++j) {
-        const Lanes t = row[j] - walk.point[j];
-        sums[j % 4] += t * t;
+        for (std::size_t j = 0; j < Dims; ++j) {
+            typename V::Part point;
+            V::load(walk.point[j] + p * W, point);
+            const typename V::Part t = row[j] - point;
+            sums[j % 4] += t * t;
+        }
+        V::store((sums[0] + sums[1]) + (sums[2] + sums[3]), out + p * W);
     }
-    out = (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
 // The box bound of `node` in every lane, computed per lane as KdTree::min_rdist_point
 // computes it, and so never above the computed distance of a row of the node.
-template <std::size_t Dims>
+template <std::size_t Dims, std::size_t W>
 [[gnu::always_inline]] inline void lane_bounds(const KdTree& tree, std::size_t node,
-                                               const Walk<Dims>& walk, Lanes& bound) {
+                                               const Walk<Dims>& walk, double* out) {
+    using V = Vectors<W>;
     const double* lo = tree.lower_bounds.data() + node * Dims;
     const double* hi = tree.upper_bounds.data() + node * Dims;
-    const Lanes zero = {};
-    Lanes sums[4] = {};
+    const typename V::Part zero = {};
+#pragma GCC unroll 8
+    for (std::size_t p = 0; p < V::PARTS; ++p) {
+        typename V::Part sums[4] = {};
 #pragma GCC unroll 16
-    for (std::size_t j = 0; j < Dims; ++j) {
-        const Lanes below = lo[j] - walk.point[j];
-        const Lanes above = walk.point[j] - hi[j];
-        // std::max(std::max(below, above), 0.0), lane by lane.
-        const Lanes larger = below < above ? above : below;
-        const Lanes gap = larger < zero ? zero : larger;
-        sums[j % 4] += gap * gap;
+        for (std::size_t j = 0; j < Dims; ++j) {
+            typename V::Part point;
+            V::load(walk.point[j] + p * W, point);
+            const typename V::Part below = lo[j] - point;
+            const typename V::Part above = point - hi[j];
+            // std::max(std::max(below, above), 0.0), lane by lane.
+            const typename V::Part larger = below < above ? above : below;
+            const typename V::Part gap = larger < zero ? zero : larger;
+            sums[j % 4] += gap * gap;
+        }
+        V::store((sums[0] + sums[1]) + (sums[2] + sums[3]), out + p * W);
     }
-    bound = (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
 // Takes `value` into the least turned-away distance of the lanes whose limit it reaches.
-[[gnu::always_inline]] inline void note_turned_away(const Lanes& value, const Lanes& limit,
-                                                    Lanes& turned_away) {
-    constexpr double NONE = std::numeric_limits<double>::infinity();
-    for (std::size_t l = 0; l < LANES; ++l) {
-        const double turned = value[l] >= limit[l] ? value[l] : NONE;
-        turned_away[l] = std::min(turned_away[l], turned);
+template <std::size_t W>
+[[gnu::always_inline]] inline void note_turned_away(const double* value, const double* limit,
+                                                    double* turned_away) {
+    using V = Vectors<W>;
+    typename V::Part none = {};
+    none += std::numeric_limits<double>::infinity();
+#pragma GCC unroll 8
+    for (std::size_t p = 0; p < V::PARTS; ++p) {
+        typename V::Part v;
+        typename V::Part least;
+        typename V::Part bar;
+        V::load(value + p * W, v);
+        V::load(turned_away + p * W, least);
+        V::load(limit + p * W, bar);
+        const typename V::Part turned = v >= bar ? v : none;
+        V::store(turned < least ? turned : least, turned_away + p * W);
     }
 }
 
@@ -105,10 +139,10 @@ constexpr std::size_t ROW_BLOCK = 32;
 // block of rows are measured first and the rows some lane admits at the limits of that
 // moment are listed without branches; limits only fall, so those are the only rows that
 // can still gain, each checked again at its push.
-template <std::size_t Dims>
+template <std::size_t Dims, std::size_t W>
 [[gnu::always_inline]] inline void offer_rows(const KdTree& tree, std::size_t start,
                                               std::size_t end, Walk<Dims>& walk, KnnHeap* heaps) {
-    Lanes distances[ROW_BLOCK];
+    alignas(64) double distances[ROW_BLOCK][LANES];
     unsigned admitted[ROW_BLOCK];
     std::size_t gaining[ROW_BLOCK];
     for (std::size_t block = start; block < end; block += ROW_BLOCK) {
@@ -116,16 +150,18 @@ template <std::size_t Dims>
         const double* first_row = tree.tree_data.data() + block * Dims;
         std::size_t count = 0;
         // Locals, so that the loop keeps them in registers.
-        const Lanes limit = walk.limit;
-        Lanes turned_away = walk.turned_away;
+        alignas(64) double limit[LANES];
+        alignas(64) double turned_away[LANES];
+        std::memcpy(limit, walk.limit, sizeof(limit));
+        std::memcpy(turned_away, walk.turned_away, sizeof(turned_away));
         for (std::size_t r = 0; r < rows; ++r) {
-            lane_distances(first_row + r * Dims, walk, distances[r]);
+            lane_distances<Dims, W>(first_row + r * Dims, walk, distances[r]);
             admitted[r] = admitted_lanes(distances[r], limit);
-            note_turned_away(distances[r], limit, turned_away);
+            note_turned_away<W>(distances[r], limit, turned_away);
             gaining[count] = r;
             count += admitted[r] != 0;
         }
-        walk.turned_away = turned_away;
+        std::memcpy(walk.turned_away, turned_away, sizeof(turned_away));
         for (std::size_t g = 0; g < count; ++g) {
             const std::size_t r = gaining[g];
             for (unsigned bits = admitted[r]; bits != 0; bits &= bits - 1) {
@@ -147,9 +183,9 @@ template <std::size_t Dims>
 
 // One walk: the group's rows first, then the rest of the tree depth first, the child on
 // the rows' side of a split before the other.
-template <std::size_t Dims>
-CORVANE_DISPATCH void search_walk(const KdTree& tree, Walk<Dims>& walk, KnnHeap* heaps) {
-    offer_rows(tree, walk.group_start, walk.group_end, walk, heaps);
+template <std::size_t Dims, std::size_t W>
+[[gnu::always_inline]] inline void walk_tree(const KdTree& tree, Walk<Dims>& walk, KnnHeap* heaps) {
+    offer_rows<Dims, W>(tree, walk.group_start, walk.group_end, walk, heaps);
     // Pushing both children of each node taken up keeps at most one pending node a level.
     std::size_t pending[MAX_TREE_DEPTH + 1];
     std::size_t top = 0;
@@ -158,20 +194,52 @@ CORVANE_DISPATCH void search_walk(const KdTree& tree, Walk<Dims>& walk, KnnHeap*
         const std::size_t node = pending[--top];
         const KdNode& record = tree.nodes[node];
         if (record.start >= walk.group_start && record.end <= walk.group_end) continue;
-        Lanes bound;
-        lane_bounds(tree, node, walk, bound);
+        alignas(64) double bound[LANES];
+        lane_bounds<Dims, W>(tree, node, walk, bound);
         if (admitted_lanes(bound, walk.limit) == 0) {
-            note_turned_away(bound, walk.limit, walk.turned_away);
+            note_turned_away<W>(bound, walk.limit, walk.turned_away);
             continue;
         }
         if (record.is_leaf) {
-            offer_rows(tree, record.start, record.end, walk, heaps);
+            offer_rows<Dims, W>(tree, record.start, record.end, walk, heaps);
             continue;
         }
         const bool left_near = walk.centre[record.split_dim] <= record.split_value;
         pending[top++] = left_near ? record.right : record.left;
         pending[top++] = left_near ? record.left : record.right;
     }
+}
+
+template <std::size_t Dims>
+using WalkFunction = void (*)(const KdTree&, Walk<Dims>&, KnnHeap*);
+
+// The walk compiled for each instruction-set level, each on vectors of its own width.
+#if CORVANE_VERSIONS
+template <std::size_t Dims>
+__attribute__((target("arch=x86-64-v4"))) void walk_v4(const KdTree& tree, Walk<Dims>& walk,
+                                                       KnnHeap* heaps) {
+    walk_tree<Dims, 8>(tree, walk, heaps);
+}
+
+template <std::size_t Dims>
+__attribute__((target("arch=x86-64-v3"))) void walk_v3(const KdTree& tree, Walk<Dims>& walk,
+                                                       KnnHeap* heaps) {
+    walk_tree<Dims, 4>(tree, walk, heaps);
+}
+#endif
+
+template <std::size_t Dims>
+void walk_baseline(const KdTree& tree, Walk<Dims>& walk, KnnHeap* heaps) {
+    walk_tree<Dims, 2>(tree, walk, heaps);
+}
+
+template <std::size_t Dims>
+WalkFunction<Dims> machine_walk() {
+#if CORVANE_VERSIONS
+    if (__builtin_cpu_supports("x86-64-v4")) return walk_v4<Dims>;
+    if (__builtin_cpu_supports("x86-64-v3")) return walk_v3<Dims>;
+#endif
+    return walk_baseline<Dims>;
 }
 
 // The groups: the largest subtrees of at most GROUP_QUERY_ROWS rows (or leaves), in tree
@@ -248,6 +316,7 @@ void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::siz
         1, (count + PIECES_PER_WORKER * workers - 1) / (PIECES_PER_WORKER * workers));
     run_task_queue(context, workers, (count + piece - 1) / piece, [&](std::size_t, std::size_t t) {
         const SquaredEuclideanSpace space;
+        const WalkFunction<Dims> walk_on_machine = machine_walk<Dims>();
         Walk<Dims> walk;
         std::vector<KnnHeap> heaps(LANES, KnnHeap(k));
         std::vector<std::size_t> order;
@@ -265,7 +334,7 @@ void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::siz
                 load_walk(tree, order.data() + first, rows, walk);
                 for (KnnHeap& heap : heaps)
                     heap.clear();
-                search_walk(tree, walk, heaps.data());
+                walk_on_machine(tree, walk, heaps.data());
                 for (std::size_t l = 0; l < rows; ++l) {
                     // Every row a lane neither kept nor turned away lies beyond its final
                     // k-th distance. So unless a turned-away distance reaches it, the k
