@@ -30,8 +30,12 @@ struct Vectors {
 
     // Out-parameters rather than return values: a function returning a vector of another
     // width than the baseline's registers would change the ABI.
-    static void load(const double* from, Part& part) { std::memcpy(&part, from, sizeof(Part)); }
-    static void store(const Part& part, double* to) { std::memcpy(to, &part, sizeof(Part)); }
+    [[gnu::always_inline]] static void load(const double* from, Part& part) {
+        std::memcpy(&part, from, sizeof(Part));
+    }
+    [[gnu::always_inline]] static void store(const Part& part, double* to) {
+        std::memcpy(to, &part, sizeof(Part));
+    }
 };
 
 // A lane's limit while its heap is not full: every comparison with NaN is false, so
@@ -64,12 +68,13 @@ struct Walk {
     return admitted;
 }
 
-// The squared distances between `row` and every lane, each in the summation order of
-// lane_sum_of_squares (squared_distance.hpp): column j into running sum j % 4, the sums
-// combined as (0 + 1) + (2 + 3). Every lane does what squared_distance does.
-template <std::size_t Dims, std::size_t W>
-[[gnu::always_inline]] inline void lane_distances(const double* row, const Walk<Dims>& walk,
-                                                  double* out) {
+// Per lane, the sum over the columns j of term(j, the lanes' values in column j) squared,
+// in the summation order of lane_sum_of_squares (squared_distance.hpp): column j into
+// running sum j % 4, the sums combined as (0 + 1) + (2 + 3). `term` writes its vector into
+// its third argument.
+template <std::size_t Dims, std::size_t W, class Term>
+[[gnu::always_inline]] inline void lane_sums_of_squares(const Walk<Dims>& walk, double* out,
+                                                        const Term& term) {
     using V = Vectors<W>;
 #pragma GCC unroll 8
     for (std::size_t p = 0; p < V::PARTS; ++p) {
@@ -78,11 +83,22 @@ template <std::size_t Dims, std::size_t W>
         for (std::size_t j = 0; j < Dims; ++j) {
             typename V::Part point;
             V::load(walk.point[j] + p * W, point);
-            const typename V::Part t = row[j] - point;
+            typename V::Part t;
+            term(j, point, t);
             sums[j % 4] += t * t;
         }
         V::store((sums[0] + sums[1]) + (sums[2] + sums[3]), out + p * W);
     }
+}
+
+// The squared distances between `row` and every lane: every lane does what
+// squared_distance does.
+template <std::size_t Dims, std::size_t W>
+[[gnu::always_inline]] inline void lane_distances(const double* row, const Walk<Dims>& walk,
+                                                  double* out) {
+    using Part = typename Vectors<W>::Part;
+    lane_sums_of_squares<Dims, W>(
+        walk, out, [row](std::size_t j, const Part& point, Part& t) { t = row[j] - point; });
 }
 
 // The box bound of `node` in every lane, computed per lane as KdTree::min_rdist_point
@@ -90,26 +106,17 @@ template <std::size_t Dims, std::size_t W>
 template <std::size_t Dims, std::size_t W>
 [[gnu::always_inline]] inline void lane_bounds(const KdTree& tree, std::size_t node,
                                                const Walk<Dims>& walk, double* out) {
-    using V = Vectors<W>;
+    using Part = typename Vectors<W>::Part;
     const double* lo = tree.lower_bounds.data() + node * Dims;
     const double* hi = tree.upper_bounds.data() + node * Dims;
-    const typename V::Part zero = {};
-#pragma GCC unroll 8
-    for (std::size_t p = 0; p < V::PARTS; ++p) {
-        typename V::Part sums[4] = {};
-#pragma GCC unroll 16
-        for (std::size_t j = 0; j < Dims; ++j) {
-            typename V::Part point;
-            V::load(walk.point[j] + p * W, point);
-            const typename V::Part below = lo[j] - point;
-            const typename V::Part above = point - hi[j];
-            // std::max(std::max(below, above), 0.0), lane by lane.
-            const typename V::Part larger = below < above ? above : below;
-            const typename V::Part gap = larger < zero ? zero : larger;
-            sums[j % 4] += gap * gap;
-        }
-        V::store((sums[0] + sums[1]) + (sums[2] + sums[3]), out + p * W);
-    }
+    lane_sums_of_squares<Dims, W>(walk, out, [lo, hi](std::size_t j, const Part& point, Part& gap) {
+        const Part below = lo[j] - point;
+        const Part above = point - hi[j];
+        const Part zero = {};
+        // std::max(std::max(below, above), 0.0), lane by lane.
+        const Part larger = below < above ? above : below;
+        gap = larger < zero ? zero : larger;
+    });
 }
 
 // Takes `value` into the least turned-away distance of the lanes whose limit it reaches.
