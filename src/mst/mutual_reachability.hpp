@@ -46,6 +46,9 @@ class MutualReachabilitySq {
         return larger * larger;
     }
 
+    // Whether the weight is the plain max(core_sq, d_sq).
+    bool unit_alpha() const { return unit_alpha_; }
+
   private:
     double alpha_;
     bool unit_alpha_;

@@ -318,7 +318,11 @@ class BoruvkaRun {
                                static_cast<Index>(tree_.indices[candidate.from]),
                                static_cast<Index>(c)});
             }
-            checked_sort(context_, run.begin(), run.end(), batch_less<Index>);
+            // A lambda rather than the function's address, so that the sort inlines it.
+            checked_sort(context_, run.begin(), run.end(),
+                         [](const BatchKey<Index>& a, const BatchKey<Index>& b) {
+                             return batch_less(a, b);
+                         });
         });
         return runs;
     }

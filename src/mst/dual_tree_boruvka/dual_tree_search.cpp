@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "distance/euclidean/squared_distance.hpp"
+#include "mst/dual_tree_boruvka/leaf_pair_screen.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "mst/mutual_reachability.hpp"
 #include "search_space/tree_spaces.hpp"
@@ -188,62 +189,134 @@ class DualTreeSearcher {
         if constexpr (Shared) lower_shared(component, weight);
     }
 
-    // p's component takes an edge of weight w when w < own (its entry) and w <= shared (its
-    // shared bound); x's component when w < other (its entry, or with sharing its shared
-    // bound). A NaN weight is taken by neither, but never skipped before it is computed.
-    // Leaves the query leaf's bound at the largest open weight of its points.
+    // Whether the base case can go through the vector screen (leaf_pair_screen.hpp): the
+    // Euclidean weight with alpha 1, compiled widths up to the screen's, and leaves that
+    // fit it.
+    template <class Node>
+    bool screens(const Node& query, const Node& reference) const {
+        if constexpr (std::is_same_v<Space, SquaredEuclideanSpace> && Dims <= SCREEN_MAX_DIMS) {
+            return state_.mutual_reachability.unit_alpha() &&
+                   query.end - query.start <= SCREEN_MAX_ROWS &&
+                   reference.end - reference.start <= SCREEN_MAX_ROWS;
+        } else {
+            return false;
+        }
+    }
+
+    // Every pair of the two leaves, query points in order and for each the reference rows
+    // in order, each through visit_pair. Points that cannot gain are skipped (see
+    // visit_pair). With the screen, a query point visits only the rows it lets through:
+    // the others would change nothing, so the outcome is the same pair for pair. Leaves
+    // the query leaf's bound at the largest open weight of its points.
     template <class Node>
     void base_case(std::size_t q, const Node& query, const Node& reference) {
-        const std::size_t* component = state_.position_component.data();
-        const double* core_units = state_.position_core.data();
-        const auto& mr = state_.mutual_reachability;
-        const Space& space = state_.space;
-        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
-        const double* rows = tree_.tree_data.data();
+        if (screens(query, reference)) {
+            screened_base_case(q, query, reference);
+            return;
+        }
         double leaf_bound = 0.0;
         for (std::size_t i = query.start; i < query.end; ++i) {
-            const std::size_t cp = component[i];
-            double own = candidates_[cp].weight;
-            double shared = shared_weight(cp);
-            const double core_p = core_units[i];
-            // mr is at least the core term, so p cannot beat its component's candidate.
-            // Such a point stays closed for the rest of the search: its open weight is 0.
-            if (core_p >= own || core_p > shared) continue;
-            const double* row_p = rows + i * dims;
-            for (std::size_t j = reference.start; j < reference.end; ++j) {
-                const std::size_t cx = component[j];
-                if (cx == cp) continue;
-                const double c = max_ignoring_nan(core_units[j], core_p);
-                const double other = Shared ? shared_weight(cx) : candidates_[cx].weight;
-                const auto useless = [&](double w) {
-                    return (w >= own || w > shared) && w >= other;
-                };
-                if (useless(c)) continue;
-                // mr grows with the distance, so a partial sum or a lower bound that is
-                // already useless settles the pair.
-                double d = 0.0;
-                if (!space.template pair_unless<Dims>(
-                        row_p, rows + j * dims, i, j, dims,
-                        [&](double partial) { return useless(mr(c, partial)); }, d)) {
-                    continue;
-                }
-                const double w = mr(c, d);
-                if (w < own && w <= shared) {
-                    improve(cp, w, i, j);
-                    own = w;
-                    shared = w;
-                }
-                if (w < other) {
-                    if constexpr (Shared) {
-                        lower_shared(cx, w);
-                    } else {
-                        improve(cx, w, j, i);
-                    }
-                }
-            }
+            QueryPoint p = query_point(i);
+            if (p.closed()) continue;
+            for (std::size_t j = reference.start; j < reference.end; ++j)
+                visit_pair(p, j);
             leaf_bound = std::max(leaf_bound, point_bound(i));
         }
         node_bound_[q] = leaf_bound;
+    }
+
+    template <class Node>
+    void screened_base_case(std::size_t q, const Node& query, const Node& reference) {
+        const std::size_t* component = state_.position_component.data();
+        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
+        const double* rows = tree_.tree_data.data();
+        screen_leaf_.count = reference.end - reference.start;
+        for (std::size_t j = reference.start; j < reference.end; ++j) {
+            const std::size_t at = j - reference.start;
+            const std::size_t cx = component[j];
+            for (std::size_t c = 0; c < dims; ++c)
+                screen_leaf_.columns[c][at] = rows[j * dims + c];
+            screen_leaf_.core[at] = screen_core(state_.position_core[j]);
+            screen_leaf_.other[at] = Shared ? shared_weight(cx) : candidates_[cx].weight;
+            screen_leaf_.component[at] = cx;
+        }
+        screen_leaf_.pad(dims);
+        std::size_t listed = 0;
+        for (std::size_t i = query.start; i < query.end; ++i) {
+            const QueryPoint p = query_point(i);
+            if (p.closed()) continue;
+            screen_positions_[listed] = i;
+            screen_queries_[listed++] = {rows + i * dims, screen_core(p.core), p.component, p.own,
+                                         p.shared};
+        }
+        screen_leaf_pairs(screen_leaf_, dims, screen_queries_, listed, screen_masks_);
+        // A point closed when listed stays closed; one listed is checked again in
+        // visit_pair's order, as its thresholds may have fallen since.
+        double leaf_bound = 0.0;
+        for (std::size_t t = 0; t < listed; ++t) {
+            const std::size_t i = screen_positions_[t];
+            QueryPoint p = query_point(i);
+            if (p.closed()) continue;
+            for (std::uint64_t mask = screen_masks_[t]; mask != 0; mask &= mask - 1)
+                visit_pair(p, reference.start + static_cast<std::size_t>(std::countr_zero(mask)));
+            leaf_bound = std::max(leaf_bound, point_bound(i));
+        }
+        node_bound_[q] = leaf_bound;
+    }
+
+    // A query point of the base case: own is its component's candidate and shared the
+    // component's shared bound, both lowered as the point finds edges.
+    struct QueryPoint {
+        std::size_t position;
+        std::size_t component;
+        double core;
+        double own;
+        double shared;
+
+        // mr is at least the core term, so p cannot beat its component's candidate. Such a
+        // point stays closed for the rest of the search: its open weight is 0.
+        bool closed() const { return core >= own || core > shared; }
+    };
+
+    QueryPoint query_point(std::size_t i) const {
+        const std::size_t cp = state_.position_component[i];
+        return {i, cp, state_.position_core[i], candidates_[cp].weight, shared_weight(cp)};
+    }
+
+    // p's component takes an edge of weight w when w < own and w <= shared; x's component
+    // when w < other (its entry, or with sharing its shared bound). A NaN weight is taken
+    // by neither, but never skipped before it is computed.
+    void visit_pair(QueryPoint& p, std::size_t j) {
+        const std::size_t cx = state_.position_component[j];
+        if (cx == p.component) return;
+        const double c = max_ignoring_nan(state_.position_core[j], p.core);
+        const double other = Shared ? shared_weight(cx) : candidates_[cx].weight;
+        const auto useless = [&](double w) { return (w >= p.own || w > p.shared) && w >= other; };
+        if (useless(c)) return;
+        const std::size_t dims = Dims == DYNAMIC_DIMS ? tree_.dims : Dims;
+        const double* rows = tree_.tree_data.data();
+        const auto& mr = state_.mutual_reachability;
+        // mr grows with the distance, so a partial sum or a lower bound that is already
+        // useless settles the pair.
+        double d = 0.0;
+        if (!state_.space.template pair_unless<Dims>(
+                rows + p.position * dims, rows + j * dims, p.position, j, dims,
+                [&](double partial) { return useless(mr(c, partial)); }, d)) {
+            return;
+        }
+        const double w = mr(c, d);
+        if (w < p.own && w <= p.shared) {
+            improve(p.component, w, p.position, j);
+            p.own = w;
+            p.shared = w;
+        }
+        if (w < other) {
+            if constexpr (Shared) {
+                lower_shared(cx, w);
+            } else {
+                improve(cx, w, j, p.position);
+            }
+        }
     }
 
     const Tree& tree_;
@@ -255,6 +328,11 @@ class DualTreeSearcher {
     std::size_t* witness_;
     const ExecutionContext& context_;
     std::size_t visits_ = 0;  // node pairs, for the interruption checks
+    // Scratch space of the screened base case.
+    ScreenLeaf screen_leaf_;
+    ScreenQuery screen_queries_[SCREEN_MAX_ROWS];
+    std::size_t screen_positions_[SCREEN_MAX_ROWS];
+    std::uint64_t screen_masks_[SCREEN_MAX_ROWS];
 };
 
 template <std::size_t Dims, class Tree, class Space>
