@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/dispatch.hpp"
+#include "common/internal_error.hpp"
 #include "core_distance/space_core_distances.hpp"
 #include "kdtree_bounded/kd_tree_bounds.hpp"
 #include "search_space/search_space.hpp"
@@ -240,13 +241,16 @@ void walk_baseline(const KdTree& tree, Walk<Dims>& walk, KnnHeap* heaps) {
     walk_tree<Dims, 2>(tree, walk, heaps);
 }
 
+// Every copy of the walk the machine can run, the portable one first, the best last.
 template <std::size_t Dims>
-WalkFunction<Dims> machine_walk() {
+std::vector<WalkFunction<Dims>> machine_walks() {
+    std::vector<WalkFunction<Dims>> walks = {walk_baseline<Dims>};
 #if CORVANE_VERSIONS
-    if (__builtin_cpu_supports("x86-64-v4")) return walk_v4<Dims>;
-    if (__builtin_cpu_supports("x86-64-v3")) return walk_v3<Dims>;
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v3")) walks.push_back(walk_v3<Dims>);
+    if (__builtin_cpu_supports("x86-64-v4")) walks.push_back(walk_v4<Dims>);
 #endif
-    return walk_baseline<Dims>;
+    return walks;
 }
 
 // The groups: the largest subtrees of at most GROUP_QUERY_ROWS rows (or leaves), in tree
@@ -313,7 +317,7 @@ void load_walk(const KdTree& tree, const std::size_t* positions, std::size_t row
 
 template <std::size_t Dims>
 void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::size_t>& groups,
-                   CoreDistanceResult& result, const ExecutionContext& context) {
+                   std::size_t level, CoreDistanceResult& result, const ExecutionContext& context) {
     // Groups per task: several tasks per worker, taken in turn, so that dense and sparse
     // regions even out.
     constexpr std::size_t PIECES_PER_WORKER = 16;
@@ -323,7 +327,7 @@ void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::siz
         1, (count + PIECES_PER_WORKER * workers - 1) / (PIECES_PER_WORKER * workers));
     run_task_queue(context, workers, (count + piece - 1) / piece, [&](std::size_t, std::size_t t) {
         const SquaredEuclideanSpace space;
-        const WalkFunction<Dims> walk_on_machine = machine_walk<Dims>();
+        const WalkFunction<Dims> walk_on_machine = machine_walks<Dims>()[level];
         Walk<Dims> walk;
         std::vector<KnnHeap> heaps(LANES, KnnHeap(k));
         std::vector<std::size_t> order;
@@ -365,8 +369,15 @@ void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::siz
 
 }  // namespace
 
-CoreDistanceResult kd_group_core_distances(const KdTree& tree, std::size_t k, bool keep_neighbors,
-                                           const ExecutionContext& context) {
+std::size_t group_walk_levels() {
+    return machine_walks<1>().size();
+}
+
+CoreDistanceResult kd_group_core_distances_at_level(const KdTree& tree, std::size_t k,
+                                                    bool keep_neighbors,
+                                                    const ExecutionContext& context,
+                                                    std::size_t level) {
+    if (level >= group_walk_levels()) fail_internal("kd_group_core_distances: no such level");
     const std::size_t dims = tree.dims;
     if (dims == 0 || dims > KdTree::UNROLLED_DIMS) {
         return space_core_distances(tree, SquaredEuclideanSpace{}, k, keep_neighbors, context);
@@ -377,9 +388,17 @@ CoreDistanceResult kd_group_core_distances(const KdTree& tree, std::size_t k, bo
     const std::vector<std::size_t> groups = query_groups(tree);
     with_fixed_dims<KdTree::UNROLLED_DIMS>(dims, [&](auto fixed) {
         constexpr std::size_t Dims = decltype(fixed)::value;
-        if constexpr (Dims != DYNAMIC_DIMS) search_groups<Dims>(tree, k, groups, result, context);
+        if constexpr (Dims != DYNAMIC_DIMS) {
+            search_groups<Dims>(tree, k, groups, level, result, context);
+        }
     });
     return result;
+}
+
+CoreDistanceResult kd_group_core_distances(const KdTree& tree, std::size_t k, bool keep_neighbors,
+                                           const ExecutionContext& context) {
+    static const std::size_t best = group_walk_levels() - 1;
+    return kd_group_core_distances_at_level(tree, k, keep_neighbors, context, best);
 }
 
 }  // namespace corvane

@@ -33,6 +33,18 @@ namespace corvane {
 CoreDistanceResult kd_group_core_distances(const KdTree& tree, std::size_t k, bool keep_neighbors,
                                            const ExecutionContext& context);
 
+// The number of copies of the walk the machine can run, each compiled for an instruction
+// set on vectors of its width: the portable one, then x86-64-v3 and x86-64-v4 where the
+// compiler builds them and the machine has them. kd_group_core_distances takes the last.
+std::size_t group_walk_levels();
+
+// kd_group_core_distances with copy `level` (below group_walk_levels(); an internal error
+// otherwise), so that each copy can be checked against the others.
+CoreDistanceResult kd_group_core_distances_at_level(const KdTree& tree, std::size_t k,
+                                                    bool keep_neighbors,
+                                                    const ExecutionContext& context,
+                                                    std::size_t level);
+
 // Rows per query group: the largest subtrees of at most this many rows are the groups.
 inline constexpr std::size_t GROUP_QUERY_ROWS = 20;
 

@@ -30,23 +30,28 @@ std::vector<NeighbourRow> listed_rows(const CoreDistanceResult& result, std::siz
 
 // The grouped search against the one-row-at-a-time search: the same core distances bit for
 // bit and lists naming the same rows, in the same order where another row ties the k-th
-// distance; so the spanning tree seeded from them is the same too.
+// distance; so the spanning tree seeded from them is the same too. Every instruction-set
+// copy of the walk the machine runs.
 void expect_matches_single_row_search(const DataMatrix& m, std::size_t k,
                                       const std::string& label) {
     SCOPED_TRACE(label);
     const KdTree tree = KdTree::build(m);
     CoreDistanceResult oracle = tree_core_distances(m, tree, k, true, ExecutionContext(1));
-    CoreDistanceResult grouped = kd_group_core_distances(tree, k, true, ExecutionContext(2));
-    ASSERT_TRUE(same_bits(oracle.core_distances, grouped.core_distances));
-    ASSERT_EQ(grouped.neighbors.size(), m.rows * (k - 1));
-    for (std::size_t i = 0; i < m.rows; ++i) {
-        ASSERT_EQ(listed_rows(grouped, k, i), listed_rows(oracle, k, i)) << "row " << i;
-    }
     const std::vector<MstEdge> expected = dual_tree_boruvka(
-        tree, oracle.core_distances, std::move(oracle.neighbors), k - 1, 1.0, ExecutionContext(1));
-    EXPECT_EQ(dual_tree_boruvka(tree, grouped.core_distances, std::move(grouped.neighbors), k - 1,
-                                1.0, ExecutionContext(1)),
-              expected);
+        tree, oracle.core_distances, oracle.neighbors, k - 1, 1.0, ExecutionContext(1));
+    for (std::size_t level = 0; level < group_walk_levels(); ++level) {
+        SCOPED_TRACE(::testing::Message() << "level " << level);
+        CoreDistanceResult grouped =
+            kd_group_core_distances_at_level(tree, k, true, ExecutionContext(2), level);
+        ASSERT_TRUE(same_bits(oracle.core_distances, grouped.core_distances));
+        ASSERT_EQ(grouped.neighbors.size(), m.rows * (k - 1));
+        for (std::size_t i = 0; i < m.rows; ++i) {
+            ASSERT_EQ(listed_rows(grouped, k, i), listed_rows(oracle, k, i)) << "row " << i;
+        }
+        EXPECT_EQ(dual_tree_boruvka(tree, grouped.core_distances, std::move(grouped.neighbors),
+                                    k - 1, 1.0, ExecutionContext(1)),
+                  expected);
+    }
 }
 
 DataMatrix lattice(std::size_t side, std::size_t dims) {
@@ -142,6 +147,9 @@ TEST(GroupCoreDistances, ZeroAndManyColumnsEmptyInputAndBadK) {
     const KdTree tree = KdTree::build(testing::random_matrix(20, 2, 3));
     EXPECT_THROW(kd_group_core_distances(tree, 0, false, ExecutionContext(1)), InternalError);
     EXPECT_THROW(kd_group_core_distances(tree, 21, false, ExecutionContext(1)), InternalError);
+    EXPECT_THROW(
+        kd_group_core_distances_at_level(tree, 2, false, ExecutionContext(1), group_walk_levels()),
+        InternalError);
 }
 
 }  // namespace
