@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "ball_tree/ball_tree.hpp"
@@ -9,6 +10,7 @@
 #include "common/internal_error.hpp"
 #include "core_distance/blocked_core_distances.hpp"
 #include "core_distance/core_distance.hpp"
+#include "core_distance/group_core_distances.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/blocked_boruvka/blocked_boruvka.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
@@ -36,7 +38,7 @@ MstResult zero_distance_mst(std::size_t n) {
 MstResult kd_boruvka_route(DataMatrix& data, std::size_t k, double alpha,
                            const ExecutionContext& context, StageClock* clock) {
     KdTree tree = KdTree::build(std::move(data.values), data.rows, data.cols, context);
-    CoreDistanceResult core = tree_core_distances(data, tree, k, true, context);
+    CoreDistanceResult core = kd_group_core_distances(tree, k, true, context);
     lap(clock, &StageTimes::core_distances);
     MstResult result;
     result.edges = dual_tree_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1,
@@ -62,7 +64,11 @@ template <class Tree>
 std::vector<double> tree_core_distances_only(const DataMatrix& data, std::size_t k,
                                              const ExecutionContext& context) {
     const Tree tree = Tree::build(data, context);
-    return tree_core_distances(data, tree, k, false, context).core_distances;
+    if constexpr (std::is_same_v<Tree, KdTree>) {
+        return kd_group_core_distances(tree, k, false, context).core_distances;
+    } else {
+        return tree_core_distances(data, tree, k, false, context).core_distances;
+    }
 }
 
 MstResult rows_prim_route(const DataMatrix& data, std::vector<double> core_distances, double alpha,

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+
+#include "core_distance/core_distance.hpp"
+#include "kdtree_bounded/kd_tree.hpp"
+#include "parallel/execution_context.hpp"
+
+namespace corvane {
+
+// The result of tree_core_distances(matrix, tree, k, keep_neighbors, context) for the
+// matrix `tree` was built from, with 1 <= k <= tree.n_points, found several rows at a
+// time. The groups are the largest subtrees of at most GROUP_QUERY_ROWS rows; a group's
+// rows, cut into runs of up to 8 rows that lie together, walk the tree a run at a time, one
+// vector lane per row, each with its own heap and limit, the heaps first filled from the
+// group's own rows. A node is skipped only when its box bound reaches the limit of every
+// row of the run; at a leaf each row of the leaf is measured against all lanes at once and
+// only the lanes it improves push.
+//
+// Exactness: every lane's distances and box bounds are computed by the very operations of
+// squared_distance and KdTree::min_rdist_point, so the core distances are bit for bit
+// those of tree_core_distances (the k-th smallest of the same exactly computed distances,
+// whatever the order they are offered in). Each neighbour list names the same rows as
+// tree_core_distances' list: where no other row ties the k-th distance the k nearest rows
+// are unique (the array order may differ); where one does, which tied rows a heap keeps
+// follows the order of offering, so that row is searched again alone, and its list is the
+// one-row search's, array order included. The spanning tree seeded from the lists is
+// therefore the same. Every run is answered on its own, so the result is the same for any
+// thread count.
+//
+// Matrices without columns or with more than KdTree::UNROLLED_DIMS columns are answered
+// by tree_core_distances itself.
+CoreDistanceResult kd_group_core_distances(const KdTree& tree, std::size_t k, bool keep_neighbors,
+                                           const ExecutionContext& context);
+
+// The number of copies of the walk the machine can run, each compiled for an instruction
+// set on vectors of its width: the portable one, then x86-64-v3 and x86-64-v4 where the
+// compiler builds them and the machine has them. kd_group_core_distances takes the last.
+std::size_t group_walk_levels();
+
+// kd_group_core_distances with copy `level` (below group_walk_levels(); an internal error
+// otherwise), so that each copy can be checked against the others.
+CoreDistanceResult kd_group_core_distances_at_level(const KdTree& tree, std::size_t k,
+                                                    bool keep_neighbors,
+                                                    const ExecutionContext& context,
+                                                    std::size_t level);
+
+// Rows per query group: the largest subtrees of at most this many rows are the groups.
+inline constexpr std::size_t GROUP_QUERY_ROWS = 20;
+
+}  // namespace corvane

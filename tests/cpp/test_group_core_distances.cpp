@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "common/internal_error.hpp"
+#include "core_distance/core_distance.hpp"
+#include "core_distance/group_core_distances.hpp"
+#include "kdtree_bounded/kd_tree.hpp"
+#include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
+#include "tree_support.hpp"
+#include "value_support.hpp"
+
+namespace corvane {
+namespace {
+
+using testing::same_bits;
+
+// The rows of row i's list, ascending.
+std::vector<NeighbourRow> listed_rows(const CoreDistanceResult& result, std::size_t k,
+                                      std::size_t i) {
+    const auto first = result.neighbors.begin() + static_cast<long>(i * (k - 1));
+    std::vector<NeighbourRow> rows(first, first + static_cast<long>(k - 1));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// The grouped search against the one-row-at-a-time search: the same core distances bit for
+// bit and lists naming the same rows, in the same order where another row ties the k-th
+// distance; so the spanning tree seeded from them is the same too. Every instruction-set
+// copy of the walk the machine runs.
+void expect_matches_single_row_search(const DataMatrix& m, std::size_t k,
+                                      const std::string& label) {
+    SCOPED_TRACE(label);
+    const KdTree tree = KdTree::build(m);
+    CoreDistanceResult oracle = tree_core_distances(m, tree, k, true, ExecutionContext(1));
+    const std::vector<MstEdge> expected = dual_tree_boruvka(
+        tree, oracle.core_distances, oracle.neighbors, k - 1, 1.0, ExecutionContext(1));
+    for (std::size_t level = 0; level < group_walk_levels(); ++level) {
+        SCOPED_TRACE(::testing::Message() << "level " << level);
+        CoreDistanceResult grouped =
+            kd_group_core_distances_at_level(tree, k, true, ExecutionContext(2), level);
+        ASSERT_TRUE(same_bits(oracle.core_distances, grouped.core_distances));
+        ASSERT_EQ(grouped.neighbors.size(), m.rows * (k - 1));
+        for (std::size_t i = 0; i < m.rows; ++i) {
+            ASSERT_EQ(listed_rows(grouped, k, i), listed_rows(oracle, k, i)) << "row " << i;
+        }
+        EXPECT_EQ(dual_tree_boruvka(tree, grouped.core_distances, std::move(grouped.neighbors),
+                                    k - 1, 1.0, ExecutionContext(1)),
+                  expected);
+    }
+}
+
+DataMatrix lattice(std::size_t side, std::size_t dims) {
+    std::size_t n = 1;
+    for (std::size_t j = 0; j < dims; ++j)
+        n *= side;
+    DataMatrix m(n, dims);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::size_t rest = i;
+        for (std::size_t j = 0; j < dims; ++j, rest /= side)
+            m.values[i * dims + j] = static_cast<double>(rest % side);
+    }
+    return m;
+}
+
+TEST(GroupCoreDistances, MatchesSingleRowSearchForEveryColumnCount) {
+    for (std::size_t dims = 1; dims <= KdTree::UNROLLED_DIMS; ++dims) {
+        const std::size_t k = 2 + dims % 9;
+        expect_matches_single_row_search(testing::random_matrix(900, dims, unsigned(dims)), k,
+                                         "uniform, " + std::to_string(dims) + " columns");
+    }
+}
+
+// Exact ties decide which rows a heap keeps: duplicates, integer values and lattices, with
+// k from 1 to beyond a leaf and a group.
+TEST(GroupCoreDistances, MatchesSingleRowSearchOnExactTies) {
+    for (const std::size_t dims : {2u, 3u, 5u, 8u}) {
+        for (const std::size_t k : {1u, 4u, 10u, 31u}) {
+            expect_matches_single_row_search(
+                testing::random_matrix(1200, dims, unsigned(dims * 100 + k), 3), k,
+                "three levels, " + std::to_string(dims) + " columns, k " + std::to_string(k));
+        }
+    }
+    expect_matches_single_row_search(lattice(30, 2), 9, "30 x 30 lattice");
+    expect_matches_single_row_search(lattice(9, 3), 27, "9 x 9 x 9 lattice");
+    expect_matches_single_row_search(lattice(4, 5), 45, "4^5 lattice");
+    expect_matches_single_row_search(testing::matrix_from(3, std::vector<double>(3 * 200, -2.5)),
+                                     12, "200 identical rows");
+}
+
+// Fewer rows than a leaf or a walk, up to k = n; and the brute-force k-th distance.
+TEST(GroupCoreDistances, SmallInputsAndEveryK) {
+    for (const std::size_t n : {1u, 2u, 7u, 9u, 23u}) {
+        const DataMatrix m = testing::random_matrix(n, 4, unsigned(n), n % 2 == 0 ? 0 : 2);
+        const KdTree tree = KdTree::build(m);
+        for (std::size_t k = 1; k <= n; ++k) {
+            const CoreDistanceResult grouped =
+                kd_group_core_distances(tree, k, true, ExecutionContext(1));
+            for (std::size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(grouped.core_distances[i],
+                          std::sqrt(testing::brute_force_knn(m, m.row(i), k).back()))
+                    << "n " << n << " k " << k << " row " << i;
+            }
+            expect_matches_single_row_search(m, k,
+                                             "n " + std::to_string(n) + " k " + std::to_string(k));
+        }
+    }
+}
+
+TEST(GroupCoreDistances, SameResultForAnyThreadCount) {
+    for (const int levels : {0, 4}) {
+        const DataMatrix m = testing::random_matrix(6000, 5, 17, levels);
+        const KdTree tree = KdTree::build(m);
+        const CoreDistanceResult one = kd_group_core_distances(tree, 10, true, ExecutionContext(1));
+        for (const std::size_t threads : {2u, 5u}) {
+            const CoreDistanceResult many =
+                kd_group_core_distances(tree, 10, true, ExecutionContext(threads));
+            EXPECT_TRUE(same_bits(one.core_distances, many.core_distances)) << threads;
+            EXPECT_EQ(one.neighbors, many.neighbors) << threads;
+        }
+        const CoreDistanceResult bare =
+            kd_group_core_distances(tree, 10, false, ExecutionContext(2));
+        EXPECT_TRUE(bare.neighbors.empty());
+        EXPECT_TRUE(same_bits(one.core_distances, bare.core_distances));
+    }
+}
+
+// No columns, or more than the unrolled searches cover: the single-row search answers.
+TEST(GroupCoreDistances, ZeroAndManyColumnsEmptyInputAndBadK) {
+    for (const std::size_t dims : {0u, 18u}) {
+        const DataMatrix m = testing::random_matrix(400, dims, 5);
+        const KdTree tree = KdTree::build(m);
+        const CoreDistanceResult oracle =
+            tree_core_distances(m, tree, 6, true, ExecutionContext(1));
+        const CoreDistanceResult grouped =
+            kd_group_core_distances(tree, 6, true, ExecutionContext(2));
+        EXPECT_TRUE(same_bits(oracle.core_distances, grouped.core_distances)) << dims;
+        EXPECT_EQ(oracle.neighbors, grouped.neighbors) << dims;
+    }
+    const DataMatrix empty(0, 3);
+    EXPECT_TRUE(kd_group_core_distances(KdTree::build(empty), 1, true, ExecutionContext(1))
+                    .core_distances.empty());
+    const KdTree tree = KdTree::build(testing::random_matrix(20, 2, 3));
+    EXPECT_THROW(kd_group_core_distances(tree, 0, false, ExecutionContext(1)), InternalError);
+    EXPECT_THROW(kd_group_core_distances(tree, 21, false, ExecutionContext(1)), InternalError);
+    EXPECT_THROW(
+        kd_group_core_distances_at_level(tree, 2, false, ExecutionContext(1), group_walk_levels()),
+        InternalError);
+}
+
+}  // namespace
+}  // namespace corvane
