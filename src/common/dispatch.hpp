@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 // Run-time dispatch of hot loops: CORVANE_DISPATCH compiles a function once per
 // instruction-set level and lets the loader pick the version for the machine at hand; the
 // portable baseline is the fallback and what the default build targets otherwise.
@@ -17,3 +19,19 @@
 #define CORVANE_DISPATCH
 #define CORVANE_VERSIONS 0
 #endif
+
+namespace corvane {
+
+// How many of the hand-written copies of a kernel, in the order portable, x86-64-v3,
+// x86-64-v4, this machine can run (each level includes the one before it): callers keep
+// their copies in that order and take the last one the machine runs.
+inline std::size_t machine_levels() {
+#if CORVANE_VERSIONS
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v4")) return 3;
+    if (__builtin_cpu_supports("x86-64-v3")) return 2;
+#endif
+    return 1;
+}
+
+}  // namespace corvane

@@ -16,13 +16,7 @@ class RowTree {
     using Node = std::size_t;
 
     RowTree(const SingleLinkageTree& tree, std::size_t n)
-        : rows_(tree.rows), n_(n), smallest_(rows_.size()) {
-        // Children come before their parents in merge order.
-        for (std::size_t r = 0; r < rows_.size(); ++r) {
-            const Node node = n_ + r;
-            smallest_[r] = std::min(smallest_point(left(node)), smallest_point(row(node).right));
-        }
-    }
+        : rows_(tree.rows), n_(n), smallest_(smallest_points(tree, n)) {}
 
     Node root() const { return n_ + rows_.size() - 1; }
     bool is_point(Node node) const { return node < n_; }
@@ -46,7 +40,7 @@ class RowTree {
 
     const std::vector<LinkageRow>& rows_;
     std::size_t n_;
-    std::vector<std::size_t> smallest_;  // per row
+    IndexArray smallest_;  // per row
 };
 
 // The pre-order layout as a tree.

@@ -246,10 +246,10 @@ template <std::size_t Dims>
 std::vector<WalkFunction<Dims>> machine_walks() {
     std::vector<WalkFunction<Dims>> walks = {walk_baseline<Dims>};
 #if CORVANE_VERSIONS
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("x86-64-v3")) walks.push_back(walk_v3<Dims>);
-    if (__builtin_cpu_supports("x86-64-v4")) walks.push_back(walk_v4<Dims>);
+    walks.push_back(walk_v3<Dims>);
+    walks.push_back(walk_v4<Dims>);
 #endif
+    walks.resize(machine_levels());
     return walks;
 }
 

@@ -7,6 +7,22 @@
 
 namespace corvane {
 
+IndexArray smallest_points(const SingleLinkageTree& tree, std::size_t n,
+                           const ExecutionContext& context) {
+    const std::vector<LinkageRow>& rows = tree.rows;
+    IndexArray smallest(rows.size(), n);
+    const auto smallest_under = [&](std::size_t node) {
+        return node < n ? node : smallest[node - n];
+    };
+    for_each_checked(context, 0, rows.size(), [&](std::size_t r) {
+        const LinkageRow& row = rows[r];
+        if (row.left >= n + r || row.right >= n + r)
+            fail_internal("single-linkage tree: a row above its parent");
+        smallest.set(r, std::min(smallest_under(row.left), smallest_under(row.right)));
+    });
+    return smallest;
+}
+
 PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
                                  const ExecutionContext& context)
     : n_(n),
@@ -44,18 +60,7 @@ PreorderLinkage::PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
             first.set(node - n, leaf);
         }
     };
-    // Children come before their parents in merge order: one pass upwards finds the
-    // smallest point under every row.
-    IndexArray smallest(count, n);
-    const auto smallest_under = [&](std::size_t node) {
-        return node < n ? node : smallest[node - n];
-    };
-    for_each_checked(context, 0, count, [&](std::size_t r) {
-        const LinkageRow& row = rows[r];
-        if (row.left >= n + r || row.right >= n + r)
-            fail_internal("single-linkage tree: a row above its parent");
-        smallest.set(r, std::min(smallest_under(row.left), smallest_under(row.right)));
-    });
+    const IndexArray smallest = smallest_points(tree, n, context);
 
     for_each_checked_descending(context, 0, count, [&](std::size_t r) {
         const LinkageRow& row = rows[r];

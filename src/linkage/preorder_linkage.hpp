@@ -29,6 +29,12 @@ namespace corvane {
 // Built once per fit from the rows in merge order; kept by the model, so that condensing
 // at another min_cluster_size reads it instead of rebuilding the rows from the spanning
 // tree.
+// The smallest point under every row of `tree` over n points, per row in merge order:
+// children come before their parents, so one pass upwards finds them. A row that names a
+// row after it throws InternalError. `context` is checked for interruption as it goes.
+IndexArray smallest_points(const SingleLinkageTree& tree, std::size_t n,
+                           const ExecutionContext& context = ExecutionContext());
+
 class PreorderLinkage {
   public:
     struct Node {

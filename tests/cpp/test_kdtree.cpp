@@ -252,7 +252,9 @@ TEST(KdTree, PointBoundMatchesItsDefinitionOnRandomBoxes) {
                 });
                 const double bound = tree.min_rdist_point(node, query.data());
                 ASSERT_EQ(bound, defined) << "dims " << dims << " node " << node;
-                if (dims == 5) ASSERT_EQ(tree.min_rdist_point<5>(node, query.data()), defined);
+                if (dims == 5) {
+                    ASSERT_EQ(tree.min_rdist_point<5>(node, query.data()), defined);
+                }
                 const KdNode& record = tree.nodes[node];
                 for (std::size_t i = record.start; i < record.end; ++i)
                     ASSERT_LE(bound, squared_distance(tree.row(i), query.data(), dims));

@@ -66,10 +66,10 @@ void ScreenLeaf::pad(std::size_t dims) {
 std::vector<ScreenKernel> screen_kernels() {
     std::vector<ScreenKernel> kernels = {screen_baseline::screen_all};
 #if CORVANE_VERSIONS
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("x86-64-v3")) kernels.push_back(screen_v3::screen_all);
-    if (__builtin_cpu_supports("x86-64-v4")) kernels.push_back(screen_v4::screen_all);
+    kernels.push_back(screen_v3::screen_all);
+    kernels.push_back(screen_v4::screen_all);
 #endif
+    kernels.resize(machine_levels());
     return kernels;
 }
 
