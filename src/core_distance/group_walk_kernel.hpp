@@ -108,7 +108,8 @@ template <std::size_t Dims>
 // can still gain, each checked again at its push.
 template <std::size_t Dims>
 [[gnu::always_inline]] inline void offer_rows(const KdTree& tree, std::size_t start,
-                                              std::size_t end, Walk<Dims>& walk, SortedKnnList* lists) {
+                                              std::size_t end, Walk<Dims>& walk,
+                                              SortedKnnList* lists) {
     alignas(64) double distances[ROW_BLOCK][LANES];
     unsigned admitted[ROW_BLOCK];
     std::size_t gaining[ROW_BLOCK];

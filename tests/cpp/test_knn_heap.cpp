@@ -129,9 +129,10 @@ TEST(SortedKnnList, KeepsWhatTheHeapKeeps) {
             first_k.resize(std::min(k, first_k.size()));
             std::sort(first_k.begin(), first_k.end());
             ASSERT_EQ(from_list, first_k) << "seed " << seed << " push " << i;
-            const std::size_t at_worst = static_cast<std::size_t>(
-                std::count_if(offered.begin(), offered.end(),
-                              [&](Pair p) { return p.first == list.max_distance(); }));
+            const std::size_t at_worst =
+                static_cast<std::size_t>(std::count_if(offered.begin(), offered.end(), [&](Pair p) {
+                    return p.first == list.max_distance();
+                }));
             const std::size_t kept_at_worst = static_cast<std::size_t>(
                 std::count_if(from_list.begin(), from_list.end(),
                               [&](Pair p) { return p.first == list.max_distance(); }));
