@@ -7,6 +7,7 @@
 
 #include "condensed_tree/packed_condensed_tree.hpp"
 #include "parallel/execution_context.hpp"
+#include "parallel/parallel.hpp"
 
 namespace corvane {
 
@@ -50,5 +51,20 @@ struct CondensedIndex {
 // `context` is checked for interruption as the passes go.
 CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
                                     const ExecutionContext& context = ExecutionContext());
+
+// step(point, parent, lambda) for the edge of every point of a tree that
+// index_condensed_tree accepted, by the threads of `context`: what an index holds per
+// point, read from the edges, so that per-point results can be written once the index is
+// gone. Every point is the child of one edge, so steps that write only their own point's
+// slots give the same results on any number of threads.
+template <class Step>
+void for_each_point_edge(const PackedCondensedTree& tree, const ExecutionContext& context,
+                         const Step& step) {
+    const std::size_t n = tree.points();
+    for_each_index(context, tree.size(), [&](std::size_t i) {
+        const std::size_t child = tree.child(i);
+        if (child < n) step(child, tree.parent(i), tree.lambda(i));
+    });
+}
 
 }  // namespace corvane

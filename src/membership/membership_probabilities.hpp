@@ -8,6 +8,7 @@
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 #include "parallel/execution_context.hpp"
 
 namespace corvane {
@@ -20,10 +21,39 @@ std::vector<double> membership_probabilities(const CondensedTree& tree,
                                              const ClusterSelection& selection,
                                              std::span<const std::int32_t> labels, std::size_t n);
 
+// What the probabilities depend on besides each point's label and edge, by cluster, taken
+// from an index (not empty) so that the probabilities can be written after it is gone.
+class PointProbabilities {
+  public:
+    PointProbabilities(const CondensedIndex& index, const ClusterSelection& selection,
+                       const ExecutionContext& context = ExecutionContext());
+
+    // The probability of a point with `label` that leaves cluster `parent` at `lambda`.
+    double operator()(std::int32_t label, std::size_t parent, double lambda) const;
+
+  private:
+    // Per selected cluster, in label order: its birth lambda and the span from there to
+    // the deepest finite point lambda inside it.
+    struct Span {
+        double birth = 0.0;
+        double length = 0.0;
+    };
+
+    std::size_t n_ = 0;
+    std::vector<std::size_t> owner_;  // per cluster: the selected cluster at or above it
+    std::vector<Span> spans_;
+};
+
 // The same from the tree's index (not empty).
 // `context` is checked for interruption as the passes go.
 std::vector<double> membership_probabilities(const CondensedIndex& index,
                                              const ClusterSelection& selection,
+                                             std::span<const std::int32_t> labels,
+                                             const ExecutionContext& context = ExecutionContext());
+
+// The same from the edges of the tree that `probabilities` was taken from.
+std::vector<double> membership_probabilities(const PackedCondensedTree& tree,
+                                             const PointProbabilities& probabilities,
                                              std::span<const std::int32_t> labels,
                                              const ExecutionContext& context = ExecutionContext());
 
