@@ -12,8 +12,6 @@
 namespace corvane {
 namespace {
 
-constexpr std::size_t NO_OWNER = CondensedIndex::NO_PARENT;
-
 void check_label_count(std::span<const std::int32_t> labels, std::size_t n) {
     if (labels.size() != n) fail_internal("membership_probabilities: one label per point");
 }
@@ -60,18 +58,6 @@ PointProbabilities::PointProbabilities(const CondensedIndex& index,
         if (std::isinf(birth)) birth = 0.0;
         spans_[k] = {birth, deepest[c - n] - birth};
     });
-}
-
-double PointProbabilities::operator()(std::int32_t label, std::size_t parent, double lambda) const {
-    if (label < 0) return 0.0;
-    const auto k = static_cast<std::size_t>(label);
-    check_index(k, spans_.size(), "membership_probabilities: label");
-    const Span span = spans_[k];
-    if (owner_[parent - n_] == NO_OWNER) lambda = -std::numeric_limits<double>::infinity();
-    if (std::isfinite(span.length) && span.length > 0.0) {
-        return std::min(1.0, std::max(0.0, (lambda - span.birth) / span.length));
-    }
-    return 1.0;
 }
 
 std::vector<double> membership_probabilities(const CondensedIndex& index,

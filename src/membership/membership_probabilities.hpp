@@ -1,10 +1,14 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
+#include "common/internal_error.hpp"
 #include "condensed_tree/cluster_selection.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
@@ -29,7 +33,17 @@ class PointProbabilities {
                        const ExecutionContext& context = ExecutionContext());
 
     // The probability of a point with `label` that leaves cluster `parent` at `lambda`.
-    double operator()(std::int32_t label, std::size_t parent, double lambda) const;
+    double operator()(std::int32_t label, std::size_t parent, double lambda) const {
+        if (label < 0) return 0.0;
+        const auto k = static_cast<std::size_t>(label);
+        check_index(k, spans_.size(), "membership_probabilities: label");
+        const Span span = spans_[k];
+        if (owner_[parent - n_] == NO_OWNER) lambda = -std::numeric_limits<double>::infinity();
+        if (std::isfinite(span.length) && span.length > 0.0) {
+            return std::min(1.0, std::max(0.0, (lambda - span.birth) / span.length));
+        }
+        return 1.0;
+    }
 
   private:
     // Per selected cluster, in label order: its birth lambda and the span from there to
@@ -38,6 +52,8 @@ class PointProbabilities {
         double birth = 0.0;
         double length = 0.0;
     };
+
+    static constexpr std::size_t NO_OWNER = CondensedIndex::NO_PARENT;
 
     std::size_t n_ = 0;
     std::vector<std::size_t> owner_;  // per cluster: the selected cluster at or above it
