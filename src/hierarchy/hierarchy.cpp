@@ -82,7 +82,7 @@ HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_
     results.labels = assign_labels(tree, *label, context);
     hierarchy_lap(clock, &StageTimes::labels);
     context.check();
-    results.probabilities = membership_probabilities(tree, *probability, results.labels, context);
+    results.probabilities = membership_probabilities(tree, *probability, *label, context);
     hierarchy_lap(clock, &StageTimes::probabilities);
     if (selected.condensed) {
         context.check();

@@ -76,12 +76,11 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
 
 std::vector<double> membership_probabilities(const PackedCondensedTree& tree,
                                              const PointProbabilities& probability,
-                                             std::span<const std::int32_t> labels,
+                                             const PointLabels& label,
                                              const ExecutionContext& context) {
-    check_label_count(labels, tree.points());
     std::vector<double> probabilities(tree.points(), 0.0);
     for_each_point_edge(tree, context, [&](std::size_t point, std::size_t parent, double lambda) {
-        probabilities[point] = probability(labels[point], parent, lambda);
+        probabilities[point] = probability(label(parent, lambda), parent, lambda);
     });
     return probabilities;
 }

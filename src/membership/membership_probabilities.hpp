@@ -13,6 +13,7 @@
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
+#include "labels/assign_labels.hpp"
 #include "parallel/execution_context.hpp"
 
 namespace corvane {
@@ -67,10 +68,11 @@ std::vector<double> membership_probabilities(const CondensedIndex& index,
                                              std::span<const std::int32_t> labels,
                                              const ExecutionContext& context = ExecutionContext());
 
-// The same from the edges of the tree that `probabilities` was taken from.
+// The same from the edges of the tree that `probabilities` and `labels` were taken from:
+// each point's label comes from its edge too, not from a scattered read of the labels.
 std::vector<double> membership_probabilities(const PackedCondensedTree& tree,
                                              const PointProbabilities& probabilities,
-                                             std::span<const std::int32_t> labels,
+                                             const PointLabels& labels,
                                              const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane
