@@ -61,9 +61,9 @@ HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_
     std::optional<PointProbabilities> probability;
     std::vector<double> deepest;
     {
-        // The index takes 16 bytes a point: it is released before the per-point results
-        // are allocated, which then read each point's edge instead.
-        const CondensedIndex index = index_condensed_tree(tree, context);
+        // What is kept by cluster: the per-point results read each point's edge, after
+        // the index is released.
+        const CondensedIndex index = index_condensed_clusters(tree, context);
         if (index.empty()) {
             results.labels.assign(n, -1);
             results.probabilities.assign(n, 0.0);

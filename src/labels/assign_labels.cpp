@@ -43,16 +43,9 @@ PointLabels::PointLabels(const CondensedIndex& index, const ClusterSelection& se
         allow_single_cluster && selection.clusters.size() == 1 && selection.clusters[0] == root_;
     if (!single_root_) return;
     // Any epsilon other than 0 sets the threshold, a negative one (every point) and NaN
-    // (no point) included.
-    if (cluster_selection_epsilon != 0.0) {
-        threshold_ = 1.0 / cluster_selection_epsilon;
-        return;
-    }
-    for_each_checked(context, 0, index.end(), [&](std::size_t node) {
-        if (index.parent[node] == root_ && index.lambda[node] > threshold_) {
-            threshold_ = index.lambda[node];
-        }
-    });
+    // (no point) included; otherwise the largest lambda directly under the root.
+    threshold_ = cluster_selection_epsilon != 0.0 ? 1.0 / cluster_selection_epsilon
+                                                  : index.last_departure[root_ - n];
 }
 
 std::vector<std::int32_t> assign_labels(const CondensedIndex& index,

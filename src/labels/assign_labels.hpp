@@ -25,7 +25,8 @@ std::vector<std::int32_t> assign_labels(const CondensedTree& tree,
                                         bool allow_single_cluster);
 
 // What the labels depend on besides each point's own edge, by cluster, taken from an
-// index (not empty) so that the labels can be written after it is gone.
+// index (not empty; its points are not read) so that the labels can be written after it
+// is gone.
 class PointLabels {
   public:
     PointLabels(const CondensedIndex& index, const ClusterSelection& selection,
@@ -50,7 +51,7 @@ class PointLabels {
     double threshold_ = 0.0;
 };
 
-// The same from the tree's index (not empty), checking `context` for interruption.
+// The same from the tree's index (not empty, with its points), checking `context` for interruption.
 std::vector<std::int32_t> assign_labels(const CondensedIndex& index,
                                         const ClusterSelection& selection,
                                         double cluster_selection_epsilon, bool allow_single_cluster,

@@ -27,7 +27,8 @@ std::vector<double> membership_probabilities(const CondensedTree& tree,
                                              std::span<const std::int32_t> labels, std::size_t n);
 
 // What the probabilities depend on besides each point's label and edge, by cluster, taken
-// from an index (not empty) so that the probabilities can be written after it is gone.
+// from an index (not empty; its points are not read) so that the probabilities can be
+// written after it is gone.
 class PointProbabilities {
   public:
     PointProbabilities(const CondensedIndex& index, const ClusterSelection& selection,
@@ -61,7 +62,7 @@ class PointProbabilities {
     std::vector<Span> spans_;
 };
 
-// The same from the tree's index (not empty).
+// The same from the tree's index (not empty, with its points).
 // `context` is checked for interruption as the passes go.
 std::vector<double> membership_probabilities(const CondensedIndex& index,
                                              const ClusterSelection& selection,

@@ -18,7 +18,7 @@ namespace corvane {
 // gives all zeros.
 std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n);
 
-// The same from the tree's index (not empty).
+// The same from the tree's index (not empty, with its points).
 // `context` is checked for interruption as the passes go.
 std::vector<double> outlier_scores(const CondensedIndex& index,
                                    const ExecutionContext& context = ExecutionContext());
