@@ -30,14 +30,11 @@ std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size
 }
 
 LinkedRows::LinkedRows(std::size_t n)
-    : left(0, 2 * n), right(0, 2 * n), left_size(0, n + 1), right_size(0, n + 1), smallest(0, n) {
-    const std::size_t rows = n > 0 ? n - 1 : 0;
-    left.reserve(rows);
-    right.reserve(rows);
-    left_size.reserve(rows);
-    right_size.reserve(rows);
-    smallest.reserve(rows);
-}
+    : left(n > 0 ? n - 1 : 0, 2 * n),
+      right(left.size(), 2 * n),
+      left_size(left.size(), n + 1),
+      right_size(left.size(), n + 1),
+      smallest(left.size(), n) {}
 
 namespace {
 

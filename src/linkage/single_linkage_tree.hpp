@@ -48,6 +48,7 @@ struct SingleLinkageTree {
 // each and the smallest point under the row, 4 bytes each while n allows. The lambdas
 // are left to the spanning tree whose edge i made row i.
 struct LinkedRows {
+    // Room for n - 1 rows: rows past size() are zeros.
     IndexArray left;
     IndexArray right;
     IndexArray left_size;
@@ -55,18 +56,23 @@ struct LinkedRows {
     IndexArray smallest;
 
     LinkedRows() = default;
-    // Room for the n - 1 rows over n points.
+    // No rows yet, room for the n - 1 rows over n points: allocated at full length, so
+    // that adding a row is five stores.
     explicit LinkedRows(std::size_t n);
 
-    std::size_t size() const { return left.size(); }
+    std::size_t size() const { return rows_; }
     void push_back(std::size_t left_node, std::size_t right_node, std::size_t left_points,
                    std::size_t right_points, std::size_t smallest_point) {
-        left.push_back(left_node);
-        right.push_back(right_node);
-        left_size.push_back(left_points);
-        right_size.push_back(right_points);
-        smallest.push_back(smallest_point);
+        left.set(rows_, left_node);
+        right.set(rows_, right_node);
+        left_size.set(rows_, left_points);
+        right_size.set(rows_, right_points);
+        smallest.set(rows_, smallest_point);
+        ++rows_;
     }
+
+  private:
+    std::size_t rows_ = 0;
 };
 
 }  // namespace corvane
