@@ -13,6 +13,7 @@
 
 #include "common/compact_edges.hpp"
 #include "common/index_array.hpp"
+#include "common/internal_error.hpp"
 #include "common/mst_edge.hpp"
 #include "knn_heap/neighbour_lists.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
@@ -22,7 +23,7 @@
 #include "parallel/execution_context.hpp"
 #include "parallel/parallel.hpp"
 #include "search_space/search_space.hpp"
-#include "union_find/union_find.hpp"
+#include "union_find/concurrent_union_find.hpp"
 
 namespace corvane::boruvka_detail {
 
@@ -79,10 +80,10 @@ struct Offer {
     std::size_t to;
 };
 
-// Components are numbered 0 .. C-1 in the tree order of their representatives (the point
-// that union by size keeps, as a union-find over the points would), so that visiting
-// numbers in order visits representatives in order. Each component has one candidate entry and a
-// point count; every point knows its component through `position_component` (from the
+// Components are numbered 0 .. C-1 in the order of their smallest tree positions, so
+// that numbering depends only on which points have merged, never on the order of the
+// merges or on the thread count. Each component has one candidate entry; every point
+// knows its component through `position_component` (from the
 // first merge on: before it, point p is component p). After each
 // merge the surviving components are renumbered, so all per-component work is
 // proportional to the number of components, and the passes over all points run over
@@ -147,7 +148,6 @@ class BoruvkaRun {
         release(state_.node_min_core);
         release(state_.node_component);
         release(candidates_);
-        release(component_size_);
         release(node_bound_);
         return std::move(edges_).widened();
     }
@@ -286,37 +286,53 @@ class BoruvkaRun {
     // neighbour pair can be beaten by a cheaper pair outside the lists; it stays a
     // candidate (an upper bound) for the first search instead.
     template <class Index>
-    std::vector<std::vector<BatchKey<Index>>> collect_batch(bool seeding) {
-        const std::size_t count = table_size();
-        const std::vector<RowChunk> chunks =
-            threads_ >= 2 && count >= PARALLEL_MIN_ROWS
-                ? split_rows(count, std::min(threads_, MAX_BATCH_RUNS))
-                : std::vector<RowChunk>{{0, count}};
-        std::vector<std::vector<BatchKey<Index>>> runs(chunks.size());
-        const auto offered = [&](std::size_t c) {
-            const BoruvkaCandidate candidate = this->candidate(c);
-            const double w = candidate.weight;
-            if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
-            if (seeding && !(w <= seed_floor(candidate.from))) return false;
-            return component_of(candidate.to) != c;
-        };
-        run_tasks(context_, chunks.size(), [&](std::size_t r) {
+    struct Batch {
+        std::vector<RowChunk> chunks;  // the components whose candidates each run holds
+        std::vector<std::vector<BatchKey<Index>>> runs;
+    };
+
+    // Whether component c offers its candidate to the batch.
+    bool offered(std::size_t c, bool seeding) const {
+        const BoruvkaCandidate candidate = this->candidate(c);
+        const double w = candidate.weight;
+        if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
+        if (seeding && !(w <= seed_floor(candidate.from))) return false;
+        return component_of(candidate.to) != c;
+    }
+
+    // Component c's candidate as a batch key.
+    template <class Index>
+    BatchKey<Index> batch_key(std::size_t c, bool seeding) const {
+        const BoruvkaCandidate candidate = this->candidate(c);
+        const double w = candidate.weight;
+        return {seeding ? w : Space::to_distance(w),
+                static_cast<Index>(tree_.indices[candidate.from]), static_cast<Index>(c)};
+    }
+
+    std::vector<RowChunk> component_chunks(std::size_t count) const {
+        if (threads_ >= 2 && count >= PARALLEL_MIN_ROWS) {
+            return split_rows(count, std::min(threads_, MAX_BATCH_RUNS));
+        }
+        return {{0, count}};
+    }
+
+    template <class Index>
+    Batch<Index> collect_batch(bool seeding) {
+        Batch<Index> batch{component_chunks(table_size()), {}};
+        batch.runs.resize(batch.chunks.size());
+        run_tasks(context_, batch.chunks.size(), [&](std::size_t r) {
+            const RowChunk chunk = batch.chunks[r];
             // Counted first: the first seeding batch holds most points.
             std::size_t length = 0;
-            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+            for (std::size_t c = chunk.start; c < chunk.end; ++c) {
                 context_.check_every(c);
-                length += offered(c) ? 1 : 0;
+                length += offered(c, seeding) ? 1 : 0;
             }
-            std::vector<BatchKey<Index>>& run = runs[r];
+            std::vector<BatchKey<Index>>& run = batch.runs[r];
             run.reserve(length);
-            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+            for (std::size_t c = chunk.start; c < chunk.end; ++c) {
                 context_.check_every(c);
-                if (!offered(c)) continue;
-                const BoruvkaCandidate candidate = this->candidate(c);
-                const double w = candidate.weight;
-                run.push_back({seeding ? w : Space::to_distance(w),
-                               static_cast<Index>(tree_.indices[candidate.from]),
-                               static_cast<Index>(c)});
+                if (offered(c, seeding)) run.push_back(batch_key<Index>(c, seeding));
             }
             // A lambda rather than the function's address, so that the sort inlines it.
             checked_sort(context_, run.begin(), run.end(),
@@ -324,34 +340,115 @@ class BoruvkaRun {
                              return batch_less(a, b);
                          });
         });
-        return runs;
+        return batch;
     }
 
     // Collects the candidates and merges them, with the narrowest keys n allows.
     std::size_t merge_candidates(bool seeding) {
-        if (narrow_indices_fit(n_)) {
-            return merge(collect_batch<std::uint32_t>(seeding), seeding);
-        }
+        if (narrow_indices_fit(n_)) return merge(collect_batch<std::uint32_t>(seeding), seeding);
         return merge(collect_batch<std::size_t>(seeding), seeding);
     }
 
-    BatchEntry full_entry(const BatchEntry& entry) const { return entry; }
-
+    // Adds the candidates of a batch that the walk in ascending (weight, from, to) would
+    // add, without walking: every component offers at most one candidate, so each
+    // connected piece of the batch's edges holds at most one cycle, and the walk adds
+    // every edge but the largest on that cycle. The runs join their edges' components in
+    // parallel; the one join per cycle that finds both ends joined already walks the
+    // cycle and rejects its largest key. Which join that is varies; the cycle and its
+    // largest key do not. Then renumbers the components and hands the leftover
+    // candidates up. Returns the number of edges added.
     template <class Index>
-    BatchEntry full_entry(const BatchKey<Index>& key) const {
-        const std::size_t to = candidate(key.component).to;
-        return {key.weight, key.from, tree_.indices[to], key.component, component_of(to)};
+    std::size_t merge(Batch<Index> batch, bool seeding) {
+        std::vector<std::vector<BatchKey<Index>>>& runs = batch.runs;
+        const std::size_t count = table_size();
+        ConcurrentUnionFind<Index> sets(count);
+        std::vector<std::vector<BatchKey<Index>>> rejected(runs.size());
+        run_tasks(context_, runs.size(), [&](std::size_t r) {
+            std::vector<BatchKey<Index>>& run = runs[r];
+            for (std::size_t at = 0; at < run.size(); ++at) {
+                context_.check_every(at);
+                // A key is read in steps, each needing the one before: its candidate,
+                // then the row and component of the candidate's far end, then the sets.
+                if (at + 3 * PREFETCH_AHEAD < run.size()) {
+                    prefetch_candidate(run[at + 3 * PREFETCH_AHEAD].component);
+                }
+                if (at + 2 * PREFETCH_AHEAD < run.size()) {
+                    const std::size_t to = candidate(run[at + 2 * PREFETCH_AHEAD].component).to;
+                    __builtin_prefetch(&tree_.indices[to]);
+                    if (numbered()) __builtin_prefetch(&state_.position_component[to]);
+                }
+                if (at + PREFETCH_AHEAD < run.size()) {
+                    const std::size_t c = run[at + PREFETCH_AHEAD].component;
+                    sets.prefetch(c);
+                    sets.prefetch(component_of(candidate(c).to));
+                }
+                const std::size_t c = run[at].component;
+                const std::size_t to = candidate(c).to;
+                if (!sets.unite(c, component_of(to))) {
+                    rejected[r].push_back(largest_on_cycle<Index>(c, count, seeding));
+                }
+                // From here on the key names the far end's row: all the edge needs.
+                run[at].component = static_cast<Index>(tree_.indices[to]);
+            }
+        });
+        // Each run drops the rejected keys of its own components.
+        run_tasks(context_, runs.size(), [&](std::size_t r) {
+            std::vector<BatchKey<Index>> own;
+            for (const auto& keys : rejected) {
+                for (const BatchKey<Index>& key : keys) {
+                    if (key.component >= batch.chunks[r].start &&
+                        key.component < batch.chunks[r].end)
+                        own.push_back(key);
+                }
+            }
+            std::sort(own.begin(), own.end(),
+                      [](const BatchKey<Index>& a, const BatchKey<Index>& b) {
+                          return batch_less(a, b);
+                      });
+            std::vector<BatchKey<Index>>& run = runs[r];
+            std::size_t kept = 0;
+            std::size_t next = 0;
+            for (std::size_t at = 0; at < run.size(); ++at) {
+                context_.check_every(at);
+                if (next < own.size() && run[at].weight == own[next].weight &&
+                    run[at].from == own[next].from) {
+                    ++next;
+                    continue;
+                }
+                run[kept++] = run[at];
+            }
+            if (next != own.size())
+                fail_internal("Boruvka merge: a rejected key is missing from its run");
+            run.resize(kept);
+        });
+        rejected.clear();
+        const std::size_t added = append_edges(runs, seeding);
+        components_ -= added;
+        if (added > 0 && components_ > 1) renumber(std::move(sets));
+        return added;
     }
 
-    // Walks the batch in ascending (weight, from, to) and adds every candidate whose ends
-    // are still apart; then renumbers the components and hands the leftover candidates
-    // up. Returns the number of edges added. The keys are distinct: each component offers
-    // at most one candidate and its `from` lies inside that component.
-    template <class Entry>
-    std::size_t merge(std::vector<std::vector<Entry>> runs, bool seeding) {
-        // Over the components, numbered as widely as the batch numbers them.
-        using Sets = BasicUnionFind<decltype(Entry::from)>;
-        Sets sets = component_size_.empty() ? Sets(table_size()) : Sets(component_size_);
+    // The largest key, as batch_less orders keys, on the cycle of the batch's edges
+    // through component c's edge.
+    template <class Index>
+    BatchKey<Index> largest_on_cycle(std::size_t c, std::size_t count, bool seeding) const {
+        BatchKey<Index> largest = batch_key<Index>(c, seeding);
+        std::size_t steps = 0;
+        for (std::size_t at = component_of(candidate(c).to); at != c;
+             at = component_of(candidate(at).to)) {
+            if (++steps > count || !offered(at, seeding)) {
+                fail_internal("Boruvka merge: a batch cycle does not close");
+            }
+            const BatchKey<Index> key = batch_key<Index>(at, seeding);
+            if (batch_less(largest, key)) largest = key;
+        }
+        return largest;
+    }
+
+    // Appends the edges of sorted runs of keys, each naming its far end's row, in
+    // ascending (weight, from) over all runs. Returns their number.
+    template <class Index>
+    std::size_t append_edges(const std::vector<std::vector<BatchKey<Index>>>& runs, bool seeding) {
         std::size_t added = 0;
         std::vector<std::size_t> head(runs.size(), 0);
         for (std::size_t step = 0;; ++step) {
@@ -362,66 +459,79 @@ class BoruvkaRun {
                 if (!best || batch_less(runs[r][head[r]], runs[*best][head[*best]])) best = r;
             }
             if (!best) break;
-            const std::vector<Entry>& run = runs[*best];
-            const std::size_t at = head[*best]++;
-            if constexpr (!std::is_same_v<Entry, BatchEntry>) {
-                // A key's entry is read in steps, each needing the one before: its
-                // candidate, then the row and component of the candidate's far end.
-                if (at + 3 * PREFETCH_AHEAD < run.size()) {
-                    prefetch_candidate(run[at + 3 * PREFETCH_AHEAD].component);
-                }
-                if (at + 2 * PREFETCH_AHEAD < run.size()) {
-                    const std::size_t to = candidate(run[at + 2 * PREFETCH_AHEAD].component).to;
-                    __builtin_prefetch(&tree_.indices[to]);
-                    if (numbered()) __builtin_prefetch(&state_.position_component[to]);
-                }
+            const BatchKey<Index>& key = runs[*best][head[*best]++];
+            edges_.push_back(
+                {key.from, key.component, seeding ? Space::to_distance(key.weight) : key.weight});
+            ++added;
+        }
+        return added;
+    }
+
+    // Walks the entries of one sorted batch, edges between any components, and adds every
+    // entry whose ends are still apart; then renumbers the components and hands the
+    // leftover candidates up. Returns the number of edges added.
+    std::size_t merge(std::vector<BatchEntry> entries) {
+        using Sets = ConcurrentUnionFind<std::size_t>;
+        Sets sets(table_size());
+        std::size_t added = 0;
+        for (std::size_t at = 0; at < entries.size(); ++at) {
+            context_.check_every(at);
+            if (at + PREFETCH_AHEAD < entries.size()) {
+                sets.prefetch(entries[at + PREFETCH_AHEAD].component);
+                sets.prefetch(entries[at + PREFETCH_AHEAD].other);
             }
-            if (at + PREFETCH_AHEAD < run.size()) {
-                const BatchEntry ahead = full_entry(run[at + PREFETCH_AHEAD]);
-                sets.prefetch(ahead.component);
-                sets.prefetch(ahead.other);
-            }
-            const BatchEntry e = full_entry(run[at]);
-            const std::size_t ra = sets.find(e.component);
-            const std::size_t rb = sets.find(e.other);
-            if (ra == rb) continue;
-            edges_.push_back({e.from, e.to, seeding ? Space::to_distance(e.weight) : e.weight});
-            sets.unite(ra, rb);
+            const BatchEntry& e = entries[at];
+            if (!sets.unite(e.component, e.other)) continue;
+            edges_.push_back({e.from, e.to, e.weight});
             --components_;
             ++added;
         }
-        runs.clear();
+        entries.clear();
         if (added > 0 && components_ > 1) renumber(std::move(sets));
         return added;
     }
 
-    // Numbers the merged components in the order of their representatives, relabels the
-    // points and builds the new candidate table: a surviving representative's own
-    // candidate unless it has become internal, then in order the candidates of the
-    // components it absorbed that still cross and are strictly cheaper.
+    // Numbers the merged components in the order of their smallest points (the
+    // representatives of `sets`), relabels the points and builds the new candidate table:
+    // a surviving representative's own candidate unless it has become internal, then in
+    // order the candidates of the components it absorbed that still cross and are
+    // strictly cheaper. Each pass runs over chunks of the old components; a survivor's
+    // chunk owns its new entry, and later chunks hand their offers to it after the join.
     template <class Sets>
     void renumber(Sets sets) {
         const std::size_t old_count = table_size();
+        const std::vector<RowChunk> chunks = threads_ >= 2 && old_count >= PARALLEL_MIN_ROWS
+                                                 ? split_rows(old_count, threads_)
+                                                 : std::vector<RowChunk>{{0, old_count}};
         std::vector<std::size_t> renamed(old_count);
-        for_rows(old_count, [&](std::size_t c) { renamed[c] = sets.representative(c); });
         std::vector<unsigned char> survives(old_count, 0);
-        std::size_t count = 0;
-        for (std::size_t c = 0; c < old_count; ++c) {
-            context_.check_every(c);
-            if (renamed[c] == c) {
-                survives[c] = 1;
-                renamed[c] = count++;
+        // first_number[j] .. first_number[j + 1] - 1 are the new numbers of chunk j's survivors.
+        std::vector<std::size_t> first_number(chunks.size() + 1, 0);
+        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+            std::size_t survivors = 0;
+            for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
+                context_.check_every(c);
+                renamed[c] = sets.representative(c);
+                if (renamed[c] == c) {
+                    survives[c] = 1;
+                    ++survivors;
+                }
             }
-        }
-        std::vector<std::size_t> sizes(count);
+            first_number[j + 1] = survivors;
+        });
+        for (std::size_t j = 0; j < chunks.size(); ++j)
+            first_number[j + 1] += first_number[j];
+        const std::size_t count = first_number.back();
+        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+            std::size_t number = first_number[j];
+            for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
+                if (survives[c] != 0) renamed[c] = number++;
+            }
+        });
         // A survivor's entry is final and never written here, so it can be read while the
         // others are rewritten.
         for_rows(old_count, [&](std::size_t c) {
-            if (survives[c] == 0) {
-                renamed[c] = renamed[renamed[c]];
-            } else {
-                sizes[renamed[c]] = sets.set_size(c);
-            }
+            if (survives[c] == 0) renamed[c] = renamed[renamed[c]];
         });
         // Read for the last time: released before the new table is built.
         sets = Sets(0);
@@ -444,18 +554,32 @@ class BoruvkaRun {
             }
             if (survives[c] != 0) handed[new_number[c]] = own;
         });
-        for (std::size_t c = 0; c < old_count; ++c) {
-            context_.check_every(c);
+        std::vector<std::vector<std::size_t>> later(chunks.size());
+        const auto hand_up = [&](std::size_t c) {
             BoruvkaCandidate& into = handed[new_number[c]];
-            if (survives[c] == 0) {
-                const BoruvkaCandidate own = candidate(c);
-                if (own.weight < into.weight) into = own;
+            const BoruvkaCandidate own = candidate(c);
+            if (own.weight < into.weight) into = own;
+        };
+        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+            for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
+                context_.check_every(c);
+                if (survives[c] != 0) continue;
+                const std::size_t number = new_number[c];
+                if (number >= first_number[j] && number < first_number[j + 1]) {
+                    hand_up(c);
+                } else if (candidate(c).weight < INFINITE_WEIGHT) {
+                    // Only a finite weight can replace anything.
+                    later[j].push_back(c);
+                }
             }
+        });
+        for (const std::vector<std::size_t>& offers : later) {
+            for (const std::size_t c : offers)
+                hand_up(c);
         }
         candidates_ = std::move(handed);
         release(seed_weight_);
         release(seed_to_);
-        component_size_ = std::move(sizes);
     }
 
     // Search contract (ParallelSearch): compute_min_core(position_core, node_min_core),
@@ -476,12 +600,12 @@ class BoruvkaRun {
             if constexpr (requires(std::vector<BatchEntry>& entries) {
                               search.every_component_pair(state_, components_, entries);
                           }) {
-                std::vector<std::vector<BatchEntry>> runs(1);
-                if (search.every_component_pair(state_, components_, runs[0])) {
+                std::vector<BatchEntry> entries;
+                if (search.every_component_pair(state_, components_, entries)) {
                     checked_sort(
-                        context_, runs[0].begin(), runs[0].end(),
+                        context_, entries.begin(), entries.end(),
                         [](const BatchEntry& a, const BatchEntry& b) { return batch_less(a, b); });
-                    if (merge(std::move(runs), false) == 0) return;
+                    if (merge(std::move(entries)) == 0) return;
                     continue;
                 }
             }
@@ -501,7 +625,6 @@ class BoruvkaRun {
     // so only its weight and far end are kept. Lists exist only for n within NeighbourRow.
     std::vector<double> seed_weight_;
     std::vector<NeighbourRow> seed_to_;
-    std::vector<std::size_t> component_size_;  // points per component; empty while all are 1
     std::size_t components_;
     std::vector<double> node_bound_;
     CompactEdges edges_;
