@@ -446,24 +446,52 @@ class BoruvkaRun {
     }
 
     // Appends the edges of sorted runs of keys, each naming its far end's row, in
-    // ascending (weight, from) over all runs. Returns their number.
+    // ascending (weight, from) over all runs. Returns their number. The output is cut into
+    // slices at keys of the longest run; each slice merges its part of every run on a
+    // thread of its own, at an offset fixed by the parts before it.
     template <class Index>
     std::size_t append_edges(const std::vector<std::vector<BatchKey<Index>>>& runs, bool seeding) {
+        using Key = BatchKey<Index>;
+        const auto less = [](const Key& a, const Key& b) { return batch_less(a, b); };
         std::size_t added = 0;
-        std::vector<std::size_t> head(runs.size(), 0);
-        for (std::size_t step = 0;; ++step) {
-            context_.check_every(step);
-            std::optional<std::size_t> best;
-            for (std::size_t r = 0; r < runs.size(); ++r) {
-                if (head[r] == runs[r].size()) continue;
-                if (!best || batch_less(runs[r][head[r]], runs[*best][head[*best]])) best = r;
-            }
-            if (!best) break;
-            const BatchKey<Index>& key = runs[*best][head[*best]++];
-            edges_.push_back(
-                {key.from, key.component, seeding ? Space::to_distance(key.weight) : key.weight});
-            ++added;
+        std::size_t longest = 0;
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            added += runs[r].size();
+            if (runs[r].size() > runs[longest].size()) longest = r;
         }
+        const std::size_t slices = runs.size() >= 2 && added >= PARALLEL_MIN_ROWS ? threads_ : 1;
+        // bounds[s * runs + r]: where slice s starts in run r.
+        std::vector<std::size_t> bounds((slices + 1) * runs.size());
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            bounds[slices * runs.size() + r] = runs[r].size();
+            for (std::size_t s = 1; s < slices; ++s) {
+                const Key& cut = runs[longest][s * runs[longest].size() / slices];
+                bounds[s * runs.size() + r] = static_cast<std::size_t>(
+                    std::lower_bound(runs[r].begin(), runs[r].end(), cut, less) - runs[r].begin());
+            }
+        }
+        const std::size_t first = edges_.size();
+        edges_.grow(added);
+        run_tasks(context_, slices, [&](std::size_t s) {
+            const std::size_t* start = &bounds[s * runs.size()];
+            const std::size_t* end = start + runs.size();
+            std::vector<std::size_t> head(start, end);
+            std::size_t at = first;
+            for (std::size_t r = 0; r < runs.size(); ++r)
+                at += start[r];
+            for (;; ++at) {
+                context_.check_every(at);
+                std::optional<std::size_t> best;
+                for (std::size_t r = 0; r < runs.size(); ++r) {
+                    if (head[r] == end[r]) continue;
+                    if (!best || less(runs[r][head[r]], runs[*best][head[*best]])) best = r;
+                }
+                if (!best) break;
+                const Key& key = runs[*best][head[*best]++];
+                edges_.set(at, {key.from, key.component,
+                                seeding ? Space::to_distance(key.weight) : key.weight});
+            }
+        });
         return added;
     }
 
