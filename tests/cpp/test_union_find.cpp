@@ -71,7 +71,7 @@ TEST(UnionFind, MatchesNaiveSetsWithStartingSizes) {
     check_against_naive_sets<UnionFind>();
 }
 
-// The 32-bit sets the Boruvka merge uses must follow the same tie rule.
+// The 32-bit sets single linkage uses must follow the same tie rule.
 TEST(CompactUnionFind, MatchesNaiveSetsWithStartingSizes) {
     check_against_naive_sets<CompactUnionFind>();
 }
