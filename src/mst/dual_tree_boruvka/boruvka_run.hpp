@@ -285,12 +285,6 @@ class BoruvkaRun {
     // such edge, so any acyclic set of them lies in a minimum spanning tree. Any other
     // neighbour pair can be beaten by a cheaper pair outside the lists; it stays a
     // candidate (an upper bound) for the first search instead.
-    template <class Index>
-    struct Batch {
-        std::vector<RowChunk> chunks;  // the components whose candidates each run holds
-        std::vector<std::vector<BatchKey<Index>>> runs;
-    };
-
     // Whether component c offers its candidate to the batch.
     bool offered(std::size_t c, bool seeding) const {
         const BoruvkaCandidate candidate = this->candidate(c);
@@ -309,26 +303,23 @@ class BoruvkaRun {
                 static_cast<Index>(tree_.indices[candidate.from]), static_cast<Index>(c)};
     }
 
-    std::vector<RowChunk> component_chunks(std::size_t count) const {
-        if (threads_ >= 2 && count >= PARALLEL_MIN_ROWS) {
-            return split_rows(count, std::min(threads_, MAX_BATCH_RUNS));
-        }
-        return {{0, count}};
-    }
-
     template <class Index>
-    Batch<Index> collect_batch(bool seeding) {
-        Batch<Index> batch{component_chunks(table_size()), {}};
-        batch.runs.resize(batch.chunks.size());
-        run_tasks(context_, batch.chunks.size(), [&](std::size_t r) {
-            const RowChunk chunk = batch.chunks[r];
+    std::vector<std::vector<BatchKey<Index>>> collect_batch(bool seeding) {
+        const std::size_t count = table_size();
+        const std::vector<RowChunk> chunks =
+            threads_ >= 2 && count >= PARALLEL_MIN_ROWS
+                ? split_rows(count, std::min(threads_, MAX_BATCH_RUNS))
+                : std::vector<RowChunk>{{0, count}};
+        std::vector<std::vector<BatchKey<Index>>> runs(chunks.size());
+        run_tasks(context_, chunks.size(), [&](std::size_t r) {
+            const RowChunk chunk = chunks[r];
             // Counted first: the first seeding batch holds most points.
             std::size_t length = 0;
             for (std::size_t c = chunk.start; c < chunk.end; ++c) {
                 context_.check_every(c);
                 length += offered(c, seeding) ? 1 : 0;
             }
-            std::vector<BatchKey<Index>>& run = batch.runs[r];
+            std::vector<BatchKey<Index>>& run = runs[r];
             run.reserve(length);
             for (std::size_t c = chunk.start; c < chunk.end; ++c) {
                 context_.check_every(c);
@@ -340,7 +331,7 @@ class BoruvkaRun {
                              return batch_less(a, b);
                          });
         });
-        return batch;
+        return runs;
     }
 
     // Collects the candidates and merges them, with the narrowest keys n allows.
@@ -358,81 +349,65 @@ class BoruvkaRun {
     // largest key do not. Then renumbers the components and hands the leftover
     // candidates up. Returns the number of edges added.
     template <class Index>
-    std::size_t merge(Batch<Index> batch, bool seeding) {
-        std::vector<std::vector<BatchKey<Index>>>& runs = batch.runs;
+    std::size_t merge(std::vector<std::vector<BatchKey<Index>>> runs, bool seeding) {
         const std::size_t count = table_size();
         ConcurrentUnionFind<Index> sets(count);
-        std::vector<std::vector<BatchKey<Index>>> rejected(runs.size());
+        // One flag per component: set on the component whose key is the largest of its cycle.
+        std::vector<unsigned char> rejected(count, 0);
         run_tasks(context_, runs.size(), [&](std::size_t r) {
-            std::vector<BatchKey<Index>>& run = runs[r];
+            const std::vector<BatchKey<Index>>& run = runs[r];
             for (std::size_t at = 0; at < run.size(); ++at) {
                 context_.check_every(at);
                 // A key is read in steps, each needing the one before: its candidate,
-                // then the row and component of the candidate's far end, then the sets.
-                if (at + 3 * PREFETCH_AHEAD < run.size()) {
-                    prefetch_candidate(run[at + 3 * PREFETCH_AHEAD].component);
-                }
+                // then the component of the candidate's far end, then the sets.
                 if (at + 2 * PREFETCH_AHEAD < run.size()) {
-                    const std::size_t to = candidate(run[at + 2 * PREFETCH_AHEAD].component).to;
-                    __builtin_prefetch(&tree_.indices[to]);
-                    if (numbered()) __builtin_prefetch(&state_.position_component[to]);
+                    prefetch_candidate(run[at + 2 * PREFETCH_AHEAD].component);
                 }
                 if (at + PREFETCH_AHEAD < run.size()) {
                     const std::size_t c = run[at + PREFETCH_AHEAD].component;
                     sets.prefetch(c);
-                    sets.prefetch(component_of(candidate(c).to));
+                    if (numbered()) __builtin_prefetch(&state_.position_component[candidate(c).to]);
                 }
                 const std::size_t c = run[at].component;
-                const std::size_t to = candidate(c).to;
-                if (!sets.unite(c, component_of(to))) {
-                    rejected[r].push_back(largest_on_cycle<Index>(c, count, seeding));
+                if (!sets.unite(c, component_of(candidate(c).to))) {
+                    rejected[largest_on_cycle<Index>(c, count, seeding)] = 1;
                 }
-                // From here on the key names the far end's row: all the edge needs.
-                run[at].component = static_cast<Index>(tree_.indices[to]);
             }
         });
-        // Each run drops the rejected keys of its own components.
+        // Each run drops its rejected keys; the others name their far end's row from here
+        // on, all the edge needs.
         run_tasks(context_, runs.size(), [&](std::size_t r) {
-            std::vector<BatchKey<Index>> own;
-            for (const auto& keys : rejected) {
-                for (const BatchKey<Index>& key : keys) {
-                    if (key.component >= batch.chunks[r].start &&
-                        key.component < batch.chunks[r].end)
-                        own.push_back(key);
-                }
-            }
-            std::sort(own.begin(), own.end(),
-                      [](const BatchKey<Index>& a, const BatchKey<Index>& b) {
-                          return batch_less(a, b);
-                      });
             std::vector<BatchKey<Index>>& run = runs[r];
             std::size_t kept = 0;
-            std::size_t next = 0;
             for (std::size_t at = 0; at < run.size(); ++at) {
                 context_.check_every(at);
-                if (next < own.size() && run[at].weight == own[next].weight &&
-                    run[at].from == own[next].from) {
-                    ++next;
-                    continue;
+                if (at + 2 * PREFETCH_AHEAD < run.size()) {
+                    prefetch_candidate(run[at + 2 * PREFETCH_AHEAD].component);
                 }
-                run[kept++] = run[at];
+                if (at + PREFETCH_AHEAD < run.size()) {
+                    __builtin_prefetch(
+                        &tree_.indices[candidate(run[at + PREFETCH_AHEAD].component).to]);
+                }
+                const std::size_t c = run[at].component;
+                if (rejected[c] != 0) continue;
+                run[kept] = run[at];
+                run[kept++].component = static_cast<Index>(tree_.indices[candidate(c).to]);
             }
-            if (next != own.size())
-                fail_internal("Boruvka merge: a rejected key is missing from its run");
             run.resize(kept);
         });
-        rejected.clear();
+        release(rejected);
         const std::size_t added = append_edges(runs, seeding);
         components_ -= added;
         if (added > 0 && components_ > 1) renumber(std::move(sets));
         return added;
     }
 
-    // The largest key, as batch_less orders keys, on the cycle of the batch's edges
-    // through component c's edge.
+    // The component whose key is the largest, as batch_less orders keys, on the cycle of
+    // the batch's edges through component c's edge.
     template <class Index>
-    BatchKey<Index> largest_on_cycle(std::size_t c, std::size_t count, bool seeding) const {
-        BatchKey<Index> largest = batch_key<Index>(c, seeding);
+    std::size_t largest_on_cycle(std::size_t c, std::size_t count, bool seeding) const {
+        std::size_t largest = c;
+        BatchKey<Index> largest_key = batch_key<Index>(c, seeding);
         std::size_t steps = 0;
         for (std::size_t at = component_of(candidate(c).to); at != c;
              at = component_of(candidate(at).to)) {
@@ -440,7 +415,10 @@ class BoruvkaRun {
                 fail_internal("Boruvka merge: a batch cycle does not close");
             }
             const BatchKey<Index> key = batch_key<Index>(at, seeding);
-            if (batch_less(largest, key)) largest = key;
+            if (batch_less(largest_key, key)) {
+                largest = at;
+                largest_key = key;
+            }
         }
         return largest;
     }
