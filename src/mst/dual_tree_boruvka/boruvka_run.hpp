@@ -397,6 +397,7 @@ class BoruvkaRun {
         });
         release(rejected);
         const std::size_t added = append_edges(runs, seeding);
+        release(runs);
         components_ -= added;
         if (added > 0 && components_ > 1) renumber(std::move(sets));
         return added;
