@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -14,6 +15,14 @@
 #include "tree_common/depth_first.hpp"
 #include "tree_common/fixed_dims.hpp"
 
+#if CORVANE_VERSIONS
+#include <immintrin.h>
+#endif
+
+// The walk's helpers take and return 64-byte vectors; they are always inlined, so no call
+// passes one across an ABI.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 namespace corvane {
 namespace {
 
@@ -22,28 +31,14 @@ namespace {
 // lose 25 % at 2.
 constexpr std::size_t LANES = 8;
 
-// The lane loops run on vectors of W doubles, the machine's own width (see walk_tree):
-// comparisons of vectors wider than the machine's fall apart into single lanes.
-template <std::size_t W>
-struct Vectors {
-    typedef double Part __attribute__((vector_size(W * sizeof(double))));
-    static constexpr std::size_t PARTS = LANES / W;
-
-    // Out-parameters rather than return values: a function returning a vector of another
-    // width than the baseline's registers would change the ABI.
-    [[gnu::always_inline]] static void load(const double* from, Part& part) {
-        std::memcpy(&part, from, sizeof(Part));
-    }
-    [[gnu::always_inline]] static void store(const Part& part, double* to) {
-        std::memcpy(to, &part, sizeof(Part));
-    }
-};
-
 // A lane's limit while its heap is not full: every comparison with NaN is false, so
 // "not (value >= limit)" admits every row and every node. A lane without a row has limit
 // -infinity and admits nothing.
 constexpr double OPEN = std::numeric_limits<double>::quiet_NaN();
 constexpr double CLOSED = -std::numeric_limits<double>::infinity();
+
+// Rows measured at once before any of them is pushed (a leaf has at most 20).
+constexpr std::size_t ROW_BLOCK = 32;
 
 // The rows of one walk, one lane each.
 template <std::size_t Dims>
@@ -60,194 +55,56 @@ struct Walk {
     std::size_t group_end = 0;
 };
 
-// The lanes (bit l for lane l) whose `value` is below their limit or whose limit is open.
-// Written lane by lane: the vectoriser compares at the machine's own width.
-[[gnu::always_inline]] inline unsigned admitted_lanes(const double* value, const double* limit) {
-    unsigned admitted = 0;
-    for (std::size_t l = 0; l < LANES; ++l)
-        admitted |= static_cast<unsigned>(!(value[l] >= limit[l])) << l;
-    return admitted;
-}
+}  // namespace
 
-// Per lane, the sum over the columns j of term(j, the lanes' values in column j) squared,
-// in the summation order of lane_sum_of_squares (squared_distance.hpp): column j into
-// running sum j % 4, the sums combined as (0 + 1) + (2 + 3). `term` writes its vector into
-// its third argument.
-template <std::size_t Dims, std::size_t W, class Term>
-[[gnu::always_inline]] inline void lane_sums_of_squares(const Walk<Dims>& walk, double* out,
-                                                        const Term& term) {
-    using V = Vectors<W>;
-#pragma GCC unroll 8
-    for (std::size_t p = 0; p < V::PARTS; ++p) {
-        typename V::Part sums[4] = {};
-#pragma GCC unroll 16
-        for (std::size_t j = 0; j < Dims; ++j) {
-            typename V::Part point;
-            V::load(walk.point[j] + p * W, point);
-            typename V::Part t;
-            term(j, point, t);
-            sums[j % 4] += t * t;
-        }
-        V::store((sums[0] + sums[1]) + (sums[2] + sums[3]), out + p * W);
-    }
+#if CORVANE_VERSIONS
+#pragma GCC push_options
+#pragma GCC target("arch=x86-64-v4")
+namespace group_walk_v4 {
+inline constexpr std::size_t W = 8;
+template <class Flags>
+[[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
+    return static_cast<std::uint64_t>(_mm512_movepi64_mask(reinterpret_cast<__m512i>(flags)));
 }
+#include "core_distance/group_walk_kernel.hpp"
+}  // namespace group_walk_v4
+#pragma GCC pop_options
 
-// The squared distances between `row` and every lane: every lane does what
-// squared_distance does.
-template <std::size_t Dims, std::size_t W>
-[[gnu::always_inline]] inline void lane_distances(const double* row, const Walk<Dims>& walk,
-                                                  double* out) {
-    using Part = typename Vectors<W>::Part;
-    lane_sums_of_squares<Dims, W>(
-        walk, out, [row](std::size_t j, const Part& point, Part& t) { t = row[j] - point; });
+#pragma GCC push_options
+#pragma GCC target("arch=x86-64-v3")
+namespace group_walk_v3 {
+inline constexpr std::size_t W = 4;
+template <class Flags>
+[[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
+    return static_cast<std::uint64_t>(_mm256_movemask_pd(reinterpret_cast<__m256d>(flags)));
 }
+#include "core_distance/group_walk_kernel.hpp"
+}  // namespace group_walk_v3
+#pragma GCC pop_options
+#endif
 
-// The box bound of `node` in every lane, computed per lane as KdTree::min_rdist_point
-// computes it, and so never above the computed distance of a row of the node.
-template <std::size_t Dims, std::size_t W>
-[[gnu::always_inline]] inline void lane_bounds(const KdTree& tree, std::size_t node,
-                                               const Walk<Dims>& walk, double* out) {
-    using Part = typename Vectors<W>::Part;
-    const double* lo = tree.lower_bounds.data() + node * Dims;
-    const double* hi = tree.upper_bounds.data() + node * Dims;
-    lane_sums_of_squares<Dims, W>(walk, out, [lo, hi](std::size_t j, const Part& point, Part& gap) {
-        const Part below = lo[j] - point;
-        const Part above = point - hi[j];
-        const Part zero = {};
-        // std::max(std::max(below, above), 0.0), lane by lane.
-        const Part larger = below < above ? above : below;
-        gap = larger < zero ? zero : larger;
-    });
+// The portable copy: two lanes (one SSE2 register on x86-64), bits gathered lane by lane.
+namespace group_walk_baseline {
+inline constexpr std::size_t W = 2;
+template <class Flags>
+[[gnu::always_inline]] inline std::uint64_t lane_bits(Flags flags) {
+    return static_cast<std::uint64_t>(flags[0] & 1) | static_cast<std::uint64_t>(flags[1] & 1) << 1;
 }
+#include "core_distance/group_walk_kernel.hpp"
+}  // namespace group_walk_baseline
 
-// Takes `value` into the least turned-away distance of the lanes whose limit it reaches.
-template <std::size_t W>
-[[gnu::always_inline]] inline void note_turned_away(const double* value, const double* limit,
-                                                    double* turned_away) {
-    using V = Vectors<W>;
-    typename V::Part none = {};
-    none += std::numeric_limits<double>::infinity();
-#pragma GCC unroll 8
-    for (std::size_t p = 0; p < V::PARTS; ++p) {
-        typename V::Part v;
-        typename V::Part least;
-        typename V::Part bar;
-        V::load(value + p * W, v);
-        V::load(turned_away + p * W, least);
-        V::load(limit + p * W, bar);
-        const typename V::Part turned = v >= bar ? v : none;
-        V::store(turned < least ? turned : least, turned_away + p * W);
-    }
-}
-
-// Rows measured at once before any of them is pushed (a leaf has at most 20).
-constexpr std::size_t ROW_BLOCK = 32;
-
-// Offers the tree positions [start, end) to every lane they improve. The distances of a
-// block of rows are measured first and the rows some lane admits at the limits of that
-// moment are listed without branches; limits only fall, so those are the only rows that
-// can still gain, each checked again at its push.
-template <std::size_t Dims, std::size_t W>
-[[gnu::always_inline]] inline void offer_rows(const KdTree& tree, std::size_t start,
-                                              std::size_t end, Walk<Dims>& walk, KnnHeap* heaps) {
-    alignas(64) double distances[ROW_BLOCK][LANES];
-    unsigned admitted[ROW_BLOCK];
-    std::size_t gaining[ROW_BLOCK];
-    for (std::size_t block = start; block < end; block += ROW_BLOCK) {
-        const std::size_t rows = std::min(ROW_BLOCK, end - block);
-        const double* first_row = tree.tree_data.data() + block * Dims;
-        std::size_t count = 0;
-        // Locals, so that the loop keeps them in registers.
-        alignas(64) double limit[LANES];
-        alignas(64) double turned_away[LANES];
-        std::memcpy(limit, walk.limit, sizeof(limit));
-        std::memcpy(turned_away, walk.turned_away, sizeof(turned_away));
-        for (std::size_t r = 0; r < rows; ++r) {
-            lane_distances<Dims, W>(first_row + r * Dims, walk, distances[r]);
-            admitted[r] = admitted_lanes(distances[r], limit);
-            note_turned_away<W>(distances[r], limit, turned_away);
-            gaining[count] = r;
-            count += admitted[r] != 0;
-        }
-        std::memcpy(walk.turned_away, turned_away, sizeof(turned_away));
-        for (std::size_t g = 0; g < count; ++g) {
-            const std::size_t r = gaining[g];
-            for (unsigned bits = admitted[r]; bits != 0; bits &= bits - 1) {
-                const unsigned l = static_cast<unsigned>(__builtin_ctz(bits));
-                const double distance = distances[r][l];
-                KnnHeap& heap = heaps[l];
-                // The row itself, or the heap's worst entry it pushes out.
-                const double dropped = distance >= walk.limit[l] ? distance
-                                       : heap.is_full()          ? heap.max_distance()
-                                                                 : walk.turned_away[l];
-                walk.turned_away[l] = std::min(walk.turned_away[l], dropped);
-                if (distance >= walk.limit[l]) continue;
-                heap.push(tree.indices[block + r], distance);
-                if (heap.is_full()) walk.limit[l] = heap.max_distance();
-            }
-        }
-    }
-}
-
-// One walk: the group's rows first, then the rest of the tree depth first, the child on
-// the rows' side of a split before the other.
-template <std::size_t Dims, std::size_t W>
-[[gnu::always_inline]] inline void walk_tree(const KdTree& tree, Walk<Dims>& walk, KnnHeap* heaps) {
-    offer_rows<Dims, W>(tree, walk.group_start, walk.group_end, walk, heaps);
-    // Pushing both children of each node taken up keeps at most one pending node a level.
-    std::size_t pending[MAX_TREE_DEPTH + 1];
-    std::size_t top = 0;
-    pending[top++] = 0;
-    while (top != 0) {
-        const std::size_t node = pending[--top];
-        const KdNode& record = tree.nodes[node];
-        if (record.start >= walk.group_start && record.end <= walk.group_end) continue;
-        alignas(64) double bound[LANES];
-        lane_bounds<Dims, W>(tree, node, walk, bound);
-        if (admitted_lanes(bound, walk.limit) == 0) {
-            note_turned_away<W>(bound, walk.limit, walk.turned_away);
-            continue;
-        }
-        if (record.is_leaf) {
-            offer_rows<Dims, W>(tree, record.start, record.end, walk, heaps);
-            continue;
-        }
-        const bool left_near = walk.centre[record.split_dim] <= record.split_value;
-        pending[top++] = left_near ? record.right : record.left;
-        pending[top++] = left_near ? record.left : record.right;
-    }
-}
+namespace {
 
 template <std::size_t Dims>
 using WalkFunction = void (*)(const KdTree&, Walk<Dims>&, KnnHeap*);
 
-// The walk compiled for each instruction-set level, each on vectors of its own width.
-#if CORVANE_VERSIONS
-template <std::size_t Dims>
-__attribute__((target("arch=x86-64-v4"))) void walk_v4(const KdTree& tree, Walk<Dims>& walk,
-                                                       KnnHeap* heaps) {
-    walk_tree<Dims, 8>(tree, walk, heaps);
-}
-
-template <std::size_t Dims>
-__attribute__((target("arch=x86-64-v3"))) void walk_v3(const KdTree& tree, Walk<Dims>& walk,
-                                                       KnnHeap* heaps) {
-    walk_tree<Dims, 4>(tree, walk, heaps);
-}
-#endif
-
-template <std::size_t Dims>
-void walk_baseline(const KdTree& tree, Walk<Dims>& walk, KnnHeap* heaps) {
-    walk_tree<Dims, 2>(tree, walk, heaps);
-}
-
 // Every copy of the walk the machine can run, the portable one first, the best last.
 template <std::size_t Dims>
 std::vector<WalkFunction<Dims>> machine_walks() {
-    std::vector<WalkFunction<Dims>> walks = {walk_baseline<Dims>};
+    std::vector<WalkFunction<Dims>> walks = {group_walk_baseline::walk_tree<Dims>};
 #if CORVANE_VERSIONS
-    walks.push_back(walk_v3<Dims>);
-    walks.push_back(walk_v4<Dims>);
+    walks.push_back(group_walk_v3::walk_tree<Dims>);
+    walks.push_back(group_walk_v4::walk_tree<Dims>);
 #endif
     walks.resize(machine_levels());
     return walks;

@@ -92,6 +92,26 @@ TEST(GroupCoreDistances, MatchesSingleRowSearchOnExactTies) {
                                      12, "200 identical rows");
 }
 
+// Squares that overflow to +infinity or vanish to 0: lanes compare infinite or zero
+// distances and bounds with infinite or zero limits, and most of those rows tie.
+TEST(GroupCoreDistances, MatchesSingleRowSearchWhereSquaresOverflowOrVanish) {
+    for (const double scale : {1e160, 1e-170}) {
+        for (const std::size_t dims : {2u, 5u}) {
+            DataMatrix m = testing::random_matrix(700, dims, unsigned(dims + 40));
+            for (std::size_t i = 0; i < m.rows; i += 2) {
+                for (std::size_t j = 0; j < dims; ++j)
+                    m.values[i * dims + j] *= scale;
+            }
+            for (const std::size_t k : {3u, 12u}) {
+                expect_matches_single_row_search(m, k,
+                                                 "scale " + std::to_string(scale) + ", " +
+                                                     std::to_string(dims) + " columns, k " +
+                                                     std::to_string(k));
+            }
+        }
+    }
+}
+
 // Fewer rows than a leaf or a walk, up to k = n; and the brute-force k-th distance.
 TEST(GroupCoreDistances, SmallInputsAndEveryK) {
     for (const std::size_t n : {1u, 2u, 7u, 9u, 23u}) {
