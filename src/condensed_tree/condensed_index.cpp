@@ -9,17 +9,21 @@
 
 namespace corvane {
 
-CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
-                                    const ExecutionContext& context) {
+namespace {
+
+// The index, with the points' parents and lambdas or without them.
+CondensedIndex build_index(const PackedCondensedTree& tree, bool with_points,
+                           const ExecutionContext& context) {
     const std::size_t n = tree.points();
     CondensedIndex index;
     index.n = n;
     if (tree.empty()) return index;
 
     const std::size_t count = std::max(tree.node_count(), n + 1);
+    const std::size_t first = with_points ? 0 : n;
     index.node_count = count;
-    index.parent.assign(count, CondensedIndex::NO_PARENT);
-    index.lambda.assign(count, 0.0);
+    index.parent.assign(first, count - first, CondensedIndex::NO_PARENT);
+    index.lambda.assign(first, count - first, 0.0);
     index.child_begin.assign(count - n + 1, 0);
     index.deepest_point.assign(count - n, 0.0);
     index.last_departure.assign(count - n, 0.0);
@@ -45,17 +49,19 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
         });
     };
     const std::size_t threads = tree.size() < PARALLEL_MIN_SHORT_STEPS ? 1 : context.threads();
-    if (threads < 2) {
+    if (with_points && threads < 2) {
         write_nodes(0, count);
-    } else {
+    } else if (with_points) {
         run_tasks(context, threads, [&](std::size_t t) {
             write_nodes(count * t / threads, count * (t + 1) / threads);
         });
     }
 
     // The checks and what is kept by cluster, in one stream over the edges; the few cluster
-    // edges are listed for the children below.
+    // edges are listed for the children below. Without the points, the clusters' parents
+    // are written here and the points named are marked in n bits.
     std::vector<std::size_t> cluster_edges;
+    std::vector<bool> named(with_points ? 0 : n, false);
     for_each_checked(context, 0, tree.size(), [&](std::size_t i) {
         const std::size_t parent = tree.parent(i);
         const std::size_t child = tree.child(i);
@@ -67,6 +73,7 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
         if (child < n) {
             double& deepest = index.deepest_point[parent - n];
             if (std::isfinite(lambda) && lambda > deepest) deepest = lambda;
+            if (!with_points) named[child] = true;
         } else {
             if (child <= parent) {
                 fail_internal("condensed tree: cluster " + std::to_string(child) +
@@ -74,6 +81,10 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
             }
             ++index.child_begin[parent - n + 1];
             cluster_edges.push_back(i);
+            if (!with_points) {
+                index.parent[child] = parent;
+                index.lambda[child] = lambda;
+            }
         }
     });
     // One edge for every node but the root, each naming a node that now has a parent:
@@ -83,7 +94,10 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
                       std::to_string(count) + " nodes");
     }
     for_each_checked(context, 0, count, [&](std::size_t node) {
-        if (node != n && index.parent[node] == CondensedIndex::NO_PARENT) {
+        const bool has_parent = node < first
+                                    ? named[node]
+                                    : node == n || index.parent[node] != CondensedIndex::NO_PARENT;
+        if (!has_parent) {
             fail_internal("condensed tree: node " + std::to_string(node) + " has no parent");
         }
     });
@@ -97,6 +111,18 @@ CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
         index.children[fill[tree.parent(i) - n]++] = tree.child(i);
     });
     return index;
+}
+
+}  // namespace
+
+CondensedIndex index_condensed_tree(const PackedCondensedTree& tree,
+                                    const ExecutionContext& context) {
+    return build_index(tree, true, context);
+}
+
+CondensedIndex index_condensed_clusters(const PackedCondensedTree& tree,
+                                        const ExecutionContext& context) {
+    return build_index(tree, false, context);
 }
 
 }  // namespace corvane

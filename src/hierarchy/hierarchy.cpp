@@ -11,6 +11,7 @@
 #include "linkage/edge_order.hpp"
 #include "linkage/single_linkage.hpp"
 #include "membership/membership_probabilities.hpp"
+#include "outlier/glosh.hpp"
 #include "outlier/outlier_scores.hpp"
 
 namespace corvane {
@@ -30,12 +31,12 @@ Hierarchy link_hierarchy(std::vector<MstEdge> edges, std::size_t n, const Execut
         context.check();
         hierarchy.spanning_tree = SpanningTree(sorted, n, context);
     }
-    const SingleLinkageTree rows = link_spanning_tree(hierarchy.spanning_tree, context);
-    if (n > 0 && rows.rows.size() != n - 1) {
+    const LinkedRows rows = link_spanning_tree_rows(hierarchy.spanning_tree, context);
+    if (n > 0 && rows.size() != n - 1) {
         fail_internal("hierarchy: the edges do not connect all " + std::to_string(n) + " points");
     }
     context.check();
-    hierarchy.linkage = PreorderLinkage(rows, n, context);
+    hierarchy.linkage = PreorderLinkage(rows, hierarchy.spanning_tree, context);
     hierarchy_lap(clock, &StageTimes::single_linkage);
     return hierarchy;
 }
@@ -55,28 +56,37 @@ HierarchySelection select_hierarchy(const Hierarchy& hierarchy, std::size_t min_
     }
     const PackedCondensedTree& tree =
         selected.condensed ? *selected.condensed : hierarchy.condensed;
-    const CondensedIndex index = index_condensed_tree(tree, context);
     SelectionResults& results = selected.results;
-    if (index.empty()) {
-        results.labels.assign(n, -1);
-        results.probabilities.assign(n, 0.0);
-        if (selected.condensed) selected.outlier_scores.emplace(n, 0.0);
-        return selected;
+    std::optional<PointLabels> label;
+    std::optional<PointProbabilities> probability;
+    std::vector<double> deepest;
+    {
+        // What is kept by cluster: the per-point results read each point's edge, after
+        // the index is released.
+        const CondensedIndex index = index_condensed_clusters(tree, context);
+        if (index.empty()) {
+            results.labels.assign(n, -1);
+            results.probabilities.assign(n, 0.0);
+            if (selected.condensed) selected.outlier_scores.emplace(n, 0.0);
+            return selected;
+        }
+        selected.selection = select_clusters(tree, index, params, context);
+        results.persistence = compute_persistence(index, selected.selection, context);
+        label.emplace(index, selected.selection, params.epsilon, params.allow_single_cluster,
+                      context);
+        probability.emplace(index, selected.selection, context);
+        if (selected.condensed) deepest = glosh_deepest(index, context);
     }
-    selected.selection = select_clusters(tree, index, params, context);
-    results.persistence = compute_persistence(index, selected.selection, context);
     hierarchy_lap(clock, &StageTimes::selection);
     context.check();
-    results.labels = assign_labels(index, selected.selection, params.epsilon,
-                                   params.allow_single_cluster, context);
+    results.labels = assign_labels(tree, *label, context);
     hierarchy_lap(clock, &StageTimes::labels);
     context.check();
-    results.probabilities =
-        membership_probabilities(index, selected.selection, results.labels, context);
+    results.probabilities = membership_probabilities(tree, *probability, *label, context);
     hierarchy_lap(clock, &StageTimes::probabilities);
     if (selected.condensed) {
         context.check();
-        selected.outlier_scores = outlier_scores(index, context);
+        selected.outlier_scores = outlier_scores(tree, deepest, context);
         hierarchy_lap(clock, &StageTimes::outlier_scores);
     }
     return selected;

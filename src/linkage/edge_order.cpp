@@ -69,8 +69,10 @@ bool endpoints_less(const MstEdge& x, const MstEdge& y) {
     return std::max(x.a, x.b) < std::max(y.a, y.b);
 }
 
+// The order of weight_key without computing the keys: numbers compare as numbers (-0
+// equals +0) and come before NaN.
 bool weight_less(const MstEdge& x, const MstEdge& y) {
-    return weight_key(x.weight) < weight_key(y.weight);
+    return x.weight < y.weight || (std::isnan(y.weight) && !std::isnan(x.weight));
 }
 
 // Starts of the maximal runs already in weight order, or nothing when there

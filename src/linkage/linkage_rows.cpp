@@ -1,6 +1,5 @@
 #include "linkage/linkage_rows.hpp"
 
-#include <limits>
 #include <numeric>
 #include <vector>
 
@@ -30,9 +29,8 @@ SingleLinkageTree number_linkage_rows(std::span<const MergeRecord> records, std:
         if (low_root == high_root) fail_internal("merge record joins a set with itself");
         const std::size_t left = node_of[low_root];
         const std::size_t right = node_of[high_root];
-        const double lambda =
-            record.distance > 0.0 ? 1.0 / record.distance : std::numeric_limits<double>::infinity();
-        tree.rows.push_back({left, right, lambda, node_size(left) + node_size(right)});
+        tree.rows.push_back(
+            {left, right, merge_lambda(record.distance), node_size(left) + node_size(right)});
         sets.unite(record.low, record.high);
         node_of[sets.find(record.low)] = n + i;
     }

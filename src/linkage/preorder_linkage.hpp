@@ -5,6 +5,7 @@
 
 #include "common/index_array.hpp"
 #include "linkage/single_linkage_tree.hpp"
+#include "linkage/spanning_tree.hpp"
 #include "parallel/execution_context.hpp"
 
 namespace corvane {
@@ -51,6 +52,11 @@ class PreorderLinkage {
     PreorderLinkage(const SingleLinkageTree& tree, std::size_t n,
                     const ExecutionContext& context = ExecutionContext());
 
+    // The same from the rows that the single-linkage pass over `tree` gave
+    // (link_spanning_tree_rows), their lambdas from its weights.
+    PreorderLinkage(const LinkedRows& rows, const SpanningTree& tree,
+                    const ExecutionContext& context = ExecutionContext());
+
     std::size_t points() const { return n_; }
     bool empty() const { return lambda_.empty(); }
 
@@ -79,6 +85,11 @@ class PreorderLinkage {
     std::size_t bytes() const;
 
   private:
+    // Lays out `rows` over n_ points, lambda_at(r) being the lambda of row r.
+    template <class LambdaAt>
+    void place_rows(const LinkedRows& rows, const LambdaAt& lambda_at,
+                    const ExecutionContext& context);
+
     static Node first(const Node& node, std::size_t size) {
         return {node.row + 1, node.first, size};
     }

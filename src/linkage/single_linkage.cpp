@@ -29,21 +29,28 @@ std::vector<MergeRecord> merge_records(std::span<const MstEdge> edges, std::size
     return records;
 }
 
+LinkedRows::LinkedRows(std::size_t n)
+    : left(n > 0 ? n - 1 : 0, 2 * n),
+      right(left.size(), 2 * n),
+      left_size(left.size(), n + 1),
+      right_size(left.size(), n + 1),
+      smallest(left.size(), n) {}
+
 namespace {
 
 // The single-linkage pass over `count` edges in merge order, edge_at(i) being the i-th:
 // merge_records and number_linkage_rows in one go. At a merge, `low` and `high` are roots
 // of the first pass's sets, so the node holding each set can be kept by root instead of
-// in a second union-find. on_skip(i) hears of every edge that closes a cycle. `Index`
-// holds points, set sizes and node ids (below 2n): the sets and the node table are read
-// out of order, so their width decides how much of them the caches hold.
-template <class Index, class EdgeAt, class OnSkip>
-SingleLinkageTree link_with_index(std::size_t count, const EdgeAt& edge_at, std::size_t n,
-                                  const OnSkip& on_skip, const ExecutionContext& context) {
+// in a second union-find. Each merge is handed to on_row(edge, left, right, left size,
+// right size); on_skip(i) hears of every edge that closes a cycle. `Index` holds points, set sizes
+// and node ids (below 2n): the sets and the node table are read out of order, so their width
+// decides how much of them the caches hold.
+template <class Index, class EdgeAt, class OnSkip, class OnRow>
+void link_with_index(std::size_t count, const EdgeAt& edge_at, std::size_t n, const OnSkip& on_skip,
+                     const OnRow& on_row, const ExecutionContext& context) {
     BasicUnionFind<Index> sets(n);
     std::vector<Index> node_of(n);  // set by root; read only for sets of two or more
-    SingleLinkageTree tree;
-    tree.rows.reserve(n > 0 ? n - 1 : 0);
+    std::size_t rows = 0;
 
     // The endpoints of sorted edges are scattered over the sets: their entries are
     // fetched two steps ahead, then their parents' entries (usually the roots) and those
@@ -80,52 +87,52 @@ SingleLinkageTree link_with_index(std::size_t count, const EdgeAt& edge_at, std:
         };
         const std::size_t low = std::min(ra, rb);
         const std::size_t high = std::max(ra, rb);
-        const std::size_t left = node(low, low == ra ? size_a : size_b);
-        const std::size_t right = node(high, high == ra ? size_a : size_b);
-        const double lambda =
-            edge.weight > 0.0 ? 1.0 / edge.weight : std::numeric_limits<double>::infinity();
-        tree.rows.push_back({left, right, lambda, size_a + size_b});
+        const std::size_t low_size = low == ra ? size_a : size_b;
+        const std::size_t high_size = low == ra ? size_b : size_a;
+        on_row(edge, node(low, low_size), node(high, high_size), low_size, high_size);
         sets.unite(ra, rb);  // ra first: see merge_records
-        node_of[sets.find(ra)] = static_cast<Index>(n + tree.rows.size() - 1);
+        node_of[sets.find(ra)] = static_cast<Index>(n + rows);
+        ++rows;
     });
-    return tree;
 }
 
 // 32-bit sets and node ids while the node ids fit, full width otherwise; the rows are the
 // same either way.
-template <class EdgeAt, class OnSkip>
-SingleLinkageTree link_in_order(std::size_t count, const EdgeAt& edge_at, std::size_t n,
-                                const OnSkip& on_skip, const ExecutionContext& context) {
+template <class EdgeAt, class OnSkip, class OnRow>
+void link_in_order(std::size_t count, const EdgeAt& edge_at, std::size_t n, const OnSkip& on_skip,
+                   const OnRow& on_row, const ExecutionContext& context) {
     if (n <= std::size_t{std::numeric_limits<std::uint32_t>::max()} / 2) {
-        return link_with_index<std::uint32_t>(count, edge_at, n, on_skip, context);
+        link_with_index<std::uint32_t>(count, edge_at, n, on_skip, on_row, context);
+    } else {
+        link_with_index<std::size_t>(count, edge_at, n, on_skip, on_row, context);
     }
-    return link_with_index<std::size_t>(count, edge_at, n, on_skip, context);
 }
 
-}  // namespace
-
-SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n,
-                                       const ExecutionContext& context) {
-    const std::vector<MstEdge> sorted = sorted_edges(edges, context);
-    return link_in_order(
-        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n, [](std::size_t) {}, context);
+// link_in_order into a SingleLinkageTree.
+template <class EdgeAt, class OnSkip>
+SingleLinkageTree link_rows(std::size_t count, const EdgeAt& edge_at, std::size_t n,
+                            const OnSkip& on_skip, const ExecutionContext& context) {
+    SingleLinkageTree tree;
+    tree.rows.reserve(n > 0 ? n - 1 : 0);
+    link_in_order(
+        count, edge_at, n, on_skip,
+        [&](const MstEdge& edge, std::size_t left, std::size_t right, std::size_t left_size,
+            std::size_t right_size) {
+            tree.rows.push_back({left, right, merge_lambda(edge.weight), left_size + right_size});
+        },
+        context);
+    return tree;
 }
 
-SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t n,
-                                    SpanningTree& merged, const ExecutionContext& context) {
-    merged = SpanningTree(sorted, n, context);
-    return link_spanning_tree(merged, context);
-}
-
-SingleLinkageTree link_spanning_tree(SpanningTree& tree, const ExecutionContext& context) {
+// Runs `link` over the spanning tree's edges with its on_skip, then drops from `tree` the
+// edges that closed cycles. Those come only from lists that are not a spanning tree: kept
+// in a pass of their own, which streams the edges (the linkage pass reads the sets out of
+// order).
+template <class Link>
+void link_dropping_cycles(SpanningTree& tree, const Link& link, const ExecutionContext& context) {
     std::vector<std::size_t> skipped;
-    SingleLinkageTree rows = link_in_order(
-        tree.size(), [&](std::size_t i) { return tree.edge(i); }, tree.points(),
-        [&](std::size_t i) { skipped.push_back(i); }, context);
-    if (skipped.empty()) return rows;
-    // Edges that close cycles come only from lists that are not a spanning tree: kept in
-    // a pass of their own, which streams the edges (the pass above reads the sets out of
-    // order).
+    link([&](std::size_t i) { skipped.push_back(i); });
+    if (skipped.empty()) return;
     std::vector<MstEdge> joined;
     joined.reserve(tree.size() - skipped.size());
     auto next_skipped = skipped.begin();
@@ -138,11 +145,61 @@ SingleLinkageTree link_spanning_tree(SpanningTree& tree, const ExecutionContext&
         }
     }
     tree = SpanningTree(joined, tree.points(), context);
+}
+
+}  // namespace
+
+SingleLinkageTree build_single_linkage(std::span<const MstEdge> edges, std::size_t n,
+                                       const ExecutionContext& context) {
+    const std::vector<MstEdge> sorted = sorted_edges(edges, context);
+    return link_rows(
+        sorted.size(), [&](std::size_t i) { return sorted[i]; }, n, [](std::size_t) {}, context);
+}
+
+SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t n,
+                                    SpanningTree& merged, const ExecutionContext& context) {
+    merged = SpanningTree(sorted, n, context);
+    return link_spanning_tree(merged, context);
+}
+
+SingleLinkageTree link_spanning_tree(SpanningTree& tree, const ExecutionContext& context) {
+    SingleLinkageTree rows;
+    const auto edge_at = [&](std::size_t i) { return tree.edge(i); };
+    link_dropping_cycles(
+        tree,
+        [&](const auto& on_skip) {
+            rows = link_rows(tree.size(), edge_at, tree.points(), on_skip, context);
+        },
+        context);
+    return rows;
+}
+
+LinkedRows link_spanning_tree_rows(SpanningTree& tree, const ExecutionContext& context) {
+    const std::size_t n = tree.points();
+    LinkedRows rows(n);
+    const auto edge_at = [&](std::size_t i) { return tree.edge(i); };
+    link_dropping_cycles(
+        tree,
+        [&](const auto& on_skip) {
+            link_in_order(
+                tree.size(), edge_at, tree.points(), on_skip,
+                [&](const MstEdge&, std::size_t left, std::size_t right, std::size_t left_size,
+                    std::size_t right_size) {
+                    // Children come before their parents: their smallest points are known.
+                    const auto smallest = [&](std::size_t node) {
+                        return node < n ? node : rows.smallest[node - n];
+                    };
+                    rows.push_back(left, right, left_size, right_size,
+                                   std::min(smallest(left), smallest(right)));
+                },
+                context);
+        },
+        context);
     return rows;
 }
 
 SingleLinkageTree build_single_linkage(const SpanningTree& tree, const ExecutionContext& context) {
-    return link_in_order(
+    return link_rows(
         tree.size(), [&](std::size_t i) { return tree.edge(i); }, tree.points(), [](std::size_t) {},
         context);
 }

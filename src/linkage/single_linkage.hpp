@@ -38,6 +38,11 @@ SingleLinkageTree link_sorted_edges(std::span<const MstEdge> sorted, std::size_t
 SingleLinkageTree link_spanning_tree(SpanningTree& tree,
                                      const ExecutionContext& context = ExecutionContext());
 
+// The same pass, giving the rows as a fit lays them out (LinkedRows): row i was made by
+// edge i of `tree` once the pass returns.
+LinkedRows link_spanning_tree_rows(SpanningTree& tree,
+                                   const ExecutionContext& context = ExecutionContext());
+
 // The same pass over a spanning tree kept in merge order (link_sorted_edges): nothing
 // sorted.
 SingleLinkageTree build_single_linkage(const SpanningTree& tree,

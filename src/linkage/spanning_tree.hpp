@@ -39,6 +39,7 @@ class SpanningTree {
     std::size_t size() const { return weight_.size(); }
 
     MstEdge edge(std::size_t i) const { return {a_[i], b_[i], weight_[i]}; }
+    double weight(std::size_t i) const { return weight_[i]; }
 
     std::size_t bytes() const {
         return a_.bytes() + b_.bytes() + weight_.capacity() * sizeof(double);

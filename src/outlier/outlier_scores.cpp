@@ -37,4 +37,14 @@ std::vector<double> outlier_scores(const CondensedIndex& index, const ExecutionC
     return scores;
 }
 
+std::vector<double> outlier_scores(const PackedCondensedTree& tree, std::span<const double> deepest,
+                                   const ExecutionContext& context) {
+    const std::size_t n = tree.points();
+    std::vector<double> scores(n, 0.0);
+    for_each_point_edge(tree, context, [&](std::size_t point, std::size_t parent, double lambda) {
+        scores[point] = glosh_score(deepest[parent - n], lambda);
+    });
+    return scores;
+}
+
 }  // namespace corvane

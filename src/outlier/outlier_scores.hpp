@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/condensed_tree.hpp"
+#include "condensed_tree/packed_condensed_tree.hpp"
 #include "parallel/execution_context.hpp"
 
 namespace corvane {
@@ -16,9 +18,14 @@ namespace corvane {
 // gives all zeros.
 std::vector<double> outlier_scores(const CondensedTree& tree, std::size_t n);
 
-// The same from the tree's index (not empty).
+// The same from the tree's index (not empty, with its points).
 // `context` is checked for interruption as the passes go.
 std::vector<double> outlier_scores(const CondensedIndex& index,
+                                   const ExecutionContext& context = ExecutionContext());
+
+// The same from the edges of a tree and the glosh_deepest of its index, which need not be
+// held any more.
+std::vector<double> outlier_scores(const PackedCondensedTree& tree, std::span<const double> deepest,
                                    const ExecutionContext& context = ExecutionContext());
 
 }  // namespace corvane

@@ -12,8 +12,10 @@ MergeHeights::MergeHeights(const CondensedIndex& index, const ClusterSelection& 
     : n_(index.n) {
     if (index.empty()) fail_internal("MergeHeights: empty condensed tree");
     const std::size_t count = index.end() - n_;
-    parent_.assign(index.parent.begin() + static_cast<std::ptrdiff_t>(n_), index.parent.end());
-    birth_.assign(index.lambda.begin() + static_cast<std::ptrdiff_t>(n_), index.lambda.end());
+    const std::span<const std::size_t> parents = index.parent.from(n_);
+    const std::span<const double> births = index.lambda.from(n_);
+    parent_.assign(parents.begin(), parents.end());
+    birth_.assign(births.begin(), births.end());
 
     deepest_ = glosh_deepest(index);
     for (const double lambda : index.deepest_point)

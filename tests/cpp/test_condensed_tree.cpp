@@ -200,5 +200,63 @@ TEST(CondensedIndex, SameOnOneThreadAndOnMany) {
     }
 }
 
+// The index a fit selects on leaves the points out: everything kept by cluster must be
+// what the full index holds, and broken trees must be refused with the same message.
+TEST(CondensedIndex, WithoutThePointsKeepsTheClustersAndTheChecks) {
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 2 + rng() % 3000;
+        const std::vector<MstEdge> edges =
+            testing::random_spanning_tree(rng, n, 2 + int(seed % 20));
+        const PackedCondensedTree tree =
+            condense(PreorderLinkage(build_single_linkage(edges, n), n), 2 + seed % 7);
+        const std::string context = "seed " + std::to_string(seed);
+        const CondensedIndex full = index_condensed_tree(tree);
+        const CondensedIndex clusters = index_condensed_clusters(tree);
+        ASSERT_EQ(clusters.end(), full.end()) << context;
+        if (full.empty()) continue;
+        for (std::size_t c = full.root(); c < full.end(); ++c) {
+            EXPECT_EQ(clusters.parent[c], full.parent[c]) << context << " cluster " << c;
+            EXPECT_EQ(clusters.lambda[c], full.lambda[c]) << context << " cluster " << c;
+        }
+        EXPECT_EQ(clusters.child_begin, full.child_begin) << context;
+        EXPECT_EQ(clusters.children, full.children) << context;
+        EXPECT_EQ(clusters.deepest_point, full.deepest_point) << context;
+        EXPECT_EQ(clusters.last_departure, full.last_departure) << context;
+
+        // A point named twice (another node then has no edge), and a point dropped with
+        // the count kept by a cluster named twice.
+        for (const bool point_twice : {true, false}) {
+            Edges broken = tree.unpacked().edges;
+            const auto first_point = std::find_if(
+                broken.begin(), broken.end(), [&](const CondensedEdge& e) { return e.child < n; });
+            const auto last_cluster =
+                std::find_if(broken.rbegin(), broken.rend(),
+                             [&](const CondensedEdge& e) { return e.child > n; });
+            if (first_point == broken.end() || last_cluster == broken.rend()) continue;
+            if (point_twice) {
+                broken.back() = {broken.back().parent, first_point->child, 1.0, 1};
+            } else {
+                *first_point = {first_point->parent, last_cluster->child, 1.0,
+                                last_cluster->child_size};
+            }
+            const PackedCondensedTree packed(CondensedTree{broken}, n);
+            std::string expected, message;
+            try {
+                index_condensed_tree(packed);
+            } catch (const InternalError& error) {
+                expected = error.what();
+            }
+            try {
+                index_condensed_clusters(packed);
+            } catch (const InternalError& error) {
+                message = error.what();
+            }
+            EXPECT_FALSE(expected.empty()) << context;
+            EXPECT_EQ(message, expected) << context << " point twice " << point_twice;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace corvane

@@ -12,6 +12,7 @@
 
 #include "common/internal_error.hpp"
 #include "condensed_tree/condense.hpp"
+#include "condensed_tree/condensed_index.hpp"
 #include "hierarchy/hierarchy.hpp"
 #include "hierarchy_test_support.hpp"
 #include "labels/assign_labels.hpp"
@@ -292,6 +293,48 @@ TEST(ClusterHierarchy, SameResultsOnOneThreadAndOnMany) {
                 EXPECT_EQ(results[r].results.persistence, results[0].results.persistence)
                     << context;
                 EXPECT_EQ(*results[r].outlier_scores, *results[0].outlier_scores) << context;
+            }
+        }
+    }
+}
+
+// A fit writes the per-point results from the condensed tree's edges after its index is
+// released; the index route is the reference. Trees with many ties (few weight levels,
+// duplicated points at zero weight), large enough for the per-point passes to run on
+// several threads, and selections that label through the root's threshold.
+TEST(ClusterHierarchy, ResultsFromTheEdgesEqualTheIndexRoute) {
+    for (std::uint64_t seed = 1; seed <= 8; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = seed <= 3 ? 70'000 + rng() % 40'000 : 3 + rng() % 400;
+        std::vector<MstEdge> edges = testing::random_spanning_tree(rng, n, 2 + int(seed % 6));
+        for (std::size_t i = 0; i < edges.size(); i += 1 + seed % 4)
+            edges[i].weight = 0.0;
+        const std::size_t m = 2 + seed % 6;
+        for (const SelectionParams params :
+             {SelectionParams{Eom, false, 0.0}, SelectionParams{Leaf, false, 0.7},
+              SelectionParams{Eom, true, 0.0}, SelectionParams{Eom, true, 0.4},
+              SelectionParams{Leaf, true, -1.0}}) {
+            const std::string context = "seed " + std::to_string(seed) + " method " +
+                                        std::to_string(int(params.method)) + " epsilon " +
+                                        std::to_string(params.epsilon);
+            const Hierarchy hierarchy = link_hierarchy(edges, n);
+            const PackedCondensedTree tree = condense(hierarchy.linkage, m);
+            const CondensedIndex index = index_condensed_tree(tree);
+            const ClusterSelection selection = select_clusters(tree, index, params);
+            const Labels labels =
+                assign_labels(index, selection, params.epsilon, params.allow_single_cluster);
+            const std::vector<double> probabilities =
+                membership_probabilities(index, selection, labels);
+            const std::vector<double> scores = outlier_scores(index);
+            for (const std::size_t threads : {1, 2, 5}) {
+                const ExecutionContext threaded(threads);
+                const HierarchySelection selected =
+                    select_hierarchy(link_hierarchy(edges, n, threaded), m, params, threaded);
+                const std::string where = context + " threads " + std::to_string(threads);
+                EXPECT_EQ(selected.selection.clusters, selection.clusters) << where;
+                EXPECT_EQ(selected.results.labels, labels) << where;
+                EXPECT_EQ(selected.results.probabilities, probabilities) << where;
+                EXPECT_EQ(*selected.outlier_scores, scores) << where;
             }
         }
     }

@@ -12,6 +12,7 @@
 #include "hierarchy_test_support.hpp"
 #include "linkage/edge_order.hpp"
 #include "linkage/linkage_rows.hpp"
+#include "linkage/preorder_linkage.hpp"
 #include "linkage/single_linkage.hpp"
 #include "linkage/spanning_tree.hpp"
 #include "union_find/union_find.hpp"
@@ -127,6 +128,92 @@ TEST(SingleLinkage, OnePassEqualsTheTwoPassReference) {
                 << "seed " << seed << " row " << i;
         }
     }
+}
+
+// What a pre-order layout shows of every node, root first, smaller side first.
+struct LaidOutNode {
+    std::size_t size = 0;
+    std::size_t smallest = 0;
+    std::size_t point = 0;  // points only
+    double lambda = 0.0;    // rows only
+    std::size_t left_size = 0;
+
+    friend bool operator==(const LaidOutNode&, const LaidOutNode&) = default;
+};
+
+std::vector<LaidOutNode> walk(const PreorderLinkage& tree) {
+    std::vector<LaidOutNode> nodes;
+    if (tree.points() == 0) return nodes;
+    std::vector<PreorderLinkage::Node> stack{tree.root()};
+    while (!stack.empty()) {
+        const PreorderLinkage::Node node = stack.back();
+        stack.pop_back();
+        if (tree.is_point(node)) {
+            nodes.push_back({1, tree.smallest_point(node), tree.point(node), 0.0, 0});
+            continue;
+        }
+        nodes.push_back(
+            {node.size, tree.smallest_point(node), 0, tree.lambda(node), tree.left(node).size});
+        stack.push_back(tree.right(node));
+        stack.push_back(tree.left(node));
+    }
+    return nodes;
+}
+
+// The fit's linkage pass keeps its rows narrow, finds the smallest point under each on the
+// way and leaves the lambdas to the spanning tree; the layout built from them must be the
+// one the full rows give, on weights with many ties, zeros and NaN, and on edge lists
+// with cycles (whose extra edges leave the spanning tree before the lambdas are read).
+TEST(SingleLinkage, NarrowRowsLayOutAsTheFullRows) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = 1 + (seed * 41) % 500;
+        std::vector<MstEdge> edges = testing::random_spanning_tree(rng, n, 1 + int(seed % 5));
+        if (seed % 4 == 0 && n > 1) edges[seed % edges.size()].weight = nan;
+        if (seed % 3 == 0 && n > 1) edges[(seed * 7) % edges.size()].weight = -0.0;
+        for (std::size_t i = 0; i < seed % 5 && n > 1; ++i)
+            edges.push_back({rng() % n, rng() % n, 0.5 * double(rng() % 3)});
+        std::shuffle(edges.begin(), edges.end(), rng);
+        const std::string context = "seed " + std::to_string(seed) + " n " + std::to_string(n);
+
+        const SingleLinkageTree full = build_single_linkage(edges, n);
+        const IndexArray smallest = smallest_points(full, n);
+        SpanningTree tree(sorted_edges(edges), n);
+        const LinkedRows rows = link_spanning_tree_rows(tree);
+        ASSERT_EQ(rows.size(), full.rows.size()) << context;
+        ASSERT_EQ(tree.size(), full.rows.size()) << context;
+        const auto size_of = [&](std::size_t node) {
+            return node < n ? 1 : full.rows[node - n].size;
+        };
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const LinkageRow& row = full.rows[r];
+            EXPECT_EQ(rows.left[r], row.left) << context << " row " << r;
+            EXPECT_EQ(rows.right[r], row.right) << context << " row " << r;
+            EXPECT_EQ(rows.left_size[r], size_of(row.left)) << context << " row " << r;
+            EXPECT_EQ(rows.right_size[r], size_of(row.right)) << context << " row " << r;
+            EXPECT_EQ(rows.smallest[r], smallest[r]) << context << " row " << r;
+        }
+        const std::vector<LaidOutNode> expected = walk(PreorderLinkage(full, n));
+        const std::vector<LaidOutNode> laid_out = walk(PreorderLinkage(rows, tree));
+        ASSERT_EQ(laid_out.size(), expected.size()) << context;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const bool same_lambda =
+                laid_out[i].lambda == expected[i].lambda ||
+                (std::isnan(laid_out[i].lambda) && std::isnan(expected[i].lambda));
+            EXPECT_TRUE(same_lambda) << context << " node " << i;
+            LaidOutNode x = laid_out[i], y = expected[i];
+            x.lambda = y.lambda = 0.0;
+            EXPECT_EQ(x, y) << context << " node " << i;
+        }
+    }
+    // Rows of another spanning tree, or too few for the points, are refused.
+    std::mt19937_64 rng(3);
+    SpanningTree tree(sorted_edges(testing::random_spanning_tree(rng, 20, 3)), 20);
+    const LinkedRows rows = link_spanning_tree_rows(tree);
+    EXPECT_THROW(PreorderLinkage(rows, SpanningTree(std::vector<MstEdge>{}, 20)), InternalError);
+    SpanningTree short_tree(sorted_edges(testing::random_spanning_tree(rng, 20, 3)), 21);
+    EXPECT_THROW(PreorderLinkage(link_spanning_tree_rows(short_tree), short_tree), InternalError);
 }
 
 // What a model keeps of the linkage: the edges that merged, in merge order and as the
