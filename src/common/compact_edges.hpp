@@ -27,6 +27,23 @@ class CompactEdges {
         weight_.push_back(edge.weight);
     }
 
+    std::size_t size() const { return weight_.size(); }
+
+    // Adds `count` edges of zeros at the end, for set() to fill in; several threads may
+    // set distinct edges at once.
+    void grow(std::size_t count) {
+        a_.resize(size() + count);
+        b_.resize(size() + count);
+        weight_.resize(size() + count);
+    }
+
+    // Both ends must be below n.
+    void set(std::size_t i, const MstEdge& edge) {
+        a_.set(i, edge.a);
+        b_.set(i, edge.b);
+        weight_[i] = edge.weight;
+    }
+
     // The edges in the order added, as MstEdge; the compact list is released.
     std::vector<MstEdge> widened() && {
         std::vector<MstEdge> edges(weight_.size());

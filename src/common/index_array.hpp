@@ -43,6 +43,15 @@ class IndexArray {
         }
     }
 
+    // Zeros added (or values dropped) at the end.
+    void resize(std::size_t size) {
+        if (narrow_) {
+            narrow_values_.resize(size);
+        } else {
+            wide_values_.resize(size);
+        }
+    }
+
     // `value` must be below the bound given at construction.
     void push_back(std::size_t value) {
         if (narrow_) {

@@ -255,6 +255,37 @@ TEST(DualTreeBoruvka, SameEdgesForAnyThreadCountAndRun) {
     }
 }
 
+// A batch's edges are joined in parallel and each cycle of them loses its largest edge.
+// On a lattice every point has several nearest neighbours at the same distance, so equal
+// weights form cycles of every length within a batch; doubled lattices add zero-weight
+// pairs. The tree must be minimal and the same, edge for edge, for any thread count.
+TEST(DualTreeBoruvka, LatticeTiesMergeAlikeForAnyThreadCount) {
+    for (const bool doubled : {false, true}) {
+        for (const std::size_t k : {1, 2, 5}) {
+            SCOPED_TRACE(::testing::Message() << "doubled " << doubled << " k " << k);
+            std::vector<double> values;
+            for (int copy = 0; copy < (doubled ? 2 : 1); ++copy) {
+                for (int i = 0; i < 36; ++i) {
+                    for (int j = 0; j < 30; ++j) {
+                        values.push_back(i);
+                        values.push_back(j);
+                    }
+                }
+            }
+            const DataMatrix m = testing::matrix_from(2, values);
+            const BoruvkaRun one = run_boruvka<KdTree>(m, k, 1.0, 1);
+            expect_minimum_spanning_tree(m, one.core.core_distances, 1.0, one.edges);
+            for (const std::size_t threads : {2, 5}) {
+                EXPECT_EQ(run_boruvka<KdTree>(m, k, 1.0, threads).edges, one.edges)
+                    << threads << " threads";
+                EXPECT_EQ(run_boruvka<BallTree>(m, k, 1.0, threads).edges,
+                          run_boruvka<BallTree>(m, k, 1.0, 1).edges)
+                    << threads << " threads";
+            }
+        }
+    }
+}
+
 // Large neighbourhoods make most core distances exceed the edges that leave their
 // components, so most points are settled by their core distance alone and the search
 // skips them; small clusters of exact duplicates and a grid give many equal weights. The

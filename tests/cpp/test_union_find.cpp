@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <random>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/internal_error.hpp"
+#include "union_find/concurrent_union_find.hpp"
 #include "union_find/union_find.hpp"
 
 namespace corvane {
@@ -67,7 +71,7 @@ TEST(UnionFind, MatchesNaiveSetsWithStartingSizes) {
     check_against_naive_sets<UnionFind>();
 }
 
-// The 32-bit sets the Boruvka merge uses must follow the same tie rule.
+// The 32-bit sets single linkage uses must follow the same tie rule.
 TEST(CompactUnionFind, MatchesNaiveSetsWithStartingSizes) {
     check_against_naive_sets<CompactUnionFind>();
 }
@@ -86,6 +90,58 @@ TEST(UnionFind, IndexOutOfRangeIsAnInternalError) {
     EXPECT_THROW(sets.set_size(17), InternalError);
     EXPECT_THROW(sets.unite(3, 0), InternalError);
     EXPECT_EQ(UnionFind(std::vector<std::size_t>{}).size(), 0u);
+}
+
+// Random pairs over few elements (so many joins meet sets joined already), split among
+// `threads` threads that join them all at once. Whatever the interleaving, the sets are
+// those of the sequential UnionFind, each represented by its smallest element, and
+// exactly one join per pair of sets merged reports true.
+TEST(ConcurrentUnionFind, ParallelJoinsGiveTheSetsAndSmallestRepresentatives) {
+    for (unsigned seed = 0; seed < 12; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t n = seed < 4 ? 50 : 20000;
+        const std::size_t threads = 1 + seed % 5;
+        std::vector<std::pair<std::size_t, std::size_t>> pairs(n * 3 / 4);
+        for (auto& [a, b] : pairs) {
+            a = rng() % n;
+            b = rng() % n;
+        }
+        UnionFind reference(n);
+        for (const auto& [a, b] : pairs)
+            reference.unite(a, b);
+
+        ConcurrentUnionFind<std::uint32_t> sets(n);
+        std::vector<std::size_t> joined(threads, 0);
+        std::vector<std::thread> workers;
+        for (std::size_t t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                for (std::size_t i = t; i < pairs.size(); i += threads)
+                    joined[t] += sets.unite(pairs[i].first, pairs[i].second) ? 1 : 0;
+            });
+        }
+        for (std::thread& worker : workers)
+            worker.join();
+
+        std::vector<std::size_t> smallest(n, n);
+        for (std::size_t x = 0; x < n; ++x) {
+            std::size_t& first = smallest[reference.find(x)];
+            first = std::min(first, x);
+        }
+        std::size_t set_count = 0;
+        for (std::size_t x = 0; x < n; ++x) {
+            const std::size_t expected = smallest[reference.find(x)];
+            ASSERT_EQ(sets.representative(x), expected) << "seed " << seed;
+            ASSERT_EQ(sets.find(x), expected) << "seed " << seed;
+            set_count += reference.find(x) == x ? 1 : 0;
+        }
+        std::size_t total = 0;
+        for (const std::size_t j : joined)
+            total += j;
+        EXPECT_EQ(total, n - set_count) << "seed " << seed;
+        EXPECT_FALSE(sets.unite(0, 0));
+        EXPECT_THROW(sets.find(n), InternalError);
+        EXPECT_THROW(sets.representative(n), InternalError);
+    }
 }
 
 }  // namespace

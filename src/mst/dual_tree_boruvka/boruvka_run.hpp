@@ -13,6 +13,7 @@
 
 #include "common/compact_edges.hpp"
 #include "common/index_array.hpp"
+#include "common/internal_error.hpp"
 #include "common/mst_edge.hpp"
 #include "knn_heap/neighbour_lists.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
@@ -22,7 +23,7 @@
 #include "parallel/execution_context.hpp"
 #include "parallel/parallel.hpp"
 #include "search_space/search_space.hpp"
-#include "union_find/union_find.hpp"
+#include "union_find/concurrent_union_find.hpp"
 
 namespace corvane::boruvka_detail {
 
@@ -79,10 +80,10 @@ struct Offer {
     std::size_t to;
 };
 
-// Components are numbered 0 .. C-1 in the tree order of their representatives (the point
-// that union by size keeps, as a union-find over the points would), so that visiting
-// numbers in order visits representatives in order. Each component has one candidate entry and a
-// point count; every point knows its component through `position_component` (from the
+// Components are numbered 0 .. C-1 in the order of their smallest tree positions, so
+// that numbering depends only on which points have merged, never on the order of the
+// merges or on the thread count. Each component has one candidate entry; every point
+// knows its component through `position_component` (from the
 // first merge on: before it, point p is component p). After each
 // merge the surviving components are renumbered, so all per-component work is
 // proportional to the number of components, and the passes over all points run over
@@ -147,7 +148,6 @@ class BoruvkaRun {
         release(state_.node_min_core);
         release(state_.node_component);
         release(candidates_);
-        release(component_size_);
         release(node_bound_);
         return std::move(edges_).widened();
     }
@@ -285,6 +285,24 @@ class BoruvkaRun {
     // such edge, so any acyclic set of them lies in a minimum spanning tree. Any other
     // neighbour pair can be beaten by a cheaper pair outside the lists; it stays a
     // candidate (an upper bound) for the first search instead.
+    // Whether component c offers its candidate to the batch.
+    bool offered(std::size_t c, bool seeding) const {
+        const BoruvkaCandidate candidate = this->candidate(c);
+        const double w = candidate.weight;
+        if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
+        if (seeding && !(w <= seed_floor(candidate.from))) return false;
+        return component_of(candidate.to) != c;
+    }
+
+    // Component c's candidate as a batch key.
+    template <class Index>
+    BatchKey<Index> batch_key(std::size_t c, bool seeding) const {
+        const BoruvkaCandidate candidate = this->candidate(c);
+        const double w = candidate.weight;
+        return {seeding ? w : Space::to_distance(w),
+                static_cast<Index>(tree_.indices[candidate.from]), static_cast<Index>(c)};
+    }
+
     template <class Index>
     std::vector<std::vector<BatchKey<Index>>> collect_batch(bool seeding) {
         const std::size_t count = table_size();
@@ -293,30 +311,19 @@ class BoruvkaRun {
                 ? split_rows(count, std::min(threads_, MAX_BATCH_RUNS))
                 : std::vector<RowChunk>{{0, count}};
         std::vector<std::vector<BatchKey<Index>>> runs(chunks.size());
-        const auto offered = [&](std::size_t c) {
-            const BoruvkaCandidate candidate = this->candidate(c);
-            const double w = candidate.weight;
-            if (w == INFINITE_WEIGHT || std::isnan(w)) return false;
-            if (seeding && !(w <= seed_floor(candidate.from))) return false;
-            return component_of(candidate.to) != c;
-        };
         run_tasks(context_, chunks.size(), [&](std::size_t r) {
+            const RowChunk chunk = chunks[r];
             // Counted first: the first seeding batch holds most points.
             std::size_t length = 0;
-            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+            for (std::size_t c = chunk.start; c < chunk.end; ++c) {
                 context_.check_every(c);
-                length += offered(c) ? 1 : 0;
+                length += offered(c, seeding) ? 1 : 0;
             }
             std::vector<BatchKey<Index>>& run = runs[r];
             run.reserve(length);
-            for (std::size_t c = chunks[r].start; c < chunks[r].end; ++c) {
+            for (std::size_t c = chunk.start; c < chunk.end; ++c) {
                 context_.check_every(c);
-                if (!offered(c)) continue;
-                const BoruvkaCandidate candidate = this->candidate(c);
-                const double w = candidate.weight;
-                run.push_back({seeding ? w : Space::to_distance(w),
-                               static_cast<Index>(tree_.indices[candidate.from]),
-                               static_cast<Index>(c)});
+                if (offered(c, seeding)) run.push_back(batch_key<Index>(c, seeding));
             }
             // A lambda rather than the function's address, so that the sort inlines it.
             checked_sort(context_, run.begin(), run.end(),
@@ -329,99 +336,209 @@ class BoruvkaRun {
 
     // Collects the candidates and merges them, with the narrowest keys n allows.
     std::size_t merge_candidates(bool seeding) {
-        if (narrow_indices_fit(n_)) {
-            return merge(collect_batch<std::uint32_t>(seeding), seeding);
-        }
+        if (narrow_indices_fit(n_)) return merge(collect_batch<std::uint32_t>(seeding), seeding);
         return merge(collect_batch<std::size_t>(seeding), seeding);
     }
 
-    BatchEntry full_entry(const BatchEntry& entry) const { return entry; }
-
+    // Adds the candidates of a batch that the walk in ascending (weight, from, to) would
+    // add, without walking: every component offers at most one candidate, so each
+    // connected piece of the batch's edges holds at most one cycle, and the walk adds
+    // every edge but the largest on that cycle. The runs join their edges' components in
+    // parallel; the one join per cycle that finds both ends joined already walks the
+    // cycle and rejects its largest key. Which join that is varies; the cycle and its
+    // largest key do not. Then renumbers the components and hands the leftover
+    // candidates up. Returns the number of edges added.
     template <class Index>
-    BatchEntry full_entry(const BatchKey<Index>& key) const {
-        const std::size_t to = candidate(key.component).to;
-        return {key.weight, key.from, tree_.indices[to], key.component, component_of(to)};
-    }
-
-    // Walks the batch in ascending (weight, from, to) and adds every candidate whose ends
-    // are still apart; then renumbers the components and hands the leftover candidates
-    // up. Returns the number of edges added. The keys are distinct: each component offers
-    // at most one candidate and its `from` lies inside that component.
-    template <class Entry>
-    std::size_t merge(std::vector<std::vector<Entry>> runs, bool seeding) {
-        // Over the components, numbered as widely as the batch numbers them.
-        using Sets = BasicUnionFind<decltype(Entry::from)>;
-        Sets sets = component_size_.empty() ? Sets(table_size()) : Sets(component_size_);
-        std::size_t added = 0;
-        std::vector<std::size_t> head(runs.size(), 0);
-        for (std::size_t step = 0;; ++step) {
-            context_.check_every(step);
-            std::optional<std::size_t> best;
-            for (std::size_t r = 0; r < runs.size(); ++r) {
-                if (head[r] == runs[r].size()) continue;
-                if (!best || batch_less(runs[r][head[r]], runs[*best][head[*best]])) best = r;
-            }
-            if (!best) break;
-            const std::vector<Entry>& run = runs[*best];
-            const std::size_t at = head[*best]++;
-            if constexpr (!std::is_same_v<Entry, BatchEntry>) {
-                // A key's entry is read in steps, each needing the one before: its
-                // candidate, then the row and component of the candidate's far end.
-                if (at + 3 * PREFETCH_AHEAD < run.size()) {
-                    prefetch_candidate(run[at + 3 * PREFETCH_AHEAD].component);
-                }
+    std::size_t merge(std::vector<std::vector<BatchKey<Index>>> runs, bool seeding) {
+        const std::size_t count = table_size();
+        ConcurrentUnionFind<Index> sets(count);
+        // One flag per component: set on the component whose key is the largest of its cycle.
+        std::vector<unsigned char> rejected(count, 0);
+        run_tasks(context_, runs.size(), [&](std::size_t r) {
+            const std::vector<BatchKey<Index>>& run = runs[r];
+            for (std::size_t at = 0; at < run.size(); ++at) {
+                context_.check_every(at);
+                // A key is read in steps, each needing the one before: its candidate,
+                // then the component of the candidate's far end, then the sets.
                 if (at + 2 * PREFETCH_AHEAD < run.size()) {
-                    const std::size_t to = candidate(run[at + 2 * PREFETCH_AHEAD].component).to;
-                    __builtin_prefetch(&tree_.indices[to]);
-                    if (numbered()) __builtin_prefetch(&state_.position_component[to]);
+                    prefetch_candidate(run[at + 2 * PREFETCH_AHEAD].component);
+                }
+                if (at + PREFETCH_AHEAD < run.size()) {
+                    const std::size_t c = run[at + PREFETCH_AHEAD].component;
+                    sets.prefetch(c);
+                    if (numbered()) __builtin_prefetch(&state_.position_component[candidate(c).to]);
+                }
+                const std::size_t c = run[at].component;
+                if (!sets.unite(c, component_of(candidate(c).to))) {
+                    rejected[largest_on_cycle<Index>(c, count, seeding)] = 1;
                 }
             }
-            if (at + PREFETCH_AHEAD < run.size()) {
-                const BatchEntry ahead = full_entry(run[at + PREFETCH_AHEAD]);
-                sets.prefetch(ahead.component);
-                sets.prefetch(ahead.other);
+        });
+        // Each run drops its rejected keys; the others name their far end's row from here
+        // on, all the edge needs.
+        run_tasks(context_, runs.size(), [&](std::size_t r) {
+            std::vector<BatchKey<Index>>& run = runs[r];
+            std::size_t kept = 0;
+            for (std::size_t at = 0; at < run.size(); ++at) {
+                context_.check_every(at);
+                if (at + 2 * PREFETCH_AHEAD < run.size()) {
+                    prefetch_candidate(run[at + 2 * PREFETCH_AHEAD].component);
+                }
+                if (at + PREFETCH_AHEAD < run.size()) {
+                    __builtin_prefetch(
+                        &tree_.indices[candidate(run[at + PREFETCH_AHEAD].component).to]);
+                }
+                const std::size_t c = run[at].component;
+                if (rejected[c] != 0) continue;
+                run[kept] = run[at];
+                run[kept++].component = static_cast<Index>(tree_.indices[candidate(c).to]);
             }
-            const BatchEntry e = full_entry(run[at]);
-            const std::size_t ra = sets.find(e.component);
-            const std::size_t rb = sets.find(e.other);
-            if (ra == rb) continue;
-            edges_.push_back({e.from, e.to, seeding ? Space::to_distance(e.weight) : e.weight});
-            sets.unite(ra, rb);
-            --components_;
-            ++added;
-        }
-        runs.clear();
+            run.resize(kept);
+        });
+        release(rejected);
+        const std::size_t added = append_edges(runs, seeding);
+        release(runs);
+        components_ -= added;
         if (added > 0 && components_ > 1) renumber(std::move(sets));
         return added;
     }
 
-    // Numbers the merged components in the order of their representatives, relabels the
-    // points and builds the new candidate table: a surviving representative's own
-    // candidate unless it has become internal, then in order the candidates of the
-    // components it absorbed that still cross and are strictly cheaper.
+    // The component whose key is the largest, as batch_less orders keys, on the cycle of
+    // the batch's edges through component c's edge.
+    template <class Index>
+    std::size_t largest_on_cycle(std::size_t c, std::size_t count, bool seeding) const {
+        std::size_t largest = c;
+        BatchKey<Index> largest_key = batch_key<Index>(c, seeding);
+        std::size_t steps = 0;
+        for (std::size_t at = component_of(candidate(c).to); at != c;
+             at = component_of(candidate(at).to)) {
+            if (++steps > count || !offered(at, seeding)) {
+                fail_internal("Boruvka merge: a batch cycle does not close");
+            }
+            const BatchKey<Index> key = batch_key<Index>(at, seeding);
+            if (batch_less(largest_key, key)) {
+                largest = at;
+                largest_key = key;
+            }
+        }
+        return largest;
+    }
+
+    // Appends the edges of sorted runs of keys, each naming its far end's row, in
+    // ascending (weight, from) over all runs. Returns their number. The output is cut into
+    // slices at keys of the longest run; each slice merges its part of every run on a
+    // thread of its own, at an offset fixed by the parts before it.
+    template <class Index>
+    std::size_t append_edges(const std::vector<std::vector<BatchKey<Index>>>& runs, bool seeding) {
+        using Key = BatchKey<Index>;
+        const auto less = [](const Key& a, const Key& b) { return batch_less(a, b); };
+        std::size_t added = 0;
+        std::size_t longest = 0;
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            added += runs[r].size();
+            if (runs[r].size() > runs[longest].size()) longest = r;
+        }
+        const std::size_t slices = runs.size() >= 2 && added >= PARALLEL_MIN_ROWS ? threads_ : 1;
+        // bounds[s * runs + r]: where slice s starts in run r.
+        std::vector<std::size_t> bounds((slices + 1) * runs.size());
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            bounds[slices * runs.size() + r] = runs[r].size();
+            for (std::size_t s = 1; s < slices; ++s) {
+                const Key& cut = runs[longest][s * runs[longest].size() / slices];
+                bounds[s * runs.size() + r] = static_cast<std::size_t>(
+                    std::lower_bound(runs[r].begin(), runs[r].end(), cut, less) - runs[r].begin());
+            }
+        }
+        const std::size_t first = edges_.size();
+        edges_.grow(added);
+        run_tasks(context_, slices, [&](std::size_t s) {
+            const std::size_t* start = &bounds[s * runs.size()];
+            const std::size_t* end = start + runs.size();
+            std::vector<std::size_t> head(start, end);
+            std::size_t at = first;
+            for (std::size_t r = 0; r < runs.size(); ++r)
+                at += start[r];
+            for (;; ++at) {
+                context_.check_every(at);
+                std::optional<std::size_t> best;
+                for (std::size_t r = 0; r < runs.size(); ++r) {
+                    if (head[r] == end[r]) continue;
+                    if (!best || less(runs[r][head[r]], runs[*best][head[*best]])) best = r;
+                }
+                if (!best) break;
+                const Key& key = runs[*best][head[*best]++];
+                edges_.set(at, {key.from, key.component,
+                                seeding ? Space::to_distance(key.weight) : key.weight});
+            }
+        });
+        return added;
+    }
+
+    // Walks the entries of one sorted batch, edges between any components, and adds every
+    // entry whose ends are still apart; then renumbers the components and hands the
+    // leftover candidates up. Returns the number of edges added.
+    std::size_t merge(std::vector<BatchEntry> entries) {
+        using Sets = ConcurrentUnionFind<std::size_t>;
+        Sets sets(table_size());
+        std::size_t added = 0;
+        for (std::size_t at = 0; at < entries.size(); ++at) {
+            context_.check_every(at);
+            if (at + PREFETCH_AHEAD < entries.size()) {
+                sets.prefetch(entries[at + PREFETCH_AHEAD].component);
+                sets.prefetch(entries[at + PREFETCH_AHEAD].other);
+            }
+            const BatchEntry& e = entries[at];
+            if (!sets.unite(e.component, e.other)) continue;
+            edges_.push_back({e.from, e.to, e.weight});
+            --components_;
+            ++added;
+        }
+        entries.clear();
+        if (added > 0 && components_ > 1) renumber(std::move(sets));
+        return added;
+    }
+
+    // Numbers the merged components in the order of their smallest points (the
+    // representatives of `sets`), relabels the points and builds the new candidate table:
+    // a surviving representative's own candidate unless it has become internal, then in
+    // order the candidates of the components it absorbed that still cross and are
+    // strictly cheaper. Each pass runs over chunks of the old components; a survivor's
+    // chunk owns its new entry, and later chunks hand their offers to it after the join.
     template <class Sets>
     void renumber(Sets sets) {
         const std::size_t old_count = table_size();
+        const std::vector<RowChunk> chunks = threads_ >= 2 && old_count >= PARALLEL_MIN_ROWS
+                                                 ? split_rows(old_count, threads_)
+                                                 : std::vector<RowChunk>{{0, old_count}};
         std::vector<std::size_t> renamed(old_count);
-        for_rows(old_count, [&](std::size_t c) { renamed[c] = sets.representative(c); });
         std::vector<unsigned char> survives(old_count, 0);
-        std::size_t count = 0;
-        for (std::size_t c = 0; c < old_count; ++c) {
-            context_.check_every(c);
-            if (renamed[c] == c) {
-                survives[c] = 1;
-                renamed[c] = count++;
+        // first_number[j] .. first_number[j + 1] - 1 are the new numbers of chunk j's survivors.
+        std::vector<std::size_t> first_number(chunks.size() + 1, 0);
+        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+            std::size_t survivors = 0;
+            for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
+                context_.check_every(c);
+                renamed[c] = sets.representative(c);
+                if (renamed[c] == c) {
+                    survives[c] = 1;
+                    ++survivors;
+                }
             }
-        }
-        std::vector<std::size_t> sizes(count);
+            first_number[j + 1] = survivors;
+        });
+        for (std::size_t j = 0; j < chunks.size(); ++j)
+            first_number[j + 1] += first_number[j];
+        const std::size_t count = first_number.back();
+        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+            std::size_t number = first_number[j];
+            for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
+                if (survives[c] != 0) renamed[c] = number++;
+            }
+        });
         // A survivor's entry is final and never written here, so it can be read while the
         // others are rewritten.
         for_rows(old_count, [&](std::size_t c) {
-            if (survives[c] == 0) {
-                renamed[c] = renamed[renamed[c]];
-            } else {
-                sizes[renamed[c]] = sets.set_size(c);
-            }
+            if (survives[c] == 0) renamed[c] = renamed[renamed[c]];
         });
         // Read for the last time: released before the new table is built.
         sets = Sets(0);
@@ -444,18 +561,32 @@ class BoruvkaRun {
             }
             if (survives[c] != 0) handed[new_number[c]] = own;
         });
-        for (std::size_t c = 0; c < old_count; ++c) {
-            context_.check_every(c);
+        std::vector<std::vector<std::size_t>> later(chunks.size());
+        const auto hand_up = [&](std::size_t c) {
             BoruvkaCandidate& into = handed[new_number[c]];
-            if (survives[c] == 0) {
-                const BoruvkaCandidate own = candidate(c);
-                if (own.weight < into.weight) into = own;
+            const BoruvkaCandidate own = candidate(c);
+            if (own.weight < into.weight) into = own;
+        };
+        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+            for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
+                context_.check_every(c);
+                if (survives[c] != 0) continue;
+                const std::size_t number = new_number[c];
+                if (number >= first_number[j] && number < first_number[j + 1]) {
+                    hand_up(c);
+                } else if (candidate(c).weight < INFINITE_WEIGHT) {
+                    // Only a finite weight can replace anything.
+                    later[j].push_back(c);
+                }
             }
+        });
+        for (const std::vector<std::size_t>& offers : later) {
+            for (const std::size_t c : offers)
+                hand_up(c);
         }
         candidates_ = std::move(handed);
         release(seed_weight_);
         release(seed_to_);
-        component_size_ = std::move(sizes);
     }
 
     // Search contract (ParallelSearch): compute_min_core(position_core, node_min_core),
@@ -476,12 +607,12 @@ class BoruvkaRun {
             if constexpr (requires(std::vector<BatchEntry>& entries) {
                               search.every_component_pair(state_, components_, entries);
                           }) {
-                std::vector<std::vector<BatchEntry>> runs(1);
-                if (search.every_component_pair(state_, components_, runs[0])) {
+                std::vector<BatchEntry> entries;
+                if (search.every_component_pair(state_, components_, entries)) {
                     checked_sort(
-                        context_, runs[0].begin(), runs[0].end(),
+                        context_, entries.begin(), entries.end(),
                         [](const BatchEntry& a, const BatchEntry& b) { return batch_less(a, b); });
-                    if (merge(std::move(runs), false) == 0) return;
+                    if (merge(std::move(entries)) == 0) return;
                     continue;
                 }
             }
@@ -501,7 +632,6 @@ class BoruvkaRun {
     // so only its weight and far end are kept. Lists exist only for n within NeighbourRow.
     std::vector<double> seed_weight_;
     std::vector<NeighbourRow> seed_to_;
-    std::vector<std::size_t> component_size_;  // points per component; empty while all are 1
     std::size_t components_;
     std::vector<double> node_bound_;
     CompactEdges edges_;
