@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "common/data_matrix.hpp"
@@ -32,6 +33,10 @@ CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_nei
 // row), the heap's entries other than the row itself in array order.
 void record_heap(const KnnHeap& heap, std::size_t row, double core_distance,
                  CoreDistanceResult& result);
+
+// record_heap for the k best candidates `entries` of row `row` in any container's order.
+void record_entries(std::span<const KnnEntry> entries, std::size_t k, std::size_t row,
+                    double core_distance, CoreDistanceResult& result);
 
 // Core distances of every row of `matrix` (and optionally its neighbour lists) from a
 // k-nearest-neighbour search over `tree`, which must have been built from `matrix`;

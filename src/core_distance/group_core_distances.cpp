@@ -11,6 +11,7 @@
 #include "common/internal_error.hpp"
 #include "core_distance/space_core_distances.hpp"
 #include "kdtree_bounded/kd_tree_bounds.hpp"
+#include "knn_heap/sorted_knn_list.hpp"
 #include "search_space/search_space.hpp"
 #include "tree_common/depth_first.hpp"
 #include "tree_common/fixed_dims.hpp"
@@ -31,7 +32,7 @@ namespace {
 // lose 25 % at 2.
 constexpr std::size_t LANES = 8;
 
-// A lane's limit while its heap is not full: every comparison with NaN is false, so
+// A lane's limit while its list is not full: every comparison with NaN is false, so
 // "not (value >= limit)" admits every row and every node. A lane without a row has limit
 // -infinity and admits nothing.
 constexpr double OPEN = std::numeric_limits<double>::quiet_NaN();
@@ -44,7 +45,7 @@ constexpr std::size_t ROW_BLOCK = 32;
 template <std::size_t Dims>
 struct Walk {
     alignas(64) double point[Dims][LANES];  // the rows' values, a column at a time
-    alignas(64) double limit[LANES];        // the worst distance kept in a lane's full heap
+    alignas(64) double limit[LANES];        // the worst distance kept in a lane's full list
     // The least distance a lane turned away or dropped: rows rejected or pushed out, and
     // the box bounds of nodes skipped. Another row may lie at the final k-th distance only
     // when this reaches it (see search_groups).
@@ -96,7 +97,7 @@ template <class Flags>
 namespace {
 
 template <std::size_t Dims>
-using WalkFunction = void (*)(const KdTree&, Walk<Dims>&, KnnHeap*);
+using WalkFunction = void (*)(const KdTree&, Walk<Dims>&, SortedKnnList*);
 
 // Every copy of the walk the machine can run, the portable one first, the best last.
 template <std::size_t Dims>
@@ -186,7 +187,8 @@ void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::siz
         const SquaredEuclideanSpace space;
         const WalkFunction<Dims> walk_on_machine = machine_walks<Dims>()[level];
         Walk<Dims> walk;
-        std::vector<KnnHeap> heaps(LANES, KnnHeap(k));
+        std::vector<SortedKnnList> lists(LANES, SortedKnnList(k));
+        KnnHeap alone(k);
         std::vector<std::size_t> order;
         for (std::size_t g = t * piece; g < std::min(count, (t + 1) * piece); ++g) {
             context.check_every(g, 16);
@@ -200,24 +202,27 @@ void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::siz
                 const std::size_t first = w * group.count / walks;
                 const std::size_t rows = (w + 1) * group.count / walks - first;
                 load_walk(tree, order.data() + first, rows, walk);
-                for (KnnHeap& heap : heaps)
-                    heap.clear();
-                walk_on_machine(tree, walk, heaps.data());
+                for (SortedKnnList& list : lists)
+                    list.clear();
+                walk_on_machine(tree, walk, lists.data());
                 for (std::size_t l = 0; l < rows; ++l) {
                     // Every row a lane neither kept nor turned away lies beyond its final
                     // k-th distance. So unless a turned-away distance reaches it, the k
-                    // nearest rows are the only ones at or below it, and the heap holds what
+                    // nearest rows are the only ones at or below it, and the list holds what
                     // the one-row search would hold, in another array order. Otherwise the
                     // rows at exactly that distance are ties, and which of them the lists
                     // name follows the order of offering: the row is searched again by
                     // itself so that its list is the one-row search's.
                     const std::size_t position = order[first + l];
-                    if (walk.turned_away[l] <= heaps[l].max_distance()) {
-                        heaps[l].clear();
-                        search_knn_unchecked(tree, space, space.query_at(tree, position), heaps[l]);
+                    const std::size_t row = tree.indices[position];
+                    if (walk.turned_away[l] <= lists[l].max_distance()) {
+                        alone.clear();
+                        search_knn_unchecked(tree, space, space.query_at(tree, position), alone);
+                        record_heap(alone, row, std::sqrt(alone.max_distance()), result);
+                    } else {
+                        record_entries(lists[l].entries(), k, row,
+                                       std::sqrt(lists[l].max_distance()), result);
                     }
-                    record_heap(heaps[l], tree.indices[position],
-                                std::sqrt(heaps[l].max_distance()), result);
                 }
             }
         }

@@ -12,8 +12,8 @@ namespace corvane {
 // matrix `tree` was built from, with 1 <= k <= tree.n_points, found several rows at a
 // time. The groups are the largest subtrees of at most GROUP_QUERY_ROWS rows; a group's
 // rows, cut into runs of up to 8 rows that lie together, walk the tree a run at a time, one
-// vector lane per row, each with its own heap and limit, the heaps first filled from the
-// group's own rows. A node is skipped only when its box bound reaches the limit of every
+// vector lane per row, each with its own SortedKnnList and limit, the lists first filled
+// from the group's own rows. A node is skipped only when its box bound reaches the limit of every
 // row of the run; at a leaf each row of the leaf is measured against all lanes at once and
 // only the lanes it improves push.
 //
@@ -22,7 +22,7 @@ namespace corvane {
 // those of tree_core_distances (the k-th smallest of the same exactly computed distances,
 // whatever the order they are offered in). Each neighbour list names the same rows as
 // tree_core_distances' list: where no other row ties the k-th distance the k nearest rows
-// are unique (the array order may differ); where one does, which tied rows a heap keeps
+// are unique (the array order may differ); where one does, which tied rows a list keeps
 // follows the order of offering, so that row is searched again alone, and its list is the
 // one-row search's, array order included. The spanning tree seeded from the lists is
 // therefore the same. Every run is answered on its own, so the result is the same for any

@@ -108,7 +108,8 @@ template <std::size_t Dims>
 // can still gain, each checked again at its push.
 template <std::size_t Dims>
 [[gnu::always_inline]] inline void offer_rows(const KdTree& tree, std::size_t start,
-                                              std::size_t end, Walk<Dims>& walk, KnnHeap* heaps) {
+                                              std::size_t end, Walk<Dims>& walk,
+                                              SortedKnnList* lists) {
     alignas(64) double distances[ROW_BLOCK][LANES];
     unsigned admitted[ROW_BLOCK];
     std::size_t gaining[ROW_BLOCK];
@@ -134,15 +135,15 @@ template <std::size_t Dims>
             for (unsigned bits = admitted[r]; bits != 0; bits &= bits - 1) {
                 const unsigned l = static_cast<unsigned>(__builtin_ctz(bits));
                 const double distance = distances[r][l];
-                KnnHeap& heap = heaps[l];
-                // The row itself, or the heap's worst entry it pushes out.
+                SortedKnnList& list = lists[l];
+                // The row itself, or the list's worst entry it pushes out.
                 const double dropped = distance >= walk.limit[l] ? distance
-                                       : heap.is_full()          ? heap.max_distance()
+                                       : list.is_full()          ? list.max_distance()
                                                                  : walk.turned_away[l];
                 walk.turned_away[l] = std::min(walk.turned_away[l], dropped);
                 if (distance >= walk.limit[l]) continue;
-                heap.push(tree.indices[block + r], distance);
-                if (heap.is_full()) walk.limit[l] = heap.max_distance();
+                list.push(tree.indices[block + r], distance);
+                if (list.is_full()) walk.limit[l] = list.max_distance();
             }
         }
     }
@@ -151,8 +152,8 @@ template <std::size_t Dims>
 // One walk: the group's rows first, then the rest of the tree depth first, the child on
 // the rows' side of a split before the other.
 template <std::size_t Dims>
-void walk_tree(const KdTree& tree, Walk<Dims>& walk, KnnHeap* heaps) {
-    offer_rows<Dims>(tree, walk.group_start, walk.group_end, walk, heaps);
+void walk_tree(const KdTree& tree, Walk<Dims>& walk, SortedKnnList* lists) {
+    offer_rows<Dims>(tree, walk.group_start, walk.group_end, walk, lists);
     // Pushing both children of each node taken up keeps at most one pending node a level.
     std::size_t pending[MAX_TREE_DEPTH + 1];
     std::size_t top = 0;
@@ -168,7 +169,7 @@ void walk_tree(const KdTree& tree, Walk<Dims>& walk, KnnHeap* heaps) {
             continue;
         }
         if (record.is_leaf) {
-            offer_rows<Dims>(tree, record.start, record.end, walk, heaps);
+            offer_rows<Dims>(tree, record.start, record.end, walk, lists);
             continue;
         }
         const bool left_near = walk.centre[record.split_dim] <= record.split_value;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "knn_heap/knn_heap.hpp"
+#include "knn_heap/sorted_knn_list.hpp"
 
 namespace corvane {
 namespace {
@@ -90,6 +91,59 @@ TEST(KnnHeap, KeepsTheKSmallestOnRandomInput) {
         for (std::size_t i = 1; i < e.size(); ++i) {
             EXPECT_GE(e[(i - 1) / 2].distance, e[i].distance) << "seed " << seed;
         }
+    }
+}
+
+// The sorted list against the heap after every push of random streams with many ties and
+// infinite distances: the same worst distance, fullness and kept distances, ascending; and
+// the same rows wherever no row outside the list ties its worst distance (as the grouped
+// core-distance search assumes), and the earlier of tied rows otherwise.
+TEST(SortedKnnList, KeepsWhatTheHeapKeeps) {
+    for (unsigned seed = 0; seed < 40; ++seed) {
+        std::mt19937_64 rng(seed);
+        std::uniform_int_distribution<int> value(0, seed % 2 == 0 ? 30 : 1000000);
+        const std::size_t k = 1 + seed % 17;
+        KnnHeap heap(k);
+        SortedKnnList list(k);
+        std::vector<Pair> offered;
+        for (std::size_t i = 0; i < 200; ++i) {
+            const int drawn = value(rng);
+            const double d = drawn % 97 == 0 ? std::numeric_limits<double>::infinity() : drawn;
+            offered.emplace_back(d, i);
+            heap.push(i, d);
+            list.push(i, d);
+            ASSERT_EQ(list.is_full(), heap.is_full()) << "seed " << seed << " push " << i;
+            ASSERT_EQ(list.max_distance(), heap.max_distance()) << "seed " << seed;
+            std::vector<Pair> from_heap = array_of(heap);
+            std::vector<Pair> from_list;
+            for (const KnnEntry& e : list.entries())
+                from_list.emplace_back(e.distance, e.index);
+            ASSERT_TRUE(std::is_sorted(from_list.begin(), from_list.end(),
+                                       [](Pair a, Pair b) { return a.first < b.first; }));
+            std::sort(from_heap.begin(), from_heap.end());
+            std::sort(from_list.begin(), from_list.end());
+            // Offered so far: in order of (distance, offering), the list's rows are the first k.
+            std::vector<Pair> first_k = offered;
+            std::stable_sort(first_k.begin(), first_k.end(),
+                             [](Pair a, Pair b) { return a.first < b.first; });
+            first_k.resize(std::min(k, first_k.size()));
+            std::sort(first_k.begin(), first_k.end());
+            ASSERT_EQ(from_list, first_k) << "seed " << seed << " push " << i;
+            const std::size_t at_worst =
+                static_cast<std::size_t>(std::count_if(offered.begin(), offered.end(), [&](Pair p) {
+                    return p.first == list.max_distance();
+                }));
+            const std::size_t kept_at_worst = static_cast<std::size_t>(
+                std::count_if(from_list.begin(), from_list.end(),
+                              [&](Pair p) { return p.first == list.max_distance(); }));
+            if (at_worst == kept_at_worst) {
+                ASSERT_EQ(from_list, from_heap) << "seed " << seed << " push " << i;
+            }
+        }
+        list.clear();
+        EXPECT_EQ(list.entries().size(), 0u);
+        EXPECT_FALSE(list.is_full());
+        EXPECT_EQ(list.max_distance(), std::numeric_limits<double>::infinity());
     }
 }
 
