@@ -149,10 +149,13 @@ def test_a_handler_may_fit_and_predict_on_the_same_object_meanwhile():
 
 CHILD = textwrap.dedent(
     """
-    import sys, time
+    import signal, sys, time
     import numpy as np
     import corvane
 
+    # A shell that runs the tests in the background starts them with SIGINT ignored, and
+    # Python then keeps it ignored: Ctrl-C must raise here however the suite was started.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     rng = np.random.default_rng(0)
     big = rng.normal(size=(3_000_000, 2))
     model = corvane.HDBSCAN(min_cluster_size=20).fit(big[:2000])
