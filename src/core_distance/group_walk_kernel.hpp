@@ -150,30 +150,40 @@ template <std::size_t Dims>
 }
 
 // One walk: the group's rows first, then the rest of the tree depth first, the child on
-// the rows' side of a split before the other.
+// the rows' side of a split before the other. Only the nodes taken from the stack are
+// tested: the near child of a node some lane admits is nearly always admitted too (98 in
+// 100 at 5 columns, where a far child is 41 in 100), so the walk goes down the near side
+// untested, pushing the far children. Testing less leaves the lists as they are: a node
+// a test would have skipped offers only rows that no lane admits, and the bounds of its
+// descendants, noted as turned away where they are skipped, are never below its own.
 template <std::size_t Dims>
 void walk_tree(const KdTree& tree, Walk<Dims>& walk, SortedKnnList* lists) {
     offer_rows<Dims>(tree, walk.group_start, walk.group_end, walk, lists);
-    // Pushing both children of each node taken up keeps at most one pending node a level.
+    const auto in_group = [&walk](const KdNode& record) {
+        return record.start >= walk.group_start && record.end <= walk.group_end;
+    };
+    // The far children pushed on the way down from a node lie one a level below it, and
+    // the node taken up next is the deepest: at most one pending node a level.
     std::size_t pending[MAX_TREE_DEPTH + 1];
     std::size_t top = 0;
     pending[top++] = 0;
     while (top != 0) {
-        const std::size_t node = pending[--top];
-        const KdNode& record = tree.nodes[node];
-        if (record.start >= walk.group_start && record.end <= walk.group_end) continue;
+        std::size_t node = pending[--top];
+        if (in_group(tree.nodes[node])) continue;
         alignas(64) double bound[LANES];
         lane_bounds<Dims>(tree, node, walk, bound);
         if (admitted_lanes(bound, walk.limit) == 0) {
             note_turned_away(bound, walk.limit, walk.turned_away);
             continue;
         }
-        if (record.is_leaf) {
-            offer_rows<Dims>(tree, record.start, record.end, walk, lists);
-            continue;
+        for (const KdNode* record = &tree.nodes[node]; !in_group(*record);) {
+            if (record->is_leaf) {
+                offer_rows<Dims>(tree, record->start, record->end, walk, lists);
+                break;
+            }
+            const bool left_near = walk.centre[record->split_dim] <= record->split_value;
+            pending[top++] = left_near ? record->right : record->left;
+            record = &tree.nodes[left_near ? record->left : record->right];
         }
-        const bool left_near = walk.centre[record.split_dim] <= record.split_value;
-        pending[top++] = left_near ? record.right : record.left;
-        pending[top++] = left_near ? record.left : record.right;
     }
 }
