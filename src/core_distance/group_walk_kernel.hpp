@@ -21,6 +21,11 @@ inline constexpr std::size_t PARTS = LANES / W;
     std::memcpy(to, &part, sizeof part);
 }
 
+// `value` in every lane: less +0, which leaves every double as it is, -0 included.
+[[gnu::always_inline]] inline Part splat(double value) {
+    return value - Part{};
+}
+
 // The lanes (bit l for lane l) whose `value` is below their limit or whose limit is open
 // (NaN: every comparison with it is false).
 [[gnu::always_inline]] inline unsigned admitted_lanes(const double* value, const double* limit) {
@@ -71,20 +76,21 @@ template <std::size_t Dims>
                                [row](std::size_t j, const Part& point) { return row[j] - point; });
 }
 
-// The box bound of `node` in every lane, computed per lane as KdTree::min_rdist_point
-// computes it, and so never above the computed distance of a row of the node.
+// The box bound of `node` in every lane, bit for bit KdTree::min_rdist_point's, and so
+// never above the computed distance of a row of the node. Per column that takes the gap
+// max(lo - point, point - hi, 0); here it is point less the point clamped to [lo, hi],
+// one operation fewer: below the box that is -(lo - point) exactly (rounding is
+// symmetric), above it point - hi, inside it 0, and each squares to the same value.
 template <std::size_t Dims>
 [[gnu::always_inline]] inline void lane_bounds(const KdTree& tree, std::size_t node,
                                                const Walk<Dims>& walk, double* out) {
     const double* lo = tree.lower_bounds.data() + node * Dims;
     const double* hi = tree.upper_bounds.data() + node * Dims;
     lane_sums_of_squares<Dims>(walk, out, [lo, hi](std::size_t j, const Part& point) {
-        const Part below = lo[j] - point;
-        const Part above = point - hi[j];
-        const Part zero = {};
-        // std::max(std::max(below, above), 0.0), lane by lane.
-        const Part larger = below < above ? above : below;
-        return larger < zero ? zero : larger;
+        const Part low = splat(lo[j]);
+        const Part high = splat(hi[j]);
+        const Part raised = point < low ? low : point;
+        return point - (raised > high ? high : raised);
     });
 }
 
