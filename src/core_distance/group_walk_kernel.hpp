@@ -158,10 +158,11 @@ template <std::size_t Dims>
 // One walk: the group's rows first, then the rest of the tree depth first, the child on
 // the rows' side of a split before the other. Only the nodes taken from the stack are
 // tested: the near child of a node some lane admits is nearly always admitted too (98 in
-// 100 at 5 columns, where a far child is 41 in 100), so the walk goes down the near side
-// untested, pushing the far children. Testing less leaves the lists as they are: a node
-// a test would have skipped holds only rows that no lane admits, turned away instead row
-// by row or with a descendant, whose bound is never below its own.
+// 100, against 41 for a far child, in 250 000 normal rows of 5 columns), so the walk
+// goes down the near side untested, pushing the far children. Testing less leaves the
+// lists as they are: a node a test would have skipped holds only rows that no lane
+// admits, turned away instead row by row or with a descendant, whose bound is never
+// below its own.
 template <std::size_t Dims>
 void walk_tree(const KdTree& tree, Walk<Dims>& walk, SortedKnnList* lists) {
     offer_rows<Dims>(tree, walk.group_start, walk.group_end, walk, lists);
@@ -174,7 +175,7 @@ void walk_tree(const KdTree& tree, Walk<Dims>& walk, SortedKnnList* lists) {
     std::size_t top = 0;
     pending[top++] = 0;
     while (top != 0) {
-        std::size_t node = pending[--top];
+        const std::size_t node = pending[--top];
         if (in_group(tree.nodes[node])) continue;
         alignas(64) double bound[LANES];
         lane_bounds<Dims>(tree, node, walk, bound);
