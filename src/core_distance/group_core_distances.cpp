@@ -46,9 +46,10 @@ template <std::size_t Dims>
 struct Walk {
     alignas(64) double point[Dims][LANES];  // the rows' values, a column at a time
     alignas(64) double limit[LANES];        // the worst distance kept in a lane's full list
-    // The least distance a lane turned away or dropped: rows rejected or pushed out, and
-    // the box bounds of nodes skipped. Another row may lie at the final k-th distance only
-    // when this reaches it (see search_groups).
+    // The least distance a lane turned away at exactly its limit or dropped from its full
+    // list: rows rejected or pushed out, and the box bounds of nodes skipped. Anything the
+    // lane turns away is at least its limit, and the final k-th distance at most, so
+    // another row may lie at that distance only when this reaches it (see search_groups).
     alignas(64) double turned_away[LANES];
     double centre[Dims];  // middle of the rows' box: which child of a split is near
     // The tree positions of the group the rows belong to: offered first, then skipped.

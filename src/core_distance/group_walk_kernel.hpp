@@ -21,6 +21,11 @@ inline constexpr std::size_t PARTS = LANES / W;
     std::memcpy(to, &part, sizeof part);
 }
 
+// `value` in every lane: less +0, which leaves every double as it is, -0 included.
+[[gnu::always_inline]] inline Part splat(double value) {
+    return value - Part{};
+}
+
 // The lanes (bit l for lane l) whose `value` is below their limit or whose limit is open
 // (NaN: every comparison with it is false).
 [[gnu::always_inline]] inline unsigned admitted_lanes(const double* value, const double* limit) {
@@ -71,34 +76,35 @@ template <std::size_t Dims>
                                [row](std::size_t j, const Part& point) { return row[j] - point; });
 }
 
-// The box bound of `node` in every lane, computed per lane as KdTree::min_rdist_point
-// computes it, and so never above the computed distance of a row of the node.
+// The box bound of `node` in every lane, bit for bit KdTree::min_rdist_point's, and so
+// never above the computed distance of a row of the node. Per column that takes the gap
+// max(lo - point, point - hi, 0); here it is point less the point clamped to [lo, hi],
+// one operation fewer: below the box that is -(lo - point) exactly (rounding is
+// symmetric), above it point - hi, inside it 0, and each squares to the same value.
 template <std::size_t Dims>
 [[gnu::always_inline]] inline void lane_bounds(const KdTree& tree, std::size_t node,
                                                const Walk<Dims>& walk, double* out) {
     const double* lo = tree.lower_bounds.data() + node * Dims;
     const double* hi = tree.upper_bounds.data() + node * Dims;
     lane_sums_of_squares<Dims>(walk, out, [lo, hi](std::size_t j, const Part& point) {
-        const Part below = lo[j] - point;
-        const Part above = point - hi[j];
-        const Part zero = {};
-        // std::max(std::max(below, above), 0.0), lane by lane.
-        const Part larger = below < above ? above : below;
-        return larger < zero ? zero : larger;
+        const Part low = splat(lo[j]);
+        const Part high = splat(hi[j]);
+        const Part raised = point < low ? low : point;
+        return point - (raised > high ? high : raised);
     });
 }
 
-// Takes `value` into the least turned-away distance of the lanes whose limit it reaches.
+// Takes `value` into the turned-away distance of the lanes whose limit it equals. A value
+// above the limit lies above the final k-th distance too, which is at most the limit, so
+// it cannot tie it and needs no note; and a value at the limit is at most every
+// turned-away distance noted before (limits only fall), so it replaces the least.
 [[gnu::always_inline]] inline void note_turned_away(const double* value, const double* limit,
                                                     double* turned_away) {
-    Part none = {};
-    none += std::numeric_limits<double>::infinity();
 #pragma GCC unroll 8
     for (std::size_t p = 0; p < PARTS; ++p) {
         const Part v = load(value + p * W);
         const Part least = load(turned_away + p * W);
-        const Part turned = v >= load(limit + p * W) ? v : none;
-        store(turned < least ? turned : least, turned_away + p * W);
+        store(v == load(limit + p * W) ? v : least, turned_away + p * W);
     }
 }
 
@@ -150,30 +156,41 @@ template <std::size_t Dims>
 }
 
 // One walk: the group's rows first, then the rest of the tree depth first, the child on
-// the rows' side of a split before the other.
+// the rows' side of a split before the other. Only the nodes taken from the stack are
+// tested: the near child of a node some lane admits is nearly always admitted too (98 in
+// 100, against 41 for a far child, in 250 000 normal rows of 5 columns), so the walk
+// goes down the near side untested, pushing the far children. Testing less leaves the
+// lists as they are: a node a test would have skipped holds only rows that no lane
+// admits, turned away instead row by row or with a descendant, whose bound is never
+// below its own.
 template <std::size_t Dims>
 void walk_tree(const KdTree& tree, Walk<Dims>& walk, SortedKnnList* lists) {
     offer_rows<Dims>(tree, walk.group_start, walk.group_end, walk, lists);
-    // Pushing both children of each node taken up keeps at most one pending node a level.
+    const auto in_group = [&walk](const KdNode& record) {
+        return record.start >= walk.group_start && record.end <= walk.group_end;
+    };
+    // The far children pushed on the way down from a node lie one a level below it, and
+    // the node taken up next is the deepest: at most one pending node a level.
     std::size_t pending[MAX_TREE_DEPTH + 1];
     std::size_t top = 0;
     pending[top++] = 0;
     while (top != 0) {
         const std::size_t node = pending[--top];
-        const KdNode& record = tree.nodes[node];
-        if (record.start >= walk.group_start && record.end <= walk.group_end) continue;
+        if (in_group(tree.nodes[node])) continue;
         alignas(64) double bound[LANES];
         lane_bounds<Dims>(tree, node, walk, bound);
         if (admitted_lanes(bound, walk.limit) == 0) {
             note_turned_away(bound, walk.limit, walk.turned_away);
             continue;
         }
-        if (record.is_leaf) {
-            offer_rows<Dims>(tree, record.start, record.end, walk, lists);
-            continue;
+        for (const KdNode* record = &tree.nodes[node]; !in_group(*record);) {
+            if (record->is_leaf) {
+                offer_rows<Dims>(tree, record->start, record->end, walk, lists);
+                break;
+            }
+            const bool left_near = walk.centre[record->split_dim] <= record->split_value;
+            pending[top++] = left_near ? record->right : record->left;
+            record = &tree.nodes[left_near ? record->left : record->right];
         }
-        const bool left_near = walk.centre[record.split_dim] <= record.split_value;
-        pending[top++] = left_near ? record.right : record.left;
-        pending[top++] = left_near ? record.left : record.right;
     }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,31 @@ TEST(GroupCoreDistances, MatchesSingleRowSearchOnExactTies) {
     expect_matches_single_row_search(lattice(4, 5), 45, "4^5 lattice");
     expect_matches_single_row_search(testing::matrix_from(3, std::vector<double>(3 * 200, -2.5)),
                                      12, "200 identical rows");
+}
+
+// Small clusters of integer rows far apart, of 1 to 9 rows each, so that leaves and runs
+// straddle the gaps: the middle of a run's rows then often lies in a gap, the side of a
+// split it picks is far from some lanes or from all, and distances and box bounds tie.
+TEST(GroupCoreDistances, MatchesSingleRowSearchAcrossGapsBetweenClusters) {
+    for (const std::size_t dims : {2u, 5u}) {
+        std::mt19937_64 rng(dims);
+        std::uniform_int_distribution<int> size(1, 9);
+        std::uniform_int_distribution<int> offset(0, 2);
+        std::vector<double> values;
+        for (std::size_t cluster = 0; values.size() < 1500 * dims; ++cluster) {
+            for (int row = size(rng); row > 0; --row) {
+                for (std::size_t j = 0; j < dims; ++j)
+                    values.push_back(double((cluster * 7919 + j * 104729) % 613) * 50.0 +
+                                     offset(rng));
+            }
+        }
+        values.resize(1500 * dims);
+        for (const std::size_t k : {3u, 10u}) {
+            expect_matches_single_row_search(
+                testing::matrix_from(dims, values), k,
+                "clusters, " + std::to_string(dims) + " columns, k " + std::to_string(k));
+        }
+    }
 }
 
 // Squares that overflow to +infinity or vanish to 0: lanes compare infinite or zero
