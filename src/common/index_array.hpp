@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "common/large_array_allocator.hpp"
+
 namespace corvane {
 
 // Whether every index below `bound` fits in 4 bytes.
@@ -77,8 +79,8 @@ class IndexArray {
 
   private:
     bool narrow_ = true;
-    std::vector<std::uint32_t> narrow_values_;
-    std::vector<std::uint64_t> wide_values_;
+    LargeArray<std::uint32_t> narrow_values_;
+    LargeArray<std::uint64_t> wide_values_;
 };
 
 }  // namespace corvane

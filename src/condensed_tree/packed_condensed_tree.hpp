@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/index_array.hpp"
+#include "common/large_array_allocator.hpp"
 #include "condensed_tree/condensed_tree.hpp"
 
 namespace corvane {
@@ -77,7 +78,7 @@ class PackedCondensedTree {
     std::size_t node_count_ = 0;
     IndexArray parent_;
     IndexArray child_;
-    std::vector<double> lambda_;
+    LargeArray<double> lambda_;
     IndexArray cluster_size_;  // by cluster id - n
 };
 

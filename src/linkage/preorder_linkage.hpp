@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/index_array.hpp"
+#include "common/large_array_allocator.hpp"
 #include "linkage/single_linkage_tree.hpp"
 #include "linkage/spanning_tree.hpp"
 #include "parallel/execution_context.hpp"
@@ -98,10 +99,10 @@ class PreorderLinkage {
     }
 
     std::size_t n_ = 0;
-    std::vector<double> lambda_;  // per row
-    IndexArray left_size_;        // per row
-    IndexArray smallest_point_;   // per row
-    IndexArray point_;            // per leaf, left to right
+    LargeArray<double> lambda_;  // per row
+    IndexArray left_size_;       // per row
+    IndexArray smallest_point_;  // per row
+    IndexArray point_;           // per leaf, left to right
 };
 
 }  // namespace corvane

@@ -49,7 +49,7 @@ template <class Index, class EdgeAt, class OnSkip, class OnRow>
 void link_with_index(std::size_t count, const EdgeAt& edge_at, std::size_t n, const OnSkip& on_skip,
                      const OnRow& on_row, const ExecutionContext& context) {
     BasicUnionFind<Index> sets(n);
-    std::vector<Index> node_of(n);  // set by root; read only for sets of two or more
+    LargeArray<Index> node_of(n);  // set by root; read only for sets of two or more
     std::size_t rows = 0;
 
     // The endpoints of sorted edges are scattered over the sets: their entries are

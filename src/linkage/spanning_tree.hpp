@@ -6,6 +6,7 @@
 
 #include "common/index_array.hpp"
 #include "common/internal_error.hpp"
+#include "common/large_array_allocator.hpp"
 #include "common/mst_edge.hpp"
 #include "parallel/execution_context.hpp"
 #include "parallel/parallel.hpp"
@@ -54,7 +55,7 @@ class SpanningTree {
     std::size_t n_ = 0;
     IndexArray a_;
     IndexArray b_;
-    std::vector<double> weight_;
+    LargeArray<double> weight_;
 };
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/internal_error.hpp"
+#include "common/large_array_allocator.hpp"
 
 namespace corvane {
 
@@ -105,7 +106,7 @@ class BasicUnionFind {
         return root;
     }
 
-    std::vector<Node> nodes_;
+    LargeArray<Node> nodes_;
 };
 
 using UnionFind = BasicUnionFind<std::size_t>;
