@@ -30,10 +30,12 @@ struct KdNode : TreeNode {
 // Euclidean distances.
 //
 // Splits: a node with more than leaf_size(dims) rows splits on the column of largest
-// spread (the lowest column on ties) at its median row. A matrix without columns is cut
-// by count alone (split_dim 0, split_value 0.0): every distance is 0 and the first leaf
-// searched fills the heap, so the search stays logarithmic instead of scanning one
-// huge leaf.
+// spread (the lowest column on ties) at its median row. Rows whose key equals the
+// median's fill the left child in input order, and either child keeps its rows in input
+// order, so that the tree depends only on the data, not on how the median is found. A
+// matrix without columns is cut by count alone (split_dim 0, split_value 0.0): every
+// distance is 0 and the first leaf searched fills the heap, so the search stays
+// logarithmic instead of scanning one huge leaf.
 //
 // Immutable after build(); any number of threads may search it at once, each with its
 // own KnnHeap.

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <numeric>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "kdtree_bounded/kd_tree.hpp"
@@ -105,6 +110,114 @@ TEST(KdTree, SameTreeForAnyBuildThreadCount) {
         EXPECT_EQ(many.tree_data, one.tree_data) << threads << " threads";
     }
     testing::expect_tree_layout(one, m, KdTree::leaf_size(2), "large");
+}
+
+// The same bit for bit, zero signs in boxes and split values included, on data whose
+// equal keys differ in sign and whose passes are cut into parts at two levels.
+TEST(KdTree, SameBitsForAnyBuildThreadCount) {
+    DataMatrix m = testing::random_matrix(140000, 5, 8, 3);
+    for (std::size_t i = 0; i < m.values.size(); ++i) {
+        if (m.values[i] == 0.0 && i % 3 == 0) m.values[i] = -0.0;
+    }
+    const auto bits = [](const std::vector<double>& v) {
+        std::vector<std::uint64_t> out(v.size());
+        std::memcpy(out.data(), v.data(), v.size() * sizeof(double));
+        return out;
+    };
+    const KdTree one = KdTree::build(m, ExecutionContext(1));
+    for (const std::size_t threads : {2, 5}) {
+        const KdTree many = KdTree::build(m, ExecutionContext(threads));
+        EXPECT_EQ(many.indices, one.indices) << threads << " threads";
+        EXPECT_EQ(bits(many.lower_bounds), bits(one.lower_bounds)) << threads << " threads";
+        EXPECT_EQ(bits(many.upper_bounds), bits(one.upper_bounds)) << threads << " threads";
+        for (std::size_t id = 0; id < one.nodes.size(); ++id) {
+            ASSERT_EQ(std::signbit(many.nodes[id].split_value),
+                      std::signbit(one.nodes[id].split_value))
+                << threads << " threads, node " << id;
+        }
+    }
+}
+
+// The whole build rule, transcribed plainly: a node's rows, kept in input order, split on
+// the lowest column of largest spread at v, the key of rank count / 2; the left child
+// takes the rows below v and then the rows equal to v, first rows first, until it holds
+// count / 2. Rows keep their input order on either side, so a leaf lists its rows in
+// input order.
+struct ReferenceKdTree {
+    const DataMatrix& m;
+    std::size_t leaf_size;
+    std::vector<std::size_t> order;                    // rows of the leaves, in preorder
+    std::vector<std::pair<std::size_t, double>> cuts;  // (column, v) of nodes in preorder
+
+    void build(const std::vector<std::size_t>& rows) {
+        const std::size_t count = rows.size();
+        if (count <= leaf_size) {
+            order.insert(order.end(), rows.begin(), rows.end());
+            cuts.emplace_back(0, 0.0);
+            return;
+        }
+        std::size_t column = 0;
+        double widest = -1.0;
+        for (std::size_t j = 0; j < m.cols; ++j) {
+            double lo = m.at(rows[0], j);
+            double hi = lo;
+            for (const std::size_t r : rows) {
+                lo = std::min(lo, m.at(r, j));
+                hi = std::max(hi, m.at(r, j));
+            }
+            if (hi - lo > widest) {
+                widest = hi - lo;
+                column = j;
+            }
+        }
+        std::vector<double> keys;
+        for (const std::size_t r : rows)
+            keys.push_back(m.at(r, column));
+        std::sort(keys.begin(), keys.end());
+        const std::size_t mid = count / 2;
+        const double v = keys[mid];
+        std::size_t equal_left =
+            mid -
+            static_cast<std::size_t>(std::lower_bound(keys.begin(), keys.end(), v) - keys.begin());
+        std::vector<std::size_t> left;
+        std::vector<std::size_t> right;
+        for (const std::size_t r : rows) {
+            const double key = m.at(r, column);
+            const bool go_left = key < v || (key == v && equal_left > 0);
+            if (key == v && go_left) --equal_left;
+            (go_left ? left : right).push_back(r);
+        }
+        cuts.emplace_back(column, v);
+        build(left);
+        build(right);
+    }
+};
+
+// Ties on small integer grids decide which rows go left; the thread count must not.
+TEST(KdTree, MatchesThePlainBuildRule) {
+    struct Case {
+        std::size_t rows, dims;
+        int levels;
+    };
+    for (const Case c : {Case{3000, 2, 0}, Case{3000, 2, 4}, Case{2500, 5, 3}, Case{700, 1, 5},
+                         Case{70000, 2, 40}, Case{70000, 3, 0}}) {
+        const DataMatrix m = testing::random_matrix(c.rows, c.dims, 5, c.levels);
+        ReferenceKdTree reference{m, KdTree::leaf_size(c.dims), {}, {}};
+        std::vector<std::size_t> all(c.rows);
+        std::iota(all.begin(), all.end(), std::size_t{0});
+        reference.build(all);
+        for (const std::size_t threads : {1, 2}) {
+            const KdTree tree = KdTree::build(m, ExecutionContext(threads));
+            SCOPED_TRACE(::testing::Message() << c.rows << " x " << c.dims << ", levels "
+                                              << c.levels << ", " << threads << " threads");
+            ASSERT_EQ(tree.indices, reference.order);
+            ASSERT_EQ(tree.nodes.size(), reference.cuts.size());
+            for (std::size_t id = 0; id < tree.nodes.size(); ++id) {
+                ASSERT_EQ(tree.nodes[id].split_dim, reference.cuts[id].first) << "node " << id;
+                ASSERT_EQ(tree.nodes[id].split_value, reference.cuts[id].second) << "node " << id;
+            }
+        }
+    }
 }
 
 TEST(KdTree, EqualSpreadSplitsOnLowestColumn) {
