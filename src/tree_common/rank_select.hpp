@@ -1,14 +1,17 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <span>
 
 #include "common/internal_error.hpp"
+#include "parallel/checked_sort.hpp"
 #include "parallel/execution_context.hpp"
 #include "parallel/parallel.hpp"
 
@@ -64,11 +67,15 @@ inline RankTally tally(const double* keys, std::size_t count, double value,
 // three as pivot and Lomuto's partition written without a branch on the keys: on random
 // keys a branch on each comparison is mispredicted half the time, which costs more than
 // the comparisons. A pivot that is the smallest key of its range is then split off with
-// all keys equal to it, so that ties cannot stall the selection.
+// all keys equal to it, so that ties cannot stall the selection. Orders that keep
+// defeating the median of three would make the steps quadratic: after as many steps as
+// introselect allows, std::nth_element finishes the range. The value of rank k is the
+// same whichever selection finds it.
 inline double select_in_place(double* keys, std::size_t n, std::size_t k,
                               const ExecutionContext& context) {
     std::size_t lo = 0;
     std::size_t hi = n;
+    std::size_t steps_left = 2 * static_cast<std::size_t>(std::bit_width(n));
     // Moves the keys of [from, hi) for which below(key) holds to the front; returns the
     // end of them.
     const auto partition = [&](std::size_t from, const auto& below) {
@@ -82,6 +89,10 @@ inline double select_in_place(double* keys, std::size_t n, std::size_t k,
         return front;
     };
     while (hi - lo > 8) {
+        if (steps_left-- == 0) {
+            checked_nth_element(context, keys + lo, keys + k, keys + hi, std::less<double>());
+            return keys[k];
+        }
         const double a = keys[lo];
         const double b = keys[lo + (hi - lo) / 2];
         const double c = keys[hi - 1];

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -128,6 +129,61 @@ TEST(SelectRankValue, InPlaceSelectionPartitionsAroundTheRank) {
             }
         }
     }
+}
+
+// Keys that make every median of three of select_in_place the second smallest key of
+// its range, so that each partition step shortens the range by one or two keys: the
+// steps are followed with the keys not yet looked at standing above every key that was,
+// and those are numbered last.
+std::vector<double> median_of_three_killer(std::size_t n, std::size_t rank) {
+    constexpr double UNSEEN = -1.0;
+    std::vector<double> value(n, UNSEEN);
+    std::vector<std::size_t> item(n);
+    std::iota(item.begin(), item.end(), std::size_t{0});
+    double next = 0.0;
+    std::size_t lo = 0;
+    std::size_t hi = n;
+    while (hi - lo > 8) {
+        for (const std::size_t at : {lo, lo + (hi - lo) / 2, hi - 1}) {
+            if (value[item[at]] == UNSEEN) value[item[at]] = next++;
+        }
+        const double a = value[item[lo]];
+        const double b = value[item[lo + (hi - lo) / 2]];
+        const double c = value[item[hi - 1]];
+        const double pivot = std::max(std::min(a, b), std::min(std::max(a, b), c));
+        std::size_t front = lo;
+        for (std::size_t i = lo; i < hi; ++i) {
+            std::swap(item[i], item[front]);
+            const double v = value[item[front]];
+            front += v != UNSEEN && v < pivot ? 1 : 0;
+        }
+        if (rank < front) {
+            hi = front;
+        } else {
+            lo = front;
+        }
+    }
+    for (double& v : value) {
+        if (v == UNSEEN) v = next++;
+    }
+    return value;
+}
+
+// Each pass over a range checks for interruption once per SHORT_STEPS_PER_CHECK keys, so
+// the polls count the work: without a bound on the steps the order below takes some
+// 7 500 passes over ranges of more than 12 000 keys, and 10 000 polls.
+TEST(SelectRankValue, NoOrderMakesTheInPlaceSelectionQuadratic) {
+    const std::size_t n = 20000;
+    const std::vector<double> keys = median_of_three_killer(n, n / 2);
+    std::size_t polls = 0;
+    const ExecutionContext context(1, [&polls] {
+        ++polls;
+        return false;
+    });
+    std::vector<double> work = keys;
+    EXPECT_EQ(rank_select_detail::select_in_place(work.data(), n, n / 2, context),
+              static_cast<double>(n / 2));
+    EXPECT_LT(polls, 200u);
 }
 
 TEST(SelectRankValue, NaNKeyIsABrokenInvariant) {
