@@ -156,14 +156,12 @@ double select_rank_value(std::size_t count, std::size_t rank, const Key& key,
             tallies[0] = rank_select_detail::tally(work, count, value, context);
             return value;
         }
+        // The selection reordered `work`; each part's keys are tallied from a copy.
         in_parts([&](std::size_t p) {
-            RankTally tally;
-            for_each_checked(context, bounds[p], bounds[p + 1], [&](std::size_t i) {
-                const double k = key(i);
-                tally.less += k < value ? 1 : 0;
-                tally.equal += k == value ? 1 : 0;
-            });
-            tallies[p] = tally;
+            for_each_checked(context, bounds[p], bounds[p + 1],
+                             [&](std::size_t i) { bucket[i] = key(i); });
+            tallies[p] = rank_select_detail::tally(bucket + bounds[p], bounds[p + 1] - bounds[p],
+                                                   value, context);
         });
         return value;
     };
