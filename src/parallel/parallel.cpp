@@ -102,6 +102,10 @@ std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads) {
     return chunks;
 }
 
+std::vector<RowChunk> balanced_chunks(std::size_t n, std::size_t threads) {
+    return split_rows(n, threads * CHUNKS_PER_WORKER);
+}
+
 namespace {
 
 // How often a calling thread that waits for its workers polls for interruption.
@@ -261,9 +265,9 @@ void for_each_row_chunk(const ExecutionContext& context, std::size_t n,
         run_in_pieces(context, {0, n}, work);
         return;
     }
-    const std::vector<RowChunk> chunks = split_rows(n, threads);
-    run_tasks(context, chunks.size(),
-              [&](std::size_t i) { run_in_pieces(context, chunks[i], work); });
+    const std::vector<RowChunk> chunks = balanced_chunks(n, threads);
+    run_task_queue(context, threads, chunks.size(),
+                   [&](std::size_t, std::size_t i) { run_in_pieces(context, chunks[i], work); });
 }
 
 }  // namespace corvane

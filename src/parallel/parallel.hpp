@@ -27,6 +27,14 @@ struct RowChunk {
 // Contiguous chunks of ceil(n / min(n, threads)) rows; empty chunks are left out.
 std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads);
 
+// How many chunks a loop that balances its work cuts each worker's share into. The
+// workers claim the chunks in turn (run_task_queue), so a worker whose processor is
+// shared with other load takes fewer of them instead of holding up the others.
+inline constexpr std::size_t CHUNKS_PER_WORKER = 8;
+
+// split_rows(n, threads * CHUNKS_PER_WORKER): the chunks of such a loop.
+std::vector<RowChunk> balanced_chunks(std::size_t n, std::size_t threads);
+
 // Runs task(i) for every i in [0, count), each on a thread of its own, and returns once
 // all have finished; a single task runs on the calling thread. The calling thread
 // computes nothing itself: it waits, polling `context` at least every 20 ms. When the
@@ -53,11 +61,10 @@ void run_task_queue(const ExecutionContext& context, std::size_t workers, std::s
 [[noreturn]] void rethrow_worker_failure(const std::exception_ptr& failure);
 
 // The per-row loop pattern: work(chunk) over rows [0, n), on the calling thread when
-// context.threads() < 2 or n < PARALLEL_MIN_ROWS, otherwise over split_rows(n,
-// context.threads()) on their own threads. Each chunk is handed to `work` in
-// consecutive pieces of a few milliseconds each, with an interruption check between
-// them, so `work` must treat every row on its own and only write the output slots of
-// its own rows.
+// context.threads() < 2 or n < PARALLEL_MIN_ROWS, otherwise over balanced_chunks(n,
+// context.threads()), which context.threads() threads claim in turn. Each chunk is handed to `work`
+// in consecutive pieces of a few milliseconds each, with an interruption check between them, so
+// `work` must treat every row on its own and only write the output slots of its own rows.
 void for_each_row_chunk(const ExecutionContext& context, std::size_t n,
                         const std::function<void(RowChunk)>& work);
 

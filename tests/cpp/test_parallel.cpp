@@ -69,6 +69,29 @@ TEST(ForEachRowChunk, EveryRowOnceInParallel) {
     EXPECT_EQ(starts.started(), 3u);
 }
 
+// The chunks are claimed in turn: while one worker is held up in the first chunk, the
+// other takes every other chunk. With a fixed share per worker the first worker's share
+// would wait for it, and the hold-up would give up.
+TEST(ForEachRowChunk, AHeldUpWorkerLeavesTheOtherChunksToTheRest) {
+    constexpr std::size_t n = 100000;
+    const ExecutionContext context(2);
+    const std::size_t first_end = balanced_chunks(n, 2).front().end;
+    std::atomic<std::size_t> rest_done{0};
+    bool gave_up = false;
+    for_each_row_chunk(context, n, [&](RowChunk c) {
+        if (c.start == 0) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (rest_done.load() < n - first_end && !gave_up) {
+                gave_up = std::chrono::steady_clock::now() > deadline;
+                std::this_thread::yield();
+            }
+        }
+        if (c.start >= first_end) rest_done += c.end - c.start;
+    });
+    EXPECT_FALSE(gave_up);
+    EXPECT_EQ(rest_done.load(), n - first_end);
+}
+
 TEST(RunTasks, FailuresAfterAllWorkersJoined) {
     const ExecutionContext context(4);
     std::atomic<int> finished{0};

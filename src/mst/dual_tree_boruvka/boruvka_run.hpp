@@ -73,7 +73,7 @@ bool batch_less(const BatchKey<Index>& a, const BatchKey<Index>& b) {
     return std::tie(a.weight, a.from) < std::tie(b.weight, b.from);
 }
 
-// A neighbour pair offered to an entry owned by another seeding worker.
+// A neighbour pair offered to an entry owned by another seeding chunk.
 struct Offer {
     std::size_t entry;
     double weight;
@@ -167,6 +167,20 @@ class BoruvkaRun {
         });
     }
 
+    // The chunks of a pass over `count` components or positions whose chunks keep
+    // results of their own: balanced_chunks over the threads, or one chunk on one thread.
+    std::vector<RowChunk> chunks_of(std::size_t count) const {
+        if (threads_ < 2 || count < PARALLEL_MIN_ROWS) return {{0, count}};
+        return balanced_chunks(count, threads_);
+    }
+
+    // Runs body(j) for every chunk j, the threads claiming chunks in turn.
+    template <class Body>
+    void for_chunks(const std::vector<RowChunk>& chunks, const Body& body) {
+        run_task_queue(context_, threads_, chunks.size(),
+                       [&](std::size_t, std::size_t j) { body(j); });
+    }
+
     // Whether the components are numbered in position_component; before the first merge
     // they are not, and point p is component p.
     bool numbered() const { return !state_.position_component.empty(); }
@@ -219,9 +233,9 @@ class BoruvkaRun {
     // Offers every neighbour pair to the entries of both its ends; every point is still its
     // own component, numbered by its tree position. An entry keeps the cheapest pair
     // offered, among equal weights the one whose other end comes first in the tree, so the
-    // result does not depend on the order of the offers. Each worker owns the entries of a
+    // result does not depend on the order of the offers. Each chunk owns the entries of a
     // contiguous range of tree positions, where neighbours mostly lie; offers to entries
-    // of other workers are applied after the join.
+    // of other chunks are applied after the join.
     void offer_neighbour_pairs(std::span<const NeighbourRow> neighbors, std::size_t per_point) {
         if (per_point == 0) return;
         // Lists exist only for n within NeighbourRow, so positions fit it too.
@@ -237,10 +251,9 @@ class BoruvkaRun {
                 to = static_cast<NeighbourRow>(q);
             }
         };
-        const std::vector<RowChunk> chunks =
-            threads_ >= 2 ? split_rows(n_, threads_) : std::vector<RowChunk>{{0, n_}};
+        const std::vector<RowChunk> chunks = chunks_of(n_);
         std::vector<std::vector<Offer>> foreign(chunks.size());
-        run_tasks(context_, chunks.size(), [&](std::size_t c) {
+        for_chunks(chunks, [&](std::size_t c) {
             const RowChunk chunk = chunks[c];
             // The neighbour rows and their positions are scattered: rows are fetched two
             // prefetch distances ahead, the positions they name one distance ahead.
@@ -438,7 +451,8 @@ class BoruvkaRun {
             added += runs[r].size();
             if (runs[r].size() > runs[longest].size()) longest = r;
         }
-        const std::size_t slices = runs.size() >= 2 && added >= PARALLEL_MIN_ROWS ? threads_ : 1;
+        const std::size_t slices =
+            runs.size() >= 2 && added >= PARALLEL_MIN_ROWS ? threads_ * CHUNKS_PER_WORKER : 1;
         // bounds[s * runs + r]: where slice s starts in run r.
         std::vector<std::size_t> bounds((slices + 1) * runs.size());
         for (std::size_t r = 0; r < runs.size(); ++r) {
@@ -451,7 +465,7 @@ class BoruvkaRun {
         }
         const std::size_t first = edges_.size();
         edges_.grow(added);
-        run_tasks(context_, slices, [&](std::size_t s) {
+        run_task_queue(context_, threads_, slices, [&](std::size_t, std::size_t s) {
             const std::size_t* start = &bounds[s * runs.size()];
             const std::size_t* end = start + runs.size();
             std::vector<std::size_t> head(start, end);
@@ -507,14 +521,12 @@ class BoruvkaRun {
     template <class Sets>
     void renumber(Sets sets) {
         const std::size_t old_count = table_size();
-        const std::vector<RowChunk> chunks = threads_ >= 2 && old_count >= PARALLEL_MIN_ROWS
-                                                 ? split_rows(old_count, threads_)
-                                                 : std::vector<RowChunk>{{0, old_count}};
+        const std::vector<RowChunk> chunks = chunks_of(old_count);
         std::vector<std::size_t> renamed(old_count);
         std::vector<unsigned char> survives(old_count, 0);
         // first_number[j] .. first_number[j + 1] - 1 are the new numbers of chunk j's survivors.
         std::vector<std::size_t> first_number(chunks.size() + 1, 0);
-        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+        for_chunks(chunks, [&](std::size_t j) {
             std::size_t survivors = 0;
             for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
                 context_.check_every(c);
@@ -529,7 +541,7 @@ class BoruvkaRun {
         for (std::size_t j = 0; j < chunks.size(); ++j)
             first_number[j + 1] += first_number[j];
         const std::size_t count = first_number.back();
-        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+        for_chunks(chunks, [&](std::size_t j) {
             std::size_t number = first_number[j];
             for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
                 if (survives[c] != 0) renamed[c] = number++;
@@ -567,7 +579,7 @@ class BoruvkaRun {
             const BoruvkaCandidate own = candidate(c);
             if (own.weight < into.weight) into = own;
         };
-        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+        for_chunks(chunks, [&](std::size_t j) {
             for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
                 context_.check_every(c);
                 if (survives[c] != 0) continue;

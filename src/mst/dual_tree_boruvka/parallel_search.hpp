@@ -32,7 +32,7 @@ namespace corvane {
 template <class Tree, class Space>
 class ParallelSearch {
   public:
-    static constexpr std::size_t SEARCH_TASKS = 16;
+    static constexpr std::size_t SEARCH_TASKS = 64;
 
     ParallelSearch(const Tree& tree, std::size_t threads, const ExecutionContext& context);
 
