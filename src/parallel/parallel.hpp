@@ -62,9 +62,10 @@ void run_task_queue(const ExecutionContext& context, std::size_t workers, std::s
 
 // The per-row loop pattern: work(chunk) over rows [0, n), on the calling thread when
 // context.threads() < 2 or n < PARALLEL_MIN_ROWS, otherwise over balanced_chunks(n,
-// context.threads()), which context.threads() threads claim in turn. Each chunk is handed to `work`
-// in consecutive pieces of a few milliseconds each, with an interruption check between them, so
-// `work` must treat every row on its own and only write the output slots of its own rows.
+// context.threads()), which that many threads claim in turn. Each chunk is handed to
+// `work` in consecutive pieces of a few milliseconds each, with an interruption check
+// between them, so `work` must treat every row on its own and only write the output slots
+// of its own rows.
 void for_each_row_chunk(const ExecutionContext& context, std::size_t n,
                         const std::function<void(RowChunk)>& work);
 

@@ -32,6 +32,8 @@ namespace corvane {
 template <class Tree, class Space>
 class ParallelSearch {
   public:
+    // Many more than the threads: subtrees take uneven time, and a thread slowed by
+    // other load on its processor then takes fewer of them.
     static constexpr std::size_t SEARCH_TASKS = 64;
 
     ParallelSearch(const Tree& tree, std::size_t threads, const ExecutionContext& context);
