@@ -103,6 +103,7 @@ std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads) {
 }
 
 std::vector<RowChunk> balanced_chunks(std::size_t n, std::size_t threads) {
+    if (std::min(n, threads) < 2 || n < PARALLEL_MIN_ROWS) return split_rows(n, 1);
     return split_rows(n, threads * CHUNKS_PER_WORKER);
 }
 
@@ -261,11 +262,11 @@ void run_task_queue(const ExecutionContext& context, std::size_t workers, std::s
 void for_each_row_chunk(const ExecutionContext& context, std::size_t n,
                         const std::function<void(RowChunk)>& work) {
     const std::size_t threads = context.threads();
-    if (std::min(n, threads) < 2 || n < PARALLEL_MIN_ROWS) {
+    const std::vector<RowChunk> chunks = balanced_chunks(n, threads);
+    if (chunks.size() < 2) {
         run_in_pieces(context, {0, n}, work);
         return;
     }
-    const std::vector<RowChunk> chunks = balanced_chunks(n, threads);
     run_task_queue(context, threads, chunks.size(),
                    [&](std::size_t, std::size_t i) { run_in_pieces(context, chunks[i], work); });
 }

@@ -32,7 +32,8 @@ std::vector<RowChunk> split_rows(std::size_t n, std::size_t threads);
 // shared with other load takes fewer of them instead of holding up the others.
 inline constexpr std::size_t CHUNKS_PER_WORKER = 8;
 
-// split_rows(n, threads * CHUNKS_PER_WORKER): the chunks of such a loop.
+// The chunks of such a loop: split_rows(n, threads * CHUNKS_PER_WORKER), or the whole
+// range as one chunk (none when n is 0) for fewer than 2 threads or PARALLEL_MIN_ROWS rows.
 std::vector<RowChunk> balanced_chunks(std::size_t n, std::size_t threads);
 
 // Runs task(i) for every i in [0, count), each on a thread of its own, and returns once
@@ -60,9 +61,9 @@ void run_task_queue(const ExecutionContext& context, std::size_t workers, std::s
 // InternalError and Interrupted as they are, anything else as InternalError.
 [[noreturn]] void rethrow_worker_failure(const std::exception_ptr& failure);
 
-// The per-row loop pattern: work(chunk) over rows [0, n), on the calling thread when
-// context.threads() < 2 or n < PARALLEL_MIN_ROWS, otherwise over balanced_chunks(n,
-// context.threads()), which that many threads claim in turn. Each chunk is handed to
+// The per-row loop pattern: work(chunk) over the chunks of balanced_chunks(n,
+// context.threads()), which that many threads claim in turn; a single chunk runs on the
+// calling thread. Each chunk is handed to
 // `work` in consecutive pieces of a few milliseconds each, with an interruption check
 // between them, so `work` must treat every row on its own and only write the output slots
 // of its own rows.

@@ -167,18 +167,11 @@ class BoruvkaRun {
         });
     }
 
-    // The chunks of a pass over `count` components or positions whose chunks keep
-    // results of their own: balanced_chunks over the threads, or one chunk on one thread.
-    std::vector<RowChunk> chunks_of(std::size_t count) const {
-        if (threads_ < 2 || count < PARALLEL_MIN_ROWS) return {{0, count}};
-        return balanced_chunks(count, threads_);
-    }
-
-    // Runs body(j) for every chunk j, the threads claiming chunks in turn.
+    // Runs body(j) for every j in [0, count), the threads claiming them in turn: for passes
+    // over chunks or slices that keep results of their own.
     template <class Body>
-    void for_chunks(const std::vector<RowChunk>& chunks, const Body& body) {
-        run_task_queue(context_, threads_, chunks.size(),
-                       [&](std::size_t, std::size_t j) { body(j); });
+    void for_parts(std::size_t count, const Body& body) {
+        run_task_queue(context_, threads_, count, [&](std::size_t, std::size_t j) { body(j); });
     }
 
     // Whether the components are numbered in position_component; before the first merge
@@ -251,9 +244,9 @@ class BoruvkaRun {
                 to = static_cast<NeighbourRow>(q);
             }
         };
-        const std::vector<RowChunk> chunks = chunks_of(n_);
+        const std::vector<RowChunk> chunks = balanced_chunks(n_, threads_);
         std::vector<std::vector<Offer>> foreign(chunks.size());
-        for_chunks(chunks, [&](std::size_t c) {
+        for_parts(chunks.size(), [&](std::size_t c) {
             const RowChunk chunk = chunks[c];
             // The neighbour rows and their positions are scattered: rows are fetched two
             // prefetch distances ahead, the positions they name one distance ahead.
@@ -465,7 +458,7 @@ class BoruvkaRun {
         }
         const std::size_t first = edges_.size();
         edges_.grow(added);
-        run_task_queue(context_, threads_, slices, [&](std::size_t, std::size_t s) {
+        for_parts(slices, [&](std::size_t s) {
             const std::size_t* start = &bounds[s * runs.size()];
             const std::size_t* end = start + runs.size();
             std::vector<std::size_t> head(start, end);
@@ -521,12 +514,12 @@ class BoruvkaRun {
     template <class Sets>
     void renumber(Sets sets) {
         const std::size_t old_count = table_size();
-        const std::vector<RowChunk> chunks = chunks_of(old_count);
+        const std::vector<RowChunk> chunks = balanced_chunks(old_count, threads_);
         std::vector<std::size_t> renamed(old_count);
         std::vector<unsigned char> survives(old_count, 0);
         // first_number[j] .. first_number[j + 1] - 1 are the new numbers of chunk j's survivors.
         std::vector<std::size_t> first_number(chunks.size() + 1, 0);
-        for_chunks(chunks, [&](std::size_t j) {
+        for_parts(chunks.size(), [&](std::size_t j) {
             std::size_t survivors = 0;
             for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
                 context_.check_every(c);
@@ -541,7 +534,7 @@ class BoruvkaRun {
         for (std::size_t j = 0; j < chunks.size(); ++j)
             first_number[j + 1] += first_number[j];
         const std::size_t count = first_number.back();
-        for_chunks(chunks, [&](std::size_t j) {
+        for_parts(chunks.size(), [&](std::size_t j) {
             std::size_t number = first_number[j];
             for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
                 if (survives[c] != 0) renamed[c] = number++;
@@ -579,7 +572,7 @@ class BoruvkaRun {
             const BoruvkaCandidate own = candidate(c);
             if (own.weight < into.weight) into = own;
         };
-        for_chunks(chunks, [&](std::size_t j) {
+        for_parts(chunks.size(), [&](std::size_t j) {
             for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
                 context_.check_every(c);
                 if (survives[c] != 0) continue;
