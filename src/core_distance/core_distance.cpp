@@ -24,20 +24,11 @@ CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_nei
 
 void record_heap(const KnnHeap& heap, std::size_t row, double core_distance,
                  CoreDistanceResult& result) {
-    record_entries(heap.entries(), heap.k(), row, core_distance, result);
-}
-
-void record_entries(std::span<const KnnEntry> entries, std::size_t k, std::size_t row,
-                    double core_distance, CoreDistanceResult& result) {
     result.core_distances[row] = core_distance;
     if (result.neighbors.empty()) return;
-    const std::size_t width = k - 1;
-    NeighbourRow* out = result.neighbors.data() + row * width;
-    std::size_t written = 0;
-    for (const KnnEntry& entry : entries) {
-        if (written == width) break;
-        if (entry.index != row) out[written++] = static_cast<NeighbourRow>(entry.index);
-    }
+    write_neighbour_list(
+        heap.entries(), heap.k(), row, [](std::size_t index) { return index; },
+        result.neighbors.data() + row * (heap.k() - 1));
 }
 
 template <SpatialTree Tree>

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "common/data_matrix.hpp"
@@ -18,8 +19,14 @@ struct CoreDistanceResult {
     // n x (k - 1), row-major; empty unless neighbour lists were asked for and n is at most
     // NEIGHBOUR_LIST_MAX_ROWS. Row i holds the rows kept by row i's search other than i
     // itself, in the heap's array order (not sorted by distance); when k duplicates of row
-    // i filled the heap without row i, only the first k - 1 of them.
+    // i filled the heap without row i, only the first k - 1 of them. Named as
+    // `neighbor_naming` says: with tree positions, list p is that of the point at position
+    // p and names positions.
     std::vector<NeighbourRow> neighbors;
+    ListNaming neighbor_naming = ListNaming::input_rows;
+
+    // The lists, taken over.
+    NeighbourLists take_neighbors() { return {std::move(neighbors), neighbor_naming}; }
 };
 
 // An empty result for n rows, with room for neighbour lists of k - 1 per row when
@@ -34,9 +41,17 @@ CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_nei
 void record_heap(const KnnHeap& heap, std::size_t row, double core_distance,
                  CoreDistanceResult& result);
 
-// record_heap for the k best candidates `entries` of row `row` in any container's order.
-void record_entries(std::span<const KnnEntry> entries, std::size_t k, std::size_t row,
-                    double core_distance, CoreDistanceResult& result);
+// Writes a neighbour list to `out`: the first k - 1 of `entries` other than the one whose
+// index is `self`, each named name(index).
+template <class Name>
+void write_neighbour_list(std::span<const KnnEntry> entries, std::size_t k, std::size_t self,
+                          const Name& name, NeighbourRow* out) {
+    std::size_t written = 0;
+    for (const KnnEntry& entry : entries) {
+        if (written == k - 1) break;
+        if (entry.index != self) out[written++] = static_cast<NeighbourRow>(name(entry.index));
+    }
+}
 
 // Core distances of every row of `matrix` (and optionally its neighbour lists) from a
 // k-nearest-neighbour search over `tree`, which must have been built from `matrix`;

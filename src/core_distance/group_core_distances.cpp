@@ -41,7 +41,7 @@ constexpr double CLOSED = -std::numeric_limits<double>::infinity();
 // Rows measured at once before any of them is pushed (a leaf has at most 20).
 constexpr std::size_t ROW_BLOCK = 32;
 
-// The rows of one walk, one lane each.
+// The rows of one walk, one lane each. Its lists name tree positions.
 template <std::size_t Dims>
 struct Walk {
     alignas(64) double point[Dims][LANES];  // the rows' values, a column at a time
@@ -174,9 +174,46 @@ void load_walk(const KdTree& tree, const std::size_t* positions, std::size_t row
     }
 }
 
+// Where a row's results go: its core distance at its input row, its neighbour list (when
+// kept) by input row or by tree position, as `position_of` (the position of every input
+// row) is empty or not.
+struct Recorder {
+    const KdTree& tree;
+    std::vector<NeighbourRow> position_of;
+    CoreDistanceResult& result;
+
+    // The row at `position`, from its k best `entries`, which name tree positions.
+    void from_walk(std::span<const KnnEntry> entries, std::size_t k, std::size_t position,
+                   double core_distance) const {
+        const std::size_t row = tree.indices[position];
+        result.core_distances[row] = core_distance;
+        if (result.neighbors.empty()) return;
+        const bool by_position = !position_of.empty();
+        write_neighbour_list(
+            entries, k, position,
+            [&](std::size_t p) { return by_position ? p : std::size_t{tree.indices[p]}; },
+            result.neighbors.data() + (by_position ? position : row) * (k - 1));
+    }
+
+    // The same from a one-row search, whose heap names input rows.
+    void from_heap(const KnnHeap& heap, std::size_t position) const {
+        const std::size_t row = tree.indices[position];
+        if (position_of.empty()) {
+            record_heap(heap, row, std::sqrt(heap.max_distance()), result);
+            return;
+        }
+        result.core_distances[row] = std::sqrt(heap.max_distance());
+        if (result.neighbors.empty()) return;
+        write_neighbour_list(
+            heap.entries(), heap.k(), row,
+            [&](std::size_t r) { return std::size_t{position_of[r]}; },
+            result.neighbors.data() + position * (heap.k() - 1));
+    }
+};
+
 template <std::size_t Dims>
 void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::size_t>& groups,
-                   std::size_t level, CoreDistanceResult& result, const ExecutionContext& context) {
+                   std::size_t level, const Recorder& recorder, const ExecutionContext& context) {
     // Groups per task: several tasks per worker, taken in turn, so that dense and sparse
     // regions even out.
     constexpr std::size_t PIECES_PER_WORKER = 16;
@@ -215,14 +252,13 @@ void search_groups(const KdTree& tree, std::size_t k, const std::vector<std::siz
                     // name follows the order of offering: the row is searched again by
                     // itself so that its list is the one-row search's.
                     const std::size_t position = order[first + l];
-                    const std::size_t row = tree.indices[position];
                     if (walk.turned_away[l] <= lists[l].max_distance()) {
                         alone.clear();
                         search_knn_unchecked(tree, space, space.query_at(tree, position), alone);
-                        record_heap(alone, row, std::sqrt(alone.max_distance()), result);
+                        recorder.from_heap(alone, position);
                     } else {
-                        record_entries(lists[l].entries(), k, row,
-                                       std::sqrt(lists[l].max_distance()), result);
+                        recorder.from_walk(lists[l].entries(), k, position,
+                                           std::sqrt(lists[l].max_distance()));
                     }
                 }
             }
@@ -239,7 +275,7 @@ std::size_t group_walk_levels() {
 CoreDistanceResult kd_group_core_distances_at_level(const KdTree& tree, std::size_t k,
                                                     bool keep_neighbors,
                                                     const ExecutionContext& context,
-                                                    std::size_t level) {
+                                                    std::size_t level, ListNaming naming) {
     if (level >= group_walk_levels()) fail_internal("kd_group_core_distances: no such level");
     const std::size_t dims = tree.dims;
     if (dims == 0 || dims > KdTree::UNROLLED_DIMS) {
@@ -248,20 +284,29 @@ CoreDistanceResult kd_group_core_distances_at_level(const KdTree& tree, std::siz
     const std::size_t n = tree.n_points;
     if (n == 0) return {};
     CoreDistanceResult result = start_core_result(n, k, keep_neighbors, "kd_group_core_distances");
+    Recorder recorder{tree, {}, result};
+    if (!result.neighbors.empty() && naming == ListNaming::tree_positions) {
+        result.neighbor_naming = naming;
+        recorder.position_of.resize(n);
+        for_each_row_chunk(context, n, [&](RowChunk chunk) {
+            for (std::size_t p = chunk.start; p < chunk.end; ++p)
+                recorder.position_of[tree.indices[p]] = static_cast<NeighbourRow>(p);
+        });
+    }
     const std::vector<std::size_t> groups = query_groups(tree);
     with_fixed_dims<KdTree::UNROLLED_DIMS>(dims, [&](auto fixed) {
         constexpr std::size_t Dims = decltype(fixed)::value;
         if constexpr (Dims != DYNAMIC_DIMS) {
-            search_groups<Dims>(tree, k, groups, level, result, context);
+            search_groups<Dims>(tree, k, groups, level, recorder, context);
         }
     });
     return result;
 }
 
 CoreDistanceResult kd_group_core_distances(const KdTree& tree, std::size_t k, bool keep_neighbors,
-                                           const ExecutionContext& context) {
+                                           const ExecutionContext& context, ListNaming naming) {
     static const std::size_t best = group_walk_levels() - 1;
-    return kd_group_core_distances_at_level(tree, k, keep_neighbors, context, best);
+    return kd_group_core_distances_at_level(tree, k, keep_neighbors, context, best, naming);
 }
 
 }  // namespace corvane

@@ -28,10 +28,14 @@ namespace corvane {
 // therefore the same. Every run is answered on its own, so the result is the same for any
 // thread count.
 //
+// With `naming` ListNaming::tree_positions the lists are those same lists by tree position
+// (core_distance.hpp), for a spanning-tree search over `tree` to read in its own order.
+//
 // Matrices without columns or with more than KdTree::UNROLLED_DIMS columns are answered
-// by tree_core_distances itself.
+// by tree_core_distances itself, whose lists are by input row whatever `naming` asks.
 CoreDistanceResult kd_group_core_distances(const KdTree& tree, std::size_t k, bool keep_neighbors,
-                                           const ExecutionContext& context);
+                                           const ExecutionContext& context,
+                                           ListNaming naming = ListNaming::input_rows);
 
 // The number of copies of the walk the machine can run, each compiled for an instruction
 // set on vectors of its width: the portable one, then x86-64-v3 and x86-64-v4 where the
@@ -43,7 +47,8 @@ std::size_t group_walk_levels();
 CoreDistanceResult kd_group_core_distances_at_level(const KdTree& tree, std::size_t k,
                                                     bool keep_neighbors,
                                                     const ExecutionContext& context,
-                                                    std::size_t level);
+                                                    std::size_t level,
+                                                    ListNaming naming = ListNaming::input_rows);
 
 // Rows per query group: the largest subtrees of at most this many rows are the groups.
 inline constexpr std::size_t GROUP_QUERY_ROWS = 20;

@@ -148,7 +148,7 @@ template <std::size_t Dims>
                                                                  : walk.turned_away[l];
                 walk.turned_away[l] = std::min(walk.turned_away[l], dropped);
                 if (distance >= walk.limit[l]) continue;
-                list.push(tree.indices[block + r], distance);
+                list.push(block + r, distance);
                 if (list.is_full()) walk.limit[l] = list.max_distance();
             }
         }

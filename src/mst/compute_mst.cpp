@@ -38,11 +38,12 @@ MstResult zero_distance_mst(std::size_t n) {
 MstResult kd_boruvka_route(DataMatrix& data, std::size_t k, double alpha,
                            const ExecutionContext& context, StageClock* clock) {
     KdTree tree = KdTree::build(std::move(data.values), data.rows, data.cols, context);
-    CoreDistanceResult core = kd_group_core_distances(tree, k, true, context);
+    CoreDistanceResult core =
+        kd_group_core_distances(tree, k, true, context, ListNaming::tree_positions);
     lap(clock, &StageTimes::core_distances);
     MstResult result;
-    result.edges = dual_tree_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1,
-                                     alpha, context);
+    result.edges =
+        dual_tree_boruvka(tree, core.core_distances, core.take_neighbors(), k - 1, alpha, context);
     data.values = input_order_rows(std::move(tree), context);
     result.core_distances = std::move(core.core_distances);
     return result;
@@ -54,8 +55,8 @@ MstResult blocked_route(const DataMatrix& data, std::size_t k, double alpha,
     CoreDistanceResult core = blocked_core_distances(tree, k, true, context);
     lap(clock, &StageTimes::core_distances);
     MstResult result;
-    result.edges = blocked_boruvka(tree, core.core_distances, std::move(core.neighbors), k - 1,
-                                   alpha, context);
+    result.edges =
+        blocked_boruvka(tree, core.core_distances, core.take_neighbors(), k - 1, alpha, context);
     result.core_distances = std::move(core.core_distances);
     return result;
 }

@@ -19,8 +19,8 @@ MstResult boruvka_in_space(const Tree& tree, const Space& space, std::size_t k, 
     CoreDistanceResult core = space_core_distances(tree, space, k, true, context);
     lap(clock, &StageTimes::core_distances);
     MstResult result;
-    result.edges = space_dual_tree_boruvka(tree, space, core.core_distances,
-                                           std::move(core.neighbors), k - 1, alpha, context);
+    result.edges = space_dual_tree_boruvka(tree, space, core.core_distances, core.take_neighbors(),
+                                           k - 1, alpha, context);
     result.core_distances = std::move(core.core_distances);
     return result;
 }

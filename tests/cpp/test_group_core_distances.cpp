@@ -93,6 +93,58 @@ TEST(GroupCoreDistances, MatchesSingleRowSearchOnExactTies) {
                                      12, "200 identical rows");
 }
 
+// Lists by tree position name the same points in the same order as lists by input row,
+// on every instruction-set copy and thread count, and seed the same spanning tree; with
+// exact ties, where rows go to the one-row search, whose heap names input rows.
+TEST(GroupCoreDistances, ListsByTreePositionAreListsByRowRenamed) {
+    struct Case {
+        DataMatrix m;
+        std::size_t k;
+    };
+    const Case cases[] = {{testing::random_matrix(3000, 2, 71), 10},
+                          {testing::random_matrix(2000, 5, 72, 3), 7},
+                          {lattice(40, 2), 9},
+                          {lattice(7, 3), 12}};
+    for (const Case& c : cases) {
+        const KdTree tree = KdTree::build(c.m);
+        const std::size_t width = c.k - 1;
+        const CoreDistanceResult by_row =
+            kd_group_core_distances(tree, c.k, true, ExecutionContext(1));
+        const std::vector<MstEdge> expected = dual_tree_boruvka(
+            tree, by_row.core_distances, by_row.neighbors, width, 1.0, ExecutionContext(1));
+        for (std::size_t level = 0; level < group_walk_levels(); ++level) {
+            for (const std::size_t threads : {1u, 2u}) {
+                SCOPED_TRACE(::testing::Message() << c.m.rows << " rows, level " << level << ", "
+                                                  << threads << " threads");
+                CoreDistanceResult by_position = kd_group_core_distances_at_level(
+                    tree, c.k, true, ExecutionContext(threads), level, ListNaming::tree_positions);
+                ASSERT_EQ(by_position.neighbor_naming, ListNaming::tree_positions);
+                ASSERT_TRUE(same_bits(by_row.core_distances, by_position.core_distances));
+                ASSERT_EQ(by_position.neighbors.size(), by_row.neighbors.size());
+                for (std::size_t p = 0; p < c.m.rows; ++p) {
+                    for (std::size_t e = 0; e < width; ++e) {
+                        ASSERT_EQ(tree.indices[by_position.neighbors[p * width + e]],
+                                  by_row.neighbors[tree.indices[p] * width + e])
+                            << "position " << p << " entry " << e;
+                    }
+                }
+                EXPECT_EQ(dual_tree_boruvka(tree, by_position.core_distances,
+                                            by_position.take_neighbors(), width, 1.0,
+                                            ExecutionContext(threads)),
+                          expected);
+            }
+        }
+    }
+    // Columns beyond the walk's: the one-row search's lists, by input row as they say.
+    const KdTree wide = KdTree::build(testing::random_matrix(300, 18, 73));
+    const CoreDistanceResult fallback =
+        kd_group_core_distances(wide, 5, true, ExecutionContext(2), ListNaming::tree_positions);
+    EXPECT_EQ(fallback.neighbor_naming, ListNaming::input_rows);
+    EXPECT_EQ(fallback.neighbors, tree_core_distances(testing::random_matrix(300, 18, 73), wide, 5,
+                                                      true, ExecutionContext(1))
+                                      .neighbors);
+}
+
 // Small clusters of integer rows far apart, of 1 to 9 rows each, so that leaves and runs
 // straddle the gaps: the middle of a run's rows then often lies in a gap, the side of a
 // split it picks is far from some lanes or from all, and distances and box bounds tie.

@@ -119,7 +119,7 @@ class BoruvkaRun {
         } else {
             seed_weight_.assign(n_, INFINITE_WEIGHT);
             seed_to_.assign(n_, 0);
-            offer_neighbour_pairs(neighbors.rows, per_point);
+            offer_neighbour_pairs(neighbors, per_point);
         }
         release(neighbors.rows);
         // Until the first merge every point is its own component, numbered by its tree
@@ -229,13 +229,17 @@ class BoruvkaRun {
     // result does not depend on the order of the offers. Each chunk owns the entries of a
     // contiguous range of tree positions, where neighbours mostly lie; offers to entries
     // of other chunks are applied after the join.
-    void offer_neighbour_pairs(std::span<const NeighbourRow> neighbors, std::size_t per_point) {
+    void offer_neighbour_pairs(const NeighbourLists& neighbors, std::size_t per_point) {
         if (per_point == 0) return;
+        // Lists by tree position are read in order; lists by input row are translated.
+        const bool by_position = neighbors.naming == ListNaming::tree_positions;
         // Lists exist only for n within NeighbourRow, so positions fit it too.
-        std::vector<NeighbourRow> position_of(n_);
-        for_rows(n_, [&](std::size_t p) {
-            position_of[tree_.indices[p]] = static_cast<NeighbourRow>(p);
-        });
+        std::vector<NeighbourRow> position_of(by_position ? 0 : n_);
+        if (!by_position) {
+            for_rows(n_, [&](std::size_t p) {
+                position_of[tree_.indices[p]] = static_cast<NeighbourRow>(p);
+            });
+        }
         const auto offer = [&](std::size_t p, double weight, std::size_t q) {
             double& best = seed_weight_[p];
             NeighbourRow& to = seed_to_[p];
@@ -248,27 +252,27 @@ class BoruvkaRun {
         std::vector<std::vector<Offer>> foreign(chunks.size());
         for_parts(chunks.size(), [&](std::size_t c) {
             const RowChunk chunk = chunks[c];
-            // The neighbour rows and their positions are scattered: rows are fetched two
-            // prefetch distances ahead, the positions they name one distance ahead.
-            const auto row_of = [&](std::size_t p) {
-                return neighbors.data() + tree_.indices[p] * per_point;
+            // Lists by input row and the positions they name are scattered: lists are
+            // fetched two prefetch distances ahead, the positions one distance ahead.
+            const auto list_of = [&](std::size_t p) {
+                return neighbors.rows.data() + (by_position ? p : tree_.indices[p]) * per_point;
             };
             for (std::size_t p = chunk.start; p < chunk.end; ++p) {
                 context_.check_every(p, 1024);
-                if (p + 2 * PREFETCH_AHEAD < chunk.end) {
-                    __builtin_prefetch(row_of(p + 2 * PREFETCH_AHEAD));
+                if (!by_position && p + 2 * PREFETCH_AHEAD < chunk.end) {
+                    __builtin_prefetch(list_of(p + 2 * PREFETCH_AHEAD));
                 }
-                if (p + PREFETCH_AHEAD < chunk.end) {
-                    const NeighbourRow* later = row_of(p + PREFETCH_AHEAD);
+                if (!by_position && p + PREFETCH_AHEAD < chunk.end) {
+                    const NeighbourRow* later = list_of(p + PREFETCH_AHEAD);
                     for (std::size_t e = 0; e < per_point; ++e) {
                         if (later[e] < n_) __builtin_prefetch(&position_of[later[e]]);
                     }
                 }
-                const std::size_t i = tree_.indices[p];
-                const NeighbourRow* row = row_of(p);
+                const std::size_t self = by_position ? p : tree_.indices[p];
+                const NeighbourRow* list = list_of(p);
                 for (std::size_t e = 0; e < per_point; ++e) {
-                    if (row[e] == i || row[e] >= n_) continue;
-                    const std::size_t q = position_of[row[e]];
+                    if (list[e] == self || list[e] >= n_) continue;
+                    const std::size_t q = by_position ? list[e] : position_of[list[e]];
                     const double weight = pair_weight(p, q);
                     offer(p, weight, q);
                     if (q >= chunk.start && q < chunk.end) {

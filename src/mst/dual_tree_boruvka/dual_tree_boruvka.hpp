@@ -19,7 +19,8 @@ namespace corvane {
 // tree_common/tree_contract.hpp); `core_distances` holds one value per point in true units;
 // `neighbors` is the n x `neighbors_per_point` row-major neighbour matrix of the
 // core-distance search (empty when `neighbors_per_point` is 0 or the search kept no
-// lists), taken over and released once seeding has read it; `alpha` scales distances in mutual
+// lists), by input row or by position in `tree`, taken over and released once seeding
+// has read it; `alpha` scales distances in mutual
 // reachability. With context.threads() >= 2 the passes over all points and the searches are spread
 // over that many threads.
 //
