@@ -3,18 +3,24 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
 #include <new>
 #include <numeric>
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/internal_error.hpp"
 #include "parallel/checked_sort.hpp"
 #include "parallel/lockstep.hpp"
 #include "parallel/parallel.hpp"
+#include "parallel/weight_sort.hpp"
 #include "thread_starts.hpp"
 
 namespace corvane {
@@ -352,6 +358,67 @@ TEST(CheckedSort, MatchesStdSortOnDistinctKeys) {
     for (auto& v : large)
         v = rng();
     EXPECT_THROW(checked_sort(stopping, large.begin(), large.end(), std::less<>()), Interrupted);
+}
+
+// (weight, tie) pairs with distinct keys have one sorted order; the weight sort must find
+// it whatever the weights' spread: equal weights, signed zeros, one binade or many,
+// subnormals, a huge outlier; below and above its bucketing size.
+TEST(WeightSort, MatchesStdSortOnDistinctKeys) {
+    using Key = std::pair<double, std::uint32_t>;
+    std::mt19937_64 rng(13);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto weight_of = [](const Key& key) { return key.first; };
+    const ExecutionContext context(1);
+    const std::vector<std::pair<const char*, std::function<double()>>> spreads = {
+        {"equal", [] { return 2.5; }},
+        {"zeros", [&] { return rng() % 2 == 0 ? 0.0 : -0.0; }},
+        {"one binade", [&] { return 1.0 + unit(rng); }},
+        {"many binades", [&] { return std::exp(-40.0 * unit(rng)); }},
+        {"few levels", [&] { return double(rng() % 7); }},
+        {"subnormal", [&] { return 1e-310 * unit(rng); }},
+        {"outlier", [&] { return rng() % 1000 == 0 ? 1e300 : unit(rng); }},
+    };
+    for (const auto& [name, draw] : spreads) {
+        for (const std::size_t n : {100u, 4095u, 4096u, 70000u}) {
+            std::vector<Key> keys(n);
+            for (std::size_t i = 0; i < n; ++i)
+                keys[i] = {draw(), static_cast<std::uint32_t>(i)};
+            std::shuffle(keys.begin(), keys.end(), rng);
+            std::vector<Key> got = keys;
+            weight_sort(context, got.begin(), got.end(), weight_of, std::less<>());
+            std::vector<Key> expected = keys;
+            std::sort(expected.begin(), expected.end());
+            for (std::size_t i = 0; i < n; ++i) {
+                // Zeros of either sign are equal weights, ordered by their ties.
+                ASSERT_EQ(got[i].second, expected[i].second)
+                    << name << ", " << n << " keys, at " << i;
+            }
+        }
+    }
+    // Weights no bucket holds: the whole range is sorted by comparisons.
+    for (const double odd : {-1.0, std::numeric_limits<double>::infinity(), std::nan("")}) {
+        std::vector<Key> keys(5000);
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            keys[i] = {i == 2500 ? odd : unit(rng), static_cast<std::uint32_t>(i)};
+        std::vector<Key> got = keys;
+        const auto less = [](const Key& a, const Key& b) {
+            return a.first < b.first || (!(b.first < a.first) && a.second < b.second);
+        };
+        weight_sort(context, got.begin(), got.end(), weight_of, less);
+        std::vector<Key> expected = keys;
+        checked_sort(context, expected.begin(), expected.end(), less);
+        // By the ties: NaN equals nothing, itself included.
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            ASSERT_EQ(got[i].second, expected[i].second) << odd << " at " << i;
+    }
+
+    StopAfter stop(2);
+    const ExecutionContext stopping(1, stop.poll());
+    std::vector<Key> large(1000000);
+    for (auto& key : large)
+        key = {unit(rng), 0};
+    EXPECT_THROW(weight_sort(stopping, large.begin(), large.end(), weight_of, std::less<>()),
+                 Interrupted);
 }
 
 // The tree builds rely on the checked selection leaving every element where

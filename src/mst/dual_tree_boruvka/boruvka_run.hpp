@@ -22,6 +22,7 @@
 #include "parallel/checked_sort.hpp"
 #include "parallel/execution_context.hpp"
 #include "parallel/parallel.hpp"
+#include "parallel/weight_sort.hpp"
 #include "search_space/search_space.hpp"
 #include "union_find/concurrent_union_find.hpp"
 
@@ -335,11 +336,13 @@ class BoruvkaRun {
                 context_.check_every(c);
                 if (offered(c, seeding)) run.push_back(batch_key<Index>(c, seeding));
             }
-            // A lambda rather than the function's address, so that the sort inlines it.
-            checked_sort(context_, run.begin(), run.end(),
-                         [](const BatchKey<Index>& a, const BatchKey<Index>& b) {
-                             return batch_less(a, b);
-                         });
+            // Lambdas rather than the function's address, so that the sort inlines them.
+            weight_sort(
+                context_, run.begin(), run.end(),
+                [](const BatchKey<Index>& key) { return key.weight; },
+                [](const BatchKey<Index>& a, const BatchKey<Index>& b) {
+                    return batch_less(a, b);
+                });
         });
         return runs;
     }
