@@ -37,9 +37,12 @@ SciPy's kNN on the same data, so that a growth the data imposes shows on all
 three. Data sets (DATA): the clustered blobs, clusters of directions near a
 low-dimensional structure (what cosine fits of embeddings meet), and
 structureless normal values, whose cosine fit is set against the Euclidean fit
-of the same rows scaled to unit length. Then (not with --quick) the speed-up of the
-2-column fit of 1 000 000 points on every processor against one, beside the machine's
-own scaling on a fixed NumPy sort: on a shared machine a neighbour's load lowers both.
+of the same rows scaled to unit length. Then (not with --quick) the 250 000-point normal
+cases again, fit and query three times each, alternating in one process: the first pair's
+ratio, as in the table, and the ratio of the fastest of each, which a neighbour's passing
+load sways less. Last the speed-up of the 2-column fit of 1 000 000 points on every
+processor against one, beside the machine's own scaling on a fixed NumPy sort: on a
+shared machine a neighbour's load lowers both.
 """
 
 import argparse
@@ -319,6 +322,48 @@ def print_speed_up():
     )
 
 
+RATIO_POINTS = 250_000
+RATIO_COLUMNS = (2, 5)
+RATIO_ROUNDS = 3
+
+
+def run_ratio_case(d):
+    """The fit of RATIO_POINTS standard normal points against SciPy's query (k = 10),
+    RATIO_ROUNDS times each, alternating, in this process: the first of each and the
+    fastest of each. A single pair on a shared machine swings with its neighbours' load."""
+    from scipy.spatial import cKDTree
+
+    import corvane
+
+    data = standard_normal(RATIO_POINTS, d)
+    k = CASE_MIN_SAMPLES["normal"]
+    fits, queries = [], []
+    for _ in range(RATIO_ROUNDS):
+        model = corvane.HDBSCAN(min_cluster_size=k, min_samples=k)
+        start = time.perf_counter()
+        model.fit(data)
+        fits.append(time.perf_counter() - start)
+        start = time.perf_counter()
+        cKDTree(data).query(data, k=k, workers=-1)
+        queries.append(time.perf_counter() - start)
+    return {"fits": fits, "queries": queries}
+
+
+def print_ratios():
+    print(
+        f"\nfit / SciPy kNN, {RATIO_POINTS} standard normal points, k = 10, {RATIO_ROUNDS} "
+        "rounds alternating in one process:"
+    )
+    for d in RATIO_COLUMNS:
+        r = measure(d, kind="--ratio-case")
+        fits, queries = r["fits"], r["queries"]
+        print(
+            f"  {d} columns: first {fits[0] / queries[0]:.2f} (fit {fits[0]:.3f} s, kNN "
+            f"{queries[0]:.3f} s); fastest {min(fits) / min(queries):.2f} (fit "
+            f"{min(fits):.3f} s, kNN {min(queries):.3f} s)"
+        )
+
+
 def measure(case, kind="--case"):
     output = subprocess.run(
         [sys.executable, __file__, kind, json.dumps(case)],
@@ -439,6 +484,7 @@ def main():
     parser.add_argument("--wide-case", help=argparse.SUPPRESS)
     parser.add_argument("--scale-case", help=argparse.SUPPRESS)
     parser.add_argument("--speed-up-case", help=argparse.SUPPRESS)
+    parser.add_argument("--ratio-case", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.case:
         print(json.dumps(run_case(*json.loads(args.case))))
@@ -451,6 +497,9 @@ def main():
         return
     if args.speed_up_case:
         print(json.dumps(run_speed_up_case(json.loads(args.speed_up_case))))
+        return
+    if args.ratio_case:
+        print(json.dumps(run_ratio_case(json.loads(args.ratio_case))))
         return
     if args.scale:
         print_scale_table()
@@ -496,6 +545,7 @@ def main():
         )
     print_metric_summary(results)
     if not args.quick:
+        print_ratios()
         print_speed_up()
 
     print_wide_table(QUICK_WIDE_CASES if args.quick else WIDE_CASES)
