@@ -9,7 +9,8 @@ namespace corvane {
 
 struct KnnEntry {
     double distance;    // squared Euclidean distance for every current caller
-    std::size_t index;  // row number in the caller's matrix (input order)
+    std::size_t index;  // row number in the caller's matrix (input order), or a tree
+                        // position where the search says so
 };
 
 // Bounded binary max-heap of the k best candidates of one query: the root is
