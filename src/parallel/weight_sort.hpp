@@ -5,9 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <utility>
-#include <vector>
 
 #include "parallel/checked_sort.hpp"
 #include "parallel/execution_context.hpp"

@@ -20,9 +20,9 @@ namespace corvane {
 // `neighbors` is the n x `neighbors_per_point` row-major neighbour matrix of the
 // core-distance search (empty when `neighbors_per_point` is 0 or the search kept no
 // lists), by input row or by position in `tree`, taken over and released once seeding
-// has read it; `alpha` scales distances in mutual
-// reachability. With context.threads() >= 2 the passes over all points and the searches are spread
-// over that many threads.
+// has read it; `alpha` scales distances in mutual reachability. With
+// context.threads() >= 2 the passes over all points and the searches are spread over that
+// many threads.
 //
 // Returns n - 1 edges for finite input (none for n <= 1), in acceptance order: the
 // seeding batches, then one batch per iteration, each batch ascending by (weight, a, b).
