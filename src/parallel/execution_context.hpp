@@ -4,7 +4,11 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace corvane {
 
@@ -32,7 +36,13 @@ class Interrupted : public std::exception {
 // Thread starts go through start_thread(), a seam through which tests make the system
 // refuse a thread or count the threads started.
 //
-// Not copyable: the stages of one call share one stop flag.
+// Workers: run_on_worker() runs a body on a thread this context started for an earlier
+// body that has returned, or on a new one. The passes of a call (dozens in a fit) then
+// share a few threads instead of starting their own, each start costing tens of
+// microseconds and its stack's pages faulted in again. A worker waits, parked, for its
+// next body until the context goes away.
+//
+// Not copyable: the stages of one call share one stop flag and one set of workers.
 class ExecutionContext {
   public:
     // Returns true when the call is to stop. Called only on the creating thread.
@@ -47,6 +57,8 @@ class ExecutionContext {
 
     ExecutionContext(const ExecutionContext&) = delete;
     ExecutionContext& operator=(const ExecutionContext&) = delete;
+    // Ends and joins the parked workers; every WorkerRun must have been finished.
+    ~ExecutionContext();
 
     std::size_t threads() const { return threads_; }
 
@@ -73,7 +85,36 @@ class ExecutionContext {
 
     std::thread start_thread(std::function<void()> body) const;
 
+    class Worker;
+
+    // One body handed to a worker; finish() (or the destructor) waits until the body
+    // has returned and parks the worker for the next one.
+    class WorkerRun {
+      public:
+        WorkerRun(const ExecutionContext& context, Worker* worker)
+            : context_(&context), worker_(worker) {}
+        WorkerRun(WorkerRun&& other) noexcept
+            : context_(other.context_), worker_(std::exchange(other.worker_, nullptr)) {}
+        WorkerRun(const WorkerRun&) = delete;
+        WorkerRun& operator=(const WorkerRun&) = delete;
+        WorkerRun& operator=(WorkerRun&&) = delete;
+        ~WorkerRun() { finish(); }
+
+        void finish() noexcept;
+
+      private:
+        const ExecutionContext* context_;
+        Worker* worker_;
+    };
+
+    // Runs `body` on an idle worker of this context, or on a new thread started through
+    // start_thread() (and kept as a worker), which throws std::system_error when the
+    // system refuses it. `body` must not throw.
+    WorkerRun run_on_worker(std::function<void()> body) const;
+
   private:
+    void park(Worker* worker) const noexcept;
+
     bool on_creating_thread() const { return std::this_thread::get_id() == creator_; }
     bool poll_now() const;
 
@@ -82,6 +123,10 @@ class ExecutionContext {
     ThreadStarter start_;
     std::thread::id creator_;
     mutable std::atomic<bool> stopped_{false};
+    mutable std::mutex workers_mutex_;
+    mutable std::vector<std::unique_ptr<Worker>> workers_;
+    // Has room for every worker, so that parking never allocates.
+    mutable std::vector<Worker*> idle_;
 };
 
 // Calls step(i) for i = begin, ..., end - 1, checking `context` before every

@@ -129,11 +129,11 @@ void run_lockstep(const ExecutionContext& context, std::size_t workers,
     // Started threads wait here until the number of threads, and with it the barrier,
     // is settled.
     std::atomic<bool> gate{false};
-    std::vector<std::thread> started;
+    std::vector<ExecutionContext::WorkerRun> started;
     started.reserve(workers - 1);
     for (std::size_t t = 1; t < workers; ++t) {
         try {
-            started.push_back(context.start_thread([&, t] {
+            started.push_back(context.run_on_worker([&, t] {
                 gate.wait(false, std::memory_order_acquire);
                 work(t);
             }));
@@ -146,8 +146,8 @@ void run_lockstep(const ExecutionContext& context, std::size_t workers,
     gate.store(true, std::memory_order_release);
     gate.notify_all();
     work(0);
-    for (std::thread& thread : started)
-        thread.join();
+    for (ExecutionContext::WorkerRun& worker : started)
+        worker.finish();
 
     if (failures.failed()) rethrow_worker_failure(failures.failure());
 }

@@ -117,8 +117,8 @@ constexpr auto WAIT_POLL = std::chrono::milliseconds(20);
 constexpr auto PIECE_TIME = std::chrono::milliseconds(2);
 
 // Counts the started threads that have finished, for a caller that polls while it
-// waits for them. A thread crosses as the last thing it does, and the caller joins every
-// thread before this object goes away.
+// waits for them. A thread crosses as the last thing it does, and the caller waits for
+// every body to return before this object goes away.
 class FinishLine {
   public:
     void cross() {
@@ -193,13 +193,13 @@ void run_tasks(const ExecutionContext& context, std::size_t count,
         }
     };
     FinishLine finish;
-    std::vector<std::thread> threads;
+    std::vector<ExecutionContext::WorkerRun> workers;
     std::size_t started = 0;
     if (count > 1) {
-        threads.reserve(count);
+        workers.reserve(count);
         for (; started < count; ++started) {
             try {
-                threads.push_back(context.start_thread([&run, &finish, i = started] {
+                workers.push_back(context.run_on_worker([&run, &finish, i = started] {
                     run(i);
                     finish.cross();
                 }));
@@ -211,8 +211,8 @@ void run_tasks(const ExecutionContext& context, std::size_t count,
     for (std::size_t i = started; i < count; ++i)
         run(i);
     finish.wait(started, [&] { context.poll(); });
-    for (std::thread& thread : threads)
-        thread.join();
+    for (ExecutionContext::WorkerRun& worker : workers)
+        worker.finish();
 
     bool interrupted = context.stop_requested();
     for (const std::exception_ptr& failure : failures) {

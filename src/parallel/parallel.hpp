@@ -36,13 +36,14 @@ inline constexpr std::size_t CHUNKS_PER_WORKER = 8;
 // range as one chunk (none when n is 0) for fewer than 2 threads or PARALLEL_MIN_ROWS rows.
 std::vector<RowChunk> balanced_chunks(std::size_t n, std::size_t threads);
 
-// Runs task(i) for every i in [0, count), each on a thread of its own, and returns once
-// all have finished; a single task runs on the calling thread. The calling thread
+// Runs task(i) for every i in [0, count), each on a thread of its own (a worker of the
+// context: ExecutionContext::run_on_worker), and returns once all have finished; a
+// single task runs on the calling thread. The calling thread
 // computes nothing itself: it waits, polling `context` at least every 20 ms. When the
 // system refuses a thread, the tasks that got none run on the calling thread, in order,
 // once the others have started, so every task runs all the same.
 //
-// Every started thread is joined before the call returns or throws. Then a task's
+// Every task has returned before the call returns or throws. Then a task's
 // failure is rethrown as rethrow_worker_failure does (the first in task order), and an
 // interruption as Interrupted.
 void run_tasks(const ExecutionContext& context, std::size_t count,

@@ -137,6 +137,58 @@ TEST(RunTasks, RefusedThreadsLeaveTheirTasksToTheCallingThread) {
     }
 }
 
+// The passes of one call share the context's workers: later passes start no thread, a
+// lockstep run takes the same workers, a task that runs tasks of its own gets further
+// threads, since its own worker is busy, and a refused start in a later pass still
+// leaves the task to the calling thread.
+TEST(RunTasks, PassesOfOneContextShareItsWorkers) {
+    ThreadStarts starts(4);
+    {
+        const ExecutionContext context(3, {}, starts.starter());
+        const std::thread::id caller = std::this_thread::get_id();
+        std::vector<std::thread::id> first(3);
+        run_tasks(context, 3, [&](std::size_t i) { first[i] = std::this_thread::get_id(); });
+        EXPECT_EQ(starts.started(), 3u);
+        for (int pass = 0; pass < 5; ++pass) {
+            std::vector<std::thread::id> again(3);
+            run_tasks(context, 3, [&](std::size_t i) { again[i] = std::this_thread::get_id(); });
+            std::sort(again.begin(), again.end());
+            std::vector<std::thread::id> sorted_first = first;
+            std::sort(sorted_first.begin(), sorted_first.end());
+            EXPECT_EQ(again, sorted_first) << "pass " << pass;
+        }
+        std::atomic<std::size_t> rounds{0};
+        run_lockstep(
+            context, 3, [&](std::size_t) { rounds.fetch_add(1); },
+            [&] { return rounds.load() < 9; });
+        EXPECT_EQ(rounds.load(), 9u);
+        EXPECT_EQ(starts.started(), 3u);
+
+        // A task that runs three tasks of its own once both tasks of its pass have their
+        // workers: one takes the idle worker, one the last start allowed, and the refused
+        // one runs on the task's own thread. Workers are parked only when their pass has
+        // ended.
+        std::thread::id outer;
+        std::vector<std::thread::id> inner(3);
+        std::atomic<int> arrived{0};
+        run_tasks(context, 2, [&](std::size_t i) {
+            arrived.fetch_add(1);
+            if (i != 0) return;
+            while (arrived.load() < 2)
+                std::this_thread::yield();
+            outer = std::this_thread::get_id();
+            run_tasks(context, 3, [&](std::size_t j) { inner[j] = std::this_thread::get_id(); });
+        });
+        EXPECT_EQ(starts.started(), 4u);
+        EXPECT_EQ(starts.refused(), 1u);
+        EXPECT_NE(inner[0], outer);
+        EXPECT_NE(inner[1], outer);
+        EXPECT_NE(inner[0], inner[1]);
+        EXPECT_EQ(inner[2], outer);
+        EXPECT_NE(outer, caller);
+    }
+}
+
 TEST(RunTaskQueue, EveryTaskOnceOnAtMostTheWorkers) {
     for (const std::size_t workers : {1, 2, 3, 16}) {
         std::vector<std::atomic<int>> hits(100);
