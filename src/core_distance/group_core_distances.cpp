@@ -15,6 +15,7 @@
 #include "search_space/search_space.hpp"
 #include "tree_common/depth_first.hpp"
 #include "tree_common/fixed_dims.hpp"
+#include "tree_common/input_order.hpp"
 
 #if CORVANE_VERSIONS
 #include <immintrin.h>
@@ -185,29 +186,29 @@ struct Recorder {
     // The row at `position`, from its k best `entries`, which name tree positions.
     void from_walk(std::span<const KnnEntry> entries, std::size_t k, std::size_t position,
                    double core_distance) const {
-        const std::size_t row = tree.indices[position];
-        result.core_distances[row] = core_distance;
-        if (result.neighbors.empty()) return;
-        const bool by_position = !position_of.empty();
-        write_neighbour_list(
-            entries, k, position,
-            [&](std::size_t p) { return by_position ? p : std::size_t{tree.indices[p]}; },
-            result.neighbors.data() + (by_position ? position : row) * (k - 1));
+        record(entries, k, position, core_distance, position, [&](std::size_t p) {
+            return position_of.empty() ? std::size_t{tree.indices[p]} : p;
+        });
     }
 
     // The same from a one-row search, whose heap names input rows.
     void from_heap(const KnnHeap& heap, std::size_t position) const {
+        record(heap.entries(), heap.k(), position, std::sqrt(heap.max_distance()),
+               tree.indices[position], [&](std::size_t r) {
+                   return position_of.empty() ? r : std::size_t{position_of[r]};
+               });
+    }
+
+  private:
+    // `self` is the row's own entry as `entries` name it; name(index) its name in the list.
+    template <class Name>
+    void record(std::span<const KnnEntry> entries, std::size_t k, std::size_t position,
+                double core_distance, std::size_t self, const Name& name) const {
         const std::size_t row = tree.indices[position];
-        if (position_of.empty()) {
-            record_heap(heap, row, std::sqrt(heap.max_distance()), result);
-            return;
-        }
-        result.core_distances[row] = std::sqrt(heap.max_distance());
+        result.core_distances[row] = core_distance;
         if (result.neighbors.empty()) return;
-        write_neighbour_list(
-            heap.entries(), heap.k(), row,
-            [&](std::size_t r) { return std::size_t{position_of[r]}; },
-            result.neighbors.data() + position * (heap.k() - 1));
+        const std::size_t list = position_of.empty() ? row : position;
+        write_neighbour_list(entries, k, self, name, result.neighbors.data() + list * (k - 1));
     }
 };
 
@@ -287,11 +288,7 @@ CoreDistanceResult kd_group_core_distances_at_level(const KdTree& tree, std::siz
     Recorder recorder{tree, {}, result};
     if (!result.neighbors.empty() && naming == ListNaming::tree_positions) {
         result.neighbor_naming = naming;
-        recorder.position_of.resize(n);
-        for_each_row_chunk(context, n, [&](RowChunk chunk) {
-            for (std::size_t p = chunk.start; p < chunk.end; ++p)
-                recorder.position_of[tree.indices[p]] = static_cast<NeighbourRow>(p);
-        });
+        recorder.position_of = input_row_positions<NeighbourRow>(tree, context);
     }
     const std::vector<std::size_t> groups = query_groups(tree);
     with_fixed_dims<KdTree::UNROLLED_DIMS>(dims, [&](auto fixed) {

@@ -92,9 +92,6 @@ ExecutionContext::WorkerRun ExecutionContext::run_on_worker(std::function<void()
         if (!idle_.empty()) {
             worker = idle_.back();
             idle_.pop_back();
-        } else {
-            idle_.reserve(workers_.size() + 1);
-            workers_.reserve(workers_.size() + 1);
         }
     }
     if (worker == nullptr) {
@@ -102,7 +99,6 @@ ExecutionContext::WorkerRun ExecutionContext::run_on_worker(std::function<void()
         Worker* serving = added.get();
         added->thread = start_thread([serving] { serving->serve(); });
         worker = serving;
-        // Room was reserved above; another caller may have taken it in between.
         const std::lock_guard lock(workers_mutex_);
         try {
             idle_.reserve(workers_.size() + 1);

@@ -16,10 +16,10 @@ namespace corvane {
 // round. Worker 0 is the calling thread; the other workers - 1 run on the
 // context's worker threads (ExecutionContext::run_on_worker) and have all
 // returned before the call does. With one worker no thread is used and nothing
-// is synchronised. When the system refuses a thread,
-// the threads that did start share the workers (thread t runs round(w) for
-// every w = t modulo their count, one after the other), so round(w) must not
-// wait for another worker of its round.
+// is synchronised. When the system refuses a thread, the threads that did start
+// share the workers (thread t runs round(w) for every w = t modulo their count,
+// one after the other), so round(w) must not wait for another worker of its
+// round.
 //
 // Before each round the calling thread polls `context`; an interruption ends the
 // run after the current round, as a failure does. round(w) may call

@@ -38,10 +38,10 @@ std::vector<RowChunk> balanced_chunks(std::size_t n, std::size_t threads);
 
 // Runs task(i) for every i in [0, count), each on a thread of its own (a worker of the
 // context: ExecutionContext::run_on_worker), and returns once all have finished; a
-// single task runs on the calling thread. The calling thread
-// computes nothing itself: it waits, polling `context` at least every 20 ms. When the
-// system refuses a thread, the tasks that got none run on the calling thread, in order,
-// once the others have started, so every task runs all the same.
+// single task runs on the calling thread. The calling thread computes nothing itself: it
+// waits, polling `context` at least every 20 ms. When the system refuses a thread, the
+// tasks that got none run on the calling thread, in order, once the others have started,
+// so every task runs all the same.
 //
 // Every task has returned before the call returns or throws. Then a task's
 // failure is rethrown as rethrow_worker_failure does (the first in task order), and an
@@ -64,10 +64,9 @@ void run_task_queue(const ExecutionContext& context, std::size_t workers, std::s
 
 // The per-row loop pattern: work(chunk) over the chunks of balanced_chunks(n,
 // context.threads()), which that many threads claim in turn; a single chunk runs on the
-// calling thread. Each chunk is handed to
-// `work` in consecutive pieces of a few milliseconds each, with an interruption check
-// between them, so `work` must treat every row on its own and only write the output slots
-// of its own rows.
+// calling thread. Each chunk is handed to `work` in consecutive pieces of a few
+// milliseconds each, with an interruption check between them, so `work` must treat every
+// row on its own and only write the output slots of its own rows.
 void for_each_row_chunk(const ExecutionContext& context, std::size_t n,
                         const std::function<void(RowChunk)>& work);
 

@@ -30,4 +30,16 @@ std::vector<double> input_order_rows(Tree tree, const ExecutionContext& context)
     return rows;
 }
 
+// The tree position of every input row, the inverse of `tree.indices`, as `Index`, which
+// must hold every position. Each position writes only its own row's entry, so the pass
+// runs over the threads of `context`.
+template <class Index, class Tree>
+std::vector<Index> input_row_positions(const Tree& tree, const ExecutionContext& context) {
+    std::vector<Index> positions(tree.indices.size());
+    for_each_index(context, tree.indices.size(), [&](std::size_t position) {
+        positions[tree.indices[position]] = static_cast<Index>(position);
+    });
+    return positions;
+}
+
 }  // namespace corvane

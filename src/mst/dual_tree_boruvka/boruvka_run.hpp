@@ -24,6 +24,7 @@
 #include "parallel/parallel.hpp"
 #include "parallel/weight_sort.hpp"
 #include "search_space/search_space.hpp"
+#include "tree_common/input_order.hpp"
 #include "union_find/concurrent_union_find.hpp"
 
 namespace corvane::boruvka_detail {
@@ -235,12 +236,9 @@ class BoruvkaRun {
         // Lists by tree position are read in order; lists by input row are translated.
         const bool by_position = neighbors.naming == ListNaming::tree_positions;
         // Lists exist only for n within NeighbourRow, so positions fit it too.
-        std::vector<NeighbourRow> position_of(by_position ? 0 : n_);
-        if (!by_position) {
-            for_rows(n_, [&](std::size_t p) {
-                position_of[tree_.indices[p]] = static_cast<NeighbourRow>(p);
-            });
-        }
+        const std::vector<NeighbourRow> position_of =
+            by_position ? std::vector<NeighbourRow>()
+                        : input_row_positions<NeighbourRow>(tree_, context_);
         const auto offer = [&](std::size_t p, double weight, std::size_t q) {
             double& best = seed_weight_[p];
             NeighbourRow& to = seed_to_[p];
@@ -260,13 +258,15 @@ class BoruvkaRun {
             };
             for (std::size_t p = chunk.start; p < chunk.end; ++p) {
                 context_.check_every(p, 1024);
-                if (!by_position && p + 2 * PREFETCH_AHEAD < chunk.end) {
-                    __builtin_prefetch(list_of(p + 2 * PREFETCH_AHEAD));
-                }
-                if (!by_position && p + PREFETCH_AHEAD < chunk.end) {
-                    const NeighbourRow* later = list_of(p + PREFETCH_AHEAD);
-                    for (std::size_t e = 0; e < per_point; ++e) {
-                        if (later[e] < n_) __builtin_prefetch(&position_of[later[e]]);
+                if (!by_position) {
+                    if (p + 2 * PREFETCH_AHEAD < chunk.end) {
+                        __builtin_prefetch(list_of(p + 2 * PREFETCH_AHEAD));
+                    }
+                    if (p + PREFETCH_AHEAD < chunk.end) {
+                        const NeighbourRow* later = list_of(p + PREFETCH_AHEAD);
+                        for (std::size_t e = 0; e < per_point; ++e) {
+                            if (later[e] < n_) __builtin_prefetch(&position_of[later[e]]);
+                        }
                     }
                 }
                 const std::size_t self = by_position ? p : tree_.indices[p];
