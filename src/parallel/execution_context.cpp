@@ -8,26 +8,8 @@
 
 namespace corvane {
 
-ExecutionContext::ExecutionContext() : ExecutionContext(available_threads()) {}
-
-ExecutionContext::ExecutionContext(std::size_t threads, Poll poll, ThreadStarter start)
-    : threads_(std::max<std::size_t>(threads, 1)),
-      poll_(std::move(poll)),
-      start_(std::move(start)),
-      creator_(std::this_thread::get_id()) {}
-
-bool ExecutionContext::poll_now() const {
-    if (!poll_()) return false;
-    stopped_.store(true, std::memory_order_relaxed);
-    return true;
-}
-
-std::thread ExecutionContext::start_thread(std::function<void()> body) const {
-    if (start_) return start_(std::move(body));
-    return std::thread(std::move(body));
-}
-
-// A thread that runs the bodies handed to it one at a time, waiting for each.
+// A thread that runs the bodies handed to it one at a time, waiting for each. Defined
+// before the constructors, whose unwinding destroys `workers_` and so needs the whole type.
 class ExecutionContext::Worker {
   public:
     void hand(std::function<void()> body) {
@@ -77,6 +59,25 @@ class ExecutionContext::Worker {
     bool busy_ = false;
     bool quit_ = false;
 };
+
+ExecutionContext::ExecutionContext() : ExecutionContext(available_threads()) {}
+
+ExecutionContext::ExecutionContext(std::size_t threads, Poll poll, ThreadStarter start)
+    : threads_(std::max<std::size_t>(threads, 1)),
+      poll_(std::move(poll)),
+      start_(std::move(start)),
+      creator_(std::this_thread::get_id()) {}
+
+bool ExecutionContext::poll_now() const {
+    if (!poll_()) return false;
+    stopped_.store(true, std::memory_order_relaxed);
+    return true;
+}
+
+std::thread ExecutionContext::start_thread(std::function<void()> body) const {
+    if (start_) return start_(std::move(body));
+    return std::thread(std::move(body));
+}
 
 ExecutionContext::~ExecutionContext() {
     for (const std::unique_ptr<Worker>& worker : workers_) {
