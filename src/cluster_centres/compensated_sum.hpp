@@ -16,7 +16,9 @@ class CompensatedSum {
         sum_ = total;
     }
 
-    double value() const { return sum_ + correction_; }
+    // A total that overflowed is the answer as it stands: its correction would be infinity
+    // minus infinity.
+    double value() const { return std::isfinite(sum_) ? sum_ + correction_ : sum_; }
 
   private:
     double sum_ = 0.0;

@@ -1,6 +1,7 @@
 #include "cluster_centres/medoid_ties.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "common/internal_error.hpp"
@@ -22,13 +23,18 @@ SumTolerance sum_tolerance(const Metric& metric, std::size_t columns, double tot
 
 std::size_t MedoidCandidates::pick(const SumTolerance& tolerance) const {
     if (sums_.empty()) fail_internal("medoid search: no candidate");
+    const bool ranked = std::any_of(sums_.begin(), sums_.end(),
+                                    [](const auto& entry) { return !std::isnan(entry.second); });
     double smallest = std::numeric_limits<double>::infinity();
-    for (const auto& [position, sum] : sums_)
-        smallest = std::min(smallest, sum);
+    for (const auto& [position, sum] : sums_) {
+        if (!std::isnan(sum)) smallest = std::min(smallest, sum);
+    }
+    // An infinite smallest sum has a NaN limit under a zero relative tolerance: the sums
+    // equal to it are within it all the same.
     const double limit = smallest + tolerance.of(smallest);
     std::size_t chosen = std::numeric_limits<std::size_t>::max();
     for (const auto& [position, sum] : sums_) {
-        if (sum <= limit) chosen = std::min(chosen, position);
+        if (!ranked || sum == smallest || sum <= limit) chosen = std::min(chosen, position);
     }
     return chosen;
 }

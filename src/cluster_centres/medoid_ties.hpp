@@ -25,7 +25,8 @@ SumTolerance sum_tolerance(const Metric& metric, std::size_t columns, double tot
 
 // The sums met by one cluster's medoid search and the tie rule that picks among them: the
 // lowest position whose sum is within the tolerance of the smallest sum. Positions are
-// in ascending point order, so the lowest position is the lowest point.
+// in ascending point order, so the lowest position is the lowest point. A NaN sum (from
+// distances that overflow) ranks after every number; when every sum is NaN, all tie.
 class MedoidCandidates {
   public:
     void add(std::size_t position, double sum) { sums_.emplace_back(position, sum); }

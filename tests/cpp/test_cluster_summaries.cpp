@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "cluster_centres/cluster_centres.hpp"
+#include "cluster_centres/compensated_sum.hpp"
 #include "cluster_centres/medoid_ties.hpp"
 #include "cluster_centres/norm_medoid.hpp"
 #include "common/internal_error.hpp"
@@ -129,6 +131,32 @@ TEST(MedoidTies, LowestPositionWithinTheToleranceOfTheSmallestSum) {
     EXPECT_EQ(candidates.pick({0.0, 1e-6 + 2e-9}), 3u);
     EXPECT_EQ(candidates.pick({2e-7, 0.0}), 3u);
     EXPECT_THROW(MedoidCandidates().pick({}), InternalError);
+}
+
+TEST(MedoidTies, OverflowedSumsStillPickAMember) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    CompensatedSum total;
+    for (const double term : {1.0, inf, 3.0, inf})
+        total.add(term);
+    EXPECT_EQ(total.value(), inf);
+
+    MedoidCandidates overflowed;
+    overflowed.add(4, inf);
+    overflowed.add(2, inf);
+    overflowed.add(6, nan);
+    EXPECT_EQ(overflowed.pick({0.0, 0.0}), 2u);
+    EXPECT_EQ(overflowed.pick({1e-15, 0.0}), 2u);
+
+    MedoidCandidates numbered;
+    numbered.add(1, nan);
+    numbered.add(8, 5.0);
+    EXPECT_EQ(numbered.pick({0.0, 0.0}), 8u);
+
+    MedoidCandidates undefined;
+    undefined.add(5, nan);
+    undefined.add(3, nan);
+    EXPECT_EQ(undefined.pick({0.0, 0.0}), 3u);
 }
 
 struct MedoidCase {

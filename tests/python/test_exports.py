@@ -432,6 +432,18 @@ def test_clusters_of_one_point_repeated():
         assert np.array_equal(model.cluster_centroids()[k], data[members[0]])
 
 
+def test_medoids_of_distances_that_overflow():
+    # A huge Minkowski power overflows every distance between rows near the largest
+    # double: all sums are infinite, so the lowest member is the medoid.
+    data = np.array([[1.74e308, -1.66e308], [3.1e307, 9.2e306], [9.2e306, 5.1e307]])
+    for order in ([0, 1, 2], [2, 0, 1]):
+        model = HDBSCAN(
+            min_cluster_size=3, metric="minkowski", p=1e300, allow_single_cluster=True
+        ).fit(data[order])
+        assert model.labels_.tolist() == [0, 0, 0]
+        assert model.cluster_medoids().tolist() == [0]
+
+
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(fit_cases())
 def test_exports_on_random_inputs(case):
