@@ -23,11 +23,12 @@ SumTolerance sum_tolerance(const Metric& metric, std::size_t columns, double tot
 
 std::size_t MedoidCandidates::pick(const SumTolerance& tolerance) const {
     if (sums_.empty()) fail_internal("medoid search: no candidate");
-    const bool ranked = std::any_of(sums_.begin(), sums_.end(),
-                                    [](const auto& entry) { return !std::isnan(entry.second); });
+    bool ranked = false;  // some sum is a number
     double smallest = std::numeric_limits<double>::infinity();
     for (const auto& [position, sum] : sums_) {
-        if (!std::isnan(sum)) smallest = std::min(smallest, sum);
+        if (std::isnan(sum)) continue;
+        ranked = true;
+        smallest = std::min(smallest, sum);
     }
     // An infinite smallest sum has a NaN limit under a zero relative tolerance: the sums
     // equal to it are within it all the same.
