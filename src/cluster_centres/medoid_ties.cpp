@@ -23,19 +23,19 @@ SumTolerance sum_tolerance(const Metric& metric, std::size_t columns, double tot
 
 std::size_t MedoidCandidates::pick(const SumTolerance& tolerance) const {
     if (sums_.empty()) fail_internal("medoid search: no candidate");
-    bool ranked = false;  // some sum is a number
+    // A NaN sum (distances that overflow and cancel) counts as infinite.
+    const auto ranked = [](double sum) {
+        return std::isnan(sum) ? std::numeric_limits<double>::infinity() : sum;
+    };
     double smallest = std::numeric_limits<double>::infinity();
-    for (const auto& [position, sum] : sums_) {
-        if (std::isnan(sum)) continue;
-        ranked = true;
-        smallest = std::min(smallest, sum);
-    }
+    for (const auto& [position, sum] : sums_)
+        smallest = std::min(smallest, ranked(sum));
     // An infinite smallest sum has a NaN limit under a zero relative tolerance: the sums
     // equal to it are within it all the same.
     const double limit = smallest + tolerance.of(smallest);
     std::size_t chosen = std::numeric_limits<std::size_t>::max();
     for (const auto& [position, sum] : sums_) {
-        if (!ranked || sum == smallest || sum <= limit) chosen = std::min(chosen, position);
+        if (ranked(sum) == smallest || ranked(sum) <= limit) chosen = std::min(chosen, position);
     }
     return chosen;
 }

@@ -26,7 +26,7 @@ SumTolerance sum_tolerance(const Metric& metric, std::size_t columns, double tot
 // The sums met by one cluster's medoid search and the tie rule that picks among them: the
 // lowest position whose sum is within the tolerance of the smallest sum. Positions are
 // in ascending point order, so the lowest position is the lowest point. A NaN sum (from
-// distances that overflow) ranks after every number; when every sum is NaN, all tie.
+// distances that overflow) counts as infinite: after every number, tied with the rest.
 class MedoidCandidates {
   public:
     void add(std::size_t position, double sum) { sums_.emplace_back(position, sum); }
