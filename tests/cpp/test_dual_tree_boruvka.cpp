@@ -16,6 +16,7 @@
 #include "core_distance/core_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/dual_tree_boruvka/boruvka_candidate.hpp"
+#include "mst/dual_tree_boruvka/boruvka_run.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
 #include "mst/dual_tree_boruvka/node_summaries.hpp"
 #include "mst/mutual_reachability.hpp"
@@ -408,6 +409,26 @@ TEST(DualTreeBoruvka, TinyInputsAndBadArguments) {
     const std::vector<double> core(50, 0.0);
     EXPECT_THROW(dual_tree_boruvka(tree, std::vector<double>(49, 0.0), {}, 0, 1.0), InternalError);
     EXPECT_THROW(dual_tree_boruvka(tree, core, std::vector<std::size_t>(99, 0), 2, 1.0),
+                 InternalError);
+}
+
+// A search that leaves the candidate table as it finds it, so the bounds entered before
+// each search are what it hands to the merge: the run must refuse them rather than put
+// them in the tree as edges.
+struct IdleSearch {
+    void compute_min_core(std::span<const double>, std::vector<double>&) {}
+    void summarise(BoruvkaSearchState<>&, std::span<const BoruvkaCandidate>, std::vector<double>&) {
+    }
+    void search(const BoruvkaSearchState<>&, std::vector<BoruvkaCandidate>&, std::span<double>) {}
+};
+
+TEST(DualTreeBoruvka, BoundLeftBySearchIsRefused) {
+    const DataMatrix m = testing::random_matrix(200, 2, 3);
+    const ExecutionContext context(1);
+    const KdTree tree = KdTree::build(m, context);
+    const std::vector<double> core(m.rows, 0.0);
+    boruvka_detail::BoruvkaRun<KdTree> run(tree, SquaredEuclideanSpace{}, core, 1.0, context);
+    EXPECT_THROW(run.run({}, 0, [](std::size_t, const ExecutionContext&) { return IdleSearch{}; }),
                  InternalError);
 }
 

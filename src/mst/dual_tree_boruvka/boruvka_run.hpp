@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <span>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -601,6 +602,52 @@ class BoruvkaRun {
         release(seed_to_);
     }
 
+    // Gives each component a bound to prune with from the start of a search: the cheapest
+    // edge between points next to each other in tree order that lie in different
+    // components. Such points share a leaf or sit in neighbouring ones, so the edge is
+    // short; without it a search starts blind, since the candidates a merge hands up are
+    // mostly its own edges, internal once merged. The bound is entered as the next double
+    // above the edge's weight: every edge of that weight still beats it, so the search
+    // meets them in its own order and takes the same edge as without the bound, and the
+    // bound itself, beaten at least by its own edge, never leaves the search. The chunks
+    // collect their pairs, which are applied in position order.
+    void offer_adjacent_pairs() {
+        if (n_ < 2) return;
+        const std::vector<RowChunk> chunks = balanced_chunks(n_ - 1, threads_);
+        std::vector<std::vector<Offer>> found(chunks.size());
+        for_parts(chunks.size(), [&](std::size_t j) {
+            for (std::size_t p = chunks[j].start; p < chunks[j].end; ++p) {
+                context_.check_every(p);
+                if (component_of(p) != component_of(p + 1))
+                    found[j].push_back({p, pair_weight(p, p + 1), p + 1});
+            }
+        });
+        const auto lower = [&](std::size_t from, double bound, std::size_t to) {
+            BoruvkaCandidate& entry = candidates_[component_of(from)];
+            if (bound < entry.weight) entry = {bound, from, to};
+        };
+        for (const std::vector<Offer>& offers : found) {
+            for (const Offer& offer : offers) {
+                const double bound = std::nextafter(offer.weight, INFINITE_WEIGHT);
+                lower(offer.entry, bound, offer.to);
+                lower(offer.to, bound, offer.entry);
+            }
+        }
+    }
+
+    // Every candidate a search leaves is an edge at its own weight. A bound from
+    // offer_adjacent_pairs weighs one double more than its pair and must have been beaten;
+    // merged, it would put a wrong weight in the tree.
+    void check_candidates_are_edges() {
+        for_rows(candidates_.size(), [&](std::size_t c) {
+            const BoruvkaCandidate& own = candidates_[c];
+            if (own.weight < INFINITE_WEIGHT && own.weight != pair_weight(own.from, own.to)) {
+                fail_internal("Boruvka search: component " + std::to_string(c) +
+                              " kept a candidate that is not an edge at its weight");
+            }
+        });
+    }
+
     // Search contract (ParallelSearch): compute_min_core(position_core, node_min_core),
     // summarise(state, candidates, node_bound) and search(state, candidates, node_bound),
     // which lowers every component's candidate to its cheapest outgoing edge, the same
@@ -615,6 +662,7 @@ class BoruvkaRun {
     void iterate(Search& search) {
         search.compute_min_core(state_.position_core, state_.node_min_core);
         while (components_ > 1) {
+            offer_adjacent_pairs();
             search.summarise(state_, candidates_, node_bound_);
             if constexpr (requires(std::vector<BatchEntry>& entries) {
                               search.every_component_pair(state_, components_, entries);
@@ -629,6 +677,7 @@ class BoruvkaRun {
                 }
             }
             search.search(state_, candidates_, node_bound_);
+            check_candidates_are_edges();
             if (merge_candidates(false) == 0) return;
         }
     }
