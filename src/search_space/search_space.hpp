@@ -65,6 +65,10 @@ class PlainReachability {
         return max_ignoring_nan(core, unit_alpha_ ? distance : distance / alpha_);
     }
 
+    // Whether the weight is the plain maximum of the core term and a term of the distance
+    // alone (see MutualReachabilitySq): always.
+    bool plain_max() const { return true; }
+
   private:
     double alpha_;
     bool unit_alpha_;

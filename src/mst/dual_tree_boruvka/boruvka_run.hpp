@@ -648,6 +648,23 @@ class BoruvkaRun {
         });
     }
 
+    // Raises every point's core term to its component's candidate weight, once a search
+    // has made that the cheapest edge leaving the component. Every edge the point can take
+    // part in later leaves the component (any component holding it later holds the whole
+    // component), so it weighs at least that much; and its weight, the plain maximum of the
+    // core terms and a distance term, stays the same with a core term raised below it.
+    // Only pairs within a component, never searched, weigh otherwise. The raised terms
+    // close points and prune nodes that the plain core distances let through: the later
+    // searches, over fewer but larger components, mostly meet points of components whose
+    // own cheapest edge was long.
+    void raise_cores() {
+        for_rows(n_, [&](std::size_t p) {
+            const double w = candidates_[state_.position_component[p]].weight;
+            double& core = state_.position_core[p];
+            if (w < INFINITE_WEIGHT && core < w) core = w;
+        });
+    }
+
     // Search contract (ParallelSearch): compute_min_core(position_core, node_min_core),
     // summarise(state, candidates, node_bound) and search(state, candidates, node_bound),
     // which lowers every component's candidate to its cheapest outgoing edge, the same
@@ -678,6 +695,10 @@ class BoruvkaRun {
             }
             search.search(state_, candidates_, node_bound_);
             check_candidates_are_edges();
+            if (state_.mutual_reachability.plain_max()) {
+                raise_cores();
+                search.compute_min_core(state_.position_core, state_.node_min_core);
+            }
             if (merge_candidates(false) == 0) return;
         }
     }
