@@ -651,12 +651,11 @@ class BoruvkaRun {
     // Raises every point's core term to its component's candidate weight, once a search
     // has made that the cheapest edge leaving the component. Every edge the point can take
     // part in later leaves the component (any component holding it later holds the whole
-    // component), so it weighs at least that much; and its weight, the plain maximum of the
-    // core terms and a distance term, stays the same with a core term raised below it.
-    // Only pairs within a component, never searched, weigh otherwise. The raised terms
-    // close points and prune nodes that the plain core distances let through: the later
-    // searches, over fewer but larger components, mostly meet points of components whose
-    // own cheapest edge was long.
+    // component), so it weighs at least that much; and such a weight, the plain maximum of
+    // the core terms and a distance term, stays the same, bit for bit, when a core term
+    // rises to no more than it. Only pairs within a component, which no search weighs, come
+    // out otherwise. The raised terms close points and prune nodes in the later searches
+    // that the plain core distances let through.
     void raise_cores() {
         for_rows(n_, [&](std::size_t p) {
             const double w = candidates_[state_.position_component[p]].weight;
