@@ -46,12 +46,9 @@ class MutualReachabilitySq {
         return larger * larger;
     }
 
-    // Whether the weight is the plain max(core_sq, d_sq).
-    bool unit_alpha() const { return unit_alpha_; }
-
-    // Whether the weight is the plain maximum of the core term and a term of the distance
-    // alone, so that raising the core term to at most the weight leaves the weight as it
-    // is, bit for bit. Not so with a root taken and squared again.
+    // Whether the weight is the plain max(core_sq, d_sq), the maximum of the core term and
+    // a term of the distance alone: then raising the core term to at most the weight
+    // leaves the weight as it is, bit for bit. Not so with a root taken and squared again.
     bool plain_max() const { return unit_alpha_; }
 
   private:

@@ -612,7 +612,6 @@ class BoruvkaRun {
     // bound itself, beaten at least by its own edge, never leaves the search. The chunks
     // collect their pairs, which are applied in position order.
     void offer_adjacent_pairs() {
-        if (n_ < 2) return;
         const std::vector<RowChunk> chunks = balanced_chunks(n_ - 1, threads_);
         std::vector<std::vector<Offer>> found(chunks.size());
         for_parts(chunks.size(), [&](std::size_t j) {

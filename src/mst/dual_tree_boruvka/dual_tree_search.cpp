@@ -213,7 +213,7 @@ class DualTreeSearcher {
     template <class Node>
     bool screens(const Node& query, const Node& reference) const {
         if constexpr (std::is_same_v<Space, SquaredEuclideanSpace> && Dims <= SCREEN_MAX_DIMS) {
-            return state_.mutual_reachability.unit_alpha() &&
+            return state_.mutual_reachability.plain_max() &&
                    query.end - query.start <= SCREEN_MAX_ROWS &&
                    reference.end - reference.start <= SCREEN_MAX_ROWS;
         } else {
