@@ -41,16 +41,29 @@ CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_nei
 void record_heap(const KnnHeap& heap, std::size_t row, double core_distance,
                  CoreDistanceResult& result);
 
-// Writes a neighbour list to `out`: the first k - 1 of `entries` other than the one whose
-// index is `self`, each named name(index).
+// Calls listed(entry) for the entries a neighbour list holds: the first k - 1 of `entries`
+// other than the one whose index is `self`.
+template <class Listed>
+void for_listed_entries(std::span<const KnnEntry> entries, std::size_t k, std::size_t self,
+                        const Listed& listed) {
+    std::size_t taken = 0;
+    for (const KnnEntry& entry : entries) {
+        if (taken == k - 1) break;
+        if (entry.index != self) {
+            listed(entry);
+            ++taken;
+        }
+    }
+}
+
+// Writes a neighbour list to `out`: the entries for_listed_entries lists, each named
+// name(index).
 template <class Name>
 void write_neighbour_list(std::span<const KnnEntry> entries, std::size_t k, std::size_t self,
                           const Name& name, NeighbourRow* out) {
-    std::size_t written = 0;
-    for (const KnnEntry& entry : entries) {
-        if (written == k - 1) break;
-        if (entry.index != self) out[written++] = static_cast<NeighbourRow>(name(entry.index));
-    }
+    for_listed_entries(entries, k, self, [&](const KnnEntry& entry) {
+        *out++ = static_cast<NeighbourRow>(name(entry.index));
+    });
 }
 
 // Core distances of every row of `matrix` (and optionally its neighbour lists) from a

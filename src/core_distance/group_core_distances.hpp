@@ -11,22 +11,23 @@ namespace corvane {
 // The result of tree_core_distances(matrix, tree, k, keep_neighbors, context) for the
 // matrix `tree` was built from, with 1 <= k <= tree.n_points, found several rows at a
 // time. The groups are the largest subtrees of at most GROUP_QUERY_ROWS rows; a group's
-// rows, cut into runs of up to 8 rows that lie together, walk the tree a run at a time, one
-// vector lane per row, each with its own SortedKnnList and limit, the lists first filled
-// from the group's own rows. A node is skipped only when its box bound reaches the limit of every
-// row of the run; at a leaf each row of the leaf is measured against all lanes at once and
-// only the lanes it improves push.
+// rows, cut into runs of up to 4 or 8 rows (as the machine's vectors hold) that lie
+// together, walk the tree a run at a time, one vector lane per row, each with its own
+// SortedKnnList and limit, the lists first filled from the group's own rows. A node is
+// skipped only when its box bound reaches the limit of every row of the run; at a leaf
+// each row of the leaf is measured against all lanes at once and only the lanes it
+// improves push.
 //
 // Exactness: every lane's distances and box bounds are computed by the very operations of
 // squared_distance and KdTree::min_rdist_point, so the core distances are bit for bit
 // those of tree_core_distances (the k-th smallest of the same exactly computed distances,
 // whatever the order they are offered in). Each neighbour list names the same rows as
 // tree_core_distances' list: where no other row ties the k-th distance the k nearest rows
-// are unique (the array order may differ); where one does, which tied rows a list keeps
-// follows the order of offering, so that row is searched again alone, and its list is the
-// one-row search's, array order included. The spanning tree seeded from the lists is
-// therefore the same. Every run is answered on its own, so the result is the same for any
-// thread count.
+// are unique; where one does, which tied rows a list keeps follows the order of offering,
+// so that row is searched again alone. The spanning tree seeded from the lists is
+// therefore the same. A list is written in ascending distance, ties by input row, so its
+// array order is the same on every copy of the walk. Every run is answered on its own, so
+// the result is the same for any thread count.
 //
 // With `naming` ListNaming::tree_positions the lists are those same lists by tree position
 // (core_distance.hpp), for a spanning-tree search over `tree` to read in its own order.

@@ -3,13 +3,15 @@
 // each time in its own namespace under its own target pragma, since GCC lowers vector
 // compares for the target in force where a function is defined rather than where it is
 // inlined. The including namespace defines W, the lanes per vector (as many doubles as
-// the target's registers hold: compares on wider vectors are done lane by lane), and
-// lane_bits(flags), the sign bit of every lane of an all-ones-or-zero vector as a bit
-// mask. Walk, LANES and ROW_BLOCK come from the including file.
+// the target's registers hold: compares on wider vectors are done lane by lane),
+// LANES<Dims>, the rows per walk in Dims columns (a multiple of W), and lane_bits(flags),
+// the sign bit of every lane of an all-ones-or-zero vector as a bit mask. Walk and
+// ROW_BLOCK come from the including file.
 
 typedef double Part __attribute__((vector_size(W * sizeof(double))));
 typedef std::int64_t Flags __attribute__((vector_size(W * sizeof(double))));
-inline constexpr std::size_t PARTS = LANES / W;
+template <std::size_t Dims>
+using LaneWalk = Walk<Dims, LANES<Dims>>;
 
 [[gnu::always_inline]] inline Part load(const double* from) {
     Part part;
@@ -28,10 +30,12 @@ inline constexpr std::size_t PARTS = LANES / W;
 
 // The lanes (bit l for lane l) whose `value` is below their limit or whose limit is open
 // (NaN: every comparison with it is false).
+template <std::size_t Lanes>
 [[gnu::always_inline]] inline unsigned admitted_lanes(const double* value, const double* limit) {
+    static_assert(Lanes % W == 0);
     unsigned admitted = 0;
 #pragma GCC unroll 8
-    for (std::size_t p = 0; p < PARTS; ++p) {
+    for (std::size_t p = 0; p < Lanes / W; ++p) {
         const Flags reaches = load(value + p * W) >= load(limit + p * W);
         admitted |= static_cast<unsigned>(lane_bits(~reaches)) << (p * W);
     }
@@ -44,10 +48,10 @@ inline constexpr std::size_t PARTS = LANES / W;
 // -0, and adding +0 to it leaves it as it is, so the sums of fewer than four columns
 // leave the empty running sums out.
 template <std::size_t Dims, class Term>
-[[gnu::always_inline]] inline void lane_sums_of_squares(const Walk<Dims>& walk, double* out,
+[[gnu::always_inline]] inline void lane_sums_of_squares(const LaneWalk<Dims>& walk, double* out,
                                                         const Term& term) {
 #pragma GCC unroll 8
-    for (std::size_t p = 0; p < PARTS; ++p) {
+    for (std::size_t p = 0; p < LANES<Dims> / W; ++p) {
         Part sums[4];
 #pragma GCC unroll 16
         for (std::size_t j = 0; j < Dims; ++j) {
@@ -70,7 +74,7 @@ template <std::size_t Dims, class Term>
 // The squared distances between `row` and every lane: every lane does what
 // squared_distance does.
 template <std::size_t Dims>
-[[gnu::always_inline]] inline void lane_distances(const double* row, const Walk<Dims>& walk,
+[[gnu::always_inline]] inline void lane_distances(const double* row, const LaneWalk<Dims>& walk,
                                                   double* out) {
     lane_sums_of_squares<Dims>(walk, out,
                                [row](std::size_t j, const Part& point) { return row[j] - point; });
@@ -83,7 +87,7 @@ template <std::size_t Dims>
 // symmetric), above it point - hi, inside it 0, and each squares to the same value.
 template <std::size_t Dims>
 [[gnu::always_inline]] inline void lane_bounds(const KdTree& tree, std::size_t node,
-                                               const Walk<Dims>& walk, double* out) {
+                                               const LaneWalk<Dims>& walk, double* out) {
     const double* lo = tree.lower_bounds.data() + node * Dims;
     const double* hi = tree.upper_bounds.data() + node * Dims;
     lane_sums_of_squares<Dims>(walk, out, [lo, hi](std::size_t j, const Part& point) {
@@ -98,10 +102,11 @@ template <std::size_t Dims>
 // above the limit lies above the final k-th distance too, which is at most the limit, so
 // it cannot tie it and needs no note; and a value at the limit is at most every
 // turned-away distance noted before (limits only fall), so it replaces the least.
+template <std::size_t Lanes>
 [[gnu::always_inline]] inline void note_turned_away(const double* value, const double* limit,
                                                     double* turned_away) {
 #pragma GCC unroll 8
-    for (std::size_t p = 0; p < PARTS; ++p) {
+    for (std::size_t p = 0; p < Lanes / W; ++p) {
         const Part v = load(value + p * W);
         const Part least = load(turned_away + p * W);
         store(v == load(limit + p * W) ? v : least, turned_away + p * W);
@@ -114,9 +119,10 @@ template <std::size_t Dims>
 // can still gain, each checked again at its push.
 template <std::size_t Dims>
 [[gnu::always_inline]] inline void offer_rows(const KdTree& tree, std::size_t start,
-                                              std::size_t end, Walk<Dims>& walk,
+                                              std::size_t end, LaneWalk<Dims>& walk,
                                               SortedKnnList* lists) {
-    alignas(64) double distances[ROW_BLOCK][LANES];
+    constexpr std::size_t Lanes = LANES<Dims>;
+    alignas(64) double distances[ROW_BLOCK][Lanes];
     unsigned admitted[ROW_BLOCK];
     std::size_t gaining[ROW_BLOCK];
     for (std::size_t block = start; block < end; block += ROW_BLOCK) {
@@ -124,14 +130,14 @@ template <std::size_t Dims>
         const double* first_row = tree.tree_data.data() + block * Dims;
         std::size_t count = 0;
         // Locals, so that the loop keeps them in registers.
-        alignas(64) double limit[LANES];
-        alignas(64) double turned_away[LANES];
+        alignas(64) double limit[Lanes];
+        alignas(64) double turned_away[Lanes];
         std::memcpy(limit, walk.limit, sizeof(limit));
         std::memcpy(turned_away, walk.turned_away, sizeof(turned_away));
         for (std::size_t r = 0; r < rows; ++r) {
             lane_distances<Dims>(first_row + r * Dims, walk, distances[r]);
-            admitted[r] = admitted_lanes(distances[r], limit);
-            note_turned_away(distances[r], limit, turned_away);
+            admitted[r] = admitted_lanes<Lanes>(distances[r], limit);
+            note_turned_away<Lanes>(distances[r], limit, turned_away);
             gaining[count] = r;
             count += admitted[r] != 0;
         }
@@ -164,7 +170,7 @@ template <std::size_t Dims>
 // admits, turned away instead row by row or with a descendant, whose bound is never
 // below its own.
 template <std::size_t Dims>
-void walk_tree(const KdTree& tree, Walk<Dims>& walk, SortedKnnList* lists) {
+void walk_tree(const KdTree& tree, LaneWalk<Dims>& walk, SortedKnnList* lists) {
     offer_rows<Dims>(tree, walk.group_start, walk.group_end, walk, lists);
     const auto in_group = [&walk](const KdNode& record) {
         return record.start >= walk.group_start && record.end <= walk.group_end;
@@ -177,10 +183,10 @@ void walk_tree(const KdTree& tree, Walk<Dims>& walk, SortedKnnList* lists) {
     while (top != 0) {
         const std::size_t node = pending[--top];
         if (in_group(tree.nodes[node])) continue;
-        alignas(64) double bound[LANES];
+        alignas(64) double bound[LANES<Dims>];
         lane_bounds<Dims>(tree, node, walk, bound);
-        if (admitted_lanes(bound, walk.limit) == 0) {
-            note_turned_away(bound, walk.limit, walk.turned_away);
+        if (admitted_lanes<LANES<Dims>>(bound, walk.limit) == 0) {
+            note_turned_away<LANES<Dims>>(bound, walk.limit, walk.turned_away);
             continue;
         }
         for (const KdNode* record = &tree.nodes[node]; !in_group(*record);) {
