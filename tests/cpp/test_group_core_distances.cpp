@@ -10,6 +10,7 @@
 #include "common/internal_error.hpp"
 #include "core_distance/core_distance.hpp"
 #include "core_distance/group_core_distances.hpp"
+#include "distance/euclidean/squared_distance.hpp"
 #include "kdtree_bounded/kd_tree.hpp"
 #include "mst/dual_tree_boruvka/dual_tree_boruvka.hpp"
 #include "tree_support.hpp"
@@ -30,8 +31,8 @@ std::vector<NeighbourRow> listed_rows(const CoreDistanceResult& result, std::siz
 }
 
 // The grouped search against the one-row-at-a-time search: the same core distances bit for
-// bit and lists naming the same rows, in the same order where another row ties the k-th
-// distance; so the spanning tree seeded from them is the same too. Every instruction-set
+// bit and lists naming the same rows, also where another row ties the k-th distance; so
+// the spanning tree seeded from them is the same too. Every instruction-set
 // copy of the walk the machine runs.
 void expect_matches_single_row_search(const DataMatrix& m, std::size_t k,
                                       const std::string& label) {
@@ -143,6 +144,30 @@ TEST(GroupCoreDistances, ListsByTreePositionAreListsByRowRenamed) {
     EXPECT_EQ(fallback.neighbors, tree_core_distances(testing::random_matrix(300, 18, 73), wide, 5,
                                                       true, ExecutionContext(1))
                                       .neighbors);
+}
+
+// Every list, on every copy of the walk, runs in ascending distance with ties by input row,
+// whichever route (the walk or the one-row search) wrote it.
+TEST(GroupCoreDistances, ListsRunInAscendingDistanceTiesByInputRow) {
+    for (const DataMatrix& m : {testing::random_matrix(1500, 5, 74, 2),
+                                testing::random_matrix(1500, 6, 75, 2), lattice(12, 3)}) {
+        const KdTree tree = KdTree::build(m);
+        const std::size_t k = 11;
+        for (std::size_t level = 0; level < group_walk_levels(); ++level) {
+            SCOPED_TRACE(::testing::Message() << m.cols << " columns, level " << level);
+            const CoreDistanceResult result =
+                kd_group_core_distances_at_level(tree, k, true, ExecutionContext(2), level);
+            for (std::size_t i = 0; i < m.rows; ++i) {
+                const NeighbourRow* list = result.neighbors.data() + i * (k - 1);
+                for (std::size_t e = 1; e < k - 1; ++e) {
+                    const double before = squared_distance(m.row(i), m.row(list[e - 1]), m.cols);
+                    const double after = squared_distance(m.row(i), m.row(list[e]), m.cols);
+                    ASSERT_TRUE(before < after || (before == after && list[e - 1] < list[e]))
+                        << "row " << i << " entry " << e;
+                }
+            }
+        }
+    }
 }
 
 // Small clusters of integer rows far apart, of 1 to 9 rows each, so that leaves and runs
