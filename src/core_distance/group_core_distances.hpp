@@ -11,7 +11,7 @@ namespace corvane {
 // The result of tree_core_distances(matrix, tree, k, keep_neighbors, context) for the
 // matrix `tree` was built from, with 1 <= k <= tree.n_points, found several rows at a
 // time. The groups are the largest subtrees of at most GROUP_QUERY_ROWS rows; a group's
-// rows, cut into runs of up to 4 or 8 rows (as the machine's vectors hold) that lie
+// rows, cut into runs of up to 4 or 8 rows (by instruction set and column count) that lie
 // together, walk the tree a run at a time, one vector lane per row, each with its own
 // SortedKnnList and limit, the lists first filled from the group's own rows. A node is
 // skipped only when its box bound reaches the limit of every row of the run; at a leaf
