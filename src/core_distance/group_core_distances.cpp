@@ -225,10 +225,10 @@ struct Recorder {
         NeighbourRow* out =
             result.neighbors.data() + (position_of.empty() ? row : position) * (k - 1);
         // A walk's list is in ascending distance, most often without ties: already in order.
-        const auto not_rising = [](const KnnEntry& a, const KnnEntry& b) {
-            return !(a.distance < b.distance);
-        };
-        if (std::adjacent_find(entries.begin(), entries.end(), not_rising) == entries.end()) {
+        bool rising = true;
+        for (std::size_t e = 1; e < entries.size(); ++e)
+            rising &= entries[e - 1].distance < entries[e].distance;
+        if (rising) {
             write_neighbour_list(entries, k, self, name, out);
             return;
         }
