@@ -239,8 +239,7 @@ struct Recorder {
             return a.distance < b.distance ||
                    (a.distance == b.distance && row_of(a.index) < row_of(b.index));
         });
-        for (const KnnEntry& entry : ordered)
-            *out++ = static_cast<NeighbourRow>(name(entry.index));
+        write_neighbour_list(std::span<const KnnEntry>(ordered), k, self, name, out);
     }
 };
 

@@ -171,6 +171,7 @@ template <std::size_t Dims>
 // below its own.
 template <std::size_t Dims>
 void walk_tree(const KdTree& tree, LaneWalk<Dims>& walk, SortedKnnList* lists) {
+    constexpr std::size_t Lanes = LANES<Dims>;
     offer_rows<Dims>(tree, walk.group_start, walk.group_end, walk, lists);
     const auto in_group = [&walk](const KdNode& record) {
         return record.start >= walk.group_start && record.end <= walk.group_end;
@@ -183,10 +184,10 @@ void walk_tree(const KdTree& tree, LaneWalk<Dims>& walk, SortedKnnList* lists) {
     while (top != 0) {
         const std::size_t node = pending[--top];
         if (in_group(tree.nodes[node])) continue;
-        alignas(64) double bound[LANES<Dims>];
+        alignas(64) double bound[Lanes];
         lane_bounds<Dims>(tree, node, walk, bound);
-        if (admitted_lanes<LANES<Dims>>(bound, walk.limit) == 0) {
-            note_turned_away<LANES<Dims>>(bound, walk.limit, walk.turned_away);
+        if (admitted_lanes<Lanes>(bound, walk.limit) == 0) {
+            note_turned_away<Lanes>(bound, walk.limit, walk.turned_away);
             continue;
         }
         for (const KdNode* record = &tree.nodes[node]; !in_group(*record);) {
