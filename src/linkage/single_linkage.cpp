@@ -40,27 +40,27 @@ namespace {
 
 // The single-linkage pass over `count` edges in merge order, edge_at(i) being the i-th:
 // merge_records and number_linkage_rows in one go. At a merge, `low` and `high` are roots
-// of the first pass's sets, so the node holding each set can be kept by root instead of
-// in a second union-find. Each merge is handed to on_row(edge, left, right, left size,
-// right size); on_skip(i) hears of every edge that closes a cycle. `Index` holds points, set sizes
-// and node ids (below 2n): the sets and the node table are read out of order, so their width
-// decides how much of them the caches hold.
+// of the first pass's sets, so the node holding each set, and the smallest point under it,
+// are kept by root instead of in a second union-find. Each merge is handed to
+// on_row(edge, left, right, left size, right size, smallest point); on_skip(i) hears of
+// every edge that closes a cycle. `Index` holds points, set sizes and node ids (below 2n):
+// the sets are read out of order, so their width decides how much of them the caches hold.
 template <class Index, class EdgeAt, class OnSkip, class OnRow>
 void link_with_index(std::size_t count, const EdgeAt& edge_at, std::size_t n, const OnSkip& on_skip,
                      const OnRow& on_row, const ExecutionContext& context) {
-    BasicUnionFind<Index> sets(n);
-    LargeArray<Index> node_of(n);  // set by root; read only for sets of two or more
+    // Kept at the root of sets of two or more; a set of one point is its own node and
+    // smallest point.
+    struct Merged {
+        Index node;
+        Index smallest;
+    };
+    BasicUnionFind<Index, Merged> sets(n);
     std::size_t rows = 0;
 
     // The endpoints of sorted edges are scattered over the sets: their entries are
-    // fetched two steps ahead, then their parents' entries (usually the roots) and those
-    // roots' nodes one step ahead.
+    // fetched two steps ahead, then their parents' entries (usually the roots) one step
+    // ahead.
     constexpr std::size_t ahead = 8;
-    const auto prefetch_parents = [&](std::size_t point) {
-        const std::size_t parent = sets.parent_hint(point);
-        sets.prefetch(parent);
-        if (parent != point && parent < n) __builtin_prefetch(&node_of[parent]);
-    };
     for_each_checked(context, 0, count, [&](std::size_t i) {
         if (i + 2 * ahead < count) {
             const MstEdge later = edge_at(i + 2 * ahead);
@@ -69,8 +69,8 @@ void link_with_index(std::size_t count, const EdgeAt& edge_at, std::size_t n, co
         }
         if (i + ahead < count) {
             const MstEdge next = edge_at(i + ahead);
-            prefetch_parents(next.a);
-            prefetch_parents(next.b);
+            sets.prefetch(sets.parent_hint(next.a));
+            sets.prefetch(sets.parent_hint(next.b));
         }
         const MstEdge edge = edge_at(i);
         const std::size_t ra = sets.find(edge.a);
@@ -81,17 +81,20 @@ void link_with_index(std::size_t count, const EdgeAt& edge_at, std::size_t n, co
         }
         const std::size_t size_a = sets.set_size(ra);
         const std::size_t size_b = sets.set_size(rb);
-        // A set of one point is its own node: no scattered read of node_of.
-        const auto node = [&](std::size_t root, std::size_t size) {
-            return size == 1 ? root : node_of[root];
+        const auto merged = [&](std::size_t root, std::size_t size) {
+            return size == 1 ? Merged{static_cast<Index>(root), static_cast<Index>(root)}
+                             : sets.record(root);
         };
         const std::size_t low = std::min(ra, rb);
         const std::size_t high = std::max(ra, rb);
         const std::size_t low_size = low == ra ? size_a : size_b;
         const std::size_t high_size = low == ra ? size_b : size_a;
-        on_row(edge, node(low, low_size), node(high, high_size), low_size, high_size);
+        const Merged left = merged(low, low_size);
+        const Merged right = merged(high, high_size);
+        const Index smallest = std::min(left.smallest, right.smallest);
+        on_row(edge, left.node, right.node, low_size, high_size, smallest);
         sets.unite(ra, rb);  // ra first: see merge_records
-        node_of[sets.find(ra)] = static_cast<Index>(n + rows);
+        sets.record(sets.find(ra)) = {static_cast<Index>(n + rows), smallest};
         ++rows;
     });
 }
@@ -117,7 +120,7 @@ SingleLinkageTree link_rows(std::size_t count, const EdgeAt& edge_at, std::size_
     link_in_order(
         count, edge_at, n, on_skip,
         [&](const MstEdge& edge, std::size_t left, std::size_t right, std::size_t left_size,
-            std::size_t right_size) {
+            std::size_t right_size, std::size_t) {
             tree.rows.push_back({left, right, merge_lambda(edge.weight), left_size + right_size});
         },
         context);
@@ -184,13 +187,8 @@ LinkedRows link_spanning_tree_rows(SpanningTree& tree, const ExecutionContext& c
             link_in_order(
                 tree.size(), edge_at, tree.points(), on_skip,
                 [&](const MstEdge&, std::size_t left, std::size_t right, std::size_t left_size,
-                    std::size_t right_size) {
-                    // Children come before their parents: their smallest points are known.
-                    const auto smallest = [&](std::size_t node) {
-                        return node < n ? node : rows.smallest[node - n];
-                    };
-                    rows.push_back(left, right, left_size, right_size,
-                                   std::min(smallest(left), smallest(right)));
+                    std::size_t right_size, std::size_t smallest) {
+                    rows.push_back(left, right, left_size, right_size, smallest);
                 },
                 context);
         },

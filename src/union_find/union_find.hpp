@@ -22,19 +22,26 @@ namespace corvane {
 // first argument of `unite` survives. The single-linkage tree takes its
 // left/right order from it, and labelling relies on it to keep a cluster's id
 // as the representative when the cluster is joined with a singleton.
-template <class Index>
+//
+// `Record` is what a caller keeps per set beside the parent and size, read and
+// written at the representative (record(find(x))): kept in the same entry, it
+// comes with the find's last read instead of from an array of its own. By
+// default nothing is kept.
+struct NoSetRecord {};
+
+template <class Index, class Record = NoSetRecord>
 class BasicUnionFind {
   public:
     explicit BasicUnionFind(std::size_t size) : nodes_(size) {
         for (std::size_t i = 0; i < size; ++i)
-            nodes_[i] = {static_cast<Index>(i), 1};
+            nodes_[i] = {static_cast<Index>(i), 1, {}};
     }
 
     // Element i starts as a set of size sizes[i] (for example the number of
     // points it stands for); union by size compares these sizes.
     explicit BasicUnionFind(std::span<const std::size_t> sizes) : nodes_(sizes.size()) {
         for (std::size_t i = 0; i < sizes.size(); ++i)
-            nodes_[i] = {static_cast<Index>(i), static_cast<Index>(sizes[i])};
+            nodes_[i] = {static_cast<Index>(i), static_cast<Index>(sizes[i]), {}};
     }
 
     // The representative of x's set. An element that is a representative or
@@ -62,6 +69,10 @@ class BasicUnionFind {
 
     // The size of x's set (the sum of the sizes of its elements).
     std::size_t set_size(std::size_t x) const { return nodes_[representative(x)].size; }
+
+    // The record of the set whose representative is `root`; unset (value-initialised)
+    // until written.
+    Record& record(std::size_t root) { return nodes_[root].record; }
 
     // Joins the sets of a and b (`union` is a keyword).
     void unite(std::size_t a, std::size_t b) {
@@ -93,7 +104,8 @@ class BasicUnionFind {
   private:
     struct Node {
         Index parent;
-        Index size;  // meaningful at a representative only
+        Index size;                           // meaningful at a representative only
+        [[no_unique_address]] Record record;  // likewise
     };
 
     std::size_t find_and_compress(std::size_t x) {
