@@ -1,6 +1,7 @@
 #include "linkage/preorder_linkage.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "common/internal_error.hpp"
@@ -72,6 +73,16 @@ PreorderLinkage::PreorderLinkage(const LinkedRows& rows, const SpanningTree& tre
 template <class LambdaAt>
 void PreorderLinkage::place_rows(const LinkedRows& rows, const LambdaAt& lambda_at,
                                  const ExecutionContext& context) {
+    if (narrow_indices_fit(n_)) {
+        place_rows_with<std::uint32_t>(rows, lambda_at, context);
+    } else {
+        place_rows_with<std::uint64_t>(rows, lambda_at, context);
+    }
+}
+
+template <class Index, class LambdaAt>
+void PreorderLinkage::place_rows_with(const LinkedRows& rows, const LambdaAt& lambda_at,
+                                      const ExecutionContext& context) {
     const std::size_t n = n_;
     const std::size_t count = rows.size();
     lambda_.assign(count, 0.0);
@@ -79,10 +90,14 @@ void PreorderLinkage::place_rows(const LinkedRows& rows, const LambdaAt& lambda_
     smallest_point_ = IndexArray(count, n);
 
     // Parents come after their children in merge order, so a pass from the root down
-    // places every row before its children are reached. Positions and first leaves are
-    // below n: 4 bytes each while n allows.
-    IndexArray position(count, n);
-    IndexArray first(count, n);
+    // places every row before its children are reached. A row's parent sets its position
+    // and first leaf together: the rows are reached out of order, and side by side the two
+    // take one cache line.
+    struct Slot {
+        Index position;
+        Index first;
+    };
+    LargeArray<Slot> slot(count);
     std::size_t placed = 0;
     auto place = [&](std::size_t node, std::size_t below, std::size_t row, std::size_t leaf) {
         if (node < n) {
@@ -91,23 +106,23 @@ void PreorderLinkage::place_rows(const LinkedRows& rows, const LambdaAt& lambda_
             return;
         }
         if (node - n >= below) fail_internal("single-linkage tree: a row above its parent");
-        position.set(node - n, row);
-        first.set(node - n, leaf);
+        slot[node - n] = {static_cast<Index>(row), static_cast<Index>(leaf)};
     };
 
     for_each_checked_descending(context, 0, count, [&](std::size_t r) {
         const std::size_t left_size = rows.left_size[r];
         const std::size_t right_size = rows.right_size[r];
-        const std::size_t at = position[r];
+        const std::size_t at = slot[r].position;
+        const std::size_t first = slot[r].first;
         lambda_[at] = lambda_at(r);
         left_size_.set(at, left_size);
         smallest_point_.set(at, rows.smallest[r]);
         if (right_size < left_size) {
-            place(rows.right[r], r, at + 1, first[r]);
-            place(rows.left[r], r, at + right_size, first[r] + right_size);
+            place(rows.right[r], r, at + 1, first);
+            place(rows.left[r], r, at + right_size, first + right_size);
         } else {
-            place(rows.left[r], r, at + 1, first[r]);
-            place(rows.right[r], r, at + left_size, first[r] + left_size);
+            place(rows.left[r], r, at + 1, first);
+            place(rows.right[r], r, at + left_size, first + left_size);
         }
     });
     if (placed != n) fail_internal("single-linkage tree: the rows do not name every point once");

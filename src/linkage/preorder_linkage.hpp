@@ -90,6 +90,10 @@ class PreorderLinkage {
     template <class LambdaAt>
     void place_rows(const LinkedRows& rows, const LambdaAt& lambda_at,
                     const ExecutionContext& context);
+    // place_rows with positions and first leaves (below n_) held in `Index`.
+    template <class Index, class LambdaAt>
+    void place_rows_with(const LinkedRows& rows, const LambdaAt& lambda_at,
+                         const ExecutionContext& context);
 
     static Node first(const Node& node, std::size_t size) {
         return {node.row + 1, node.first, size};
