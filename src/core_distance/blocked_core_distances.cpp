@@ -79,7 +79,8 @@ CoreDistanceResult blocked_core_distances(const BlockTree& blocks, std::size_t k
                                           bool keep_neighbors, const ExecutionContext& context) {
     const BlockTree& tree = blocks;
     const std::size_t n = tree.n_points;
-    CoreDistanceResult result = start_core_result(n, k, keep_neighbors, "blocked_core_distances");
+    CoreDistanceResult result =
+        start_core_result(n, k, keep_neighbors, "blocked_core_distances", context);
 
     const std::size_t workers = n >= PARALLEL_MIN_ROWS ? context.threads() : 1;
     std::vector<NearestRows> nearest(workers, NearestRows(tree, k));

@@ -6,19 +6,22 @@
 #include "common/internal_error.hpp"
 #include "core_distance/space_core_distances.hpp"
 #include "kdtree_bounded/kd_tree_bounds.hpp"
+#include "parallel/page_faults.hpp"
 #include "search_space/search_space.hpp"
 
 namespace corvane {
 
 CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_neighbors,
-                                     const char* caller) {
+                                     const char* caller, const ExecutionContext& context) {
     if (k == 0 || k > n) {
         fail_internal(std::string(caller) + ": k = " + std::to_string(k) + " outside [1, " +
                       std::to_string(n) + "]");
     }
     CoreDistanceResult result;
-    result.core_distances.assign(n, 0.0);
-    if (keep_neighbors && n <= NEIGHBOUR_LIST_MAX_ROWS) result.neighbors.assign(n * (k - 1), 0);
+    assign_faulted_in(context, result.core_distances, n, 0.0);
+    if (keep_neighbors && n <= NEIGHBOUR_LIST_MAX_ROWS) {
+        assign_faulted_in(context, result.neighbors, n * (k - 1), NeighbourRow{0});
+    }
     return result;
 }
 

@@ -31,9 +31,9 @@ struct CoreDistanceResult {
 
 // An empty result for n rows, with room for neighbour lists of k - 1 per row when
 // `keep_neighbors` and n allows lists, after checking 1 <= k <= n (an internal error naming
-// `caller` otherwise).
+// `caller` otherwise). Its memory is first touched on the threads of `context`.
 CoreDistanceResult start_core_result(std::size_t n, std::size_t k, bool keep_neighbors,
-                                     const char* caller);
+                                     const char* caller, const ExecutionContext& context);
 
 // Stores row `row`'s result from its finished heap of bound k: `core_distance` (the heap's
 // worst entry as a true distance) and, when the result keeps neighbour lists (k - 1 per

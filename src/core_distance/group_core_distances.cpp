@@ -316,7 +316,8 @@ CoreDistanceResult kd_group_core_distances_at_level(const KdTree& tree, std::siz
     }
     const std::size_t n = tree.n_points;
     if (n == 0) return {};
-    CoreDistanceResult result = start_core_result(n, k, keep_neighbors, "kd_group_core_distances");
+    CoreDistanceResult result =
+        start_core_result(n, k, keep_neighbors, "kd_group_core_distances", context);
     Recorder recorder{tree, {}, result};
     if (!result.neighbors.empty() && naming == ListNaming::tree_positions) {
         result.neighbor_naming = naming;

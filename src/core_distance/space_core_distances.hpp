@@ -23,7 +23,8 @@ CoreDistanceResult space_core_distances(const Tree& tree, const Space& space, st
     constexpr std::size_t PIECES_PER_WORKER = 16;
     const std::size_t n = tree.n_points;
     if (n == 0) return {};
-    CoreDistanceResult result = start_core_result(n, k, keep_neighbors, "tree_core_distances");
+    CoreDistanceResult result =
+        start_core_result(n, k, keep_neighbors, "tree_core_distances", context);
 
     // Rows are visited in tree order: consecutive queries are near each other and walk
     // mostly the same nodes, which keeps them in cache. The query is the tree's copy of

@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "common/internal_error.hpp"
+#include "common/large_array_allocator.hpp"
 #include "parallel/checked_sort.hpp"
 #include "parallel/lockstep.hpp"
+#include "parallel/page_faults.hpp"
 #include "parallel/parallel.hpp"
 #include "parallel/weight_sort.hpp"
 #include "thread_starts.hpp"
@@ -491,6 +493,25 @@ TEST(CheckedNthElement, SameOrderAsStdNthElement) {
                 std::nth_element(expected.begin(), expected.begin() + nth, expected.end(), by_key);
                 ASSERT_EQ(got, expected) << n << " items, " << distinct << " keys, nth " << nth;
             }
+        }
+    }
+}
+
+// Faulting pages in ahead changes no value: buffers below and above the size it acts
+// from, fresh or reused from a longer fill, on one thread and on several.
+TEST(PageFaults, AssignFaultedInFillsLikeAssign) {
+    const std::size_t large = LARGE_ARRAY_BYTES / sizeof(std::uint64_t) + 3;
+    for (const std::size_t threads : {1, 3}) {
+        const ExecutionContext context(threads);
+        std::vector<std::uint64_t> values;
+        for (const std::size_t count :
+             {std::size_t{0}, std::size_t{1000}, large, large - 7, large}) {
+            SCOPED_TRACE(::testing::Message() << threads << " threads, " << count << " values");
+            const std::uint64_t value = count * 31 + threads;
+            assign_faulted_in(context, values, count, value);
+            ASSERT_EQ(values.size(), count);
+            EXPECT_TRUE(std::all_of(values.begin(), values.end(),
+                                    [&](std::uint64_t v) { return v == value; }));
         }
     }
 }
