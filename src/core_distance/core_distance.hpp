@@ -18,8 +18,9 @@ struct CoreDistanceResult {
     std::vector<double> core_distances;
     // n x (k - 1), row-major; empty unless neighbour lists were asked for and n is at most
     // NEIGHBOUR_LIST_MAX_ROWS. Row i holds the rows kept by row i's search other than i
-    // itself, in the heap's array order (not sorted by distance); when k duplicates of row
-    // i filled the heap without row i, only the first k - 1 of them. Named as
+    // itself, in an order each route states (the grouped KD search: ascending distance,
+    // ties by input row; the others: the heap's array order); when k duplicates of row i
+    // filled the heap without row i, only the first k - 1 of them. Named as
     // `neighbor_naming` says: with tree positions, list p is that of the point at position
     // p and names positions.
     std::vector<NeighbourRow> neighbors;

@@ -93,8 +93,8 @@ void link_with_index(std::size_t count, const EdgeAt& edge_at, std::size_t n, co
         const Merged right = merged(high, high_size);
         const Index smallest = std::min(left.smallest, right.smallest);
         on_row(edge, left.node, right.node, low_size, high_size, smallest);
-        sets.unite(ra, rb);  // ra first: see merge_records
-        sets.record(sets.find(ra)) = {static_cast<Index>(n + rows), smallest};
+        // ra first: see merge_records
+        sets.record(sets.unite(ra, rb)) = {static_cast<Index>(n + rows), smallest};
         ++rows;
     });
 }

@@ -74,18 +74,20 @@ class BasicUnionFind {
     // until written.
     Record& record(std::size_t root) { return nodes_[root].record; }
 
-    // Joins the sets of a and b (`union` is a keyword).
-    void unite(std::size_t a, std::size_t b) {
+    // Joins the sets of a and b (`union` is a keyword) and returns the representative of
+    // the joined set.
+    std::size_t unite(std::size_t a, std::size_t b) {
         const std::size_t ra = find(a);
         const std::size_t rb = find(b);
-        if (ra == rb) return;
+        if (ra == rb) return ra;
         if (nodes_[ra].size < nodes_[rb].size) {
             nodes_[ra].parent = static_cast<Index>(rb);
             nodes_[rb].size += nodes_[ra].size;
-        } else {
-            nodes_[rb].parent = static_cast<Index>(ra);
-            nodes_[ra].size += nodes_[rb].size;
+            return rb;
         }
+        nodes_[rb].parent = static_cast<Index>(ra);
+        nodes_[ra].size += nodes_[rb].size;
+        return ra;
     }
 
     // Asks the processor to fetch x's entry ahead of a find() on it.
