@@ -83,6 +83,12 @@ struct Offer {
     std::size_t to;
 };
 
+// A bound offered to component `component` by a chunk that does not own its entry.
+struct BoundOffer {
+    std::size_t component;
+    BoruvkaCandidate bound;
+};
+
 // Components are numbered 0 .. C-1 in the order of their smallest tree positions, so
 // that numbering depends only on which points have merged, never on the order of the
 // merges or on the thread count. Each component has one candidate entry; every point
@@ -609,27 +615,57 @@ class BoruvkaRun {
     // mostly its own edges, internal once merged. The bound is entered as the next double
     // above the edge's weight: every edge of that weight still beats it, so the search
     // meets them in its own order and takes the same edge as without the bound, and the
-    // bound itself, beaten at least by its own edge, never leaves the search. The chunks
-    // collect their pairs, which are applied in position order.
+    // bound itself, beaten at least by its own edge, never leaves the search.
+    //
+    // The pairs are walked in chunks of positions, and an entry takes the first cheapest
+    // bound in position order, as one walk would. Components are numbered by their
+    // smallest positions, so those that start in a chunk are a range of numbers, which
+    // the chunk owns and lowers as it goes; a chunk meets other components only when they
+    // start in an earlier chunk, and hands them its pairs, applied in chunk order after
+    // the join.
     void offer_adjacent_pairs() {
-        const std::vector<RowChunk> chunks = balanced_chunks(n_ - 1, threads_);
-        std::vector<std::vector<Offer>> found(chunks.size());
-        for_parts(chunks.size(), [&](std::size_t j) {
+        const std::vector<RowChunk> chunks = split_rows(n_ - 1, threads_);
+        // Chunk j walks the pairs (p, p + 1) for p in chunks[j] and owns the components
+        // numbered owned[j]: those that start after chunks[j].start (or at it, for the
+        // first chunk) and no later than its last pair's far end.
+        std::vector<std::size_t> ends(chunks.size(), candidates_.size());
+        run_tasks(context_, chunks.size() - 1, [&](std::size_t j) {
+            std::size_t largest = 0;
+            for (std::size_t p = chunks[j].start; p <= chunks[j].end; ++p) {
+                context_.check_every(p);
+                largest = std::max(largest, component_of(p));
+            }
+            ends[j] = largest + 1;
+        });
+        std::vector<RowChunk> owned;
+        for (const std::size_t end : ends)
+            owned.push_back({owned.empty() ? 0 : owned.back().end,
+                             std::max(end, owned.empty() ? 0 : owned.back().end)});
+        std::vector<std::vector<BoundOffer>> handed(chunks.size());
+        run_tasks(context_, chunks.size(), [&](std::size_t j) {
+            const auto lower = [&](std::size_t c, double bound, std::size_t from, std::size_t to) {
+                if (c < owned[j].start || c >= owned[j].end) {
+                    handed[j].push_back({c, {bound, from, to}});
+                    return;
+                }
+                BoruvkaCandidate& entry = candidates_[c];
+                if (bound < entry.weight) entry = {bound, from, to};
+            };
+            std::size_t second = component_of(chunks[j].start);
             for (std::size_t p = chunks[j].start; p < chunks[j].end; ++p) {
                 context_.check_every(p);
-                if (component_of(p) != component_of(p + 1))
-                    found[j].push_back({p, pair_weight(p, p + 1), p + 1});
+                const std::size_t first = second;
+                second = component_of(p + 1);
+                if (first == second) continue;
+                const double bound = std::nextafter(pair_weight(p, p + 1), INFINITE_WEIGHT);
+                lower(first, bound, p, p + 1);
+                lower(second, bound, p + 1, p);
             }
         });
-        const auto lower = [&](std::size_t from, double bound, std::size_t to) {
-            BoruvkaCandidate& entry = candidates_[component_of(from)];
-            if (bound < entry.weight) entry = {bound, from, to};
-        };
-        for (const std::vector<Offer>& offers : found) {
-            for (const Offer& offer : offers) {
-                const double bound = std::nextafter(offer.weight, INFINITE_WEIGHT);
-                lower(offer.entry, bound, offer.to);
-                lower(offer.to, bound, offer.entry);
+        for (const std::vector<BoundOffer>& offers : handed) {
+            for (const BoundOffer& offer : offers) {
+                BoruvkaCandidate& entry = candidates_[offer.component];
+                if (offer.bound.weight < entry.weight) entry = offer.bound;
             }
         }
     }
