@@ -494,11 +494,14 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
     const std::size_t nodes = tree.nodes.size();
     std::vector<double> min_core(nodes, -1.0);
     std::vector<std::size_t> labels(nodes, 12345);
+    std::vector<std::size_t> summary_labels(nodes, 12345);
     std::vector<double> bounds(nodes, -1.0);
     const auto fill = [&](std::size_t first, std::size_t last) {
         smallest_per_node(tree, core_sq, std::span<double>(min_core), first, last);
         label_nodes(tree, component, std::span<std::size_t>(labels), first, last);
-        bound_nodes(tree, component, core_sq, candidates, std::span<double>(bounds), first, last);
+        summarise_nodes(tree, component, core_sq, candidates,
+                        std::span<std::size_t>(summary_labels), std::span<double>(bounds), first,
+                        last);
     };
     std::vector<bool> filled(nodes, false);
     for (const std::size_t root : collect_subtrees(tree, 4)) {
@@ -532,6 +535,7 @@ TEST(BoruvkaNodes, MinCoreAndComponentLabels) {
         EXPECT_EQ(bounds[node], largest_weight) << "node " << node;
         EXPECT_EQ(min_core[node], smallest * smallest) << "node " << node;
         EXPECT_EQ(labels[node], seen.size() == 1 ? *seen.begin() : NO_COMPONENT) << "node " << node;
+        EXPECT_EQ(summary_labels[node], labels[node]) << "node " << node;
         labelled += seen.size() == 1 ? 1 : 0;
     }
     EXPECT_GT(labelled, 0u);

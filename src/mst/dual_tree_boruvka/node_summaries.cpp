@@ -61,23 +61,35 @@ void label_nodes(const Tree& tree, std::span<const std::size_t> position_compone
 }
 
 template <class Tree>
-void bound_nodes(const Tree& tree, std::span<const std::size_t> position_component,
-                 std::span<const double> position_core,
-                 std::span<const BoruvkaCandidate> candidates, std::span<double> node_bound,
-                 std::size_t first, std::size_t last) {
-    check_point_values(tree, position_component.size(), "bound_nodes");
+void summarise_nodes(const Tree& tree, std::span<const std::size_t> position_component,
+                     std::span<const double> position_core,
+                     std::span<const BoruvkaCandidate> candidates,
+                     std::span<std::size_t> node_component, std::span<double> node_bound,
+                     std::size_t first, std::size_t last) {
+    check_point_values(tree, position_component.size(), "summarise_nodes");
+    check_point_values(tree, position_core.size(), "summarise_nodes");
+    if (node_bound.size() != node_component.size()) {
+        fail_internal("summarise_nodes: the two summaries differ in size");
+    }
     fill_bottom_up(
-        tree, node_bound.size(), first, last, "bound_nodes",
+        tree, node_component.size(), first, last, "summarise_nodes",
         [&](std::size_t node, const auto& record) {
+            const std::size_t label = position_component[record.start];
+            bool shared = true;
             double largest = 0.0;
             for (std::size_t i = record.start; i < record.end; ++i) {
-                const double weight =
-                    open_weight(position_core[i], candidates[position_component[i]].weight);
+                const std::size_t component = position_component[i];
+                shared = shared && component == label;
+                const double weight = open_weight(position_core[i], candidates[component].weight);
                 if (weight > largest) largest = weight;
             }
+            node_component[node] = shared ? label : NO_COMPONENT;
             node_bound[node] = largest;
         },
         [&](std::size_t node, const auto& record) {
+            const bool shared = record.left != NO_NODE && record.right != NO_NODE &&
+                                node_component[record.left] == node_component[record.right];
+            node_component[node] = shared ? node_component[record.left] : NO_COMPONENT;
             double largest = 0.0;
             for (const std::size_t child : {record.left, record.right}) {
                 if (child != NO_NODE && node_bound[child] > largest) largest = node_bound[child];
@@ -95,16 +107,16 @@ std::vector<std::size_t> collect_subtrees(const Tree& tree, std::size_t target) 
 
 template void label_nodes(const KdTree&, std::span<const std::size_t>, std::span<std::size_t>,
                           std::size_t, std::size_t);
-template void bound_nodes(const KdTree&, std::span<const std::size_t>, std::span<const double>,
-                          std::span<const BoruvkaCandidate>, std::span<double>, std::size_t,
-                          std::size_t);
+template void summarise_nodes(const KdTree&, std::span<const std::size_t>, std::span<const double>,
+                              std::span<const BoruvkaCandidate>, std::span<std::size_t>,
+                              std::span<double>, std::size_t, std::size_t);
 template std::vector<std::size_t> collect_subtrees(const KdTree&, std::size_t);
 
 template void label_nodes(const BallTree&, std::span<const std::size_t>, std::span<std::size_t>,
                           std::size_t, std::size_t);
-template void bound_nodes(const BallTree&, std::span<const std::size_t>, std::span<const double>,
-                          std::span<const BoruvkaCandidate>, std::span<double>, std::size_t,
-                          std::size_t);
+template void summarise_nodes(const BallTree&, std::span<const std::size_t>,
+                              std::span<const double>, std::span<const BoruvkaCandidate>,
+                              std::span<std::size_t>, std::span<double>, std::size_t, std::size_t);
 template std::vector<std::size_t> collect_subtrees(const BallTree&, std::size_t);
 
 template void label_nodes(const BlockTree&, std::span<const std::size_t>, std::span<std::size_t>,

@@ -29,13 +29,15 @@ inline double open_weight(double core, double weight) {
     return core >= weight ? 0.0 : weight;
 }
 
-// The largest open_weight among each node's points: `candidates[position_component[i]]` is
+// label_nodes into `node_component` and, into `node_bound`, the largest open_weight among
+// each node's points, in one pass over the points: `candidates[position_component[i]]` is
 // the candidate and `position_core[i]` the core term of the point at tree position i.
 template <class Tree>
-void bound_nodes(const Tree& tree, std::span<const std::size_t> position_component,
-                 std::span<const double> position_core,
-                 std::span<const BoruvkaCandidate> candidates, std::span<double> node_bound,
-                 std::size_t first, std::size_t last);
+void summarise_nodes(const Tree& tree, std::span<const std::size_t> position_component,
+                     std::span<const double> position_core,
+                     std::span<const BoruvkaCandidate> candidates,
+                     std::span<std::size_t> node_component, std::span<double> node_bound,
+                     std::size_t first, std::size_t last);
 
 // Roots of disjoint subtrees that together cover every point, in the order the search
 // tasks are started. The query tree is cut left-first down to depth 4, and cutting stops

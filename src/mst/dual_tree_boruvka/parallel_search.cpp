@@ -60,10 +60,9 @@ void ParallelSearch<Tree, Space>::summarise(BoruvkaSearchState<Space>& state,
     state.node_component.resize(tree_.nodes.size());
     node_bound.resize(tree_.nodes.size());
     fill_nodes([&](std::size_t first, std::size_t last) {
-        label_nodes(tree_, state.position_component, std::span<std::size_t>(state.node_component),
-                    first, last);
-        bound_nodes(tree_, state.position_component, state.position_core, candidates,
-                    std::span<double>(node_bound), first, last);
+        summarise_nodes(tree_, state.position_component, state.position_core, candidates,
+                        std::span<std::size_t>(state.node_component), std::span<double>(node_bound),
+                        first, last);
     });
 }
 
