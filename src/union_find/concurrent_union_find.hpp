@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <numeric>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,8 @@ namespace corvane {
 // Every write is a compare-and-swap: a root is linked only while it still is a root, and
 // path halving moves an element only to one of its ancestors, so losing a race never
 // breaks a path. Without union by size a path can grow longer than in UnionFind; the
-// halving keeps finds short in practice.
+// halving keeps finds short in practice. Both writes move an element under a smaller one,
+// so no element's parent is larger than the element.
 template <class Index>
 class ConcurrentUnionFind {
   public:
@@ -64,6 +66,21 @@ class ConcurrentUnionFind {
         while (parent_[x] != x)
             x = parent_[x];
         return x;
+    }
+
+    // representative(x) into out[x] for every x in [first, last), once no thread changes
+    // the sets, where out[y] holds it already for every y in [known, first): taken in
+    // ascending order, an element whose parent lies in [known, x) reads the parent's
+    // representative from `out`, and only the others walk up.
+    void representatives(std::size_t known, std::size_t first, std::size_t last,
+                         std::span<std::size_t> out) const {
+        if (known > first || last > parent_.size() || out.size() < last) {
+            fail_union_find_index(last, parent_.size());
+        }
+        for (std::size_t x = first; x < last; ++x) {
+            const std::size_t up = parent_[x];
+            out[x] = up == x ? x : up >= known ? out[up] : representative(up);
+        }
     }
 
     // Asks the processor to fetch x's entry ahead of a find() on it.

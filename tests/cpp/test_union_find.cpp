@@ -121,6 +121,15 @@ TEST(ConcurrentUnionFind, ParallelJoinsGiveTheSetsAndSmallestRepresentatives) {
         }
         for (std::thread& worker : workers)
             worker.join();
+        // All representatives at once, in parts of random length, each filled in stretches
+        // that read what the stretches before them in the part filled.
+        std::vector<std::size_t> filled(n, n);
+        const std::size_t part = 1 + rng() % n;
+        for (std::size_t start = 0; start < n; start += part) {
+            const std::size_t end = std::min(n, start + part);
+            for (std::size_t at = start; at < end; at += 7)
+                sets.representatives(start, at, std::min(end, at + 7), filled);
+        }
 
         std::vector<std::size_t> smallest(n, n);
         for (std::size_t x = 0; x < n; ++x) {
@@ -131,6 +140,7 @@ TEST(ConcurrentUnionFind, ParallelJoinsGiveTheSetsAndSmallestRepresentatives) {
         for (std::size_t x = 0; x < n; ++x) {
             const std::size_t expected = smallest[reference.find(x)];
             ASSERT_EQ(sets.representative(x), expected) << "seed " << seed;
+            ASSERT_EQ(filled[x], expected) << "seed " << seed;
             ASSERT_EQ(sets.find(x), expected) << "seed " << seed;
             set_count += reference.find(x) == x ? 1 : 0;
         }
@@ -141,6 +151,7 @@ TEST(ConcurrentUnionFind, ParallelJoinsGiveTheSetsAndSmallestRepresentatives) {
         EXPECT_FALSE(sets.unite(0, 0));
         EXPECT_THROW(sets.find(n), InternalError);
         EXPECT_THROW(sets.representative(n), InternalError);
+        EXPECT_THROW(sets.representatives(0, 0, n + 1, filled), InternalError);
     }
 }
 

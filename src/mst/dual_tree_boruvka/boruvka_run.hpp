@@ -534,10 +534,14 @@ class BoruvkaRun {
         // first_number[j] .. first_number[j + 1] - 1 are the new numbers of chunk j's survivors.
         std::vector<std::size_t> first_number(chunks.size() + 1, 0);
         for_parts(chunks.size(), [&](std::size_t j) {
+            const RowChunk chunk = chunks[j];
+            constexpr std::size_t stretch = ExecutionContext::SHORT_STEPS_PER_CHECK;
+            for (std::size_t c = chunk.start; c < chunk.end; c += stretch) {
+                context_.check();
+                sets.representatives(chunk.start, c, std::min(chunk.end, c + stretch), renamed);
+            }
             std::size_t survivors = 0;
-            for (std::size_t c = chunks[j].start; c < chunks[j].end; ++c) {
-                context_.check_every(c);
-                renamed[c] = sets.representative(c);
+            for (std::size_t c = chunk.start; c < chunk.end; ++c) {
                 if (renamed[c] == c) {
                     survives[c] = 1;
                     ++survivors;
