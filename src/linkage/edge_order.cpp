@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "parallel/checked_sort.hpp"
+#include "parallel/page_faults.hpp"
 #include "parallel/parallel.hpp"
 
 namespace corvane {
@@ -132,19 +133,94 @@ std::size_t merge_split(std::span<const MstEdge> x, std::span<const MstEdge> y, 
     return low;
 }
 
-// One piece of a merge pass: x[x_begin, x_end) with y[y_begin, y_end) into out[out_begin...).
+// One piece of a merge: x with y into out, by weight.
 struct MergePiece {
-    std::size_t x_begin, x_end, y_begin, y_end, out_begin;
+    std::span<const MstEdge> x, y;
+    MstEdge* out;
 };
 
-// Merges neighbouring runs pairwise until one is left. With several threads every merge
-// is cut into as many pieces of equal output, which the threads take in turn; each piece
-// is the part of the one merge it was cut from, so the result does not depend on them.
+// Cuts the merge of x and y into out into `cuts` pieces of equal output.
+void cut_merge(std::span<const MstEdge> x, std::span<const MstEdge> y, MstEdge* out,
+               std::size_t cuts, std::vector<MergePiece>& pieces) {
+    const std::size_t length = x.size() + y.size();
+    std::size_t x_at = 0;
+    for (std::size_t c = 1; c <= cuts; ++c) {
+        const std::size_t k = length * c / cuts;
+        const std::size_t x_to = c == cuts ? x.size() : merge_split(x, y, k);
+        const std::size_t from = length * (c - 1) / cuts;
+        pieces.push_back({x.subspan(x_at, x_to - x_at),
+                          y.subspan(from - x_at, k - x_to - (from - x_at)), out + from});
+        x_at = x_to;
+    }
+}
+
+// How many pieces a merge of `length` edges is cut into: one per thread.
+std::size_t merge_cuts(std::size_t length, const ExecutionContext& context) {
+    return length < PARALLEL_MIN_SHORT_STEPS ? 1 : std::max<std::size_t>(context.threads(), 1);
+}
+
+// Merges every piece, the threads taking them in turn; each piece is the part of the one
+// merge it was cut from, so the result does not depend on them.
+void merge_pieces(const std::vector<MergePiece>& pieces, const ExecutionContext& context) {
+    const auto merge_piece = [&](std::size_t, std::size_t p) {
+        const MergePiece& piece = pieces[p];
+        merge_by_weight(piece.x.begin(), piece.x.end(), piece.y.begin(), piece.y.end(), piece.out,
+                        context);
+    };
+    if (pieces.size() > 1 && context.threads() > 1) {
+        run_task_queue(context, context.threads(), pieces.size(), merge_piece);
+    } else {
+        for (std::size_t p = 0; p < pieces.size(); ++p)
+            merge_piece(0, p);
+    }
+}
+
+std::vector<MstEdge> merge_runs(std::vector<MstEdge> merged, std::vector<std::size_t> starts,
+                                const ExecutionContext& context);
+
+// Merges the runs other than `largest` apart, then with it in one pass: the largest run is
+// read once rather than at every level.
+std::vector<MstEdge> merge_into_largest(const std::vector<MstEdge>& merged,
+                                        const std::vector<std::size_t>& starts, std::size_t largest,
+                                        const ExecutionContext& context) {
+    const std::size_t begin = starts[largest];
+    const std::size_t end = largest + 1 < starts.size() ? starts[largest + 1] : merged.size();
+    std::vector<MstEdge> rest;
+    rest.reserve(merged.size() - (end - begin));
+    rest.insert(rest.end(), merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(begin));
+    rest.insert(rest.end(), merged.begin() + static_cast<std::ptrdiff_t>(end), merged.end());
+    std::vector<std::size_t> rest_starts;
+    for (std::size_t r = 0; r < starts.size(); ++r) {
+        if (r < largest) rest_starts.push_back(starts[r]);
+        if (r > largest) rest_starts.push_back(starts[r] - (end - begin));
+    }
+    rest = merge_runs(std::move(rest), std::move(rest_starts), context);
+    std::vector<MstEdge> out;
+    assign_faulted_in(context, out, merged.size(), MstEdge{});
+    const std::span<const MstEdge> run(merged.data() + begin, end - begin);
+    std::vector<MergePiece> pieces;
+    cut_merge(run, rest, out.data(), merge_cuts(merged.size(), context), pieces);
+    merge_pieces(pieces, context);
+    return out;
+}
+
+// Merges the runs until one is left: neighbouring runs pairwise, or, when one run holds
+// three quarters of the edges or more (Boruvka's first batch), the others first and then
+// that one; the others' copy then takes at most a quarter of the edges' memory more.
 std::vector<MstEdge> merge_runs(std::vector<MstEdge> merged, std::vector<std::size_t> starts,
                                 const ExecutionContext& context) {
     const std::size_t size = merged.size();
     starts.push_back(size);
-    std::vector<MstEdge> buffer(starts.size() > 2 ? size : 0);
+    std::size_t largest = 0;
+    for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
+        if (starts[r + 1] - starts[r] > starts[largest + 1] - starts[largest]) largest = r;
+    }
+    if (starts.size() > 3 && 4 * (starts[largest + 1] - starts[largest]) >= 3 * size) {
+        starts.pop_back();
+        return merge_into_largest(merged, starts, largest, context);
+    }
+    std::vector<MstEdge> buffer;
+    assign_faulted_in(context, buffer, starts.size() > 2 ? size : 0, MstEdge{});
     while (starts.size() > 2) {
         std::vector<std::size_t> next;
         std::vector<MergePiece> pieces;
@@ -154,35 +230,11 @@ std::vector<MstEdge> merge_runs(std::vector<MstEdge> merged, std::vector<std::si
             const std::size_t last = r + 2 < starts.size() ? starts[r + 2] : middle;
             const std::span<const MstEdge> x(merged.data() + starts[r], middle - starts[r]);
             const std::span<const MstEdge> y(merged.data() + middle, last - middle);
-            const std::size_t length = last - starts[r];
-            const std::size_t cuts =
-                length < PARALLEL_MIN_SHORT_STEPS ? 1 : std::max<std::size_t>(context.threads(), 1);
-            std::size_t x_at = 0;
-            for (std::size_t c = 1; c <= cuts; ++c) {
-                const std::size_t k = length * c / cuts;
-                const std::size_t x_to = c == cuts ? x.size() : merge_split(x, y, k);
-                const std::size_t from = length * (c - 1) / cuts;
-                pieces.push_back({starts[r] + x_at, starts[r] + x_to, middle + (from - x_at),
-                                  middle + (k - x_to), starts[r] + from});
-                x_at = x_to;
-            }
+            cut_merge(x, y, buffer.data() + starts[r], merge_cuts(last - starts[r], context),
+                      pieces);
         }
         next.push_back(size);
-        const auto at = [](std::vector<MstEdge>& edges, std::size_t i) {
-            return edges.begin() + static_cast<std::ptrdiff_t>(i);
-        };
-        const auto merge_piece = [&](std::size_t, std::size_t p) {
-            const MergePiece& piece = pieces[p];
-            merge_by_weight(at(merged, piece.x_begin), at(merged, piece.x_end),
-                            at(merged, piece.y_begin), at(merged, piece.y_end),
-                            at(buffer, piece.out_begin), context);
-        };
-        if (pieces.size() > 1 && context.threads() > 1) {
-            run_task_queue(context, context.threads(), pieces.size(), merge_piece);
-        } else {
-            for (std::size_t p = 0; p < pieces.size(); ++p)
-                merge_piece(0, p);
-        }
+        merge_pieces(pieces, context);
         merged.swap(buffer);
         starts = std::move(next);
     }

@@ -343,5 +343,26 @@ TEST(SortedEdges, ThreadCountDoesNotChangeTheOrder) {
     }
 }
 
+// Batches as Boruvka emits them: one holds most edges and the others, before and after it,
+// shrink, so the few are merged apart (those after the largest again around a largest of
+// their own) and then joined with the large one. Any thread count gives the one order.
+TEST(SortedEdges, OneLargeRunAmongSmallOnes) {
+    std::mt19937_64 rng(23);
+    for (const int levels : {3, 41, 100'000}) {
+        std::vector<MstEdge> edges;
+        for (const std::size_t size : {200, 150'000, 9'000, 2'000, 500, 120, 30, 7}) {
+            const std::vector<MstEdge> run = batched_edges(rng, size, 20'000, 1, levels);
+            edges.insert(edges.end(), run.begin(), run.end());
+        }
+        const std::string context = std::to_string(levels) + " weights, seed 23";
+        const std::vector<MstEdge> one = sorted_edges(edges, ExecutionContext(1));
+        expect_merge_order(one, edges, context);
+        for (const std::size_t threads : {2, 5}) {
+            EXPECT_EQ(sorted_edges(edges, ExecutionContext(threads)), one)
+                << context << ", " << threads << " threads";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace corvane
