@@ -35,6 +35,14 @@ class SubtreeCollector {
     std::size_t target_;
 };
 
+// The component an inner node's points share: both children's, when they have the same.
+template <class Record>
+std::size_t shared_label(std::span<const std::size_t> node_component, const Record& record) {
+    const bool shared = record.left != NO_NODE && record.right != NO_NODE &&
+                        node_component[record.left] == node_component[record.right];
+    return shared ? node_component[record.left] : NO_COMPONENT;
+}
+
 }  // namespace
 
 template <class Tree>
@@ -54,9 +62,7 @@ void label_nodes(const Tree& tree, std::span<const std::size_t> position_compone
             node_component[node] = label;
         },
         [&](std::size_t node, const auto& record) {
-            const bool shared = record.left != NO_NODE && record.right != NO_NODE &&
-                                node_component[record.left] == node_component[record.right];
-            node_component[node] = shared ? node_component[record.left] : NO_COMPONENT;
+            node_component[node] = shared_label(node_component, record);
         });
 }
 
@@ -87,9 +93,7 @@ void summarise_nodes(const Tree& tree, std::span<const std::size_t> position_com
             node_bound[node] = largest;
         },
         [&](std::size_t node, const auto& record) {
-            const bool shared = record.left != NO_NODE && record.right != NO_NODE &&
-                                node_component[record.left] == node_component[record.right];
-            node_component[node] = shared ? node_component[record.left] : NO_COMPONENT;
+            node_component[node] = shared_label(node_component, record);
             double largest = 0.0;
             for (const std::size_t child : {record.left, record.right}) {
                 if (child != NO_NODE && node_bound[child] > largest) largest = node_bound[child];
