@@ -179,27 +179,27 @@ std::vector<MstEdge> merge_runs(std::vector<MstEdge> merged, std::vector<std::si
                                 const ExecutionContext& context);
 
 // Merges the runs other than `largest` apart, then with it in one pass: the largest run is
-// read once rather than at every level.
+// read once rather than at every level. `bounds` are the runs' starts and the end.
 std::vector<MstEdge> merge_into_largest(const std::vector<MstEdge>& merged,
-                                        const std::vector<std::size_t>& starts, std::size_t largest,
+                                        const std::vector<std::size_t>& bounds, std::size_t largest,
                                         const ExecutionContext& context) {
-    const std::size_t begin = starts[largest];
-    const std::size_t end = largest + 1 < starts.size() ? starts[largest + 1] : merged.size();
+    const std::size_t begin = bounds[largest];
+    const std::size_t length = bounds[largest + 1] - begin;
+    const auto at = [&](std::size_t i) { return merged.begin() + static_cast<std::ptrdiff_t>(i); };
     std::vector<MstEdge> rest;
-    rest.reserve(merged.size() - (end - begin));
-    rest.insert(rest.end(), merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(begin));
-    rest.insert(rest.end(), merged.begin() + static_cast<std::ptrdiff_t>(end), merged.end());
+    rest.reserve(merged.size() - length);
+    rest.insert(rest.end(), merged.begin(), at(begin));
+    rest.insert(rest.end(), at(begin + length), merged.end());
     std::vector<std::size_t> rest_starts;
-    for (std::size_t r = 0; r < starts.size(); ++r) {
-        if (r < largest) rest_starts.push_back(starts[r]);
-        if (r > largest) rest_starts.push_back(starts[r] - (end - begin));
+    for (std::size_t r = 0; r + 1 < bounds.size(); ++r) {
+        if (r != largest) rest_starts.push_back(r < largest ? bounds[r] : bounds[r] - length);
     }
     rest = merge_runs(std::move(rest), std::move(rest_starts), context);
     std::vector<MstEdge> out;
     assign_faulted_in(context, out, merged.size(), MstEdge{});
-    const std::span<const MstEdge> run(merged.data() + begin, end - begin);
     std::vector<MergePiece> pieces;
-    cut_merge(run, rest, out.data(), merge_cuts(merged.size(), context), pieces);
+    cut_merge(std::span<const MstEdge>(merged.data() + begin, length), rest, out.data(),
+              merge_cuts(merged.size(), context), pieces);
     merge_pieces(pieces, context);
     return out;
 }
@@ -216,7 +216,6 @@ std::vector<MstEdge> merge_runs(std::vector<MstEdge> merged, std::vector<std::si
         if (starts[r + 1] - starts[r] > starts[largest + 1] - starts[largest]) largest = r;
     }
     if (starts.size() > 3 && 4 * (starts[largest + 1] - starts[largest]) >= 3 * size) {
-        starts.pop_back();
         return merge_into_largest(merged, starts, largest, context);
     }
     std::vector<MstEdge> buffer;

@@ -642,9 +642,11 @@ class BoruvkaRun {
             ends[j] = largest + 1;
         });
         std::vector<RowChunk> owned;
-        for (const std::size_t end : ends)
-            owned.push_back({owned.empty() ? 0 : owned.back().end,
-                             std::max(end, owned.empty() ? 0 : owned.back().end)});
+        std::size_t start = 0;
+        for (const std::size_t end : ends) {
+            owned.push_back({start, std::max(end, start)});
+            start = owned.back().end;
+        }
         std::vector<std::vector<BoundOffer>> handed(chunks.size());
         run_tasks(context_, chunks.size(), [&](std::size_t j) {
             const auto lower = [&](std::size_t c, double bound, std::size_t from, std::size_t to) {
