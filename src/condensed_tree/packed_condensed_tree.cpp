@@ -41,6 +41,24 @@ void PackedCondensedTree::reserve(std::size_t edges) {
     lambda_.reserve(edges);
 }
 
+void PackedCondensedTree::resize_for_filling(std::size_t edges, std::size_t node_count) {
+    if (node_count > id_bound_) {
+        fail_internal("condensed tree: " + std::to_string(node_count) + " nodes over " +
+                      std::to_string(n_) + " points");
+    }
+    node_count_ = node_count;
+    parent_.resize(edges);
+    child_.resize(edges);
+    lambda_.resize(edges);
+    cluster_size_.resize(node_count > n_ ? node_count - n_ : 0);
+}
+
+void PackedCondensedTree::fail_fill(std::size_t parent, std::size_t child, std::size_t size) const {
+    fail_internal("condensed tree: edge " + std::to_string(parent) + " -> " +
+                  std::to_string(child) + " of size " + std::to_string(size) + " over " +
+                  std::to_string(node_count_) + " nodes");
+}
+
 void PackedCondensedTree::fail_shape(const CondensedEdge& edge) const {
     const std::size_t largest = std::max(edge.parent, edge.child);
     if (largest >= id_bound_) {

@@ -40,6 +40,22 @@ class PackedCondensedTree {
     }
     void reserve(std::size_t edges);
 
+    // For filling out of order: room for `edges` edges naming ids below `node_count` (at
+    // most 2n), which fill_edge then sets, each edge once, and fill_cluster_size every
+    // cluster above the root, from any threads as long as no index is set twice. An id at
+    // or beyond `node_count`, or a cluster of more than n points, throws InternalError.
+    void resize_for_filling(std::size_t edges, std::size_t node_count);
+    void fill_edge(std::size_t i, std::size_t parent, std::size_t child, double lambda) {
+        if ((parent > child ? parent : child) >= node_count_) fail_fill(parent, child, 1);
+        parent_.set(i, parent);
+        child_.set(i, child);
+        lambda_[i] = lambda;
+    }
+    void fill_cluster_size(std::size_t cluster, std::size_t size) {
+        if (cluster <= n_ || cluster >= node_count_ || size > n_) fail_fill(n_, cluster, size);
+        cluster_size_.set(cluster - n_, size);
+    }
+
     std::size_t points() const { return n_; }
     std::size_t size() const { return lambda_.size(); }
     bool empty() const { return lambda_.empty(); }
@@ -71,6 +87,7 @@ class PackedCondensedTree {
     PackedCondensedTree(std::size_t n, std::size_t id_bound);
 
     [[noreturn]] void fail_shape(const CondensedEdge& edge) const;
+    [[noreturn]] void fail_fill(std::size_t parent, std::size_t child, std::size_t size) const;
     void set_cluster_size(std::size_t cluster, std::size_t size);
 
     std::size_t n_ = 0;

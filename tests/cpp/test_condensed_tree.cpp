@@ -8,6 +8,8 @@
 
 #include "common/internal_error.hpp"
 #include "condensed_tree/condense.hpp"
+#include "condensed_tree/condense_in_tasks.hpp"
+#include "condensed_tree/condense_walk.hpp"
 #include "condensed_tree/condensed_index.hpp"
 #include "condensed_tree/packed_condensed_tree.hpp"
 #include "hierarchy_test_support.hpp"
@@ -157,6 +159,48 @@ TEST(Condense, PreorderRouteEqualsTheRowsOnRandomTrees) {
                 << "seed " << seed << " m " << m;
         }
     }
+}
+
+// Parts condensed as tasks must come back where the one walk emits them, with the ids it
+// gives them: for every task size (1 hands off every part beside the largest, including
+// the equal-sized parts of multi-way splits) and thread count, edge for edge, on trees
+// with few distinct weights and on spanning trees of duplicated points.
+TEST(Condense, TasksGiveTheOneWalksTree) {
+    for (std::uint64_t seed = 1; seed <= 24; ++seed) {
+        std::mt19937_64 rng(seed);
+        const bool duplicated_points = seed % 3 == 0;
+        const std::size_t n = duplicated_points ? 20 + rng() % 600 : 50 + rng() % 3000;
+        std::vector<MstEdge> edges;
+        if (duplicated_points) {
+            std::vector<double> x(n);
+            for (double& value : x)
+                value = double(rng() % (n / 6 + 1));
+            edges = testing::mutual_reachability_mst(rng, x, 1 + seed % 4);
+        } else {
+            edges = testing::random_spanning_tree(rng, n, 1 + int(seed % 9));
+        }
+        const PreorderLinkage preorder(build_single_linkage(edges, n), n);
+        for (const std::size_t m : {2, 3, 7}) {
+            const PackedCondensedTree one = condense_in_one_walk(preorder, m, ExecutionContext(1));
+            for (const std::size_t task_points : {std::size_t{1}, std::size_t{3}, n / 8 + 1, n}) {
+                for (const std::size_t threads : {1, 2, 5}) {
+                    const PackedCondensedTree tasks =
+                        condense_in_tasks(preorder, m, task_points, ExecutionContext(threads));
+                    ASSERT_EQ(tasks.unpacked().edges, one.unpacked().edges)
+                        << "seed " << seed << " m " << m << " task points " << task_points
+                        << " threads " << threads;
+                    ASSERT_EQ(tasks.node_count(), one.node_count()) << "seed " << seed;
+                }
+            }
+        }
+    }
+    // Large enough for condense to take the tasks on many threads.
+    std::mt19937_64 rng(99);
+    const std::size_t n = 70000;
+    const PreorderLinkage preorder(
+        build_single_linkage(testing::random_spanning_tree(rng, n, 12), n), n);
+    EXPECT_EQ(condense(preorder, 5, ExecutionContext(3)).unpacked().edges,
+              condense(preorder, 5, ExecutionContext(1)).unpacked().edges);
 }
 
 // Threads write the nodes of their own stretches of ids: every field is what one thread

@@ -22,6 +22,7 @@
 #include "parallel/lockstep.hpp"
 #include "parallel/page_faults.hpp"
 #include "parallel/parallel.hpp"
+#include "parallel/spawning_tasks.hpp"
 #include "parallel/weight_sort.hpp"
 #include "thread_starts.hpp"
 
@@ -244,6 +245,50 @@ TEST(RunTaskQueue, FailureStopsTheQueueAndIsReportedAfterTheJoin) {
                                     if (task == 3) throw std::runtime_error("boom");
                                 }),
                  InternalError);
+}
+
+// Tasks that add tasks: a binary tree of 2^10 - 1 tasks grown from one, each task adding
+// its two children while others run; every one runs once, whatever the worker count.
+// A task that fails stops the rest, even a worker waiting for tasks to be added, and is
+// reported after the join.
+TEST(SpawningTasks, AddedTasksRunOnceAndFailuresStopTheRest) {
+    struct Node {
+        std::size_t depth = 0;
+        int runs = 0;
+    };
+    for (const std::size_t workers : {1, 2, 3, 8}) {
+        SpawningTasks<Node> tasks;
+        tasks.add({});
+        tasks.run(ExecutionContext(workers), workers, [&](std::size_t, Node& node) {
+            ++node.runs;
+            if (node.depth + 1 < 10) {
+                tasks.add({node.depth + 1, 0});
+                tasks.add({node.depth + 1, 0});
+            }
+        });
+        ASSERT_EQ(tasks.size(), (std::size_t{1} << 10) - 1) << workers << " workers";
+        for (std::size_t t = 0; t < tasks.size(); ++t)
+            ASSERT_EQ(tasks[t].runs, 1) << workers << " workers, task " << t;
+    }
+    for (const std::size_t workers : {2, 4}) {
+        SpawningTasks<Node> tasks;
+        tasks.add({});
+        std::atomic<int> ran{0};
+        EXPECT_THROW(tasks.run(ExecutionContext(workers), workers,
+                               [&](std::size_t task, Node&) {
+                                   ++ran;
+                                   if (task == 0) {
+                                       tasks.add({});
+                                       fail_internal("broken invariant");
+                                   }
+                                   std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                                   for (int i = 0; i < 4; ++i)
+                                       tasks.add({});
+                               }),
+                     InternalError)
+            << workers << " workers";
+        EXPECT_LT(ran.load(), 10) << workers << " workers";
+    }
 }
 
 // Every worker writes its own slot in each round; between() must see all of
