@@ -213,15 +213,38 @@ TEST(CondensedIndex, SameOnOneThreadAndOnMany) {
         condense(PreorderLinkage(build_single_linkage(edges, n), n), 5);
     const CondensedIndex one = index_condensed_tree(tree, ExecutionContext(1));
     ASSERT_GT(one.end(), n + 100) << "seed 5: the tree should hold many clusters";
+    // Few enough clusters for the edges to be scanned in stretches on 5 threads.
+    ASSERT_LE((one.end() - n) * 5, tree.size() / 2) << "seed 5";
     for (const std::size_t threads : {2, 5}) {
-        const CondensedIndex many = index_condensed_tree(tree, ExecutionContext(threads));
-        EXPECT_EQ(many.parent, one.parent) << threads << " threads";
-        EXPECT_EQ(many.lambda, one.lambda) << threads << " threads";
-        EXPECT_EQ(many.child_begin, one.child_begin) << threads << " threads";
-        EXPECT_EQ(many.children, one.children) << threads << " threads";
-        EXPECT_EQ(many.deepest_point, one.deepest_point) << threads << " threads";
-        EXPECT_EQ(many.last_departure, one.last_departure) << threads << " threads";
+        for (const bool with_points : {true, false}) {
+            const ExecutionContext context(threads);
+            const CondensedIndex many = with_points ? index_condensed_tree(tree, context)
+                                                    : index_condensed_clusters(tree, context);
+            const std::string where =
+                std::to_string(threads) + " threads, points " + std::to_string(with_points);
+            if (with_points) {
+                EXPECT_EQ(many.parent, one.parent) << where;
+                EXPECT_EQ(many.lambda, one.lambda) << where;
+            }
+            EXPECT_EQ(many.child_begin, one.child_begin) << where;
+            EXPECT_EQ(many.children, one.children) << where;
+            EXPECT_EQ(many.deepest_point, one.deepest_point) << where;
+            EXPECT_EQ(many.last_departure, one.last_departure) << where;
+        }
     }
+    const auto refusal = [&](const PackedCondensedTree& packed, std::size_t threads,
+                             bool with_points) {
+        try {
+            if (with_points) {
+                index_condensed_tree(packed, ExecutionContext(threads));
+            } else {
+                index_condensed_clusters(packed, ExecutionContext(threads));
+            }
+        } catch (const InternalError& error) {
+            return std::string(error.what());
+        }
+        return std::string("accepted");
+    };
 
     // A tree whose last edge names the point of its first point edge again.
     Edges broken = tree.unpacked().edges;
@@ -232,14 +255,19 @@ TEST(CondensedIndex, SameOnOneThreadAndOnMany) {
     broken.back().child = first_point->child;
     broken.back().child_size = 1;
     const PackedCondensedTree packed(CondensedTree{broken}, n);
+    // Two broken edges in different stretches: the first in edge order is reported.
+    Edges two_broken = tree.unpacked().edges;
+    two_broken[two_broken.size() * 3 / 4].child = n;
+    two_broken[two_broken.size() / 3].parent = 0;
+    const PackedCondensedTree packed_twice(CondensedTree{two_broken}, n);
     for (const std::size_t threads : {1, 2, 5}) {
-        try {
-            index_condensed_tree(packed, ExecutionContext(threads));
-            ADD_FAILURE() << threads << " threads: a point named twice was accepted";
-        } catch (const InternalError& error) {
-            EXPECT_EQ(std::string(error.what()),
+        for (const bool with_points : {true, false}) {
+            EXPECT_EQ(refusal(packed, threads, with_points),
                       "condensed tree: node " + std::to_string(orphan) + " has no parent")
-                << threads << " threads";
+                << threads << " threads, points " << with_points;
+            EXPECT_EQ(refusal(packed_twice, threads, with_points),
+                      "condensed tree: a point is a parent")
+                << threads << " threads, points " << with_points;
         }
     }
 }
