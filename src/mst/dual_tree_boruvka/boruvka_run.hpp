@@ -22,6 +22,7 @@
 #include "mst/mutual_reachability.hpp"
 #include "parallel/checked_sort.hpp"
 #include "parallel/execution_context.hpp"
+#include "parallel/page_faults.hpp"
 #include "parallel/parallel.hpp"
 #include "parallel/weight_sort.hpp"
 #include "search_space/search_space.hpp"
@@ -529,7 +530,8 @@ class BoruvkaRun {
     void renumber(Sets sets) {
         const std::size_t old_count = table_size();
         const std::vector<RowChunk> chunks = balanced_chunks(old_count, threads_);
-        std::vector<std::size_t> renamed(old_count);
+        std::vector<std::size_t> renamed;
+        assign_faulted_in(context_, renamed, old_count, std::size_t{0});
         std::vector<unsigned char> survives(old_count, 0);
         // first_number[j] .. first_number[j + 1] - 1 are the new numbers of chunk j's survivors.
         std::vector<std::size_t> first_number(chunks.size() + 1, 0);
