@@ -31,7 +31,8 @@ CondensedTree condense(const SingleLinkageTree& tree, std::size_t n, std::size_t
 
 // The same from the tree in pre-order, whose top-down walk reads memory forwards: what a
 // fit and a re-selection condense, on the threads of `context` (condense_in_tasks) from
-// PARALLEL_MIN_SHORT_STEPS points on, checking it for interruption as the walk goes.
+// PARALLEL_MIN_SHORT_STEPS points up to 2^24, checking it for interruption as the walk
+// goes.
 // The rows version is its reference.
 PackedCondensedTree condense(const PreorderLinkage& tree, std::size_t min_cluster_size,
                              const ExecutionContext& context = ExecutionContext());
