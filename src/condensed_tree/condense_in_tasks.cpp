@@ -97,10 +97,19 @@ class HandOffLargeParts {
     std::size_t task_points_;
 };
 
-// The totals of every task, then where each goes and its clusters' ids in the one walk.
-// A task is added after the task that hands it off, so counting down meets the handed-off
-// tasks first and counting up the handing ones.
-void place_tasks(Tasks& tasks, std::size_t n) {
+// A stretch of a task's edges that lands in one piece of the result.
+struct Stretch {
+    std::size_t first_edge;  // in the result
+    std::size_t task;
+    std::size_t begin;  // in the task's edges
+    std::size_t end;
+};
+
+// The totals of every task, then where each goes and its clusters' ids in the one walk;
+// returns the stretches of the tasks' edges in result order. A task is added after the
+// task that hands it off, so counting down meets the handed-off tasks first and counting
+// up the handing ones.
+std::vector<Stretch> place_tasks(Tasks& tasks, std::size_t n) {
     std::size_t reached = 0;
     for (std::size_t t = tasks.size(); t-- > 0;) {
         CondenseTask& task = tasks[t];
@@ -116,6 +125,7 @@ void place_tasks(Tasks& tasks, std::size_t n) {
 
     tasks[0].first_cluster = n + 1;
     tasks[0].global_id = {n};
+    std::vector<Stretch> stretches;
     for (std::size_t t = 0; t < tasks.size(); ++t) {
         CondenseTask& task = tasks[t];
         // The handed-off tasks reached before a cluster was numbered take their ids first.
@@ -129,7 +139,14 @@ void place_tasks(Tasks& tasks, std::size_t n) {
         }
         std::size_t edges_before = 0;
         std::size_t clusters_before = 0;
+        std::size_t begin = 0;
+        const auto add_stretch = [&](std::size_t end) {
+            if (end > begin)
+                stretches.push_back({task.first_edge + begin + edges_before, t, begin, end});
+            begin = end;
+        };
         for (const HandOffPoint& handed : task.handed_off) {
+            add_stretch(handed.edges);
             CondenseTask& part = tasks[handed.task];
             part.first_edge = task.first_edge + handed.edges + edges_before;
             part.first_cluster = task.first_cluster + handed.clusters + clusters_before;
@@ -137,33 +154,7 @@ void place_tasks(Tasks& tasks, std::size_t n) {
             edges_before += part.all_edges;
             clusters_before += part.all_clusters;
         }
-    }
-}
-
-// A stretch of a task's edges that lands in one piece of the result.
-struct Stretch {
-    std::size_t first_edge;  // in the result
-    std::size_t task;
-    std::size_t begin;  // in the task's edges
-    std::size_t end;
-};
-
-std::vector<Stretch> stretches_in_order(const Tasks& tasks) {
-    std::vector<Stretch> stretches;
-    for (std::size_t t = 0; t < tasks.size(); ++t) {
-        const CondenseTask& task = tasks[t];
-        std::size_t begin = 0;
-        std::size_t skipped = 0;
-        const auto add = [&](std::size_t end) {
-            if (end > begin)
-                stretches.push_back({task.first_edge + begin + skipped, t, begin, end});
-            begin = end;
-        };
-        for (const HandOffPoint& point : task.handed_off) {
-            add(point.edges);
-            skipped += tasks[point.task].all_edges;
-        }
-        add(task.edges.size());
+        add_stretch(task.edges.size());
     }
     std::sort(stretches.begin(), stretches.end(),
               [](const Stretch& a, const Stretch& b) { return a.first_edge < b.first_edge; });
@@ -172,9 +163,8 @@ std::vector<Stretch> stretches_in_order(const Tasks& tasks) {
 
 // Copies the edges of every task into place, the threads of `context` taking a run of the
 // result's edges each.
-void copy_edges(const Tasks& tasks, std::size_t n, PackedCondensedTree& result,
-                const ExecutionContext& context) {
-    const std::vector<Stretch> stretches = stretches_in_order(tasks);
+void copy_edges(const Tasks& tasks, std::span<const Stretch> stretches, std::size_t n,
+                PackedCondensedTree& result, const ExecutionContext& context) {
     for_each_row_chunk(context, result.size(), [&](RowChunk chunk) {
         auto stretch = std::upper_bound(
                            stretches.begin(), stretches.end(), chunk.start,
@@ -215,14 +205,14 @@ PackedCondensedTree condense_in_tasks(const PreorderLinkage& tree, std::size_t m
     });
     context.check();
 
-    place_tasks(tasks, n);
+    const std::vector<Stretch> stretches = place_tasks(tasks, n);
     const std::size_t edges = tasks[0].all_edges;
     const std::size_t clusters = tasks[0].all_clusters;
     // One edge for every node but the root.
     if (edges != n + clusters) fail_internal("condense: the tasks do not cover every node once");
     PackedCondensedTree result(n);
     result.resize_for_filling(edges, n + 1 + clusters);
-    copy_edges(tasks, n, result, context);
+    copy_edges(tasks, stretches, n, result, context);
     for (std::size_t t = 0; t < tasks.size(); ++t) {
         const CondenseTask& task = tasks[t];
         for (std::size_t own = 1; own < task.global_id.size(); ++own)

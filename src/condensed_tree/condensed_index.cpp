@@ -76,14 +76,9 @@ EdgeScan scan_edges(const PackedCondensedTree& tree, std::size_t clusters, std::
         tree.size() < PARALLEL_MIN_SHORT_STEPS || clusters * context.threads() > tree.size() / 2
             ? 1
             : context.threads();
+    // One stretch, for one thread, runs on the calling thread.
     const std::vector<RowChunk> stretches = split_rows(tree.size(), threads);
-    std::vector<EdgeScan> scans;
-    for (std::size_t t = 0; t < std::max<std::size_t>(stretches.size(), 1); ++t)
-        scans.emplace_back(clusters, named_points);
-    if (stretches.size() < 2) {
-        scans[0].scan(tree, 0, tree.size(), context);
-        return std::move(scans[0]);
-    }
+    std::vector<EdgeScan> scans(stretches.size(), EdgeScan(clusters, named_points));
     run_tasks(context, stretches.size(), [&](std::size_t t) {
         scans[t].scan(tree, stretches[t].start, stretches[t].end, context);
     });
